@@ -1,0 +1,14 @@
+# ulvarond_tests(<name> <libs...>): one GoogleTest binary from the
+# tests/*_test.cpp files of the calling directory, registered with ctest.
+function(ulvarond_tests name)
+  if(NOT ULVAROND_TESTS)
+    return()
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp")
+  if(NOT _srcs)
+    return()
+  endif()
+  add_executable(${name} ${_srcs})
+  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,1 @@
+namespace SysPaths { const char* rootPrefix() { return ULVAROND_ROOT_PREFIX; } }
