@@ -12,3 +12,16 @@ function(ulvarond_tests name)
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
+
+# ulvarond_fuzzer(<name> <source> <libs...>): a libFuzzer target, built only
+# with ULVAROND_FUZZ. Its seed corpus lives in fuzz/<name>/ beside the source;
+# tools/run-fuzz runs every target for a bounded time.
+function(ulvarond_fuzzer name source)
+  if(NOT ULVAROND_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE ${ARGN})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY ULVAROND_FUZZERS "${name}=${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name}")
+endfunction()
