@@ -1,1 +1,0 @@
-namespace SysPaths { const char* rootPrefix() { return ULVAROND_ROOT_PREFIX; } }
