@@ -1,0 +1,97 @@
+#include "foundation/ext_text.h"
+
+#include <ctime>
+
+namespace ext {
+
+void OutBufInHex::Put(std::ostream& out) const {
+  std::ios_base::fmtflags saved = out.flags();
+  out.fill('0');
+  for (const unsigned char* p = begin; p != end; ++p) {
+    out.flags(std::ios_base::hex | std::ios_base::right | std::ios_base::uppercase);
+    out.width(2);
+    out << static_cast<unsigned>(*p) << ' ';
+  }
+  out.fill(' ');
+  out.flags(saved);
+}
+
+void OutUnsignedInHex::Put(std::ostream& out) const {
+  std::ios_base::fmtflags saved = out.flags();
+  out << "0x";
+  out.flags(std::ios_base::hex | std::ios_base::right | std::ios_base::uppercase);
+  out.fill('0');
+  out.width(digits);
+  out << value;
+  out.fill(' ');
+  out.flags(saved);
+}
+
+std::ostream& operator<<(std::ostream& out, const OutBufInHex& h) {
+  h.Put(out);
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& out, const OutUnsignedInHex& h) {
+  h.Put(out);
+  return out;
+}
+
+std::ostream& timestamp(std::ostream& out) {
+  time_t now = ::time(nullptr);
+  struct tm tm;
+  if (now == static_cast<time_t>(-1) || !::localtime_r(&now, &tm)) return out;
+  char buf[256];
+  if (::strftime(buf, sizeof buf, "%d/%m %H:%M:%S", &tm) > 0) out << buf;
+  return out;
+}
+
+void Table::Sentry::apply(TableManip m) const {
+  switch (m) {
+    case ext::nextrow:
+      table_->row(*out_, cell_.str());
+      cell_.str("");
+      break;
+    case ext::beginrow:
+      table_->beginrow();
+      break;
+    case ext::delimeter:
+      table_->delimeter(*out_);
+      break;
+  }
+}
+
+void Table::row(std::ostream& out, const std::string& text) {
+  if (column_ >= columns()) return;
+  started_ = true;
+  int w = widths_[column_] > 0 ? widths_[column_] : 0;
+  int n = static_cast<int>(text.size()) < w ? static_cast<int>(text.size()) : w;
+  out << '|' << std::string((w - n) / 2, ' ') << text << std::string((w - n + 1) / 2, ' ');
+  if (++column_ == columns()) {
+    out << '|' << std::endl;
+    started_ = false;
+  }
+}
+
+void Table::finalize(std::ostream& out) {
+  if (!started_) return;
+  while (column_ < columns()) row(out, " ");
+}
+
+void Table::rule(std::ostream& out, char edge, char fill) {
+  if (widths_.empty()) return;
+  for (int w : widths_) out << edge << std::string(w > 0 ? w : 0, fill);
+  out << edge << std::endl;
+}
+
+void Table::delimeter(std::ostream& out) {
+  finalize(out);
+  rule(out, '+', '-');
+}
+
+void Table::gap(std::ostream& out) {
+  finalize(out);
+  rule(out, '|', ' ');
+}
+
+}  // namespace ext
