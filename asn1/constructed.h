@@ -1,0 +1,317 @@
+#pragma once
+// CHOICE, SEQUENCE, SEQUENCE OF / SET OF and open types.
+
+#include "asn1/value.h"
+
+#include <boost/iterator/iterator_adaptor.hpp>
+#include <boost/polymorphic_cast.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+namespace ASN1 {
+
+class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
+ public:
+  struct InfoType : AbstractData::InfoType {
+    bool extendable;
+    const AbstractData::InfoType* const* selectionInfos;  // root alternatives, then known extensions
+    std::uint32_t numChoices;                             // root alternatives
+    std::uint32_t totalChoices;                           // root + known extension alternatives
+    const std::uint32_t* tags;                            // null: automatic tagging
+    const char* const* selectionNames;
+  };
+
+  enum { unselected_ = -1, unknownSelection_ = -2 };
+
+  explicit CHOICE(const InfoType* info, int id = unselected_, AbstractData* value = nullptr);
+  CHOICE(const CHOICE& other);
+  CHOICE& operator=(const CHOICE& other);
+  ~CHOICE() override;
+
+  static AbstractData* create(const AbstractData::InfoType* info);
+
+  // Replaces the held value by value (owned from now on); returns it.
+  AbstractData* setSelection(int id, AbstractData* value);
+  bool select(int id);
+  bool createSelection();
+
+  int currentSelection() const { return selection_; }
+  const AbstractData* getSelection() const { return value_.get(); }
+  AbstractData* getSelection() { return value_.get(); }
+  bool isUnknownSelection() const { return selection_ == unknownSelection_; }
+  unsigned getNumChoices() const { return info()->numChoices; }
+  unsigned getTotalChoices() const { return info()->totalChoices; }
+  bool extendable() const { return info()->extendable; }
+  const char* getSelectionName() const;
+  unsigned getSelectionTag() const;
+  bool setID(unsigned tagNumber, unsigned tagClass);
+  void swap(CHOICE& other);
+
+  const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
+
+ protected:
+  int do_compare(const AbstractData& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  std::unique_ptr<AbstractData> value_;
+  std::int32_t selection_;
+};
+
+class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
+ public:
+  struct InfoType : AbstractData::InfoType {
+    bool extendable;
+    const AbstractData::InfoType* const* fieldInfos;  // root fields, then known extensions
+    const std::int32_t* fieldIds;   // per root field: -1 mandatory, else its optional bit
+    std::uint32_t numFields;        // root fields
+    std::uint32_t knownExtensions;  // extension additions the type knows
+    std::uint32_t numOptional;      // optional root fields
+    const unsigned char* extDefaults;  // null, or bit map of the extensions a new value has
+    const std::uint32_t* fieldTags;    // null automatic, &defaultTag, or one tag per field
+    const char* const* fieldNames;
+  };
+
+  // Its address in fieldTags: every field keeps its own type's tag.
+  static const std::uint32_t defaultTag;
+
+  // Presence bits, most significant bit of the first octet first.
+  class BitMap {
+   public:
+    BitMap() : size_(0) {}
+    unsigned size() const { return size_; }
+    void resize(unsigned n);
+    bool operator[](unsigned i) const;
+    void set(unsigned i);
+    void clear(unsigned i);
+    void swap(BitMap& other);
+    // The octets, for the coders that move presence maps as bit fields.
+    const std::vector<char>& bitData() const { return bits_; }
+    std::vector<char>& bitData() { return bits_; }
+
+   private:
+    std::uint32_t size_;
+    std::vector<char> bits_;
+  };
+
+  // One owned value per root and known extension field; null while absent
+  // and never created.
+  class FieldVector : public std::vector<AbstractData*> {
+   public:
+    FieldVector() {}
+    explicit FieldVector(std::size_t n) : std::vector<AbstractData*>(n, nullptr) {}
+    FieldVector(const FieldVector& other);
+    FieldVector(FieldVector&& other) noexcept : std::vector<AbstractData*>(std::move(other)) {}
+    FieldVector& operator=(const FieldVector& other);
+    FieldVector& operator=(FieldVector&& other) noexcept;
+    ~FieldVector();
+  };
+
+  explicit SEQUENCE(const InfoType* info);
+  SEQUENCE(const SEQUENCE& other);
+  SEQUENCE& operator=(const SEQUENCE& other);
+  ~SEQUENCE() override {}
+
+  static AbstractData* create(const AbstractData::InfoType* info);
+
+  void swap(SEQUENCE& other);
+
+  AbstractData* getField(unsigned index) { return index < fields_.size() ? fields_[index] : nullptr; }
+  const AbstractData* getField(unsigned index) const {
+    return index < fields_.size() ? fields_[index] : nullptr;
+  }
+  // The field's value, created from its record when the slot is empty; null
+  // for an index beyond the type's fields.
+  AbstractData* getOrCreateField(unsigned index);
+  const char* getFieldName(unsigned index) const;
+  const AbstractData::InfoType* getFieldInfo(unsigned index) const;
+  // -1 for a mandatory root field, else its optional bit; -1 beyond the root.
+  int getFieldId(unsigned index) const;
+
+  bool hasOptionalField(unsigned bit) const;
+  void includeOptionalField(unsigned bit, unsigned index);
+  void removeOptionalField(unsigned bit);
+
+  bool extendable() const { return info()->extendable; }
+  unsigned numFields() const { return info()->numFields; }
+  unsigned knownExtensions() const { return info()->knownExtensions; }
+  unsigned numOptional() const { return info()->numOptional; }
+  unsigned fieldCount() const { return static_cast<unsigned>(fields_.size()); }
+  int tagMode() const;
+  unsigned getFieldTag(unsigned index) const;
+
+  const BitMap& optionalMap() const { return optionalMap_; }
+  BitMap& optionalMap() { return optionalMap_; }
+  const BitMap& extensionMap() const { return extensionMap_; }
+  BitMap& extensionMap() { return extensionMap_; }
+
+  const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
+
+ protected:
+  int do_compare(const AbstractData& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  FieldVector fields_;
+  BitMap optionalMap_;
+  BitMap extensionMap_;
+};
+
+class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
+ public:
+  struct InfoType : ConstrainedObject::InfoType {
+    const AbstractData::InfoType* elementInfo;
+  };
+  typedef std::vector<AbstractData*> Container;
+  typedef Container::iterator iterator;
+  typedef Container::const_iterator const_iterator;
+  typedef Container::size_type size_type;
+
+  explicit SEQUENCE_OF_Base(const InfoType* info) : ConstrainedObject(info) {}
+  SEQUENCE_OF_Base(const SEQUENCE_OF_Base& other);
+  SEQUENCE_OF_Base& operator=(const SEQUENCE_OF_Base& other);
+  ~SEQUENCE_OF_Base() override;
+
+  static AbstractData* create(const AbstractData::InfoType* info);
+
+  size_type size() const { return elements_.size(); }
+  bool empty() const { return elements_.empty(); }
+  iterator begin() { return elements_.begin(); }
+  iterator end() { return elements_.end(); }
+  const_iterator begin() const { return elements_.begin(); }
+  const_iterator end() const { return elements_.end(); }
+  void reserve(size_type n) { elements_.reserve(n); }
+
+  void push_back(AbstractData* value);
+  AbstractData* createElement() const;
+  void clear();
+  void resize(size_type n);
+  iterator erase(iterator first, iterator last);
+  void insert(iterator position, size_type n, const AbstractData& x);
+  void insert(iterator position, AbstractData const* const* first, AbstractData const* const* last);
+  void swap(SEQUENCE_OF_Base& other) { elements_.swap(other.elements_); }
+
+  const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
+
+ protected:
+  int do_compare(const AbstractData& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+  Container elements_;
+};
+
+// No size constraint on a list type.
+struct EmptyConstraint {};
+
+namespace detail {
+template <class T, class Base>
+class SequenceIterator
+    : public boost::iterator_adaptor<SequenceIterator<T, Base>, Base, T, std::random_access_iterator_tag> {
+  typedef boost::iterator_adaptor<SequenceIterator<T, Base>, Base, T, std::random_access_iterator_tag> super;
+
+ public:
+  SequenceIterator() {}
+  explicit SequenceIterator(Base it) : super(it) {}
+
+ private:
+  friend class boost::iterator_core_access;
+  T& dereference() const { return *boost::polymorphic_downcast<T*>(*this->base()); }
+};
+}  // namespace detail
+
+// Typed access over SEQUENCE_OF_Base; no data of its own.
+template <class T, class Constraint = EmptyConstraint, std::uint32_t Tag = 0x10>
+class SEQUENCE_OF : public SEQUENCE_OF_Base {
+ public:
+  typedef T value_type;
+  typedef detail::SequenceIterator<T, Container::iterator> iterator;
+  typedef detail::SequenceIterator<const T, Container::const_iterator> const_iterator;
+
+  static const InfoType theInfo;
+
+  SEQUENCE_OF() : SEQUENCE_OF_Base(&theInfo) {}
+  explicit SEQUENCE_OF(const InfoType* info) : SEQUENCE_OF_Base(info) {}
+
+  using SEQUENCE_OF_Base::push_back;
+  void push_back(const T& x) { SEQUENCE_OF_Base::push_back(x.clone()); }
+
+  const T& operator[](size_type i) const { return *boost::polymorphic_downcast<const T*>(elements_[i]); }
+  T& operator[](size_type i) { return *boost::polymorphic_downcast<T*>(elements_[i]); }
+
+  iterator begin() { return iterator(elements_.begin()); }
+  iterator end() { return iterator(elements_.end()); }
+  const_iterator begin() const { return const_iterator(elements_.begin()); }
+  const_iterator end() const { return const_iterator(elements_.end()); }
+
+  using SEQUENCE_OF_Base::erase;
+  iterator erase(iterator it) { return iterator(SEQUENCE_OF_Base::erase(it.base(), it.base() + 1)); }
+};
+
+template <class T, class Constraint, std::uint32_t Tag>
+const typename SEQUENCE_OF<T, Constraint, Tag>::InfoType SEQUENCE_OF<T, Constraint, Tag>::theInfo = {
+    &create_as<SEQUENCE_OF<T, Constraint, Tag>>, Tag, Unconstrained, 0, 0xFFFFFFFFu, &T::theInfo};
+
+template <class T, class Constraint = EmptyConstraint>
+using SET_OF = SEQUENCE_OF<T, Constraint, 0x11>;
+
+class OpenData : public AbstractData, public detail::Allocator<OpenData> {
+ public:
+  static const InfoType theInfo;
+  static AbstractData* create(const AbstractData::InfoType* info);
+
+  explicit OpenData(const InfoType* info = &theInfo) : AbstractData(info) {}
+  OpenData(AbstractData* data, const InfoType* info) : AbstractData(info), data_(data) {}
+  OpenData(const OpenData& other);
+  OpenData& operator=(const OpenData& other);
+  ~OpenData() override;
+
+  bool has_data() const { return data_ != nullptr; }
+  const AbstractData& get_data() const { return *data_; }
+  AbstractData& get_data() { return *data_; }
+  // Takes ownership of data, dropping what was held.
+  void set_data(AbstractData* data) { data_.reset(data); }
+  bool has_buf() const { return buf_ != nullptr; }
+  const std::vector<char>& get_buf() const { return *buf_; }
+  std::vector<char>& get_buf() { return *buf_; }
+  void grab(std::vector<char>* buf) { buf_.reset(buf); }
+  bool isEmpty() const { return !has_data() && !has_buf(); }
+  void swap(OpenData& other);
+
+ protected:
+  int do_compare(const AbstractData& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  std::unique_ptr<AbstractData> data_;
+  std::unique_ptr<std::vector<char>> buf_;
+};
+
+class TypeConstrainedOpenData : public OpenData {
+ public:
+  struct InfoType : AbstractData::InfoType {
+    const AbstractData::InfoType* typeInfo;  // the one type held
+  };
+  static AbstractData* create(const AbstractData::InfoType* info);
+
+  TypeConstrainedOpenData(AbstractData* data, const InfoType* info) : OpenData(data, info) {}
+
+  const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
+
+ protected:
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+};
+
+}  // namespace ASN1
