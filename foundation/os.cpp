@@ -1,11 +1,23 @@
 #include "foundation/os.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <ostream>
+
+#include "foundation/sys_paths.h"
 
 Fd::Fd(int fd) : fd_(fd) {
   if (fd_ >= 0) SetCloexec(fd_, true);
@@ -175,3 +187,159 @@ int Signal::disable_int(int sig) { return restart_on(sig, true); }
 int Signal::enable_int(int sig) { return restart_on(sig, false); }
 
 }  // namespace IPC
+
+namespace Net {
+
+std::string hostname() {
+  char buf[512];
+  if (::gethostname(buf, sizeof buf) != 0) return std::string();
+  buf[sizeof buf - 1] = '\0';
+  return buf;
+}
+
+int hostname(const std::string& name) { return ::sethostname(name.data(), name.size()); }
+
+bool ifconfig_selects(const char* name, uint32_t addr, ifconfig_mode_t mode) {
+  if (mode == kIfAll) return true;
+  if ((mode & kIfNotLoopback) && ::strcasecmp(name, "lo") != 0) return true;
+  if ((mode & kIfLinkLocal) && (addr & 0xFFFF0000u) == 0xA9FE0000u) return true;
+  if ((mode & kIfPrivate) && ((addr & 0xFFFF0000u) == 0xC0A80000u || (addr & 0xFFF00000u) == 0xAC100000u ||
+                              (addr & 0xFF000000u) == 0x0A000000u))
+    return true;
+  return false;
+}
+
+namespace {
+
+// Calls take(socket, request) for every selected IPv4 interface; returns
+// how many it accepted, or -1.
+template <class Take>
+int scan_interfaces(ifconfig_mode_t mode, Take take) {
+  Fd sock(::socket(AF_INET, SOCK_DGRAM, 0));
+  if (!sock) return -1;
+  // Room for 16 records of the host's own ifreq size.
+  ifreq reqs[16];
+  std::memset(reqs, 0, sizeof reqs);
+  ifconf ifc;
+  ifc.ifc_len = sizeof reqs;
+  ifc.ifc_req = reqs;
+  if (::ioctl(sock.lowlevel_fd(), SIOCGIFCONF, &ifc) == -1) return -1;
+  int records = ifc.ifc_len / static_cast<int>(sizeof(ifreq));
+  int count = 0;
+  for (int i = 0; i < records; ++i) {
+    if (reqs[i].ifr_addr.sa_family != AF_INET) continue;
+    char name[IFNAMSIZ + 1] = {};
+    std::memcpy(name, reqs[i].ifr_name, IFNAMSIZ);
+    sockaddr_in sa;
+    std::memcpy(&sa, &reqs[i].ifr_addr, sizeof sa);
+    if (!ifconfig_selects(name, ntohl(sa.sin_addr.s_addr), mode)) continue;
+    ifreq req;
+    std::memset(&req, 0, sizeof req);
+    std::memcpy(req.ifr_name, reqs[i].ifr_name, IFNAMSIZ);
+    if (::ioctl(sock.lowlevel_fd(), SIOCGIFADDR, &req) == -1) continue;
+    if (take(sock.lowlevel_fd(), req, name)) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode) {
+  return scan_interfaces(mode, [&out](int, const ifreq& req, const char*) {
+    sockaddr_in sa;
+    std::memcpy(&sa, &req.ifr_addr, sizeof sa);
+    out.push_back(INet4::Addr(sa));
+    return true;
+  });
+}
+
+int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, unsigned int flags) {
+  return scan_interfaces(mode, [&out, flags](int sock, ifreq& req, const char* name) {
+    if (::ioctl(sock, SIOCGIFFLAGS, &req) == -1) return false;
+    unsigned have = static_cast<unsigned short>(req.ifr_flags);
+    if ((have & flags) != flags) return false;
+    out.push_back(name);
+    return true;
+  });
+}
+
+}  // namespace Net
+
+void Console::SwitchToBinaryMode() {
+  termios t;
+  if (::tcgetattr(STDIN_FILENO, &t) == -1) {
+    std::cerr << "can't obtain terminal attributes" << std::endl;
+    return;
+  }
+  t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT);
+  if (::tcsetattr(STDIN_FILENO, TCSADRAIN, &t) == -1) std::cerr << "can't set terminal attributes" << std::endl;
+}
+
+void Console::SwitchToNonBlockMode() {
+  int on = 1;
+  if (::ioctl(STDIN_FILENO, FIONBIO, &on) == -1) std::cerr << "can't switch terminal to blocked mode" << std::endl;
+}
+
+namespace {
+
+// True when /proc/<pid>/stat could be read; matched tells whether its
+// command name is name.
+bool examine(int pid, const char* name, bool& matched) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  Fd f;
+  if (!f.open(path, O_RDONLY)) return false;
+  char buf[256] = {};
+  int n = read(f, buf, sizeof buf - 1);
+  if (n <= 0) return false;
+  char* close_paren = std::strrchr(buf, ')');
+  if (close_paren) *close_paren = '\0';
+  char* open_paren = std::strchr(buf, '(');
+  matched = open_paren && std::strcmp(open_paren + 1, name) == 0;
+  return true;
+}
+
+}  // namespace
+
+int find_proc_by_name(const char* name, int pid_hint) {
+  int result = -1;
+  bool matched = false;
+  if (pid_hint > 0 && examine(pid_hint, name, matched) && matched) return pid_hint;
+  DIR* dir = ::opendir("/proc");
+  if (!dir) return -1;
+  while (dirent* e = ::readdir(dir)) {
+    long pid = std::strtol(e->d_name, nullptr, 10);
+    if (pid <= 0 || pid > INT_MAX) continue;
+    if (examine(static_cast<int>(pid), name, matched) && matched) {
+      result = static_cast<int>(pid);
+      break;
+    }
+  }
+  ::closedir(dir);
+  return result;
+}
+
+namespace Linux {
+
+Run::Run(const char* name) : path_(SysPaths::resolve(SysPaths::kRunDir) + name + ".pid") {
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    Errno e;
+    std::cerr << "can't create pid file " << path_ << ": " << e << std::endl;
+    return;
+  }
+  std::string pid = std::to_string(::getpid());
+  if (::write(fd_, pid.data(), pid.size()) != static_cast<ssize_t>(pid.size())) {
+    Errno e;
+    std::cerr << "can't write pid file " << path_ << ": " << e << std::endl;
+  }
+  ::fsync(fd_);
+}
+
+Run::~Run() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(path_.c_str());
+}
+
+}  // namespace Linux

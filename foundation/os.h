@@ -3,7 +3,12 @@
 // their result and errno and print nothing, except where noted.
 #include <signal.h>
 
+#include <cstdint>
 #include <iosfwd>
+#include <list>
+#include <string>
+
+#include "foundation/inet4.h"
 
 // Owns one file descriptor (-1 when empty). Copies hold duplicates, every
 // descriptor held has close-on-exec set, and destruction closes it.
@@ -92,3 +97,63 @@ class Signal {
 };
 
 }  // namespace IPC
+
+namespace Net {
+
+// Interface selection bits; 0 selects every IPv4 interface, otherwise an
+// interface is selected when it meets any selected criterion.
+typedef unsigned ifconfig_mode_t;
+enum : ifconfig_mode_t {
+  kIfAll = 0,
+  kIfNotLoopback = 1,  // name is not "lo"
+  kIfLinkLocal = 2,    // 169.254.0.0/16
+  kIfPrivate = 4,      // 10/8, 172.16/12, 192.168/16
+};
+
+// Empty when the name cannot be had.
+std::string hostname();
+int hostname(const std::string& name);
+
+// Append the selected interfaces' addresses (port 0) or names; the result is
+// how many were appended, or -1 when the interface list cannot be had.
+int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode);
+// Only interfaces whose IFF_ flags include all of flags.
+int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, unsigned int flags);
+
+// The selection rule; addr in host byte order.
+bool ifconfig_selects(const char* name, uint32_t addr, ifconfig_mode_t mode);
+
+}  // namespace Net
+
+// Both act on standard input and report failures on std::cerr.
+class Console {
+ public:
+  static void SwitchToBinaryMode();
+  static void SwitchToNonBlockMode();
+};
+
+// Pid of a process whose command name is name, or -1. A matching pid_hint
+// is taken without scanning /proc.
+int find_proc_by_name(const char* name, int pid_hint);
+
+namespace Linux {
+
+// The pid file "<run dir><name>.pid" for the life of the object. Its
+// descriptor is not inherited by child processes.
+class Run {
+ public:
+  explicit Run(const char* name);
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  bool created() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace Linux

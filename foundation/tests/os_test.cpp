@@ -1,14 +1,24 @@
 #include "foundation/os.h"
 
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 #include <string>
+
+#include "foundation/sys_paths.h"
 
 namespace {
 
@@ -281,6 +291,258 @@ TEST_F(SignalInstall, IgnoreDefaultAndRestartFlag) {
   EXPECT_EQ(SIG_DFL, current().sa_handler);
   EXPECT_EQ(-1, IPC::Signal::ignore(SIGKILL));
   EXPECT_EQ(-1, IPC::Signal::enable_int(0));
+}
+
+}  // namespace
+
+namespace {
+
+// Collects what a test writes to std::cerr.
+class CerrCapture {
+ public:
+  CerrCapture() : old_(std::cerr.rdbuf(buf_.rdbuf())) {}
+  ~CerrCapture() { std::cerr.rdbuf(old_); }
+  std::string text() const { return buf_.str(); }
+
+ private:
+  std::ostringstream buf_;
+  std::streambuf* old_;
+};
+
+// Puts a descriptor on standard input for the life of the object.
+class StdinSwap {
+ public:
+  explicit StdinSwap(int fd) : saved_(::dup(STDIN_FILENO)) {
+    if (fd >= 0)
+      ::dup2(fd, STDIN_FILENO);
+    else
+      ::close(STDIN_FILENO);
+  }
+  ~StdinSwap() {
+    ::dup2(saved_, STDIN_FILENO);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+TEST(NetIfconfig, SelectionRule) {
+  struct Case {
+    const char* name;
+    const char* addr;
+    Net::ifconfig_mode_t mode;
+    bool selected;
+  };
+  const Case cases[] = {
+      {"lo", "127.0.0.1", 0, true},
+      {"lo", "127.0.0.1", 1, false},
+      {"LO", "127.0.0.1", 1, false},
+      {"lo0", "127.0.0.1", 1, true},
+      {"eth0", "8.8.8.8", 1, true},
+      {"lo", "127.0.0.1", 4, false},
+      {"eth0", "192.168.1.5", 4, true},
+      {"eth1", "10.1.2.3", 4, true},
+      {"eth1", "172.16.0.1", 4, true},
+      {"eth1", "172.31.255.255", 4, true},
+      {"eth1", "172.32.0.1", 4, false},
+      {"eth1", "172.15.255.255", 4, false},
+      {"eth1", "192.169.0.1", 4, false},
+      {"eth1", "11.0.0.1", 4, false},
+      {"eth1", "169.254.3.4", 4, false},
+      {"eth1", "169.254.3.4", 2, true},
+      {"eth1", "169.255.3.4", 2, false},
+      {"lo", "169.254.3.4", 6, true},
+      {"lo", "10.0.0.1", 2, false},
+      {"eth0", "8.8.8.8", 6, false},
+  };
+  for (const Case& c : cases) {
+    in_addr a;
+    ASSERT_EQ(1, ::inet_aton(c.addr, &a));
+    EXPECT_EQ(c.selected, Net::ifconfig_selects(c.name, ntohl(a.s_addr), c.mode))
+        << c.name << " " << c.addr << " mode " << c.mode;
+  }
+}
+
+bool has_addr(const std::list<INet4::Addr>& l, const char* text) {
+  for (const INet4::Addr& a : l)
+    if (a.GetString() == text) return true;
+  return false;
+}
+
+bool has_name(const std::list<std::string>& l, const char* name) {
+  for (const std::string& n : l)
+    if (n == name) return true;
+  return false;
+}
+
+TEST(NetIfconfig, HostInterfacesAreAppended) {
+  std::list<INet4::Addr> all;
+  all.push_back(INet4::Addr(std::string("1.1.1.1:7")));
+  int n = Net::ifconfig(all, Net::kIfAll);
+  ASSERT_GE(n, 1);
+  EXPECT_EQ(static_cast<size_t>(n) + 1, all.size());
+  EXPECT_EQ("1.1.1.1:7", all.front().GetString());
+  EXPECT_TRUE(has_addr(all, "127.0.0.1:0"));
+
+  std::list<INet4::Addr> not_lo;
+  EXPECT_EQ(n - 1, Net::ifconfig(not_lo, Net::kIfNotLoopback));
+  EXPECT_FALSE(has_addr(not_lo, "127.0.0.1:0"));
+
+  std::list<std::string> names;
+  EXPECT_GE(Net::ifconfig(names, Net::kIfAll, IFF_UP | IFF_LOOPBACK), 1);
+  EXPECT_TRUE(has_name(names, "lo"));
+  names.clear();
+  EXPECT_EQ(0, Net::ifconfig(names, Net::kIfNotLoopback, IFF_LOOPBACK));
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(NetHostname, MatchesTheSystem) {
+  char buf[512] = {};
+  ASSERT_EQ(0, ::gethostname(buf, sizeof buf - 1));
+  EXPECT_EQ(buf, Net::hostname());
+}
+
+TEST(Console, BinaryModeStopsWhenStdinIsNoTerminal) {
+  int p[2];
+  ASSERT_EQ(0, ::pipe(p));
+  {
+    StdinSwap swap(p[0]);
+    CerrCapture err;
+    Console::SwitchToBinaryMode();
+    EXPECT_EQ("can't obtain terminal attributes\n", err.text());
+  }
+  ::close(p[0]);
+  ::close(p[1]);
+}
+
+TEST(Console, BinaryModeClearsEchoAndCanonicalOnly) {
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) GTEST_SKIP() << "no pseudo terminal";
+  int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  termios before;
+  ASSERT_EQ(0, ::tcgetattr(slave, &before));
+  before.c_lflag |= ISIG | ECHOKE | ICANON | ECHO;
+  ASSERT_EQ(0, ::tcsetattr(slave, TCSANOW, &before));
+  {
+    StdinSwap swap(slave);
+    CerrCapture err;
+    Console::SwitchToBinaryMode();
+    EXPECT_EQ("", err.text());
+  }
+  termios after;
+  ASSERT_EQ(0, ::tcgetattr(slave, &after));
+  EXPECT_EQ(0u, after.c_lflag & (ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT));
+  EXPECT_EQ(before.c_lflag & ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT),
+            after.c_lflag);
+  EXPECT_NE(0u, after.c_lflag & ISIG);
+  ::close(slave);
+  ::close(master);
+}
+
+TEST(Console, NonBlockMode) {
+  int p[2];
+  ASSERT_EQ(0, ::pipe(p));
+  {
+    StdinSwap swap(p[0]);
+    CerrCapture err;
+    Console::SwitchToNonBlockMode();
+    EXPECT_EQ("", err.text());
+    EXPECT_NE(0, ::fcntl(STDIN_FILENO, F_GETFL) & O_NONBLOCK);
+  }
+  {
+    StdinSwap closed(-1);
+    CerrCapture err;
+    Console::SwitchToNonBlockMode();
+    EXPECT_EQ("can't switch terminal to blocked mode\n", err.text());
+  }
+  ::close(p[0]);
+  ::close(p[1]);
+}
+
+std::string comm_of(int pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/comm", pid);
+  Fd f;
+  if (!f.open(path, O_RDONLY)) return std::string();
+  char buf[64] = {};
+  int n = read(f, buf, sizeof buf - 1);
+  std::string s(buf, n > 0 ? n : 0);
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+TEST(FindProc, HintScanAndMiss) {
+  std::string me = comm_of(::getpid());
+  ASSERT_FALSE(me.empty());
+  EXPECT_EQ(::getpid(), find_proc_by_name(me.c_str(), ::getpid()));
+  // Other instances of this test binary may run beside us: any match will do.
+  for (int hint : {0, -3, 999999999}) {
+    int found = find_proc_by_name(me.c_str(), hint);
+    ASSERT_GT(found, 0);
+    EXPECT_EQ(me, comm_of(found));
+  }
+  EXPECT_EQ(-1, find_proc_by_name("no such process", ::getpid()));
+  EXPECT_EQ(-1, find_proc_by_name("", 0));
+}
+
+TEST(FindProc, NamesWithParenthesesAndBlanks) {
+  int ready[2], go[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  ASSERT_EQ(0, ::pipe(go));
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::prctl(PR_SET_NAME, "a) (b c)", 0, 0, 0);
+    char c = 'r';
+    (void)!::write(ready[1], &c, 1);
+    ::close(go[1]);
+    (void)!::read(go[0], &c, 1);
+    ::_exit(0);
+  }
+  char c;
+  ASSERT_EQ(1, ::read(ready[0], &c, 1));
+  EXPECT_EQ(child, find_proc_by_name("a) (b c)", child));
+  EXPECT_EQ(child, find_proc_by_name("a) (b c)", 0));
+  EXPECT_EQ(-1, find_proc_by_name("a", child));
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+  int status;
+  ::waitpid(child, &status, 0);
+}
+
+TEST(PidFile, HoldsThePidAndIsRemoved) {
+  std::string name = "found-test-" + std::to_string(::getpid());
+  std::string path = SysPaths::resolve(SysPaths::kRunDir) + name + ".pid";
+  {
+    Linux::Run run(name.c_str());
+    ASSERT_TRUE(run.created());
+    EXPECT_EQ(path, run.path());
+    EXPECT_TRUE(cloexec(run.fd()));
+    Fd f;
+    ASSERT_TRUE(f.open(path.c_str(), O_RDONLY));
+    char buf[32] = {};
+    EXPECT_GT(read(f, buf, sizeof buf - 1), 0);
+    EXPECT_EQ(std::to_string(::getpid()), buf);
+    struct stat st;
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 0777u & ~0644u);
+  }
+  struct stat st;
+  EXPECT_EQ(-1, ::stat(path.c_str(), &st));
+  EXPECT_EQ(ENOENT, errno);
+}
+
+TEST(PidFile, FailureIsLoggedOnceAndNothingIsRemoved) {
+  CerrCapture err;
+  {
+    Linux::Run run("missing-dir/server");
+    EXPECT_FALSE(run.created());
+    EXPECT_EQ(-1, run.fd());
+  }
+  std::string expect = "can't create pid file " + SysPaths::resolve(SysPaths::kRunDir) +
+                       "missing-dir/server.pid: " + std::strerror(ENOENT) + "\n";
+  EXPECT_EQ(expect, err.text());
 }
 
 }  // namespace
