@@ -388,19 +388,6 @@ TEST(ProtocolsFamily, EmptyFamilyDoesNothing) {
   EXPECT_EQ(os.str(), "error");
 }
 
-TEST(ProtocolsFamily, LayersWithoutOwnerDropWhatTheyPassOn) {
-  Journal j;
-  Layer alone(j, "alone", 0x01);
-  Packet p;
-  alone.prepare_head(p);
-  p.put8(0x02);
-  alone.message(p);
-  alone.on_message(p);
-  alone.activate();
-  alone.deactivate();
-  EXPECT_EQ(j, (Journal{"alone local_activate", "alone local_deactivate", "alone on_deactivate ok"}));
-}
-
 TEST(ProtocolsList, DeletingTheListDeletesItsLayersHighestFirst) {
   Journal j;
   auto* list = new Family(j, "list");
