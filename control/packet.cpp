@@ -8,6 +8,9 @@
 #include <iostream>
 #include <new>
 
+// Handles are passed and queued by value.
+static_assert(sizeof(Packet) == sizeof(void*), "a packet handle is one pointer");
+
 namespace {
 
 // Leaves the stream's format as the caller had it.
