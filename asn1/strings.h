@@ -87,6 +87,7 @@ class AbstractString : public ConstrainedObject, public std::string, public deta
   AbstractString(const InfoType* info, const std::string& text) : ConstrainedObject(info), std::string(text) {}
   AbstractString(const InfoType* info, const char* text) : ConstrainedObject(info), std::string(text) {}
 
+  using std::string::assign;
   AbstractString& assign(const std::string& text) {
     std::string::assign(text);
     return *this;
@@ -100,6 +101,7 @@ class AbstractString : public ConstrainedObject, public std::string, public deta
   // Position of the first character outside the permitted set, -1 when none.
   int find_first_invalid() const;
 
+  using AbstractData::compare;
   using AbstractData::operator==;
   using AbstractData::operator!=;
   using AbstractData::operator<;
@@ -163,7 +165,8 @@ class BMPString : public ConstrainedObject, public std::wstring {
       : ConstrainedObject(info), std::wstring(text) {}
   BMPString(const wchar_t* text, const InfoType* info = &theInfo) : ConstrainedObject(info), std::wstring(text) {}
 
-  BMPString& assign(const wchar_t* text, unsigned n) {
+  using std::wstring::assign;
+  BMPString& assign(const wchar_t* text, std::size_t n) {
     std::wstring::assign(text, n);
     return *this;
   }
@@ -174,6 +177,7 @@ class BMPString : public ConstrainedObject, public std::wstring {
   // Index of the first illegal character, the length when all are legal.
   std::size_t first_illegal_at() const;
 
+  using AbstractData::compare;
   using AbstractData::operator==;
   using AbstractData::operator!=;
   using AbstractData::operator<;
