@@ -222,6 +222,23 @@ TEST_F(Logging, PriorityFacilityIdentityAndPid) {
             receiver->take());
 }
 
+TEST_F(Logging, PerrorCopiesTheMessageToStandardError) {
+  int pipeFds[2];
+  ASSERT_EQ(0, ::pipe(pipeFds));
+  const int savedErr = ::dup(STDERR_FILENO);
+  ::dup2(pipeFds[1], STDERR_FILENO);
+  syslogManager.openlog(kIdent, LOG_NDELAY | LOG_PERROR, 0);
+  syslogManager.syslog(LOG_ERR, "no newline");
+  syslogManager.syslog(LOG_ERR, "own newline\n");
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedErr);
+  ::close(pipeFds[1]);
+  char buf[256];
+  ssize_t n = ::read(pipeFds[0], buf, sizeof buf);
+  ::close(pipeFds[0]);
+  EXPECT_EQ(std::string(kIdent) + ": no newline\n" + kIdent + ": own newline\n", std::string(buf, n > 0 ? n : 0));
+}
+
 TEST_F(Logging, BatchIsSentWhenFull) {
   for (int i = 0; i < 255; ++i) syslogManager.syslog(LOG_ERR, "%d", i);
   EXPECT_TRUE(receiver->take().empty());
