@@ -51,6 +51,32 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
+// Local time is UTC and every clock read gives the cached time.
+class FixedClock {
+ public:
+  FixedClock() {
+    const char* tz = std::getenv("TZ");
+    hadTz = tz != nullptr;
+    if (tz) oldTz = tz;
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    at(kNow, 1234);
+  }
+  ~FixedClock() {
+    Mux::clear_cached_time();
+    if (hadTz)
+      ::setenv("TZ", oldTz.c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+  static void at(time_t t, long usec) { Mux::set_cached_time(Mux::timeval(t, usec)); }
+
+ private:
+  bool hadTz;
+  std::string oldTz;
+};
+
 // A datagram socket in the place of the system's syslog receiver.
 class Receiver {
  public:
@@ -92,16 +118,10 @@ std::string msg(int priority, const std::string& text, const std::string& ident 
   return m + text + std::string(1, '\0');
 }
 
-// Fixed time and time zone; syslogManager talks to a receiver in a temp dir.
+// syslogManager talks to a receiver in a temp dir.
 class Logging : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    hadTz = tz != nullptr;
-    if (tz) oldTz = tz;
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-    Mux::set_cached_time(Mux::timeval(kNow, 1234));
     socketPath = tmp.dir + "/log";
     receiver.reset(new Receiver(socketPath));
     syslogManager.closelog();
@@ -111,19 +131,12 @@ class Logging : public ::testing::Test {
   void TearDown() override {
     syslogManager.closelog();
     syslogManager.setSocketPath(SysPaths::resolve(SysPaths::kSyslogSocket));
-    Mux::clear_cached_time();
-    if (hadTz)
-      ::setenv("TZ", oldTz.c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
   }
 
+  FixedClock clock;
   TempDir tmp;
   std::string socketPath;
   std::unique_ptr<Receiver> receiver;
-  bool hadTz = false;
-  std::string oldTz;
 };
 
 using Datagrams = std::vector<std::string>;
@@ -326,28 +339,11 @@ TEST(SysLogStreamBuf, SplitsLikeTheManagedOne) {
 
 class LogFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    hadTz = tz != nullptr;
-    if (tz) oldTz = tz;
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-    at(kNow, 1234);
-  }
-  void TearDown() override {
-    Mux::clear_cached_time();
-    if (hadTz)
-      ::setenv("TZ", oldTz.c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-  void at(time_t t, long usec) { Mux::set_cached_time(Mux::timeval(t, usec)); }
+  void at(time_t t, long usec) { FixedClock::at(t, usec); }
   std::string file(const std::string& stamp) { return readFile(tmp.dir + "/" + stamp + ".log"); }
 
+  FixedClock clock;
   TempDir tmp;
-  bool hadTz = false;
-  std::string oldTz;
 };
 
 TEST_F(LogFile, LinesGetTimePrefixAndStayWhole) {
