@@ -378,8 +378,8 @@ int GeneralizedTime::set(const char* text) {
 
 std::time_t GeneralizedTime::get_time_t() const {
   std::tm tm{};
-  tm.tm_year = year_ - 1900;
-  tm.tm_mon = month_ - 1;
+  tm.tm_year = static_cast<int>(static_cast<long long>(year_) - 1900);
+  tm.tm_mon = static_cast<int>(static_cast<long long>(month_) - 1);
   tm.tm_mday = day_;
   tm.tm_hour = hour_;
   tm.tm_min = minute_;

@@ -124,6 +124,33 @@ TEST(Sequence, CloneIsDeepAndIndependent) {
   EXPECT_TRUE(m.seq_isPresent());
 }
 
+// SEQUENCE { n INTEGER, ..., e1 BOOLEAN, e2 NULL } whose new values carry e2,
+// every field with its own type's tag.
+const AbstractData::InfoType* const kDefaultsFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo,
+                                                         &ASN1::Null::theInfo};
+const std::int32_t kDefaultsIds[] = {-1};
+const unsigned char kDefaultsBits[] = {0x40};
+const ASN1::SEQUENCE::InfoType kDefaults = {
+    &ASN1::SEQUENCE::create, 0x10, true, kDefaultsFields, kDefaultsIds, 1, 2, 0, kDefaultsBits,
+    &ASN1::SEQUENCE::defaultTag, nullptr};
+
+TEST(Sequence, ExtensionDefaultsAndTags) {
+  ASN1::SEQUENCE s(&kDefaults);
+  EXPECT_EQ(s.extensionMap().size(), 2u);
+  EXPECT_FALSE(s.hasOptionalField(0));
+  EXPECT_TRUE(s.hasOptionalField(1));
+  EXPECT_EQ(s.getField(1), nullptr);
+  EXPECT_NE(dynamic_cast<const ASN1::Null*>(s.getField(2)), nullptr);
+  EXPECT_EQ(s.tagMode(), 2);
+  EXPECT_EQ(s.getFieldTag(0), 2u);
+  EXPECT_EQ(s.getFieldTag(2), 5u);
+  EXPECT_EQ(s.getFieldName(0), nullptr);
+
+  TS::Message m;
+  EXPECT_EQ(m.tagMode(), 0);
+  EXPECT_EQ(m.getFieldTag(2), (0x80u << 16) | 2u);
+}
+
 TEST(Choice, SelectionReplacement) {
   TS::Pdu p;
   EXPECT_EQ(p.currentSelection(), -1);
@@ -292,6 +319,17 @@ TEST(OpenData, Comparison) {
   EXPECT_EQ(empty.compare(withBuf), -1);
   EXPECT_EQ(empty.compare(ASN1::OpenData()), 0);
   EXPECT_GT(withBuf.compare(lowBuf), 0);
+
+  const ASN1::TypeConstrainedOpenData::InfoType typed = {&ASN1::TypeConstrainedOpenData::create, 0,
+                                                         &ASN1::BOOLEAN::theInfo};
+  std::unique_ptr<AbstractData> holder(AbstractData::create(&typed));
+  auto* open = dynamic_cast<ASN1::TypeConstrainedOpenData*>(holder.get());
+  ASSERT_NE(open, nullptr);
+  ASSERT_TRUE(open->has_data());
+  EXPECT_NE(dynamic_cast<ASN1::BOOLEAN*>(&open->get_data()), nullptr);
+  std::unique_ptr<AbstractData> openCopy(open->clone());
+  EXPECT_NE(dynamic_cast<ASN1::TypeConstrainedOpenData*>(openCopy.get()), nullptr);
+  EXPECT_EQ(*openCopy, *open);
 
   ASN1::OpenData copy(withData);
   EXPECT_EQ(copy.compare(withData), 0);
