@@ -1,0 +1,26 @@
+#include "foundation/dpc.h"
+
+#include "foundation/multiplexer.h"
+
+Dpc::~Dpc() {
+  Deactivate();
+  delete handler_;
+}
+
+void Dpc::Bind(DpcHandler* h) {
+  if (h == handler_) return;
+  delete handler_;
+  handler_ = h;
+}
+
+void Dpc::Activate() {
+  if (active_) return;
+  multiplexer.attach(this);
+  active_ = true;
+}
+
+void Dpc::Deactivate() {
+  if (!active_) return;
+  multiplexer.dettach(this);
+  active_ = false;
+}

@@ -1,0 +1,419 @@
+#include "foundation/multiplexer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+
+#include "foundation/dpc.h"
+#include "foundation/event.h"
+#include "foundation/ext_text.h"
+#include "foundation/mux_time.h"
+#include "foundation/os.h"
+#include "foundation/sys_paths.h"
+#include "foundation/timer.h"
+#include "foundation/version.h"
+
+namespace {
+
+unsigned initCount;
+alignas(Multiplexer) unsigned char muxStorage[sizeof(Multiplexer)];
+
+const int kForever = 0x7FFFFFFF;
+
+}  // namespace
+
+Multiplexer& multiplexer = *reinterpret_cast<Multiplexer*>(muxStorage);
+
+Multiplexer::Init::Init() {
+  if (initCount++ == 0) new (muxStorage) Multiplexer();
+}
+
+Multiplexer::Init::~Init() {
+  if (--initCount == 0) multiplexer.~Multiplexer();
+}
+
+// Measure ------------------------------------------------------------------
+
+void Measure::begin() { start_ = Mux::microseconds(); }
+
+void Measure::end() {
+  uint32_t d = Mux::microseconds() - start_;
+  if (first_) {
+    first_ = false;
+    min_ = max_ = last_ = d;
+    counter_ = 1;
+    return;
+  }
+  ++counter_;
+  if (d < min_) min_ = d;
+  if (d > max_) max_ = d;
+  last_ = d;
+}
+
+void Measure::put(std::ostream& out) const {
+  out << std::dec << "min=" << min_ << " max=" << max_ << " avg=" << last_ << " counter=" << counter_;
+}
+
+std::ostream& operator<<(std::ostream& out, const Measure& m) {
+  m.put(out);
+  return out;
+}
+
+std::string PollEventAsText(short events) {
+  static const struct {
+    short bit;
+    const char* text;
+  } names[] = {
+      {POLLIN, "|POLLIN"},         {POLLPRI, "|POLLPRI"},       {POLLOUT, "|POLLOUT"},       {POLLERR, "|POLLERR"},
+      {POLLHUP, "|POLLHUP"},       {POLLNVAL, "|POLLNVAL"},     {POLLRDNORM, "|POLLRDNORM"}, {POLLRDBAND, "|POLLRDBAND"},
+      {POLLWRNORM, "|POLLWRNORM"}, {POLLWRBAND, "|POLLWRBAND"}, {POLLMSG, "|POLLMSG"},
+  };
+  std::string text;
+  for (const auto& n : names)
+    if (events & n.bit) text += n.text;
+  if (!text.empty()) text.erase(0, 1);
+  return text;
+}
+
+// EventHandler --------------------------------------------------------------
+
+EventHandler::~EventHandler() {
+  if (attached_) multiplexer.detach(this);
+}
+
+std::string EventHandler::event_name() const { return "unknown"; }
+
+bool EventHandler::is_named() const { return false; }
+
+void EventHandler::mux_attach() {
+  if (attached_) return;
+  multiplexer.attach(this);
+  attached_ = true;
+}
+
+void EventHandler::mux_detach() {
+  if (!attached_) return;
+  multiplexer.detach(this);
+  attached_ = false;
+}
+
+// TimerPoolPlugin -------------------------------------------------------------
+
+void TimerPoolPlugin::timerHook() {
+  if (hooked_) return;
+  multiplexer.hook(this);
+  hooked_ = true;
+}
+
+void TimerPoolPlugin::timerUnhook() {
+  if (!hooked_) return;
+  multiplexer.unhook(this);
+  hooked_ = false;
+}
+
+class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
+ public:
+  explicit TimerPollGuard(std::list<TimerPoolPlugin*>& plugins) : plugins_(plugins) {}
+
+  int schedule() {
+    int result = kForever;
+    pending_.swap(plugins_);
+    while (!pending_.empty()) {
+      TimerPoolPlugin* p = pending_.front();
+      pending_.pop_front();
+      plugins_.push_back(p);
+      int32_t t = p->next_timeout();
+      if (t >= 0 && t < result) result = t;
+    }
+    return result;
+  }
+
+  void removeTimerPoolPlugin(TimerPoolPlugin* p) override {
+    plugins_.remove(p);
+    pending_.remove(p);
+  }
+
+ private:
+  std::list<TimerPoolPlugin*>& plugins_;
+  std::list<TimerPoolPlugin*> pending_;
+};
+
+// Multiplexer -------------------------------------------------------------------
+
+Multiplexer::Multiplexer() : watchdog_path_(SysPaths::resolve(SysPaths::kWatchdog)) {}
+
+Multiplexer::~Multiplexer() {
+  if (watchdog_ >= 0) ::close(watchdog_);
+}
+
+void Multiplexer::attach(EventHandler* h) {
+  if (event_exists(h)) {
+    std::cerr << "duplicate multiplexer attach " << std::flush;
+    std::cerr << '"' << h->event_name() << '"' << " ignored." << std::endl;
+    return;
+  }
+  attach_.push_back(h);
+  h->mux_list_ = &attach_;
+}
+
+void Multiplexer::detach(EventHandler* h) {
+  if (!event_exists(h)) {
+    std::cerr << "indvalid Multiplexer::detach " << std::flush;
+    std::cerr << h->event_name() << std::endl;
+    return;
+  }
+  unlink_handler(h);
+}
+
+bool Multiplexer::event_exists(EventHandler* h) const {
+  return h->mux_list_ == &attach_ || h->mux_list_ == &lists_[0] || h->mux_list_ == &lists_[1];
+}
+
+void Multiplexer::unlink_handler(EventHandler* h) {
+  h->mux_list_->remove(h);
+  h->mux_list_ = nullptr;
+  // The poll entry built from this handler must not reach anybody.
+  int i = h->poll_index_;
+  h->poll_index_ = -1;
+  if (i >= 0 && static_cast<size_t>(i) < poll_owners_.size() && poll_owners_[i] == h) {
+    poll_owners_[i] = nullptr;
+    poll_set_[i].fd = -1;
+    poll_set_[i].revents = 0;
+    --live_entries_;
+  }
+}
+
+void Multiplexer::set(TimerEvent* t) {
+  reset(t);
+  timers_.insert_to_tail_by_grown(t);
+  t->queued_ = true;
+}
+
+void Multiplexer::reset(TimerEvent* t) {
+  if (!t->queued_) return;
+  timers_.remove(t);
+  t->queued_ = false;
+}
+
+void Multiplexer::attach(Dpc* d) {
+  auto pos = std::lower_bound(dpcs_.begin(), dpcs_.end(), d, std::less<Dpc*>());
+  if (pos == dpcs_.end() || *pos != d) dpcs_.insert(pos, d);
+}
+
+void Multiplexer::dettach(Dpc* d) {
+  dpcs_.remove(d);
+  dpc_run_.remove(d);
+}
+
+void Multiplexer::hook(TimerPoolPlugin* p) { plugins_.push_back(p); }
+
+void Multiplexer::unhook(TimerPoolPlugin* p) {
+  if (poll_guard_)
+    poll_guard_->removeTimerPoolPlugin(p);
+  else
+    plugins_.remove(p);
+}
+
+void Multiplexer::execute_dpc() {
+  dpc_run_ = dpcs_;
+  while (!dpc_run_.empty()) {
+    Dpc* d = dpc_run_.front();
+    dpc_run_.pop_front();
+    dpc_measure_.begin();
+    d->Invoke();
+    dpc_measure_.end();
+  }
+}
+
+int Multiplexer::timers_schedule() {
+  const uint32_t now = Mux::milliseconds();
+  for (;;) {
+    TimerEvent* head = *timers_.begin();
+    if (!head || static_cast<int32_t>(now - head->expiry_) < 0) break;
+    timers_.remove_from_head();
+    head->queued_ = false;
+    timer_measure_.begin();
+    head->fire();
+    timer_measure_.end();
+  }
+  execute_dpc();
+  for (;;) {
+    TimerEvent* head = *timers_.begin();
+    const uint32_t first = head ? head->expiry_ : now;
+    const int32_t wait = static_cast<int32_t>(first - now);
+    if (wait >= 0 && wait <= kMaxWait) return wait;
+    std::cerr << "******** RUNTIME ERROR CONDITION *************"
+              << "Multiplexer::timers_schedule() invalid wait time detected!\n"
+              << "now = " << now << "\nfirst = " << first << "\ncount = " << timers_.count() << std::endl;
+    // Only the offending timer moves; the others keep their expiries.
+    timers_.remove(head);
+    head->expiry_ = now + 1000;
+    timers_.insert_to_tail_by_grown(head);
+  }
+}
+
+int Multiplexer::timerPoll_schedule() {
+  TimerPollGuard guard(plugins_);
+  poll_guard_ = &guard;
+  int result = guard.schedule();
+  poll_guard_ = nullptr;
+  return result;
+}
+
+void Multiplexer::build_poll_set() {
+  while (EventHandler* h = attach_.remove_from_head()) {
+    active_->push_back(h);
+    h->mux_list_ = active_;
+  }
+  const size_t n = active_->count();
+  if (poll_set_.size() != n) {
+    poll_set_.resize(n);
+    poll_owners_.resize(n);
+  }
+  size_t i = 0;
+  for (auto it = active_->begin(); it != active_->end(); ++it, ++i) {
+    EventHandler* h = *it;
+    poll_set_[i].revents = 0;
+    h->shedule_event(poll_set_[i]);
+    poll_owners_[i] = h;
+    h->poll_index_ = static_cast<int>(i);
+  }
+  live_entries_ = static_cast<unsigned>(n);
+}
+
+// Taken after the Dpc run that precedes the poll, so that a timer armed there
+// counts. Only an empty timer queue waits for ever.
+int Multiplexer::poll_timeout(int plugin_wait) const {
+  int timeout = -1;
+  if (const TimerEvent* head = *timers_.begin()) {
+    const int32_t wait = static_cast<int32_t>(head->expiry_ - Mux::milliseconds());
+    // Out of range goes back to timers_schedule() at once, which reports it.
+    timeout = (wait < 0 || wait > kMaxWait) ? 0 : wait;
+  }
+  if (plugin_wait >= 0 && plugin_wait < kForever) timeout = timeout < 0 ? plugin_wait : std::min(timeout, plugin_wait);
+  // A handler attached by the Dpc run is polled from the next pass on.
+  if (attach_.count() != 0) timeout = 0;
+  return timeout;
+}
+
+void Multiplexer::dispatch() {
+  for (size_t i = 0; i < poll_owners_.size(); ++i)
+    if (EventHandler* h = poll_owners_[i]) h->revents_ = poll_set_[i].revents;
+  while (!terminating()) {
+    EventHandler* h = active_->remove_from_head();
+    if (!h) break;
+    served_->push_back(h);
+    h->mux_list_ = served_;
+    event_measure_.begin();
+    h->svc_event();
+    event_measure_.end();
+  }
+  // When the loop stops half way, the handlers not yet served stay in the
+  // rotation behind the served ones.
+  while (EventHandler* h = active_->remove_from_head()) {
+    served_->push_back(h);
+    h->mux_list_ = served_;
+  }
+  std::swap(served_, active_);
+}
+
+void Multiplexer::open_watchdog() {
+  watchdog_ = ::open(watchdog_path_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (watchdog_ < 0) {
+    Errno e;
+    std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
+    return;
+  }
+  if (::write(watchdog_, "START", 5) != 5) {
+    Errno e;
+    std::cerr << "Mux: fail to activate watchdog: " << e << std::endl;
+    ::close(watchdog_);
+    watchdog_ = -1;
+  }
+}
+
+void Multiplexer::close_watchdog() {
+  if (watchdog_ < 0) return;
+  if (::write(watchdog_, "STOP", 4) != 4) {
+    Errno e;
+    std::cerr << "Mux: stop watchdog failed: " << e << std::endl;
+  }
+  ::close(watchdog_);
+  watchdog_ = -1;
+}
+
+void Multiplexer::resetWD() {
+  if (watchdog_ < 0) return;
+  if (::write(watchdog_, "PING", 4) != 4) {
+    Errno e;
+    std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
+  }
+}
+
+void Multiplexer::run(bool watchdog, bool live_clock) {
+  stop_.store(false, std::memory_order_relaxed);
+  uint32_t last_ping = 0;
+  if (watchdog) open_watchdog();
+  if (!live_clock) Mux::mux_settimeofday();
+  while (!terminating()) {
+    timers_schedule();
+    const int plugin_wait = timerPoll_schedule();
+    build_poll_set();
+    execute_dpc();
+    int timeout = poll_timeout(plugin_wait);
+    // Stopped by a timer or a Dpc: no reason to wait.
+    if (terminating()) timeout = 0;
+    if (timeout < 0 && live_entries_ == 0) {
+      std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+      abort();
+    }
+    if (watchdog_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
+    const int n = ::poll(poll_set_.data(), poll_set_.size(), timeout);
+    const int err = errno;
+    if (!live_clock) Mux::mux_settimeofday();
+    const uint32_t now = Mux::milliseconds();
+    if (last_ping == 0 || last_ping > now || now - last_ping > 999) {
+      last_ping = now;
+      resetWD();
+    }
+    if (n == 0) continue;
+    if (n < 0) {
+      if (err == EINTR) continue;
+      std::cerr << "multiplexer poll failed: " << strerror(err) << std::endl;
+      abort();
+    }
+    dispatch();
+  }
+  std::clog << "Mux: terminating..." << std::endl;
+  close_watchdog();
+}
+
+void Multiplexer::dump(std::ostream& out) const {
+  out << "dpc transition measurement (min/max/cur/counter): " << dpc_measure_ << '\n';
+  out << "event transition measurement (min/max/cur/counter): " << event_measure_ << '\n';
+  out << "timer transition measurement (min/max/cur/counter): " << timer_measure_ << '\n';
+  Profile::dump(out);
+  ext::Table table;
+  for (int w : {40, 30, 10, 10, 5, 60}) table.add(w);
+  out << table << ext::delimeter;
+  out << table << ext::beginrow << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow
+      << "handler" << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow << ext::delimeter;
+  for (auto it = active_->begin(); it != active_->end(); ++it) {
+    const EventHandler* h = *it;
+    const Event* e = h->is_named() ? dynamic_cast<const Event*>(h) : nullptr;
+    if (!e) continue;
+    out << table << ext::beginrow << e->event_name() << ext::nextrow << PollEventAsText(e->events()) << ext::nextrow
+        << static_cast<unsigned>(e->hits()) << ext::nextrow << (e->is_bound() ? "attached" : "unattached")
+        << ext::nextrow << e->lowlevel_fd() << ext::nextrow << e->measure() << ext::nextrow;
+  }
+  out << table << ext::delimeter;
+  out << '\n';
+}

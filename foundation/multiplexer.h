@@ -1,0 +1,191 @@
+#pragma once
+// The single-threaded poll loop with which every descriptor event, timer and
+// deferred call registers. It stores pointers only: every registered object
+// deregisters itself before it dies.
+#include <poll.h>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "foundation/lists.h"
+
+class TimerEvent;
+class Dpc;
+class Multiplexer;
+
+// Durations in microseconds: minimum, maximum, the latest one and the count.
+class Measure {
+ public:
+  void begin();
+  void end();
+  void put(std::ostream& out) const;
+
+  uint32_t min() const { return min_; }
+  uint32_t max() const { return max_; }
+  uint32_t last() const { return last_; }
+  uint32_t counter() const { return counter_; }
+
+ private:
+  uint32_t min_ = 0;
+  uint32_t max_ = 0;
+  uint32_t last_ = 0;
+  bool first_ = true;
+  uint32_t start_ = 0;
+  uint32_t counter_ = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const Measure& m);
+
+// Names of the set poll bits joined by "|".
+std::string PollEventAsText(short events);
+
+// Something the loop polls. It is in at most one of the loop's handler lists.
+class EventHandler : public F_dual_list_item<EventHandler> {
+ public:
+  EventHandler() = default;
+  EventHandler(const EventHandler&) = delete;
+  EventHandler& operator=(const EventHandler&) = delete;
+  // Detaches a handler that is still registered: a dangling pointer in the
+  // loop would be fatal.
+  virtual ~EventHandler();
+
+  virtual void shedule_event(pollfd& entry) = 0;
+  virtual void svc_event(short revents) = 0;
+  virtual std::string event_name() const;
+  virtual bool is_named() const;
+
+  void mux_attach();
+  void mux_detach();
+  // Serves the handler with the result of the latest poll.
+  void svc_event() { svc_event(revents_); }
+
+  bool is_attached() const { return attached_; }
+  short poll_result() const { return revents_; }
+
+ private:
+  friend class Multiplexer;
+  bool attached_ = false;
+  short revents_ = 0;
+  // Which of the loop's lists holds the handler, and its poll entry.
+  F_dual_list<EventHandler>* mux_list_ = nullptr;
+  int poll_index_ = -1;
+};
+
+// A source of deadlines besides the timer queue.
+class TimerPoolPlugin {
+ public:
+  TimerPoolPlugin() = default;
+  TimerPoolPlugin(const TimerPoolPlugin&) = delete;
+  TimerPoolPlugin& operator=(const TimerPoolPlugin&) = delete;
+  virtual ~TimerPoolPlugin() { timerUnhook(); }
+  // Milliseconds until due; negative when nothing is due.
+  virtual int32_t next_timeout() = 0;
+
+  void timerHook();
+  void timerUnhook();
+  bool is_hooked() const { return hooked_; }
+
+ private:
+  bool hooked_ = false;
+};
+
+class Multiplexer {
+ public:
+  class TimerPollNotify {
+   public:
+    TimerPollNotify() {}
+    virtual ~TimerPollNotify() {}
+    virtual void removeTimerPoolPlugin(TimerPoolPlugin* plugin) = 0;
+  };
+
+  // Keeps the global multiplexer alive from before the first static object
+  // of any unit that includes this header until after the last one is gone.
+  struct Init {
+    Init();
+    ~Init();
+  };
+
+  // The longest wait a timer may ask for.
+  static constexpr int32_t kMaxWait = 7200000;
+
+  Multiplexer();
+  ~Multiplexer();
+  Multiplexer(const Multiplexer&) = delete;
+  Multiplexer& operator=(const Multiplexer&) = delete;
+
+  void attach(EventHandler* h);
+  void detach(EventHandler* h);
+  bool event_exists(EventHandler* h) const;
+
+  void set(TimerEvent* t);
+  void reset(TimerEvent* t);
+
+  void attach(Dpc* d);
+  void dettach(Dpc* d);
+
+  void hook(TimerPoolPlugin* p);
+  void unhook(TimerPoolPlugin* p);
+
+  void run(bool watchdog, bool live_clock);
+  void terminate() { stop_.store(true, std::memory_order_relaxed); }
+  bool terminating() const { return stop_.load(std::memory_order_relaxed); }
+  void resetWD();
+  void dump(std::ostream& out) const;
+
+  int timers_schedule();
+  int timerPoll_schedule();
+  void execute_dpc();
+
+  // The watchdog device; relocatable so that tests can read back what the
+  // loop wrote.
+  void set_watchdog_path(const std::string& path) { watchdog_path_ = path; }
+  const std::string& watchdog_path() const { return watchdog_path_; }
+  bool watchdog_open() const { return watchdog_ >= 0; }
+
+  unsigned timer_count() const { return timers_.count(); }
+  unsigned handler_count() const { return attach_.count() + served_->count() + active_->count(); }
+  size_t dpc_count() const { return dpcs_.size(); }
+  const TimerEvent* first_timer() const { return *timers_.begin(); }
+  const Measure& dpc_measure() const { return dpc_measure_; }
+  const Measure& event_measure() const { return event_measure_; }
+  const Measure& timer_measure() const { return timer_measure_; }
+
+ private:
+  class TimerPollGuard;
+
+  void unlink_handler(EventHandler* h);
+  void build_poll_set();
+  int poll_timeout(int plugin_wait) const;
+  void dispatch();
+  void open_watchdog();
+  void close_watchdog();
+
+  F_sorted_list<TimerEvent> timers_;
+  F_dual_list<EventHandler> attach_;
+  // The served and active lists trade places after every dispatch.
+  F_dual_list<EventHandler> lists_[2];
+  F_dual_list<EventHandler>* served_ = &lists_[0];
+  F_dual_list<EventHandler>* active_ = &lists_[1];
+  std::vector<pollfd> poll_set_;
+  // The handler each poll entry was built from; cleared when it detaches.
+  std::vector<EventHandler*> poll_owners_;
+  unsigned live_entries_ = 0;
+  std::list<Dpc*> dpcs_;
+  std::list<Dpc*> dpc_run_;
+  std::atomic<bool> stop_{false};
+  Measure dpc_measure_;
+  Measure event_measure_;
+  Measure timer_measure_;
+  std::list<TimerPoolPlugin*> plugins_;
+  TimerPollNotify* poll_guard_ = nullptr;
+  int watchdog_ = -1;
+  std::string watchdog_path_;
+};
+
+extern Multiplexer& multiplexer;
+
+static Multiplexer::Init multiplexerInit;
