@@ -360,16 +360,16 @@ TEST(MultiplexerDeathTest, HangWithoutTimersAndDescriptorsAborts) {
 
 namespace {
 
+// More poll entries than the process may have descriptors.
 void run_with_too_few_descriptors() {
-  std::vector<std::unique_ptr<Pipe>> pipes;
-  std::vector<std::unique_ptr<Probe>> probes;
-  for (int i = 0; i < 8; ++i) {
-    pipes.emplace_back(new Pipe);
-    probes.emplace_back(new Probe("p", pipes.back()->rd, POLLIN));
+  std::vector<std::unique_ptr<Bare>> handlers;
+  for (int i = 0; i < 100; ++i) {
+    handlers.emplace_back(new Bare);
+    handlers.back()->mux_attach();
   }
   rlimit lim;
-  lim.rlim_cur = lim.rlim_max = 4;
-  setrlimit(RLIMIT_NOFILE, &lim);  // poll of more entries fails
+  lim.rlim_cur = lim.rlim_max = 64;
+  setrlimit(RLIMIT_NOFILE, &lim);
   multiplexer.run(false, true);
 }
 
