@@ -191,10 +191,30 @@ void Multiplexer::unlink_handler(EventHandler* h) {
   }
 }
 
+// Most timers are set with the longest delay so far and go to the tail at
+// once; a short one among many long ones is placed scanning from the head,
+// so that neither costs a walk of the whole queue. Equal expiries keep their
+// setting order either way.
 void Multiplexer::set(TimerEvent* t) {
   reset(t);
-  timers_.insert_to_tail_by_grown(t);
   t->queued_ = true;
+  TimerEvent* head = *timers_.begin();
+  TimerEvent* tail = *timers_.last();
+  if (!head || tail->compare(*t) <= 0) {
+    timers_.insert_to_tail(t);
+    return;
+  }
+  if (t->compare(*head) < 0) {
+    timers_.insert_to_head(t);
+    return;
+  }
+  if (tail->compare(*t) < t->compare(*head)) {
+    timers_.insert_to_tail_by_grown(t);
+    return;
+  }
+  TimerEvent* e = head;
+  while (e->compare(*t) <= 0) e = e->get_next();
+  timers_.insert_after(e->get_prev(), t);
 }
 
 void Multiplexer::reset(TimerEvent* t) {

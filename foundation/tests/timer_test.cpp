@@ -69,6 +69,26 @@ TEST(Timer, OrderSurvivesWrapOfMillisecondCounter) {
   EXPECT_EQ(journal, "EL");
 }
 
+// Placed from either end of the queue, equal expiries still fire in the
+// order they were set.
+TEST(Timer, OrderHoldsWhereverATimerIsInserted) {
+  CachedClock clock;
+  std::string journal;
+  const struct {
+    const char* tag;
+    unsigned ms;
+  } plan[] = {{"a", 1000}, {"b", 9000}, {"c", 2000}, {"d", 1000}, {"e", 2000}, {"f", 8000},
+              {"g", 9000}, {"h", 500},  {"i", 8000}, {"j", 500},  {"k", 9500}, {"l", 2000}};
+  std::vector<std::unique_ptr<Client>> clients;
+  for (const auto& p : plan) {
+    clients.emplace_back(new Client(&journal, p.tag));
+    clients.back()->t.set(p.ms, &Client::On, clients.back().get());
+  }
+  clock.advance(10000);
+  multiplexer.timers_schedule();
+  EXPECT_EQ(journal, "hjadcelfibgk");
+}
+
 TEST(Timer, SettingAnArmedTimerReplacesTheEarlierExpiry) {
   CachedClock clock;
   std::string journal;
