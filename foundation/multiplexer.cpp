@@ -23,21 +23,30 @@
 
 namespace {
 
+// Storage of the global multiplexer, constant-initialized so that the
+// reference below is valid before any dynamic initialization runs.
+union MuxStorage {
+  char none;
+  Multiplexer mux;
+  constexpr MuxStorage() : none() {}
+  ~MuxStorage() {}
+};
+
 unsigned initCount;
-alignas(Multiplexer) unsigned char muxStorage[sizeof(Multiplexer)];
+MuxStorage muxStorage;
 
 const int kForever = 0x7FFFFFFF;
 
 }  // namespace
 
-Multiplexer& multiplexer = *reinterpret_cast<Multiplexer*>(muxStorage);
+Multiplexer& multiplexer = muxStorage.mux;
 
 Multiplexer::Init::Init() {
-  if (initCount++ == 0) new (muxStorage) Multiplexer();
+  if (initCount++ == 0) new (&muxStorage.mux) Multiplexer();
 }
 
 Multiplexer::Init::~Init() {
-  if (--initCount == 0) multiplexer.~Multiplexer();
+  if (--initCount == 0) muxStorage.mux.~Multiplexer();
 }
 
 // Measure ------------------------------------------------------------------
@@ -59,7 +68,9 @@ void Measure::end() {
 }
 
 void Measure::put(std::ostream& out) const {
+  const std::ios_base::fmtflags flags = out.flags();
   out << std::dec << "min=" << min_ << " max=" << max_ << " avg=" << last_ << " counter=" << counter_;
+  out.flags(flags);
 }
 
 std::ostream& operator<<(std::ostream& out, const Measure& m) {
