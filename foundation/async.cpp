@@ -52,11 +52,17 @@ void Copy::Start(const Fd& source, const Fd& destination) {
   src_event_.Bind("Copy::OnSrcEvent", &Copy::OnSrcEvent, this);
   dst_event_.Bind("Copy::OnDstEvent", &Copy::OnDstEvent, this);
   CheckBuffer();
+  error_ = 0;
+  written_ = 0;
+  // Without both descriptors nothing would ever be polled.
+  if (!src_.is_valid() || !dst_.is_valid()) {
+    error_ = EBADF;
+    Complete(Status::Failed);
+    return;
+  }
   src_event_.Schedule(src_, 0);
   dst_event_.Schedule(dst_, 0);
   src_polled_ = true;
-  error_ = 0;
-  written_ = 0;
   step_ = &Copy::SrcReady;
   Progress();
 }

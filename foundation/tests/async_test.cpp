@@ -236,6 +236,17 @@ TEST_F(AsyncTest, ReadErrorIsAFailureWithItsErrno) {
   EXPECT_EQ(c.copy.error(), EISDIR);
 }
 
+TEST_F(AsyncTest, MissingDescriptorFailsAtOnce) {
+  Pipe p;
+  p.wr.close();
+  for (int missing = 0; missing < 2; ++missing) {
+    CopyClient c;
+    c.copy.Start(missing == 0 ? Fd() : p.rd, missing == 1 ? Fd() : p.wr);
+    EXPECT_EQ(c.statuses, std::vector<int>{ASync::Copy::Status::Failed});
+    EXPECT_EQ(c.copy.error(), EBADF);
+  }
+}
+
 // Data went through, then the source reports an error: still a failure.
 TEST_F(AsyncTest, ReadErrorAfterDataIsNotDone) {
   Fd peer(socket(AF_INET, SOCK_DGRAM, 0));
