@@ -73,6 +73,8 @@ class AbstractData {
   // Value notation in and out; they live with the value-notation coders.
   std::ios_base::iostate get_from(std::istream& is);
   std::ios_base::iostate print_on(std::ostream& os) const;
+  // The value-notation text, as far as it could be written.
+  std::string asValueNotation() const;
 
  protected:
   explicit AbstractData(const InfoType* info) : info_(info) {}
@@ -88,6 +90,11 @@ class AbstractData {
  private:
   const InfoType* info_;
 };
+
+// Value notation through the stream's error-state protocol; a stream that is
+// not good is left untouched.
+std::ostream& operator<<(std::ostream& os, const AbstractData& value);
+std::istream& operator>>(std::istream& is, AbstractData& value);
 
 // Create function for a type whose class binds its own record in its default
 // constructor (every generated class, Constrained_INTEGER, SEQUENCE_OF<T>).
