@@ -129,6 +129,8 @@ class ChildWaitService {
   Event event_;
   Fd write_end_;
   F_dual_list<ChildWait> waits_;
+  static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+                "the signal handler needs lock-free atomics");
   // Filled by the signal handler only, emptied by the loop only.
   Record spare_[kSpareRecords];
   std::atomic<unsigned> spare_head_{0};

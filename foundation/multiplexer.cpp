@@ -132,7 +132,10 @@ void TimerPoolPlugin::timerUnhook() {
 
 class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
  public:
-  explicit TimerPollGuard(std::list<TimerPoolPlugin*>& plugins) : plugins_(plugins) {}
+  TimerPollGuard(Multiplexer& mux, std::list<TimerPoolPlugin*>& plugins) : mux_(mux), plugins_(plugins) {
+    mux_.poll_guard_ = this;
+  }
+  ~TimerPollGuard() override { mux_.poll_guard_ = nullptr; }
 
   int schedule() {
     int result = kForever;
@@ -153,6 +156,7 @@ class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
   }
 
  private:
+  Multiplexer& mux_;
   std::list<TimerPoolPlugin*>& plugins_;
   std::list<TimerPoolPlugin*> pending_;
 };
@@ -292,14 +296,19 @@ int Multiplexer::timers_schedule() {
 }
 
 int Multiplexer::timerPoll_schedule() {
-  TimerPollGuard guard(plugins_);
-  poll_guard_ = &guard;
-  int result = guard.schedule();
-  poll_guard_ = nullptr;
-  return result;
+  TimerPollGuard guard(*this, plugins_);
+  return guard.schedule();
 }
 
 void Multiplexer::build_poll_set() {
+  // Left over when a handler threw out of the last dispatch.
+  if (served_->count() != 0) {
+    while (EventHandler* h = active_->remove_from_head()) {
+      served_->push_back(h);
+      h->mux_list_ = served_;
+    }
+    std::swap(served_, active_);
+  }
   while (EventHandler* h = attach_.remove_from_head()) {
     active_->push_back(h);
     h->mux_list_ = active_;

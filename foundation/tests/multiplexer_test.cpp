@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "foundation/dpc.h"
@@ -283,6 +284,32 @@ TEST(Multiplexer, StopDuringDispatchKeepsTheRest) {
   multiplexer.run(false, true);
   EXPECT_EQ(journal, "a" "ab");
   EXPECT_EQ(multiplexer.handler_count(), 2u);
+}
+
+TEST(Multiplexer, ExceptionOutOfAHandlerLeavesEveryHandlerPolled) {
+  CachedClock clock;
+  std::string journal;
+  Pipe p;
+  p.put("x");
+  int a_calls = 0;
+  Probe a("a", p.rd, POLLIN, [&](Probe&, short) {
+    journal += "a";
+    if (++a_calls == 2) multiplexer.terminate();
+  });
+  Probe b("b", p.rd, POLLIN, [&](Probe&, short) {
+    journal += "b";
+    if (journal == "ab") throw std::runtime_error("client failure");
+  });
+  Probe c("c", p.rd, POLLIN, [&](Probe&, short) {
+    journal += "c";
+    if (a_calls == 3) multiplexer.terminate();
+  });
+  EXPECT_THROW(multiplexer.run(false, true), std::runtime_error);
+  multiplexer.run(false, true);
+  EXPECT_EQ(journal, "ab" "a");
+  multiplexer.run(false, true);
+  EXPECT_EQ(journal, "ab" "a" "abc");
+  EXPECT_EQ(multiplexer.handler_count(), 3u);
 }
 
 // A Dpc in the run just before poll detaches handlers whose poll entries are
