@@ -196,6 +196,13 @@ TEST_F(ChildWaitTest, CallbackDestroysItsOwnAndAnotherWait) {
   EXPECT_EQ(ChildWaitService::childWaitService->registered(), 0u);
 }
 
+// The interrupted code must find errno as it left it.
+TEST_F(ChildWaitTest, HandlerKeepsErrno) {
+  errno = ENOSPC;
+  ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);  // waitpid fails with ECHILD
+  EXPECT_EQ(errno, ENOSPC);
+}
+
 TEST_F(ChildWaitTest, AttachTwiceRegistersOnceAtTheTail) {
   std::vector<int> statuses;
   Owner a(&statuses), b(&statuses);
