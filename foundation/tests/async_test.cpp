@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -274,6 +275,43 @@ TEST_F(AsyncTest, ReadErrorAfterDataIsNotDone) {
   RunLoop();
   EXPECT_EQ(c.statuses, std::vector<int>{ASync::Copy::Status::Failed});
   EXPECT_EQ(c.copy.error(), ECONNREFUSED);
+}
+
+// A UDP socket with a queued ICMP report keeps reporting POLLERR while a
+// read finds nothing: the copy must not wait for ever.
+TEST_F(AsyncTest, TroubleFollowedByNothingToReadIsAFailure) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in closed = a;
+  {
+    Fd gone(socket(AF_INET, SOCK_DGRAM, 0));
+    bind(gone.lowlevel_fd(), reinterpret_cast<sockaddr*>(&closed), sizeof closed);
+    socklen_t len = sizeof closed;
+    getsockname(gone.lowlevel_fd(), reinterpret_cast<sockaddr*>(&closed), &len);
+  }
+  Fd src(socket(AF_INET, SOCK_DGRAM, 0));
+  int on = 1;
+  setsockopt(src.lowlevel_fd(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+  ASSERT_EQ(bind(src.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  src.NonBlock();
+  sendto(src.lowlevel_fd(), "x", 1, 0, reinterpret_cast<sockaddr*>(&closed), sizeof closed);
+  pollfd p{src.lowlevel_fd(), 0, 0};
+  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  int err = 0;
+  socklen_t len = sizeof err;
+  getsockopt(src.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+  char c;
+  ASSERT_EQ(recv(src.lowlevel_fd(), &c, 1, 0), -1);
+  ASSERT_EQ(errno, EAGAIN);
+  ASSERT_EQ(poll(&p, 1, 0), 1);
+  ASSERT_TRUE(p.revents & POLLERR);
+  Pipe dst;
+  CopyClient cl;
+  cl.copy.Start(src, dst.wr);
+  EXPECT_TRUE(cl.statuses.empty());
+  RunLoop();
+  EXPECT_EQ(cl.statuses, std::vector<int>{ASync::Copy::Status::Failed});
 }
 
 TEST_F(AsyncTest, SettersDuringACopyEndItAsReconfigured) {
