@@ -135,7 +135,7 @@ struct TimerSpec {
   void (T::*member)();
   unsigned int delay;
 
-  // A Timer fixed to one spec object.
+  // A Timer fixed to one TimerSpec object.
   template <const TimerSpec<T>& Spec>
   class SpecTimer : public Timer {
    public:
