@@ -51,6 +51,9 @@ class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
   bool setID(unsigned tagNumber, unsigned tagClass);
   void swap(CHOICE& other);
 
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
  protected:
@@ -199,6 +202,9 @@ class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQU
   void insert(iterator position, AbstractData const* const* first, AbstractData const* const* last);
   void swap(SEQUENCE_OF_Base& other) { elements_.swap(other.elements_); }
 
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
  protected:
@@ -286,6 +292,9 @@ class OpenData : public AbstractData, public detail::Allocator<OpenData> {
   void grab(std::vector<char>* buf) { buf_.reset(buf); }
   bool isEmpty() const { return !has_data() && !has_buf(); }
   void swap(OpenData& other);
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
  protected:
   int do_compare(const AbstractData& other) const override;

@@ -27,6 +27,9 @@ class OCTET_STRING : public ConstrainedObject, public std::vector<char>, public 
   }
   operator std::string() const { return std::string(begin(), end()); }
 
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
   using AbstractData::operator==;
   using AbstractData::operator!=;
   using AbstractData::operator<;
@@ -54,6 +57,9 @@ class BIT_STRING : public ConstrainedObject, public detail::Allocator<BIT_STRING
   void clear(unsigned i) { set(i, false); }
   const std::vector<char>& getData() const { return bitData_; }
   std::vector<char>& getData() { return bitData_; }
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
  protected:
   int do_compare(const AbstractData& other) const override;
@@ -100,6 +106,9 @@ class AbstractString : public ConstrainedObject, public std::string, public deta
   unsigned getNumBits(bool aligned) const { return aligned ? info()->nBitsAligned : info()->nBits; }
   // Position of the first character outside the permitted set, -1 when none.
   int find_first_invalid() const;
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
   using AbstractData::compare;
   using AbstractData::operator==;
@@ -177,6 +186,9 @@ class BMPString : public ConstrainedObject, public std::wstring {
   // Index of the first illegal character, the length when all are legal.
   std::size_t first_illegal_at() const;
 
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
   using AbstractData::compare;
   using AbstractData::operator==;
   using AbstractData::operator!=;
@@ -201,6 +213,9 @@ class OBJECT_IDENTIFIER : public AbstractData, public detail::Allocator<OBJECT_I
   unsigned operator[](unsigned i) const { return arcs_[i]; }
   void append(unsigned arc) { arcs_.push_back(arc); }
   const std::vector<unsigned>& arcs() const { return arcs_; }
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
   void assign(const std::vector<unsigned>& arcs) { arcs_ = arcs; }
 
   // X.690 contents octets, appended to an empty vector.
@@ -251,6 +266,9 @@ class GeneralizedTime : public AbstractData, public detail::Allocator<Generalize
   int getMillisec() const { return millisec_; }
   int getMinuteDifference() const { return mindiff_; }
   bool getUTC() const { return utc_; }
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
  protected:
   int do_compare(const AbstractData& other) const override;

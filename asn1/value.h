@@ -75,6 +75,13 @@ class AbstractData {
   std::ios_base::iostate print_on(std::ostream& os) const;
   // The value-notation text, as far as it could be written.
   std::string asValueNotation() const;
+  // Reads the value from value-notation text; text after it is not looked at.
+  bool setFromValueNotation(const std::string& text);
+
+  // Whether the value keeps its type's constraints; the strict check accepts
+  // nothing beyond the root of an extendable type.
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
  protected:
   explicit AbstractData(const InfoType* info) : info_(info) {}
@@ -195,6 +202,9 @@ class INTEGER : public ConstrainedObject, public detail::Allocator<INTEGER> {
   bool operator==(const INTEGER& other) const { return value_ == other.value_; }
   bool operator!=(const INTEGER& other) const { return value_ != other.value_; }
 
+  bool isValid() const;
+  bool isStrictValid() const;
+
  protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
@@ -263,6 +273,9 @@ class ENUMERATED : public AbstractData, public detail::Allocator<ENUMERATED> {
 
   // The name part of a names-table entry ("fsm=32" gives "fsm").
   static std::string_view entryName(const char* entry);
+
+  bool isValid() const;
+  bool isStrictlyValid() const;
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
  protected:
