@@ -1,0 +1,430 @@
+#include "control/control_service.h"
+
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "control/stream.h"
+#include "control/tpkt.h"
+#include "foundation/version.h"
+
+namespace Control {
+
+char const* GetTextNotation(Service::State::Type state) {
+  switch (state) {
+    case Service::State::Idle:
+      return "Idle";
+    case Service::State::Connecting:
+      return "Connecting";
+    case Service::State::Deactivating:
+      return "Deactivating";
+    case Service::State::Connected:
+      return "Connected";
+  }
+  return "Unknown";
+}
+
+std::ostream& operator<<(std::ostream& os, Service::State::Type state) { return os << GetTextNotation(state); }
+
+// Service ---------------------------------------------------------------------
+
+Service::Service()
+    : verbose(true), state(State::Idle), notify(nullptr), strm(new StrmProtocol), tpkt(new Tpkt_protocol),
+      activated(false) {
+  add_protocol_tail(strm);
+  add_protocol_tail(tpkt);
+  dpc.Bind(this, &Service::OnDeactivateDPC);
+}
+
+Service::~Service() { dpc.Deactivate(); }
+
+bool Service::Activate() {
+  Deactivate();
+  state = State::Connecting;
+  activated = true;
+  if (ImplActivate())
+    return true;
+  state = State::Idle;
+  return false;
+}
+
+void Service::Deactivate() {
+  ImplDeactivate();
+  state = State::Idle;
+  activated = false;
+}
+
+void Service::Disconnect() {
+  // Without a stream there is nothing to take down, and no end to report.
+  if (state == State::Deactivating || !strm->opened())
+    return;
+  deactivate();
+}
+
+void Service::Release() { strm->release(); }
+
+bool Service::Send(char const* data, int length) {
+  if (state == State::Deactivating)
+    return false;
+  if (state != State::Connected) {
+    if (verbose)
+      std::cerr << "Control::Service::Send() ignore Send request in " << state << " state." << std::endl;
+    return false;
+  }
+  if (length < 0 || (length > 0 && data == nullptr) || unsigned(length) > Tpkt_protocol::max_payload) {
+    std::cerr << "Control::Service::Send() message of " << length << " octets not sent, max = "
+              << Tpkt_protocol::max_payload << std::endl;
+    return false;
+  }
+  static Profile::Point building("Control::Service::Send [1]");
+  static Profile::Point handing("Control::Service::Send [2]");
+  building.begin();
+  Packet p;
+  if (!p.try_reserve_head(0)) {
+    building.end();
+    std::cerr << "Control::Service::Send() no free packet buffer, message of " << length << " octets not sent"
+              << std::endl;
+    return false;
+  }
+  prepare_head(p);
+  unsigned char* at = p.put(unsigned(length));
+  if (length > 0)
+    std::memcpy(at, data, unsigned(length));
+  building.end();
+  handing.begin();
+  const bool framed = tpkt->send(p);
+  handing.end();
+  // A write that failed has taken the connection down meanwhile.
+  return framed && state == State::Connected;
+}
+
+std::string const& Service::service_name() const { return strm->service_name(); }
+
+void Service::service_name(std::string const& name) { strm->service_name(name); }
+
+Measure const& Service::get_read_measure() const { return strm->get_read_measure(); }
+
+Measure const& Service::get_write_measure() const { return strm->get_write_measure(); }
+
+uint32_t Service::GetOverflowCounter() const { return strm->GetOverflowCounter(); }
+
+void Service::TakeOver(Fd const& fd, std::string const& name) {
+  if (state == State::Deactivating)
+    return;
+  addr = name;
+  state = State::Connected;
+  strm->attach(fd);
+  activate();
+  if (state == State::Connected && notify)
+    notify->OnConnect();
+}
+
+void Service::on_message(Packet& p) {
+  if (state == State::Deactivating || !notify)
+    return;
+  char const* data = p.empty() ? "" : reinterpret_cast<char const*>(p.cdata());
+  notify->OnMessage(data, int(p.length()));
+}
+
+void Service::on_activated(Protocol*) {}
+
+void Service::on_deactivated(Protocol*, Protocol_status) {
+  if (verbose)
+    std::cerr << "control connection " << addr << " closed." << std::endl;
+  state = State::Deactivating;
+  dpc.Activate();
+}
+
+void Service::OnDeactivateDPC() {
+  dpc.Deactivate();
+  // A Deactivate() or Activate() meanwhile has settled the state already.
+  if (state == State::Deactivating) {
+    state = activated ? State::Connecting : State::Idle;
+    if (activated)
+      ImplOnDisconnect();
+  }
+  if (notify)
+    notify->OnDisconnect();
+}
+
+// ServiceNet ------------------------------------------------------------------
+
+ServiceNet::ServiceNet() {}
+
+void ServiceNet::Connected(Fd const& fd, INet4::Addr const& peerAddr) {
+  if (state == State::Deactivating)
+    return;
+  int on = 1;
+  if (::setsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 && verbose)
+    std::cerr << "fail set keepalive to control socket." << std::endl;
+  if (::setsockopt(fd.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && verbose)
+    std::cerr << "fail to turn off Nagle algorithm." << std::endl;
+  peer = peerAddr;
+  TakeOver(fd, peer.GetString());
+}
+
+// AcceptorNet -----------------------------------------------------------------
+
+AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
+
+AcceptorNet::AcceptorNet(int port) : port(static_cast<uint16_t>(port)) {
+  acceptEvent.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
+}
+
+AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) { this->verbose = verbose; }
+
+AcceptorNet::~AcceptorNet() {}
+
+unsigned short AcceptorNet::GetListenPort() const {
+  if (!IsListening())
+    return 0;
+  sockaddr_in sa = {};
+  socklen_t len = sizeof sa;
+  if (::getsockname(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    return 0;
+  return ntohs(sa.sin_port);
+}
+
+bool AcceptorNet::ImplActivate() { return StartListener(); }
+
+bool AcceptorNet::StartListener() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) {
+    Errno e;
+    if (verbose)
+      std::cerr << "can't create socket:" << e << std::endl;
+    RetryStart();
+    return false;
+  }
+  listenFd = Fd(s);
+  int on = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  return BindSocket();
+}
+
+void AcceptorNet::RetryStart() {
+  listenFd.close();
+  bindTimer.set<AcceptorNet>(bind_retry_ms, &AcceptorNet::OnTimeout, this);
+}
+
+bool AcceptorNet::BindSocket() {
+  sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    Errno e;
+    if (verbose)
+      std::cerr << "can't bind to socket: \"" << e << "\"  waiting..." << std::endl;
+    bindTimer.set<AcceptorNet>(bind_retry_ms, &AcceptorNet::OnTimeout, this);
+    return false;
+  }
+  if (::listen(listenFd.lowlevel_fd(), 1) != 0) {
+    Errno e;
+    if (verbose)
+      std::cerr << "can't listen socket: " << e << std::endl;
+    RetryStart();
+    return false;
+  }
+  if (!NonBlockMode(listenFd.lowlevel_fd())) {
+    Errno e;
+    if (verbose)
+      std::cerr << "can't set socket to non block mode: " << e << std::endl;
+    RetryStart();
+    return false;
+  }
+  acceptEvent.Schedule(listenFd, POLLIN);
+  if (!acceptEvent.IsActive()) {
+    Errno e;
+    if (verbose)
+      std::cerr << "can't watch listening socket: " << e << std::endl;
+    RetryStart();
+    return false;
+  }
+  // A start that failed at first left the service Idle.
+  if (state == State::Idle && activated)
+    state = State::Connecting;
+  return true;
+}
+
+void AcceptorNet::OnTimeout(Timer*) {
+  if (listenFd.is_valid())
+    BindSocket();
+  else
+    StartListener();
+}
+
+void AcceptorNet::OnResume(Timer*) { acceptEvent.SetEvents(POLLIN); }
+
+void AcceptorNet::ImplDeactivate() {
+  bindTimer.reset();
+  pauseTimer.reset();
+  acceptEvent.Release();
+  listenFd.close();
+}
+
+void AcceptorNet::ImplOnDisconnect() {}
+
+void AcceptorNet::ImplRefuseConnection() {}
+
+void AcceptorNet::ImplConnected(Fd const&) {}
+
+void AcceptorNet::OnSocketEvent(int, short revents) {
+  if (!(revents & POLLIN))
+    return;
+  for (;;) {
+    // Pending connections wait until the end of the last one is reported.
+    if (state == State::Deactivating)
+      return;
+    sockaddr_in sa = {};
+    socklen_t len = sizeof sa;
+    const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    if (s < 0) {
+      const int err = errno;
+      if (err == EMFILE || err == ENFILE) {
+        // The connection stays pending and the socket readable: pause
+        // instead of spinning.
+        if (verbose)
+          std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
+        acceptEvent.SetEvents(0);
+        pauseTimer.set<AcceptorNet>(accept_pause_ms, &AcceptorNet::OnResume, this);
+      }
+      return;
+    }
+    Fd conn(s);
+    const INet4::Addr from(sa);
+    if (state != State::Connected) {
+      if (!NonBlockMode(s)) {
+        Errno e;
+        if (verbose)
+          std::cerr << "can't set socket to non block mode: " << e << std::endl;
+        continue;
+      }
+      if (verbose)
+        std::cout << "new connection from " << from.GetString() << std::endl;
+      Connected(conn, from);
+      ImplConnected(conn);
+    } else {
+      if (verbose)
+        std::cerr << "refuse connection from " << from.GetString() << std::endl;
+      ImplRefuseConnection();
+    }
+  }
+}
+
+// AcceptorNetCheckConnection --------------------------------------------------
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNetCheckConnection(0) {}
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port)
+    : AcceptorNet(port), checkState(Check::Idle), checkCountdown(0) {}
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool verbose)
+    : AcceptorNet(port, verbose), checkState(Check::Idle), checkCountdown(0) {}
+
+AcceptorNetCheckConnection::~AcceptorNetCheckConnection() {}
+
+bool AcceptorNetCheckConnection::ImplActivate() {
+  const bool listening = AcceptorNet::ImplActivate();
+  CheckConnection();
+  return listening;
+}
+
+void AcceptorNetCheckConnection::ImplDeactivate() {
+  checkTimer.reset();
+  AcceptorNet::ImplDeactivate();
+}
+
+void AcceptorNetCheckConnection::on_deactivated(::Protocol* p, Protocol_status st) {
+  Service::on_deactivated(p, st);
+  // The last descriptor of the connection: the peer sees the close now.
+  connFd.close();
+  checkState = Check::Idle;
+  checkCountdown = 0;
+}
+
+void AcceptorNetCheckConnection::ImplConnected(Fd const& fd) {
+  connFd = fd;
+  checkState = Check::Idle;
+  checkCountdown = 0;
+}
+
+void AcceptorNetCheckConnection::ImplRefuseConnection() {
+  if (checkState != Check::Idle)
+    return;
+  checkState = Check::CheckConnection;
+  checkCountdown = 2;
+  SetupKeepAlive(true);
+  if (verbose)
+    std::cerr << "CheckConnectionState CheckConnection" << std::endl;
+}
+
+void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
+  const int fd = connFd.lowlevel_fd();
+  const int on = 1;
+  const int idle = fast ? 1 : 7200;
+  const int interval = fast ? 1 : 75;
+  const int count = fast ? 3 : 9;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+void AcceptorNetCheckConnection::CheckConnection() {
+  if (state == State::Connected) {
+    bool close = false;
+    tcp_info info = {};
+    socklen_t len = sizeof info;
+    if (::getsockopt(connFd.lowlevel_fd(), IPPROTO_TCP, TCP_INFO, &info, &len) == 0) {
+      if (info.tcpi_state != TCP_ESTABLISHED) {
+        if (verbose)
+          std::cerr << "connection from " << addr << " closed: tcp socket change state." << std::endl;
+        close = true;
+      }
+      if (checkState == Check::CheckConnection) {
+        if (info.tcpi_ca_state == TCP_CA_Open) {
+          checkState = Check::Idle;
+          SetupKeepAlive(false);
+          if (verbose)
+            std::cerr << "CheckConnectionState Idle" << std::endl;
+        } else {
+          if (checkCountdown > 0)
+            --checkCountdown;
+          if (checkCountdown <= 0) {
+            if (verbose)
+              std::cerr << "connection from " << addr << " closed: tcp socket change ca_state." << std::endl;
+            close = true;
+          }
+        }
+      }
+    }
+    int pending = 0;
+    socklen_t plen = sizeof pending;
+    if (::getsockopt(connFd.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &plen) != 0)
+      pending = errno;
+    if (pending != 0) {
+      if (verbose)
+        std::cerr << "connection from " << addr << " closed: " << std::strerror(pending) << std::endl;
+      close = true;
+    }
+    if (close) {
+      checkState = Check::Idle;
+      SetupKeepAlive(false);
+      Disconnect();
+      if (verbose)
+        std::cerr << "CheckConnectionState Idle" << std::endl;
+    }
+  }
+  checkTimer.set<AcceptorNetCheckConnection>(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout,
+                                             this);
+}
+
+void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*) { CheckConnection(); }
+
+}  // namespace Control

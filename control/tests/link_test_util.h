@@ -1,0 +1,186 @@
+#pragma once
+// Helpers of the connection tests: running the main loop until something
+// happened, socket pairs, loopback clients and capture of the standard
+// streams.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "foundation/dpc.h"
+#include "foundation/multiplexer.h"
+#include "foundation/os.h"
+#include "foundation/tests/loop_test_util.h"
+#include "foundation/timer.h"
+
+namespace linktest {
+
+using looptest::CachedClock;
+
+// Runs the loop until done() holds (true) or about `real_ms` of real time
+// went by (false). A never-due tick keeps every poll short, so that done() is
+// asked often even while the test clock stands still.
+class LoopRunner {
+public:
+  bool run(std::function<bool()> until, int real_ms = 3000) {
+    done = std::move(until);
+    met = false;
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
+    dpc.Bind(this, &LoopRunner::check);
+    dpc.Activate();
+    tick.set<LoopRunner>(5, &LoopRunner::on_tick, this);
+    multiplexer.run(false, true);
+    dpc.Deactivate();
+    tick.reset();
+    return met;
+  }
+
+private:
+  void check() {
+    if (done()) {
+      met = true;
+      multiplexer.terminate();
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      multiplexer.terminate();
+    }
+  }
+  void on_tick(Timer*) { tick.set<LoopRunner>(5, &LoopRunner::on_tick, this); }
+
+  Dpc dpc;
+  Timer tick;
+  std::function<bool()> done;
+  std::chrono::steady_clock::time_point deadline;
+  bool met = false;
+};
+
+inline bool run_until(std::function<bool()> until, int real_ms = 3000) {
+  LoopRunner r;
+  return r.run(std::move(until), real_ms);
+}
+
+// Moves the test clock and fires what fell due, without polling.
+inline void advance(CachedClock& clock, unsigned ms) {
+  clock.advance(ms);
+  multiplexer.timers_schedule();
+}
+
+struct SocketPair {
+  Fd a;
+  Fd b;
+  SocketPair() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) == 0) {
+      a = Fd(fds[0]);
+      b = Fd(fds[1]);
+    }
+  }
+};
+
+// Waits up to real_ms for the descriptor to become readable.
+inline bool readable(int fd, int real_ms = 2000) {
+  pollfd p = {fd, POLLIN, 0};
+  return ::poll(&p, 1, real_ms) == 1;
+}
+
+// A plain TCP listener on the loopback interface, port chosen by the system.
+struct AcceptorSocket {
+  Fd fd;
+  unsigned short port = 0;
+  AcceptorSocket() {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(s, 8);
+    socklen_t len = sizeof sa;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    fd = Fd(s);
+  }
+  Fd accept() { return Fd(::accept4(fd.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)); }
+};
+
+// A blocking TCP client on the loopback interface.
+class Client {
+public:
+  explicit Client(unsigned short port) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    fd = Fd(s);
+    socklen_t len = sizeof sa;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+    local_port = ntohs(sa.sin_port);
+  }
+
+  std::string name() const { return "127.0.0.1:" + std::to_string(local_port); }
+
+  bool send(std::string const& bytes) {
+    return ::send(fd.lowlevel_fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+  }
+
+  // What arrives within real_ms; eof tells whether the peer closed.
+  std::string receive(bool* eof = nullptr, int real_ms = 2000) {
+    std::string got;
+    bool closed = false;
+    while (readable(fd.lowlevel_fd(), got.empty() ? real_ms : 50)) {
+      char buf[4096];
+      ssize_t n = ::recv(fd.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT);
+      if (n <= 0) {
+        closed = n == 0 || errno == ECONNRESET;
+        break;
+      }
+      got.append(buf, size_t(n));
+    }
+    if (eof)
+      *eof = closed;
+    return got;
+  }
+
+  // Closes with a reset instead of an orderly close.
+  void abort() {
+    linger l = {1, 0};
+    ::setsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    fd.close();
+  }
+
+  Fd fd;
+  bool connected = false;
+  unsigned short local_port = 0;
+};
+
+// Captures the three standard output streams for the life of the object.
+class Streams {
+public:
+  Streams() : err(std::cerr), out(std::cout), log(std::clog) {}
+  looptest::Capture err;
+  looptest::Capture out;
+  looptest::Capture log;
+};
+
+// The log text without the loop's own closing lines.
+inline std::string without_loop_lines(std::string text) {
+  const std::string line = "Mux: terminating...\n";
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at)) text.erase(at, line.size());
+  return text;
+}
+
+inline std::string frame(std::string const& payload) {
+  const size_t n = payload.size() + 4;
+  std::string f = {char(0x03), char(0x00), char((n >> 8) & 0xFF), char(n & 0xFF)};
+  return f + payload;
+}
+
+}  // namespace linktest

@@ -1,0 +1,253 @@
+#include "control/tpkt.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "link_test_util.h"
+
+using linktest::CachedClock;
+using linktest::frame;
+using linktest::Streams;
+
+namespace {
+
+// Records what reaches the bottom of the stack.
+class Wire : public Protocol {
+public:
+  void message(Packet& p) override { sent.push_back(p.empty() ? "" : std::string(p.cdata(), p.cdata() + p.length())); }
+  std::vector<std::string> sent;
+};
+
+// The TPKT layer over a recording wire, owned by a family that records the
+// delivered payloads and what the layer reports.
+class Rig : public ProtocolsFamily {
+public:
+  Rig() {
+    wire = static_cast<Wire*>(add_protocol_tail(new Wire));
+    tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol));
+    activate();
+  }
+  void on_message(Packet& p) override {
+    frames.push_back(p.empty() ? "" : std::string(p.cdata(), p.cdata() + p.length()));
+    if (on_frame)
+      on_frame();
+  }
+  void on_deactivated(::Protocol*, Protocol_status st) override { reports.push_back(st->message()); }
+
+  void feed(std::string const& bytes) {
+    Packet p;
+    p.reserve_head(0);
+    std::copy(bytes.begin(), bytes.end(), p.put(unsigned(bytes.size())));
+    tpkt->receive(p);
+  }
+
+  Wire* wire;
+  Tpkt_protocol* tpkt;
+  std::vector<std::string> frames;
+  std::vector<std::string> reports;
+  std::function<void()> on_frame;
+};
+
+std::vector<std::string> lines(std::string const& text) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    out.push_back(text.substr(at, end - at));
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(Tpkt, FrameSplitAtEveryOctetIsReassembled) {
+  const std::string stream = frame("0123456789") + frame("") + frame("xyz");
+  const std::vector<std::string> expected = {"0123456789", "", "xyz"};
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    Streams quiet;
+    Rig rig;
+    rig.feed(stream.substr(0, cut));
+    rig.feed(stream.substr(cut));
+    EXPECT_EQ(rig.frames, expected) << "cut at " << cut;
+    EXPECT_FALSE(rig.tpkt->timer_running());
+    EXPECT_EQ(quiet.log.text(), "");
+  }
+}
+
+TEST(Tpkt, OneOctetPerReadDeliversOnlyAfterTheLastOctet) {
+  Rig rig;
+  const std::string f = frame("0123456789");
+  ASSERT_EQ(f.size(), 14u);
+  for (size_t i = 0; i < f.size(); ++i) {
+    EXPECT_TRUE(rig.frames.empty()) << i;
+    rig.feed(f.substr(i, 1));
+    EXPECT_EQ(rig.tpkt->timer_running(), i + 1 < f.size()) << i;
+  }
+  EXPECT_EQ(rig.frames, std::vector<std::string>{"0123456789"});
+}
+
+TEST(Tpkt, SeveralFramesInOneReadAreDeliveredInOrder) {
+  Rig rig;
+  rig.feed(frame("first") + frame("second") + std::string("\x03\x00", 2));
+  EXPECT_EQ(rig.frames, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(rig.tpkt->get_state(), Tpkt_protocol::len_1);
+  EXPECT_TRUE(rig.tpkt->timer_running());
+  rig.feed(std::string("\x00\x06", 2) + "up");
+  EXPECT_EQ(rig.frames.back(), "up");
+}
+
+TEST(Tpkt, BadInputIsLoggedAndTheStreamResynchronises) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::vector<std::string> frames;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"one garbage octet", std::string("\xFF", 1) + frame("A"), {"A"}, {"TPKT bad TPKT packet start."}},
+      {"long garbage counted in one line",
+       std::string(40, '\x55') + frame("B"),
+       {"B"},
+       {"TPKT bad TPKT packet start.", "TPKT 39 more octets skipped before a TPKT packet start."}},
+      {"bad reserved octet", std::string("\x03\x01", 2) + frame("C"), {"C"}, {"TPKT bad TPKT reserved."}},
+      {"reserved octet is not taken as a start", std::string("\x03\x03", 2) + frame("D"), {"D"},
+       {"TPKT bad TPKT reserved."}},
+      {"length 3", std::string("\x03\x00\x00\x03", 4) + frame("E"), {"E"}, {"TPKT too small 3"}},
+      {"length 0", std::string("\x03\x00\x00\x00", 4) + frame("F"), {"F"}, {"TPKT too small 0"}},
+      {"empty payload", std::string("\x03\x00\x00\x04", 4), {""}, {}},
+      {"longest payload header", std::string("\x03\x00\xFF\xFF", 4) + std::string(65531, 'x'),
+       {std::string(65531, 'x')}, {}},
+  };
+  for (const auto& c : cases) {
+    Streams captured;
+    Rig rig;
+    rig.feed(c.input);
+    EXPECT_EQ(rig.frames, c.frames) << c.what;
+    EXPECT_EQ(lines(captured.log.text()), c.log) << c.what;
+    EXPECT_EQ(rig.tpkt->get_state(), Tpkt_protocol::idle) << c.what;
+  }
+}
+
+TEST(Tpkt, GarbageOverSeveralReadsGivesOneLinePerRead) {
+  Streams captured;
+  Rig rig;
+  rig.feed(std::string(5, '\x7F'));
+  rig.feed(std::string(3, '\x7F') + frame("ok"));
+  EXPECT_EQ(rig.frames, std::vector<std::string>{"ok"});
+  EXPECT_EQ(lines(captured.log.text()),
+            (std::vector<std::string>{"TPKT bad TPKT packet start.",
+                                      "TPKT 4 more octets skipped before a TPKT packet start.",
+                                      "TPKT 3 more octets skipped before a TPKT packet start."}));
+}
+
+TEST(Tpkt, StalledFrameIsDroppedThreeSecondsAfterItsLastChunk) {
+  CachedClock clock;
+  Streams captured;
+  Rig rig;
+  rig.feed(std::string("\x03\x00\x00\x0E", 4) + "01234");
+  linktest::advance(clock, 2999);
+  rig.feed("5");
+  linktest::advance(clock, 2999);
+  EXPECT_EQ(rig.tpkt->get_state(), Tpkt_protocol::body);
+  EXPECT_EQ(captured.log.text(), "");
+
+  linktest::advance(clock, 1);
+  EXPECT_EQ(captured.log.text(), " TPKT packet timeout.\n");
+  EXPECT_EQ(rig.tpkt->get_state(), Tpkt_protocol::idle);
+  EXPECT_FALSE(rig.tpkt->timer_running());
+
+  // The rest of the stalled frame is now taken as frame starts.
+  rig.feed(frame("A"));
+  EXPECT_EQ(rig.frames, std::vector<std::string>{"A"});
+}
+
+TEST(Tpkt, DeactivationMidFrameDiscardsItAndStopsTheTimer) {
+  Rig rig;
+  rig.feed(std::string("\x03\x00\x00\x0E", 4) + "012");
+  ASSERT_TRUE(rig.tpkt->timer_running());
+  rig.deactivate();
+  EXPECT_FALSE(rig.tpkt->timer_running());
+  EXPECT_EQ(rig.tpkt->get_state(), Tpkt_protocol::idle);
+  EXPECT_EQ(rig.reports, std::vector<std::string>{"success"});
+  rig.feed("3456789");
+  EXPECT_TRUE(rig.frames.empty());
+}
+
+TEST(Tpkt, OwnerTakingTheLayerDownInADeliveryStopsTheChunk) {
+  Streams quiet;
+  Rig rig;
+  rig.on_frame = [&] { rig.deactivate(); };
+  rig.feed(frame("one") + frame("two") + "\x03");
+  EXPECT_EQ(rig.frames, std::vector<std::string>{"one"});
+  EXPECT_FALSE(rig.tpkt->timer_running());
+}
+
+TEST(Tpkt, SendPrependsTheHeaderInPlace) {
+  Rig rig;
+  Packet p;
+  rig.tpkt->prepare_head(p);
+  EXPECT_EQ(p._headroom(), 4u);
+  std::string payload = "0123456789";
+  std::copy(payload.begin(), payload.end(), p.put(unsigned(payload.size())));
+  const unsigned char* data = p.cdata();
+  EXPECT_TRUE(rig.tpkt->send(p));
+  EXPECT_EQ(p.cdata() + 4, data);
+  ASSERT_EQ(rig.wire->sent.size(), 1u);
+  EXPECT_EQ(rig.wire->sent[0], std::string("\x03\x00\x00\x0E", 4) + payload);
+}
+
+TEST(Tpkt, PayloadTheLengthFieldCannotCarryIsRefused) {
+  const struct {
+    unsigned length;
+    bool sent;
+  } cases[] = {{0, true}, {65531, true}, {65532, false}};
+  for (const auto& c : cases) {
+    Streams captured;
+    Rig rig;
+    Packet p;
+    rig.tpkt->prepare_head(p);
+    p.put(c.length);
+    EXPECT_EQ(rig.tpkt->send(p), c.sent) << c.length;
+    ASSERT_EQ(rig.wire->sent.size(), c.sent ? 1u : 0u) << c.length;
+    if (c.sent) {
+      const std::string& f = rig.wire->sent[0];
+      EXPECT_EQ((unsigned char)f[2] * 256u + (unsigned char)f[3], c.length + 4);
+      EXPECT_EQ(captured.err.text(), "");
+    } else {
+      EXPECT_EQ(captured.err.text(), "TPKT message of 65532 octets not sent, max = 65531\n");
+    }
+  }
+}
+
+TEST(Tpkt, PacketWithoutHeadRoomIsRefused) {
+  Streams captured;
+  Rig rig;
+  Packet p;
+  p.reserve_head(0);
+  p.put(3);
+  EXPECT_FALSE(rig.tpkt->send(p));
+  EXPECT_TRUE(rig.wire->sent.empty());
+  EXPECT_EQ(captured.err.text(), "TPKT message of 3 octets not sent: no room for the header\n");
+}
+
+TEST(Tpkt, EmptyPoolDropsTheFrameAndKeepsTheStreamInStep) {
+  Streams captured;
+  Rig rig;
+  std::vector<Packet> hold;
+  // One buffer is left for the received chunk itself.
+  while (Packet::pool_free() > 1) {
+    hold.emplace_back();
+    hold.back().reserve_head(0);
+  }
+  rig.feed(frame("lost") + frame("also lost"));
+  EXPECT_TRUE(rig.frames.empty());
+  EXPECT_EQ(lines(captured.err.text()),
+            (std::vector<std::string>{"TPKT no free packet buffer, frame of 4 octets dropped",
+                                      "TPKT no free packet buffer, frame of 9 octets dropped"}));
+  hold.clear();
+  rig.feed(frame("kept"));
+  EXPECT_EQ(rig.frames, std::vector<std::string>{"kept"});
+}

@@ -1,0 +1,164 @@
+#include "control/tpkt.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "foundation/version.h"
+
+Tpkt_protocol::Tpkt_protocol()
+    : fname("TPKT"), remaining(0), state(idle), resyncing(false), skipped(0), generation(0) {}
+
+Tpkt_protocol::~Tpkt_protocol() { timer.reset(); }
+
+void Tpkt_protocol::local_prepare_head(Packet& p) { p.reserve_head(header_size); }
+
+void Tpkt_protocol::local_activate() {
+  reset();
+  on_activate();
+}
+
+void Tpkt_protocol::local_deactivate() {
+  reset();
+  on_deactivate(new Protocol_status_success(this, "TPKT deactivated"));
+}
+
+void Tpkt_protocol::reset() {
+  timer.reset();
+  frame.clear();
+  state = idle;
+  remaining = 0;
+  report_skipped();
+  resyncing = false;
+  ++generation;
+}
+
+void Tpkt_protocol::on_timeout(Timer*) {
+  std::clog << " TPKT packet timeout." << std::endl;
+  reset();
+}
+
+void Tpkt_protocol::message(Packet& p) { send(p); }
+
+bool Tpkt_protocol::send(Packet& p) {
+  const unsigned length = p.length();
+  if (length > max_payload) {
+    std::cerr << fname.name() << " message of " << length << " octets not sent, max = " << max_payload << std::endl;
+    return false;
+  }
+  if (p.null() || p._headroom() < header_size) {
+    std::cerr << fname.name() << " message of " << length << " octets not sent: no room for the header" << std::endl;
+    return false;
+  }
+  static Profile::Point point("Tpkt_protocol::message");
+  point.begin();
+  p.push16_b(static_cast<unsigned short>(length + header_size));
+  p.push8(0x00);
+  p.push8(0x03);
+  point.end();
+  transmit(p);
+  return true;
+}
+
+void Tpkt_protocol::skip_garbage() {
+  if (!resyncing) {
+    resyncing = true;
+    std::clog << fname.name() << " bad TPKT packet start." << std::endl;
+    return;
+  }
+  ++skipped;
+}
+
+void Tpkt_protocol::report_skipped() {
+  if (skipped == 0)
+    return;
+  std::clog << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start." << std::endl;
+  skipped = 0;
+}
+
+void Tpkt_protocol::start_frame() {
+  remaining -= header_size;
+  frame.clear();
+  if (!frame.try_reserve_head(0)) {
+    std::cerr << fname.name() << " no free packet buffer, frame of " << remaining << " octets dropped" << std::endl;
+    state = remaining > 0 ? ignore : idle;
+    return;
+  }
+  if (remaining > frame.tailroom()) {
+    std::clog << "TPKT length too big, received = " << remaining << " max = " << frame.tailroom() << std::endl;
+    state = ignore;
+    return;
+  }
+  if (remaining > 0)
+    state = body;
+  else
+    deliver();
+}
+
+void Tpkt_protocol::deliver() {
+  state = idle;
+  on_message(frame);
+  frame.clear();
+}
+
+void Tpkt_protocol::receive(Packet& p) {
+  const uint32_t entry = generation;
+  while (!p.empty()) {
+    switch (state) {
+      case idle:
+        if (p.pull8() == 0x03) {
+          report_skipped();
+          resyncing = false;
+          state = wait_r;
+        } else {
+          skip_garbage();
+        }
+        break;
+      case wait_r:
+        if (p.pull8() == 0x00) {
+          state = len_1;
+        } else {
+          std::clog << fname.name() << " bad TPKT reserved." << std::endl;
+          state = idle;
+        }
+        break;
+      case len_1:
+        remaining = p.pull8();
+        state = len_2;
+        break;
+      case len_2:
+        remaining = remaining * 256 + p.pull8();
+        if (remaining < header_size) {
+          std::clog << "TPKT too small " << remaining << std::endl;
+          state = idle;
+        } else {
+          start_frame();
+        }
+        break;
+      case body: {
+        const unsigned n = std::min<unsigned>(p.length(), remaining);
+        std::memcpy(frame.put(n), p.pull(n), n);
+        remaining -= n;
+        if (remaining == 0)
+          deliver();
+        break;
+      }
+      case ignore: {
+        const unsigned n = std::min<unsigned>(p.length(), remaining);
+        p.pull(n);
+        remaining -= n;
+        if (remaining == 0)
+          state = idle;
+        break;
+      }
+    }
+    // The owner took the layer down while a frame was delivered.
+    if (generation != entry)
+      return;
+  }
+  report_skipped();
+  if (state != idle)
+    timer.set<Tpkt_protocol>(frame_timeout_ms, &Tpkt_protocol::on_timeout, this);
+  else
+    timer.reset();
+}

@@ -1,0 +1,58 @@
+#pragma once
+// TPKT framing (RFC 1006): 03 00, the 16-bit big-endian frame length
+// including the four header octets, then one message. The receiver is an
+// octet-driven state machine that resynchronises on the next start octet,
+// skips frames it cannot hold and drops a frame that stalls.
+#include <cstdint>
+
+#include "control/protocol.h"
+#include "foundation/timer.h"
+
+class Tpkt_protocol : public Protocol {
+public:
+  enum State { idle = 0, wait_r = 1, len_1 = 2, len_2 = 3, body = 4, ignore = 5 };
+
+  static constexpr unsigned header_size = 4;
+  static constexpr unsigned max_payload = 0xFFFF - header_size;
+  static constexpr unsigned frame_timeout_ms = 3000;
+
+  Tpkt_protocol();
+  ~Tpkt_protocol() override;
+
+  Protocol_name const& name() const override { return fname; }
+  void local_prepare_head(Packet& p) override;
+  void local_activate() override;
+  void local_deactivate() override;
+  void message(Packet& p) override;
+  void receive(Packet& p) override;
+
+  // Frames p and passes it down; false (with a log line) for a payload the
+  // length field cannot carry or a packet without head room for the header.
+  bool send(Packet& p);
+
+  void on_timeout(Timer*);
+  void reset();
+  void next_state(State s) { state = s; }
+
+  State get_state() const { return state; }
+  bool timer_running() const { return timer.is_running(); }
+
+private:
+  void skip_garbage();
+  void report_skipped();
+  void start_frame();
+  void deliver();
+
+  Protocol_name_str fname;
+  uint32_t remaining;
+  Timer timer;
+  State state;
+  Packet frame;
+  // Resynchronisation: the first skipped octet is logged on its own, the
+  // rest are counted into one line.
+  bool resyncing;
+  uint32_t skipped;
+  // Moves on every reset, so that a receive loop notices when the owner took
+  // the layer down from inside a delivery.
+  uint32_t generation;
+};
