@@ -25,3 +25,17 @@ function(ulvarond_fuzzer name source)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY ULVAROND_FUZZERS "${name}=${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name}")
 endfunction()
+
+# ulvarond_benchmarks(<name> <libs...>): one Google Benchmark binary from the
+# bench/*_bench.cpp files of the calling directory (built, never run by ctest).
+function(ulvarond_benchmarks name)
+  if(NOT ULVAROND_BENCHMARKS)
+    return()
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/bench/*_bench.cpp")
+  if(NOT _srcs)
+    return()
+  endif()
+  add_executable(${name} ${_srcs})
+  target_link_libraries(${name} PRIVATE ${ARGN} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
