@@ -237,6 +237,8 @@ class Parser:
         name = self.ident('type name')
         if not name.text[0].isupper():
             self.error(name, 'type names start with an upper-case letter')
+        if '-' in name.text:
+            self.error(name, 'a type name is a class name and cannot hold a hyphen')
         self.expect('::=')
         t = self.peek()
         if t.text in ('SEQUENCE', 'CHOICE') and self.peek(1).text == '{':

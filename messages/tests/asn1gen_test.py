@@ -55,6 +55,7 @@ class ParserTest(Tree):
             ('S ::= SEQUENCE { a BOOLEAN (0..1) }', 'no constraint'),
             ('S ::= SEQUENCE { a INTEGER (0..4294967296) }', 'does not fit'),
             ('S ::= SEQUENCE { a INTEGER } $', 'unexpected character'),
+            ('Bad-Name ::= SEQUENCE { a INTEGER }', 'cannot hold a hyphen'),
         ]
         for body, text in cases:
             with self.subTest(body=body):
@@ -127,6 +128,22 @@ class CheckTest(Tree):
             self.assertIn('#error "module LGCP has no schema files"', f.read())
         with open(os.path.join(out, 'messages', 'CCP.h')) as f:
             self.assertIn('class V : public ASN1::SEQUENCE', f.read())
+
+    def test_modules_that_refer_to_each_other_include_only_forward_headers(self):
+        mods, errors = self.load({
+            'mon/a.asn': module('MON', 'A ::= SEQUENCE { b HSP.B OPTIONAL }'),
+            'hsp/a.asn': module('HSP', 'B ::= SEQUENCE { a MON.A OPTIONAL }'),
+            'ccp/a.asn': module('CCP', 'C ::= SEQUENCE { a MON.A }'),
+        })
+        out = os.path.join(self.root, 'out')
+        asn1gen.generate(mods, errors, out)
+
+        def includes(name):
+            with open(os.path.join(out, 'messages', name + '.h')) as f:
+                return [l for l in f.read().splitlines() if l.startswith('#include "messages/')]
+        self.assertEqual(includes('MON'), ['#include "messages/MON_fwd.h"', '#include "messages/HSP_fwd.h"'])
+        self.assertEqual(includes('HSP'), ['#include "messages/HSP_fwd.h"', '#include "messages/MON_fwd.h"'])
+        self.assertEqual(includes('CCP'), ['#include "messages/CCP_fwd.h"', '#include "messages/MON.h"'])
 
     def test_counts_ranges_lists_and_additions(self):
         mods, errors = self.load({
