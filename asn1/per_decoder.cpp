@@ -425,7 +425,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalBit) {
 
 int PERDecoder::preVisitExtensions(SEQUENCE& seq) {
   unsigned n = 0;
-  if (!decodeSmallUnsigned(n) || n >= MaximumArraySize) return FAIL;
+  if (!decodeSmallUnsigned(n) || n >= MaximumArraySize || n + 1 > getBitsLeft()) return FAIL;
   SEQUENCE::BitMap& present = seq.extensionMap();
   present.resize(n + 1);
   return decodeBitMap(present.bitData(), n + 1) ? CONTINUE : FAIL;
