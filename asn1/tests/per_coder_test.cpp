@@ -93,6 +93,19 @@ TEST(PerInteger, MoreThanFourOctetsIsRefused) {
   EXPECT_FALSE(perDecode("05 01 02 03 04 05", v));
 }
 
+TEST(PerInteger, ZeroOctetsGiveZeroAndMissingBitsFail) {
+  ASN1::INTEGER v(9);
+  ASSERT_TRUE(perDecode("00", v));
+  EXPECT_EQ(v.getValue(), 0);
+  EXPECT_FALSE(perDecode("02 01", v));
+  PT::Slot slot;
+  EXPECT_FALSE(perDecode("03", slot));
+  PT::U32 wide;
+  EXPECT_FALSE(perDecode("C0 FF FF FF", wide));
+  PT::Ranged ranged;
+  EXPECT_FALSE(perDecode("", ranged));
+}
+
 TEST(PerEnumerated, CodedByValueNotByIndex) {
   // fsm(32) is the second enumerator; X.691 would write index 1.
   TS::ErrorCause fsm(TS::ErrorCause::fsm);
