@@ -91,6 +91,11 @@ TEST(LemzgwWire, PayloadIndexIsASevenBitFieldAfterTheExtensionBit) {
     EXPECT_EQ(back.currentSelection(), c.index);
     EXPECT_TRUE(back == c.value) << c.index;
   }
+
+  // Indexes 66 to 127 fit the field but name no message.
+  LEMZGW::ProtoLemzPacketPayload back;
+  EXPECT_FALSE(decodePer(octets({0x42}), back));
+  EXPECT_FALSE(decodePer(octets({0x7F}), back));
 }
 
 template <class E>

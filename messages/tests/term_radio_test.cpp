@@ -89,6 +89,10 @@ TEST(TermRadioWire, StandbyStatesAreOneBitEach) {
   ASSERT_TRUE(back.wm_standby_isSelected());
   EXPECT_EQ(static_cast<TERM::RadioStandby::NamedNumber>(back.get_wm_standby().get_state_channel()), 1);
   EXPECT_EQ(static_cast<TERM::RadioStandby::NamedNumber>(back.get_wm_standby().get_state_receiver()), 0);
+
+  // Five index bits reach 31; the twenty commands end at 19.
+  TERM::LemzRadioModifierParams unknown;
+  EXPECT_FALSE(decodePer(octets({0x50, 0x07, 0x00}), unknown));
 }
 
 TEST(TermRadioWire, LemzModifierHasNoExtensionBitWhileTheEd137OneHas) {

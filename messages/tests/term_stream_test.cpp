@@ -37,6 +37,11 @@ TEST(TermStreamWire, PayloadTypesAreCodedByValueInSevenBits) {
     ASSERT_TRUE(decodePer(out, back));
     EXPECT_EQ(static_cast<TERM::Payload::NamedNumber>(back), c.value);
   }
+
+  // The seven bits can hold 124 to 127; no payload type has them.
+  TERM::Payload back;
+  EXPECT_FALSE(decodePer(octets({0xF8}), back));
+  EXPECT_FALSE(decodePer(octets({0xFE}), back));
 }
 
 TERM::RtpParams minimalStream() {
@@ -141,6 +146,8 @@ TEST(TermStreamWire, ListsAndStringsWithoutPreambleBits) {
   info.ref_carrier().setFromInt(11);
   std::vector<char> out;
   EXPECT_FALSE(encodePer(info, out));
+  TERM::ModemInformation back;
+  EXPECT_FALSE(decodePer(octets({0x00, 0x01, 0x00, 0x01, 0x00, 0xB0}), back));
 }
 
 TEST(TermStreamWire, EveryTypeRoundTrips) {
