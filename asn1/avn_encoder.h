@@ -4,7 +4,6 @@
 #include "asn1/visitor.h"
 
 #include <ios>
-#include <istream>
 #include <new>
 #include <ostream>
 #include <vector>

@@ -72,7 +72,7 @@ class PERDecoder : public Visitor {
 
  private:
   bool readBit(unsigned& bit);
-  // Reads an open-type length; content receives where its octets end, which
+  // Reads an open-type length; contentEnd is where its octets end, which
   // must lie within the input.
   bool openTypeEnd(const char*& contentEnd);
   // Decodes value from the octets up to contentEnd only, then moves there.
