@@ -847,7 +847,8 @@ class Emitter:
             out.append('#include "messages/%s.h"' % d)
         out += ['#include "messages/support.h"', '', 'namespace %s {' % m, '',
                 'using Messages::fieldAt;', 'using Messages::presentAt;', 'using Messages::includeAt;',
-                'using Messages::selectNew;', 'using Messages::selectedAt;', 'using Messages::made;',
+                'using Messages::selectNew;', 'using Messages::selectMade;', 'using Messages::selectedAt;',
+                'using Messages::made;',
                 'using Messages::assigned;', '']
         for td in self.mod.order:
             if td.kind == 'ENUMERATED':
@@ -953,7 +954,7 @@ class Emitter:
                        % (n, n, member_name(e.name), a or 'const ASN1::Null&', i, t))
             out.append('%s& %s::select_%s() { return selectNew<%s>(*this, %d); }' % (t, n, c, t, i))
             if a:
-                out.append('%s& %s::select_%s(%s v) { return assigned(selectNew<%s>(*this, %d), v); }' % (t, n, c, a, t, i))
+                out.append('%s& %s::select_%s(%s v) { return selectMade<%s>(*this, %d, v); }' % (t, n, c, a, t, i))
             out.append('const %s& %s::get_%s() const { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
             out.append('%s& %s::ref_%s() { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
         out.append('')

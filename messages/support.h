@@ -50,6 +50,20 @@ inline T& selectNew(ASN1::CHOICE& c, int id) {
   return static_cast<T&>(*c.setSelection(id, ASN1::AbstractData::create(&T::theInfo)));
 }
 
+// A new value of T holding v, for a CHOICE to own.
+template <class T, class V>
+inline ASN1::AbstractData* made(const V& v) {
+  T* p = static_cast<T*>(ASN1::AbstractData::create(&T::theInfo));
+  *p = v;
+  return p;
+}
+
+// The new value is made before the old one goes: v may be part of it.
+template <class T, class V>
+inline T& selectMade(ASN1::CHOICE& c, int id, const V& v) {
+  return static_cast<T&>(*c.setSelection(id, made<T>(v)));
+}
+
 template <class T>
 inline const T& selectedAt(const ASN1::CHOICE& c, int id) {
   assert(c.currentSelection() == id && c.getSelection() != nullptr);
@@ -68,14 +82,6 @@ template <class T, class V>
 inline T& assigned(T& target, const V& v) {
   target = v;
   return target;
-}
-
-// A new value of T holding v, for a CHOICE to own.
-template <class T, class V>
-inline ASN1::AbstractData* made(const V& v) {
-  T* p = static_cast<T*>(ASN1::AbstractData::create(&T::theInfo));
-  *p = v;
-  return p;
 }
 
 }  // namespace Messages

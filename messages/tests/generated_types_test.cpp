@@ -186,6 +186,12 @@ TEST(GeneratedChoice, SelectingReplacesTheHeldValue) {
   // A fresh value each time, not the old one.
   rsp.select_error();
   EXPECT_EQ(rsp.get_error().asInt(), 0);
+
+  // Reselecting with a part of the held value copies it before letting go.
+  MON::SnmpSetCommandId id;
+  id.select_name().set_section("power");
+  id.select_name(id.get_name());
+  EXPECT_EQ(id.get_name().get_section(), "power");
 }
 
 TEST(GeneratedChoice, ConstructorsTakeTheAlternativeTag) {
