@@ -23,6 +23,18 @@
 
 namespace linktest {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+#else
+constexpr bool sanitized = false;
+#endif
+
 using looptest::CachedClock;
 
 // Runs the loop until done() holds (true) or about `real_ms` of real time
