@@ -70,49 +70,27 @@ std::string drain(Fd const& fd) {
 
 }  // namespace
 
-TEST(StrmProtocol, ActivationRegistersInputAndReadsHandUpEachChunk) {
+TEST(StrmProtocol, DataBeforeThePeerClosedIsHandedUpThenTheLayerFails) {
   SocketPair sp;
   Rig rig;
   const unsigned before = multiplexer.handler_count();
   rig.start(sp.a);
   EXPECT_EQ(rig.activations, 1);
   EXPECT_EQ(multiplexer.handler_count(), before + 1);
-  put(sp.b, "hello");
-  ASSERT_TRUE(linktest::run_until([&] { return !rig.chunks.empty(); }));
-  EXPECT_EQ(rig.chunks, std::vector<std::string>{"hello"});
-  EXPECT_EQ(rig.strm->get_read_measure().counter(), 1u);
-
   // Nothing waiting: the read changes nothing and reports nothing.
   EXPECT_EQ(rig.strm->do_read(), 0);
   EXPECT_TRUE(rig.reports.empty());
-  EXPECT_TRUE(rig.strm->opened());
-}
 
-TEST(StrmProtocol, PeerCloseFailsTheLayerAndClosesItsDescriptor) {
-  SocketPair sp;
-  Rig rig;
-  const unsigned before = multiplexer.handler_count();
-  rig.start(sp.a);
+  put(sp.b, "last words");
   sp.a.close();
   sp.b.close();
   ASSERT_TRUE(linktest::run_until([&] { return !rig.reports.empty(); }));
+  EXPECT_EQ(rig.chunks, std::vector<std::string>{"last words"});
   EXPECT_EQ(rig.reports, std::vector<std::string>{"read error: connection closed by peer"});
   EXPECT_TRUE(rig.failed);
   EXPECT_FALSE(rig.strm->opened());
   EXPECT_EQ(multiplexer.handler_count(), before);
-}
-
-TEST(StrmProtocol, DataSentBeforeAHangUpIsReadFirst) {
-  SocketPair sp;
-  Rig rig;
-  rig.start(sp.a);
-  put(sp.b, "last words");
-  sp.b.close();
-  rig.strm->on_event(sp.a.lowlevel_fd(), POLLIN | POLLHUP);
-  EXPECT_EQ(rig.received(), "last words");
-  EXPECT_TRUE(rig.reports.empty());
-  rig.strm->on_event(sp.a.lowlevel_fd(), POLLIN | POLLHUP);
-  EXPECT_EQ(rig.reports, std::vector<std::string>{"read error: connection closed by peer"});
+  EXPECT_EQ(rig.strm->get_read_measure().counter(), 3u);
 }
 
 TEST(StrmProtocol, PollErrorAndHangUpTextsComeFromTheSocket) {
@@ -165,32 +143,27 @@ TEST(StrmProtocol, ActivationWithoutDescriptorReportsAndRegistersNothing) {
   EXPECT_EQ(multiplexer.handler_count(), before);
 }
 
-TEST(StrmProtocol, AttachReplacesTheOldDescriptor) {
-  SocketPair first;
-  SocketPair second;
-  Rig rig;
-  const unsigned before = multiplexer.handler_count();
-  rig.start(first.a);
-  first.a.close();
-  rig.strm->attach(second.a);
-  EXPECT_EQ(multiplexer.handler_count(), before);
-  ASSERT_TRUE(linktest::readable(first.b.lowlevel_fd()));
-  char c;
-  EXPECT_EQ(::recv(first.b.lowlevel_fd(), &c, 1, MSG_DONTWAIT), 0);
-}
-
-TEST(StrmProtocol, DeactivationClosesTheStreamWithSuccess) {
-  SocketPair sp;
-  Rig rig;
-  rig.start(sp.a);
-  sp.a.close();
-  rig.deactivate();
-  EXPECT_EQ(rig.reports, std::vector<std::string>{"success"});
-  EXPECT_FALSE(rig.failed);
-  EXPECT_FALSE(rig.strm->opened());
-  ASSERT_TRUE(linktest::readable(sp.b.lowlevel_fd()));
-  char c;
-  EXPECT_EQ(::recv(sp.b.lowlevel_fd(), &c, 1, MSG_DONTWAIT), 0);
+TEST(StrmProtocol, ReattachAndDeactivationCloseTowardThePeer) {
+  for (bool by_attach : {true, false}) {
+    SocketPair old_pair;
+    SocketPair new_pair;
+    Rig rig;
+    const unsigned before = multiplexer.handler_count();
+    rig.start(old_pair.a);
+    old_pair.a.close();
+    if (by_attach) {
+      rig.strm->attach(new_pair.a);
+      EXPECT_TRUE(rig.reports.empty());
+    } else {
+      rig.deactivate();
+      EXPECT_EQ(rig.reports, std::vector<std::string>{"success"});
+      EXPECT_FALSE(rig.failed);
+    }
+    EXPECT_EQ(multiplexer.handler_count(), before) << by_attach;
+    ASSERT_TRUE(linktest::readable(old_pair.b.lowlevel_fd()));
+    char c;
+    EXPECT_EQ(::recv(old_pair.b.lowlevel_fd(), &c, 1, MSG_DONTWAIT), 0) << by_attach;
+  }
 }
 
 TEST(StrmProtocol, WriteWaitsForASlowReaderAndSendsEveryByteInOrder) {
@@ -252,17 +225,6 @@ TEST(StrmProtocol, WriteToAClosedPeerFailsWithoutSigpipe) {
   EXPECT_NE(line.find(", error=Broken pipe\n"), std::string::npos) << line;
 }
 
-TEST(StrmProtocol, EmptyPacketWritesNothing) {
-  SocketPair sp;
-  Rig rig;
-  rig.start(sp.a);
-  Packet empty;
-  rig.strm->message(empty);
-  rig.write("");
-  EXPECT_EQ(drain(sp.b), "");
-  EXPECT_TRUE(rig.reports.empty());
-}
-
 TEST(StrmProtocol, EmptyPoolDropsInputWithALineAndKeepsTheConnection) {
   Streams captured;
   SocketPair sp;
@@ -282,19 +244,4 @@ TEST(StrmProtocol, EmptyPoolDropsInputWithALineAndKeepsTheConnection) {
   put(sp.b, "kept");
   EXPECT_EQ(rig.strm->do_read(), 4);
   EXPECT_EQ(rig.chunks, std::vector<std::string>{"kept"});
-}
-
-TEST(StrmProtocol, SocketFiguresOfAFreshSocket) {
-  SocketPair sp;
-  Rig rig;
-  rig.start(sp.a);
-  EXPECT_GT(rig.strm->sendbuf_space(), 0);
-  EXPECT_GT(rig.strm->recvbuf_space(), 0);
-  EXPECT_EQ(rig.strm->outq_space(), 0);
-  EXPECT_EQ(rig.strm->free_space(), rig.strm->sendbuf_space());
-  put(sp.b, "abc");
-  EXPECT_EQ(rig.strm->inq_space(), 3);
-  std::ostringstream header;
-  rig.strm->PutHeader(header);
-  EXPECT_EQ(header.str(), "SockStream[test]: ");
 }
