@@ -32,7 +32,7 @@ public:
 class Service : private ProtocolsFamily {
 public:
   struct State {
-    enum Type { Idle = 0, Connecting = 1, Deactivating = 2, Connected = 3 };
+    enum Type : int { Idle = 0, Connecting = 1, Deactivating = 2, Connected = 3 };
   };
 
   Service();

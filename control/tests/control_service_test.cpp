@@ -216,6 +216,18 @@ TEST_F(Listener, TheEndOfAConnectionIsSeenByThePeer) {
   EXPECT_EQ(acceptor.GetAddr(), other.name());
 }
 
+TEST_F(Listener, SendToAPeerThatIsGoneFailsTheConnection) {
+  Client c(port);
+  serve(c);
+  c.abort();
+  EXPECT_FALSE(acceptor.Send("ping", 4));
+  EXPECT_EQ(acceptor.GetState(), State::Deactivating);
+  EXPECT_EQ(acceptor.GetOverflowCounter(), 1u);
+  EXPECT_TRUE(contains(streams.err.text(), "SockStream[server]: write error, sendbuf="));
+  ASSERT_TRUE(run_until([&] { return owner.journal.size() == 2; }));
+  EXPECT_EQ(acceptor.GetState(), State::Connecting);
+}
+
 TEST_F(Listener, DeactivatedWhileTheEndIsReportedStaysIdle) {
   Client c(port);
   serve(c);
