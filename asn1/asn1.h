@@ -51,11 +51,14 @@
 // IA5String, OBJECT_IDENTIFIER, SEQUENCE_OF<T>, SET_OF<T>); every
 // SEQUENCE_OF<T>::theInfo is complete constant data as well.
 
+#include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
+#include "asn1/ber.h"
 #include "asn1/coder_env.h"
 #include "asn1/constructed.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 #include "asn1/strings.h"
+#include "asn1/valid_checker.h"
 #include "asn1/value.h"
 #include "asn1/visitor.h"

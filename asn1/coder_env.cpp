@@ -1,6 +1,8 @@
 #include "asn1/coder_env.h"
 
+#include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
+#include "asn1/ber.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -15,8 +17,12 @@ CoderEnv::Encoded CoderEnv::encodePER(const AbstractData& value) {
   return e;
 }
 
-// BER comes with the BER coder; until then it fails without output.
-CoderEnv::Encoded CoderEnv::encodeBER(const AbstractData&) { return Encoded{false, {}}; }
+CoderEnv::Encoded CoderEnv::encodeBER(const AbstractData& value) {
+  Encoded e;
+  BEREncoder encoder(e.octets);
+  e.ok = value.accept(encoder);
+  return e;
+}
 
 CoderEnv::Encoded CoderEnv::encodeAVN(const AbstractData& value) {
   Encoded e;
@@ -37,8 +43,17 @@ bool CoderEnv::decode(const char* begin, const char* end, AbstractData& value, b
       PERDecoder decoder(begin, end, withoutEnv ? nullptr : this, true);
       return value.accept(decoder);
     }
+    case ber: {
+      BERDecoder decoder(begin, end, withoutEnv ? nullptr : this);
+      return value.accept(decoder);
+    }
+    case avn: {
+      // The reader never gets an environment.
+      std::istringstream text(std::string(begin, end));
+      AVNDecoder reader(text);
+      return value.accept(reader);
+    }
     default:
-      // Value notation and BER are read by coders this runtime lacks so far.
       return false;
   }
 }

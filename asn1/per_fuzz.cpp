@@ -1,5 +1,6 @@
-// Arbitrary octets into the coder test module: whatever decodes must encode
-// to octets that decode and encode to the very same octets again.
+// Arbitrary octets into the coder test module, read as aligned PER and as
+// BER: whatever decodes must encode to octets that decode again, in PER to
+// the very same octets, in BER to an equal value.
 
 #include "asn1/testing/per_schema.h"
 
@@ -23,22 +24,53 @@ bool decodePer(const char* begin, const char* end, ASN1::AbstractData& value) {
   return ASN1::decode(begin, end, &env, value, true);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const char* begin = reinterpret_cast<const char*>(data);
+void perRoundTrip(const char* begin, const char* end) {
   PT::Top first;
-  if (!decodePer(begin, begin + size, first)) return 0;
+  if (!decodePer(begin, end, first)) return;
   (void)first.asValueNotation();
 
   // A decoded value may hold what cannot go out again (an unknown
   // alternative, a length beyond its constraint): that fails cleanly.
   std::vector<char> wire;
-  if (!encodePer(first, wire)) return 0;
+  if (!encodePer(first, wire)) return;
 
   PT::Top second;
   if (!decodePer(wire.data(), wire.data() + wire.size(), second)) std::abort();
   std::vector<char> again;
   if (!encodePer(second, again) || again != wire) std::abort();
+}
+
+bool encodeBer(const ASN1::AbstractData& value, std::vector<char>& out) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::ber);
+  return ASN1::encode(value, &env, std::back_inserter(out));
+}
+
+bool decodeBer(const char* begin, const char* end, ASN1::AbstractData& value) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::ber);
+  return ASN1::decode(begin, end, &env, value, true);
+}
+
+// BER accepts several encodings of one value (long lengths, padded
+// integers), so what must hold is the value, not the octets.
+void berRoundTrip(const char* begin, const char* end) {
+  PT::Top first;
+  if (!decodeBer(begin, end, first)) return;
+  (void)first.asValueNotation();
+
+  std::vector<char> wire;
+  if (!encodeBer(first, wire)) return;
+
+  PT::Top second;
+  if (!decodeBer(wire.data(), wire.data() + wire.size(), second) || second != first) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const char* begin = reinterpret_cast<const char*>(data);
+  perRoundTrip(begin, begin + size);
+  berRoundTrip(begin, begin + size);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -212,6 +213,25 @@ TEST(AvnDecoder, StreamExtraction) {
   std::istringstream throwing("{ pdu oops : 1 }");
   throwing.exceptions(std::ios_base::failbit);
   EXPECT_THROW(throwing >> m, std::ios_base::failure);
+}
+
+
+TEST(AvnDecoder, CoderEnvironmentServesRuleZero) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::avn);
+  KS::Everything full;
+  KS::fillAll(full);
+  std::vector<char> text;
+  ASSERT_TRUE(ASN1::encode(full, &env, std::back_inserter(text)));
+  EXPECT_EQ(std::string(text.begin(), text.end()), full.asValueNotation());
+
+  KS::Everything back;
+  ASSERT_TRUE(ASN1::decode(text.data(), text.data() + text.size(), &env, back, false));
+  EXPECT_EQ(back, full);
+
+  const std::string broken = "{ nothing NULL, flag MAYBE }";
+  KS::Everything partial;
+  EXPECT_FALSE(ASN1::decode(broken.data(), broken.data() + broken.size(), &env, partial, true));
 }
 
 }  // namespace

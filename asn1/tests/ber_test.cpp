@@ -1,9 +1,12 @@
 #include "asn1/ber.h"
 
+#include "asn1/testing/per_samples.h"
 #include "asn1/tests/kinds_schema.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,6 +164,32 @@ TEST(BerCoder, EveryKindOfValueComesBackEqual) {
   }
 }
 
+TEST(BerCoder, OpenTypesAndNamedNumbersComeBackEqual) {
+  PT::Top top;
+  top.select(PT::Top::kitchen);
+  PT::Kitchen& kitchen = static_cast<PT::Kitchen&>(*top.getSelection());
+  PT::fillKitchen(kitchen);
+  const Bytes out = encode(top);
+  // The undecoded octets of the open type go out under its field tag [10].
+  const Bytes open{0x8A, 0x03, 0x01, 0x02, 0x03};
+  EXPECT_NE(std::search(out.begin(), out.end(), open.begin(), open.end()), out.end());
+
+  PT::Top back;
+  ASSERT_TRUE(decode(out, back));
+  EXPECT_EQ(back, top);
+  const auto& typed = static_cast<const ASN1::OpenData&>(*static_cast<const PT::Kitchen&>(*back.getSelection())
+                                                            .getField(PT::Kitchen::typed));
+  ASSERT_TRUE(typed.has_data());
+  EXPECT_EQ(typed.get_data(), static_cast<const ASN1::OpenData&>(*kitchen.getField(PT::Kitchen::typed)).get_data());
+
+  PT::Top envelope;
+  envelope.select(PT::Top::envelope);
+  PT::fillEnvelope(static_cast<PT::Envelope&>(*envelope.getSelection()), 16);
+  PT::Top again;
+  ASSERT_TRUE(decode(encode(envelope), again));
+  EXPECT_EQ(again, envelope);
+}
+
 TEST(BerDecoder, EveryCutOfAValidEncodingFails) {
   KS::Everything full;
   KS::fillAll(full);
@@ -255,6 +284,28 @@ TEST(BerDecoder, OptionalFieldsAndUnknownAdditions) {
   ASN1::CHOICE later(&openPdu);
   ASSERT_TRUE(decode({0x87, 0x02, 0x01, 0x02}, later));
   EXPECT_TRUE(later.isUnknownSelection());
+}
+
+
+TEST(BerCoder, CoderEnvironmentServesRuleOne) {
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::ber);
+  KS::Everything full;
+  KS::fillAll(full);
+  std::vector<char> out{'\x7e'};
+  ASSERT_TRUE(ASN1::encode(full, &env, std::back_inserter(out)));
+  EXPECT_EQ(Bytes(out.begin() + 1, out.end()), encode(full));
+
+  out.push_back('\x00');  // octets after the value are not looked at
+  KS::Everything back;
+  ASSERT_TRUE(ASN1::decode(out.data() + 1, out.data() + out.size(), &env, back, true));
+  EXPECT_EQ(back, full);
+
+  std::vector<char> kept{'\x01'};
+  EXPECT_FALSE(ASN1::encode(TS::Pdu(), &env, std::back_inserter(kept)));
+  EXPECT_EQ(kept, std::vector<char>{'\x01'});
+  ASN1::BOOLEAN flag;
+  EXPECT_FALSE(ASN1::decode(out.data(), out.data(), &env, flag, true));
 }
 
 }  // namespace
