@@ -249,7 +249,30 @@ bool AVNDecoder::do_visit(AbstractString& v) {
   return true;
 }
 
+bool AVNDecoder::readCells(BMPString& v) {
+  // {{ 0, 0, row, cell}, ...}: what the writer gives for characters the C
+  // locale cannot convert.
+  char c;
+  if (!next(c) || c != '{' || !next(c)) return false;
+  std::wstring text;
+  while (c != '}') {
+    if (c != '{') return false;
+    unsigned part[4];
+    for (unsigned i = 0; i < 4; ++i) {
+      if (!(is_ >> part[i]) || part[i] > 255) return false;
+      if (!next(c) || c != (i < 3 ? ',' : '}')) return false;
+    }
+    if (part[0] != 0 || part[1] != 0) return false;
+    text.push_back(static_cast<wchar_t>(part[2] << 8 | part[3]));
+    if (!next(c)) return false;
+    if (c == ',' && !next(c)) return false;
+  }
+  v.assign(text.data(), text.size());
+  return true;
+}
+
 bool AVNDecoder::do_visit(BMPString& v) {
+  if ((is_ >> std::ws).peek() == '{') return readCells(v);
   std::string text;
   if (!get_string(is_, text)) return false;
   std::vector<wchar_t> wide(text.size() + 1, 0);
@@ -294,7 +317,17 @@ bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v) {
   }
 }
 
-bool AVNDecoder::do_visit(OpenData&) { return false; }
+bool AVNDecoder::do_visit(OpenData& v) {
+  // Only undecoded octets can be read back: the text of a decoded value
+  // does not say its type.
+  std::unique_ptr<std::vector<char>> octets(new std::vector<char>);
+  unsigned bits;
+  if (!get_value_from(is_, *octets, bits)) return false;
+  v.set_data(nullptr);
+  v.grab(octets.release());
+  return true;
+}
+
 bool AVNDecoder::do_revisit(OpenData&) { return false; }
 
 bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) { return v.has_data() && v.get_data().accept(*this); }

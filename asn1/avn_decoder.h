@@ -45,6 +45,7 @@ class AVNDecoder : public Visitor {
   std::string name();
   std::string letters();
   bool readNumber(INTEGER& v);
+  bool readCells(BMPString& v);
 
   std::istream& is_;
   std::vector<std::string> pending_;  // per open SEQUENCE: the field name read, not yet matched

@@ -1,5 +1,6 @@
 #include "asn1/avn_decoder.h"
 
+#include "asn1/testing/per_samples.h"
 #include "asn1/tests/kinds_schema.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,13 @@ TEST(AvnDecoder, EveryKindOfValueReadsBackWhatTheWriterWrote) {
 
   TS::Empty empty;
   expectRoundTrip(empty);
+
+  // Open types, a typed open type, named numbers and wide characters.
+  PT::Kitchen kitchen;
+  PT::fillKitchen(kitchen);
+  expectRoundTrip(kitchen);
+  ASN1::IntegerWithNamedNumber named(7, &PT::Named::theInfo);
+  expectRoundTrip(named);
 }
 
 TEST(AvnDecoder, TheNestedExampleOfTheWriter) {
@@ -181,13 +189,26 @@ TEST(AvnDecoder, ScalarTexts) {
   ASN1::BMPString wide;
   EXPECT_TRUE(wide.setFromValueNotation("\"plain\""));
   EXPECT_EQ(wide, std::wstring(L"plain"));
-  EXPECT_FALSE(wide.setFromValueNotation("{{ 0, 0, 4, 22}}"));
+  ASSERT_TRUE(wide.setFromValueNotation("{{ 0, 0, 4, 22}, { 0, 0, 0, 65}}"));
+  EXPECT_EQ(wide, std::wstring(L"\u0416A"));
+  for (const char* bad : {"{{ 0, 0, 4, 22}", "{{ 0, 1, 4, 22}}", "{{ 0, 0, 256, 0}}", "{ 0, 0, 4, 22}", "{{ 0, 0, 4}}"})
+    EXPECT_FALSE(ASN1::BMPString().setFromValueNotation(bad)) << bad;
 
   ASN1::IA5String s;
   EXPECT_FALSE(s.setFromValueNotation("\"unterminated"));
 
   ASN1::OpenData open;
-  EXPECT_FALSE(open.setFromValueNotation("'01'H"));
+  EXPECT_FALSE(open.setFromValueNotation("NULL"));
+  ASSERT_TRUE(open.setFromValueNotation("'01 ff'H"));
+  ASSERT_TRUE(open.has_buf());
+  EXPECT_EQ(open.get_buf(), (std::vector<char>{'\x01', '\xff'}));
+
+  ASN1::IntegerWithNamedNumber named(&PT::Named::theInfo);
+  ASSERT_TRUE(named.setFromValueNotation("ten"));
+  EXPECT_EQ(named.getValue(), 10);
+  ASSERT_TRUE(named.setFromValueNotation("-3"));
+  EXPECT_EQ(named.getValue(), -3);
+  EXPECT_FALSE(named.setFromValueNotation("eleven"));
 }
 
 TEST(AvnDecoder, StreamExtraction) {

@@ -142,6 +142,58 @@ TEST(BerEncoder, HighTagNumbersUseBase128Groups) {
   EXPECT_EQ(back.getValue(), 1);
 }
 
+TEST(BerCoder, TagTablesOfTheRecords) {
+  // CHOICE { number INTEGER, octets OCTET STRING, [3] flag BOOLEAN }, tags sorted.
+  static const ASN1::AbstractData::InfoType* const alternatives[3] = {
+      &ASN1::INTEGER::theInfo, &ASN1::OCTET_STRING::theInfo, &ASN1::BOOLEAN::theInfo};
+  static const std::uint32_t alternativeTags[3] = {0x02, 0x04, 0x800003};
+  static const char* const alternativeNames[3] = {"number", "octets", "flag"};
+  static const ASN1::CHOICE::InfoType tagged = {&ASN1::CHOICE::create, 0, false, alternatives, 3, 3,
+                                                alternativeTags, alternativeNames};
+  // SEQUENCE { a INTEGER OPTIONAL, b BOOLEAN, c CHOICE above }, own tags kept.
+  static const ASN1::AbstractData::InfoType* const ownFields[3] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo,
+                                                                   &tagged};
+  static const std::int32_t ownIds[3] = {0, -1, -1};
+  static const char* const ownNames[3] = {"a", "b", "c"};
+  static const ASN1::SEQUENCE::InfoType own = {&ASN1::SEQUENCE::create, 0x10, false, ownFields, ownIds, 3, 0, 1,
+                                               nullptr, &ASN1::SEQUENCE::defaultTag, ownNames};
+  // SEQUENCE { x [APPLICATION 3] INTEGER, y [5] OCTET STRING OPTIONAL }
+  static const ASN1::AbstractData::InfoType* const explicitFields[2] = {&ASN1::INTEGER::theInfo,
+                                                                        &ASN1::OCTET_STRING::theInfo};
+  static const std::int32_t explicitIds[2] = {-1, 0};
+  static const std::uint32_t explicitTags[2] = {0x400003, 0x800005};
+  static const char* const explicitNames[2] = {"x", "y"};
+  static const ASN1::SEQUENCE::InfoType listed = {&ASN1::SEQUENCE::create, 0x10, false, explicitFields, explicitIds,
+                                                  2, 0, 1, nullptr, explicitTags, explicitNames};
+
+  ASN1::SEQUENCE withOwnTags(&own);
+  withOwnTags.includeOptionalField(0, 0);
+  static_cast<ASN1::INTEGER&>(*withOwnTags.getField(0)) = 5;
+  static_cast<ASN1::BOOLEAN&>(*withOwnTags.getField(1)) = true;
+  ASN1::CHOICE& c = static_cast<ASN1::CHOICE&>(*withOwnTags.getField(2));
+  c.select(2);
+  // The untagged CHOICE gets no wrapper; its alternative carries [3].
+  const Bytes ownBytes{0x30, 0x09, 0x02, 0x01, 0x05, 0x01, 0x01, 0xFF, 0x83, 0x01, 0x00};
+  EXPECT_EQ(encode(withOwnTags), ownBytes);
+  ASN1::SEQUENCE ownBack(&own);
+  ASSERT_TRUE(decode(ownBytes, ownBack));
+  EXPECT_EQ(ownBack, withOwnTags);
+  ASN1::SEQUENCE withoutA(&own);
+  ASSERT_TRUE(decode({0x30, 0x06, 0x01, 0x01, 0x00, 0x04, 0x01, 0x61}, withoutA));
+  EXPECT_FALSE(withoutA.hasOptionalField(0));
+  EXPECT_EQ(static_cast<const ASN1::CHOICE&>(*withoutA.getField(2)).currentSelection(), 1);
+
+  ASN1::SEQUENCE withTable(&listed);
+  static_cast<ASN1::INTEGER&>(*withTable.getField(0)) = 1;
+  withTable.includeOptionalField(0, 1);
+  const Bytes tableBytes{0x30, 0x05, 0x43, 0x01, 0x01, 0x85, 0x00};
+  EXPECT_EQ(encode(withTable), tableBytes);
+  ASN1::SEQUENCE tableBack(&listed);
+  ASSERT_TRUE(decode(tableBytes, tableBack));
+  EXPECT_EQ(tableBack, withTable);
+  EXPECT_FALSE(decode({0x30, 0x03, 0x02, 0x01, 0x01}, tableBack));
+}
+
 TEST(BerCoder, EveryKindOfValueComesBackEqual) {
   KS::Everything full;
   KS::fillAll(full);
