@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <iterator>
+#include <ostream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "asn1/asn1.h"
 #include "asn1/coder_env.h"
@@ -69,6 +73,34 @@ inline std::string notation(const ASN1::AbstractData& value) {
 // A fresh value of the same type as the given one.
 inline std::unique_ptr<ASN1::AbstractData> blankLike(const ASN1::AbstractData& value) {
   return std::unique_ptr<ASN1::AbstractData>(ASN1::AbstractData::create(value.info()));
+}
+
+using Value = std::unique_ptr<ASN1::AbstractData>;
+
+template <class T, class Fill>
+Value make(Fill fill) {
+  auto v = std::make_unique<T>();
+  fill(*v);
+  return v;
+}
+
+// A value and its expected octets, for table-driven wire tests.
+struct WireCase {
+  const char* name;
+  std::function<Value()> build;
+  const char* hex;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const WireCase& c) { return os << c.name; }
+
+// The value encodes to exactly the octets, and the octets decode to an equal value.
+inline void expectWire(const WireCase& c) {
+  Value value = c.build();
+  EXPECT_EQ(encodedHex(*value), c.hex);
+
+  Value decoded = blankLike(*value);
+  ASSERT_TRUE(decode(octets(c.hex), *decoded));
+  EXPECT_TRUE(*decoded == *value) << notation(*decoded);
 }
 
 }  // namespace WireCodec
