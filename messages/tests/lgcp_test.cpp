@@ -374,6 +374,24 @@ TEST(LgcpLists, DecoderStopsAt128ElementsWhileTheEncoderBuildsMore) {
   }
 }
 
+TEST(LgcpNotation, NamesPrintAsTheProtocolSpellsThem) {
+  LGCP::IoctlParams ioctl;
+  ioctl.select_sd_params();
+  EXPECT_EQ(WireCodec::notation(ioctl), "sd-params : NULL");
+
+  LGCP::CreateParams create;
+  create.select_ats_qsig_b();
+  EXPECT_NE(WireCodec::notation(create).find("ats-qsig-b : "), std::string::npos) << WireCodec::notation(create);
+
+  LGCP::TonecCode tonec;
+  tonec.select_dtmfDone();
+  EXPECT_EQ(WireCodec::notation(tonec), "dtmfDone : NULL");
+
+  LGCP::Signal power;
+  power.select_power(LGCP::POWERStatus::main);
+  EXPECT_EQ(WireCodec::notation(power), "power : main");
+}
+
 TEST(LgcpEnumerations, ValuesAreTheDeclaredOnes) {
   EXPECT_EQ(LGCP::BExtEn::enabled, 0);
   EXPECT_EQ(LGCP::BExtEn::disabled, 1);
