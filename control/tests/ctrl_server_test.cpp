@@ -1,0 +1,451 @@
+#include "control/ctrl_server.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server_fixture.h"
+
+using srvtest::Activated;
+using srvtest::Controller;
+using srvtest::Destroy;
+using srvtest::kNone;
+using srvtest::Scripted;
+using srvtest::ServerFixture;
+
+namespace {
+
+bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
+
+size_t count(std::string const& text, std::string const& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> only(std::vector<std::string> const& journal, std::string const& what) {
+  std::vector<std::string> out;
+  for (std::string const& line : journal)
+    if (contains(line, what))
+      out.push_back(line);
+  return out;
+}
+
+// A ping without seq and slot, encoded, with the slot field forced to a value
+// the 16-bit field carries but the slot range does not.
+std::string PingWithRawSlot(unsigned slot) {
+  std::string payload;
+  EXPECT_TRUE(Controller::Encode(Controller::Ping(kNone, 1023), payload));
+  // Preamble (seq absent, slot present), then the aligned two-octet slot.
+  EXPECT_EQ(std::string("\x40\x03\xFF", 3), payload.substr(0, 3));
+  payload[1] = char((slot >> 8) & 0xFF);
+  payload[2] = char(slot & 0xFF);
+  return payload;
+}
+
+class CtrlServer : public ServerFixture {};
+
+}  // namespace
+
+TEST_F(CtrlServer, PingIsAnsweredWithTheCommandsSeqAndSlot) {
+  const struct {
+    long seq;
+    long slot;
+  } cases[] = {{kNone, kNone}, {0, kNone}, {7, 5}, {kNone, 1023}, {-5, 0}, {2147483647, kNone}, {-2147483647 - 1, 17}};
+  for (const auto& c : cases) {
+    const LGCP::Message answer = Call(Controller::Ping(c.seq, c.slot));
+    EXPECT_TRUE(Controller::IsSuccess(answer)) << c.seq << "/" << c.slot;
+    EXPECT_EQ(c.seq, Controller::SeqOf(answer));
+    EXPECT_EQ(c.slot, Controller::SlotOf(answer));
+  }
+  EXPECT_TRUE(only(journal, "command").empty()) << "ping stops at the heartbeat";
+}
+
+TEST_F(CtrlServer, CommandNobodyTakesIsUnexpectedAndOfferedInBindOrder) {
+  const LGCP::Message answer = Call(Controller::Make(Destroy(), 3, 12));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
+  EXPECT_EQ(3, Controller::SeqOf(answer));
+  EXPECT_EQ(12, Controller::SlotOf(answer));
+  EXPECT_EQ((std::vector<std::string>{"first command", "second command"}), journal);
+  EXPECT_EQ(12, first.lastSlot);
+  EXPECT_TRUE(second.lastSlotPresent);
+}
+
+TEST_F(CtrlServer, FirstTakerEndsTheOffer) {
+  first.script = [](Scripted& s, const LGCP::Command&) {
+    s.Success();
+    return true;
+  };
+  const LGCP::Message answer = Call(Controller::Make(Destroy(), 1));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ((std::vector<std::string>{"first command"}), journal);
+}
+
+TEST_F(CtrlServer, CommandWithoutSlotShowsNoSlotToServices) {
+  Call(Controller::Make(Destroy(), 1));
+  EXPECT_EQ(-1, first.lastSlot);
+  EXPECT_FALSE(first.lastSlotPresent);
+  EXPECT_EQ(-1, server.GetSlot()) << "the slot lasts one payload";
+}
+
+TEST_F(CtrlServer, AnswersOfOneCommand) {
+  typedef std::function<void(Scripted&)> Action;
+  const struct {
+    const char* name;
+    Action action;
+    std::vector<int> expected;  // 0 success, else the error cause
+  } cases[] = {
+      {"success twice", [](Scripted& s) { s.Success(); s.Success(); }, {0}},
+      {"success then error", [](Scripted& s) { s.Success(); s.Error(LGCP::ErrorCause::busError); },
+       {0, LGCP::ErrorCause::busError}},
+      {"second error", [](Scripted& s) {
+         s.Error(LGCP::ErrorCause::unsupported);
+         s.Error(LGCP::ErrorCause::busError);
+         s.Success();
+       },
+       {LGCP::ErrorCause::unsupported}},
+      {"deferred then error", [](Scripted& s) { s.delayResponse(); s.Error(LGCP::ErrorCause::slotIdBusy); },
+       {LGCP::ErrorCause::slotIdBusy}},
+      {"deferred then success", [](Scripted& s) { s.delayResponse(); s.Success(); }, {}},
+  };
+  long seq = 100;
+  for (const auto& c : cases) {
+    Action action = c.action;
+    first.script = [action](Scripted& s, const LGCP::Command&) {
+      action(s);
+      return true;
+    };
+    ASSERT_TRUE(controller.Send(Controller::Make(Destroy(), ++seq, 9)));
+    for (int expected : c.expected) {
+      LGCP::Message answer;
+      ASSERT_EQ(Controller::Ok, Next(answer)) << c.name;
+      if (expected == 0)
+        EXPECT_TRUE(Controller::IsSuccess(answer)) << c.name;
+      else
+        EXPECT_EQ(expected, Controller::ErrorOf(answer)) << c.name;
+      EXPECT_EQ(seq, Controller::SeqOf(answer)) << c.name;
+      EXPECT_EQ(9, Controller::SlotOf(answer)) << c.name;
+    }
+    ExpectNothingBefore();
+    first.script = nullptr;
+  }
+  EXPECT_FALSE(contains(streams.err.text(), "do NOT send ack"));
+}
+
+TEST_F(CtrlServer, TakerThatDoesNotAnswerGetsInternal) {
+  first.script = [](Scripted&, const LGCP::Command&) { return true; };
+  const LGCP::Message answer = Call(Controller::Make(Destroy(), 8));
+  EXPECT_EQ(LGCP::ErrorCause::internal, Controller::ErrorOf(answer));
+  EXPECT_EQ(8, Controller::SeqOf(answer));
+  EXPECT_TRUE(contains(streams.err.text(), "]: software error: server do NOT send ack!!!\n"));
+}
+
+TEST_F(CtrlServer, DeferredAnswersCarrySeqAndSlotOnlyWhenTheCommandDid) {
+  struct Promise {
+    int seq;
+    int slot;
+  };
+  std::vector<Promise> promises;
+  first.script = [&](Scripted& s, const LGCP::Command&) {
+    promises.push_back(Promise{s.delayResponse(), s.GetSlot()});
+    return true;
+  };
+  const struct {
+    long seq;
+    long slot;
+  } commands[] = {{5, 40}, {kNone, 41}, {6, kNone}, {kNone, kNone}};
+  for (const auto& c : commands) {
+    ASSERT_TRUE(controller.Send(Controller::Make(Destroy(), c.seq, c.slot)));
+    ExpectNothingBefore();
+  }
+  EXPECT_FALSE(contains(streams.err.text(), "do NOT send ack"));
+  ASSERT_EQ(4u, promises.size());
+  EXPECT_EQ(4u, server.GetDeferredCount());
+  // Kept in any order; the last one fails.
+  const size_t order[] = {2, 0, 3, 1};
+  for (size_t i : order) {
+    if (i == 1)
+      first.delayedError(unsigned(promises[i].slot), unsigned(promises[i].seq), LGCP::ErrorCause::destroyInProgress);
+    else
+      first.delayedSuccess(unsigned(promises[i].slot), unsigned(promises[i].seq));
+    LGCP::Message answer;
+    ASSERT_EQ(Controller::Ok, Next(answer));
+    EXPECT_EQ(commands[i].seq, Controller::SeqOf(answer)) << i;
+    EXPECT_EQ(commands[i].slot, Controller::SlotOf(answer)) << i;
+    if (i == 1)
+      EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Controller::ErrorOf(answer));
+    else
+      EXPECT_TRUE(Controller::IsSuccess(answer)) << i;
+  }
+  EXPECT_EQ(0u, server.GetDeferredCount());
+}
+
+TEST_F(CtrlServer, DelayedAnswerWithoutPromiseUsesWhatItIsGiven) {
+  second.delayedSuccess(77, 31);
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(31, Controller::SeqOf(answer));
+  EXPECT_EQ(77, Controller::SlotOf(answer));
+  second.delayedSuccess(unsigned(-1), 32);
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_EQ(kNone, Controller::SlotOf(answer)) << "no slot number beyond the range";
+}
+
+TEST_F(CtrlServer, AnswersOutsideCommandHandlingAreNotSent) {
+  first.script = [](Scripted& s, const LGCP::Command&) {
+    s.Success();
+    return true;
+  };
+  Call(Controller::Make(Destroy(), 1));
+  first.Success();
+  first.Error(LGCP::ErrorCause::internal);
+  const std::string err = streams.err.text();
+  EXPECT_EQ(2u, count(err, "software error:"));
+  EXPECT_TRUE(contains(err, "outside command handling"));
+  ExpectNothingBefore();
+}
+
+TEST_F(CtrlServer, ResponsesAndSignalsFromTheControllerAreUnexpected) {
+  LGCP::Message response;
+  response.set_seq(44);
+  response.set_slot(3);
+  response.set_pdu().select_response().select_success();
+  LGCP::Message signal;
+  signal.set_slot(3);
+  signal.set_pdu().select_signal(Activated());
+  for (LGCP::Message const* m : {&response, &signal}) {
+    const LGCP::Message answer = Call(*m);
+    EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
+    EXPECT_EQ(kNone, Controller::SlotOf(answer));
+  }
+  EXPECT_TRUE(journal.empty()) << "no service sees them";
+}
+
+TEST_F(CtrlServer, UnexpectedResponseCarriesItsSeqOnlyWhenPresent) {
+  LGCP::Message response;
+  response.set_seq(44);
+  response.set_pdu().select_response().select_success();
+  EXPECT_EQ(44, Controller::SeqOf(Call(response)));
+  response.omit_seq();
+  EXPECT_EQ(kNone, Controller::SeqOf(Call(response)));
+}
+
+TEST_F(CtrlServer, SlotAboveTheRangeIsInvalidAndNotOffered) {
+  for (unsigned slot : {1024u, 4096u, 65535u}) {
+    ASSERT_TRUE(controller.SendPayload(PingWithRawSlot(slot)));
+    LGCP::Message answer;
+    ASSERT_EQ(Controller::Ok, Next(answer));
+    EXPECT_EQ(LGCP::ErrorCause::invalidSlot, Controller::ErrorOf(answer)) << slot;
+    EXPECT_EQ(kNone, Controller::SlotOf(answer));
+  }
+  EXPECT_TRUE(journal.empty());
+  ASSERT_TRUE(controller.SendPayload(PingWithRawSlot(1023)));
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(1023, Controller::SlotOf(answer));
+}
+
+TEST_F(CtrlServer, GarbledPayloadGetsNoAnswerAndTheNextCommandWorks) {
+  const std::string garbage("\xC0\x05\xFF", 3);
+  ASSERT_TRUE(controller.SendPayload(garbage));
+  ASSERT_TRUE(controller.SendPayload(""));
+  ExpectNothingBefore(77);
+  const std::string err = streams.err.text();
+  EXPECT_EQ(2u, count(err, "]: receive fail: decode error!\n"));
+  EXPECT_TRUE(contains(err, "receive fail: decode error!\n msg: C0 05 FF \n"));
+  EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(CtrlServer, TrailingOctetsAfterAMessageAreIgnored) {
+  std::string payload;
+  ASSERT_TRUE(Controller::Encode(Controller::Ping(12, 4), payload));
+  ASSERT_TRUE(controller.SendPayload(payload + std::string("\xDE\xAD\xBE\xEF", 4)));
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(12, Controller::SeqOf(answer));
+  EXPECT_EQ(4, Controller::SlotOf(answer));
+}
+
+TEST_F(CtrlServer, SignalsAreShownToTheOtherServicesThenSent) {
+  first.SendSignal(Activated());
+  LGCP::Message m;
+  ASSERT_EQ(Controller::Ok, Next(m));
+  ASSERT_TRUE(m.get_pdu().signal_isSelected());
+  EXPECT_EQ(kNone, Controller::SeqOf(m));
+  EXPECT_EQ(kNone, Controller::SlotOf(m)) << "outside a command: no slot";
+  EXPECT_EQ((std::vector<std::string>{"second signal 5"}), journal);
+
+  journal.clear();
+  second.SendSignal(300, Activated());
+  ASSERT_EQ(Controller::Ok, Next(m));
+  EXPECT_EQ(300, Controller::SlotOf(m));
+  EXPECT_EQ((std::vector<std::string>{"first signal 5"}), journal);
+}
+
+TEST_F(CtrlServer, SignalDuringACommandCarriesItsSlotAndPrecedesTheAnswer) {
+  first.script = [](Scripted& s, const LGCP::Command&) {
+    s.SendSignal(Activated());
+    s.Success();
+    return true;
+  };
+  ASSERT_TRUE(controller.Send(Controller::Make(Destroy(), 50, 600)));
+  LGCP::Message m;
+  ASSERT_EQ(Controller::Ok, Next(m));
+  ASSERT_TRUE(m.get_pdu().signal_isSelected());
+  EXPECT_EQ(600, Controller::SlotOf(m));
+  EXPECT_EQ(kNone, Controller::SeqOf(m)) << "signals carry no seq";
+  ASSERT_EQ(Controller::Ok, Next(m));
+  EXPECT_TRUE(Controller::IsSuccess(m));
+  EXPECT_EQ(50, Controller::SeqOf(m));
+}
+
+TEST_F(CtrlServer, UnencodableMessageIsLoggedAndNotSent) {
+  first.SendSignal(LGCP::Signal());
+  EXPECT_TRUE(contains(streams.err.text(), "]: send fail: encode error!"));
+  ExpectNothingBefore();
+}
+
+TEST_F(CtrlServer, MessageLongerThanAFrameIsLoggedAndNotSent) {
+  // Five octets an element: length and four value octets.
+  auto resources = [](unsigned n) {
+    LGCP::Signal s;
+    LGCP::Resources& r = s.select_query();
+    for (unsigned i = 0; i < n; ++i) r.set_echoBus().push_back(ASN1::INTEGER(0x40000000));
+    return s;
+  };
+  first.SendSignal(resources(14000));
+  EXPECT_TRUE(contains(streams.err.text(), "octets do not fit one frame!!!")) << streams.err.text().substr(0, 300);
+  first.SendSignal(resources(100));
+  LGCP::Message m;
+  ASSERT_EQ(Controller::Ok, Next(m));
+  ASSERT_TRUE(m.get_pdu().signal_isSelected());
+  EXPECT_EQ(100u, m.get_pdu().get_signal().get_query().get_echoBus().size());
+  ExpectNothingBefore();
+}
+
+TEST_F(CtrlServer, ConnectAndDisconnectReachEveryServiceInBindOrder) {
+  const std::string log = streams.log.text();
+  EXPECT_TRUE(contains(log, "ctrl [127.0.0.1:")) << log;
+  EXPECT_TRUE(contains(log, "]: controller connect.\n"));
+  bool connected = false;
+  EXPECT_TRUE(first.CheckServerConnection(connected));
+  EXPECT_TRUE(connected);
+
+  server.Deactivate();
+  EXPECT_EQ((std::vector<std::string>{"first disconnect", "second disconnect"}), journal);
+  EXPECT_TRUE(controller.WaitClosed(2000));
+  EXPECT_EQ(nullptr, server.GetConnection());
+  EXPECT_FALSE(first.CheckServerConnection(connected));
+}
+
+TEST_F(CtrlServer, ControllerClosingTellsTheServicesAndTheNextOneIsServed) {
+  controller.Close();
+  ASSERT_TRUE(linktest::run_until([&] { return journal.size() == 2; }));
+  EXPECT_EQ((std::vector<std::string>{"first disconnect", "second disconnect"}), journal);
+  bool connected = true;
+  EXPECT_TRUE(first.CheckServerConnection(connected));
+  EXPECT_FALSE(connected);
+
+  journal.clear();
+  ASSERT_TRUE(controller.Connect(port));
+  ASSERT_TRUE(linktest::run_until([&] { return journal.size() == 2; }));
+  EXPECT_EQ((std::vector<std::string>{"first connect", "second connect"}), journal);
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(1))));
+}
+
+TEST_F(CtrlServer, PromisesDieWithTheirController) {
+  first.script = [](Scripted& s, const LGCP::Command&) {
+    s.delayResponse();
+    return true;
+  };
+  ASSERT_TRUE(controller.Send(Controller::Make(Destroy(), 5, 6)));
+  ExpectNothingBefore();
+  EXPECT_EQ(1u, server.GetDeferredCount());
+  controller.Close();
+  ASSERT_TRUE(linktest::run_until([&] { return server.GetDeferredCount() == 0; }));
+}
+
+TEST(CtrlServerAlone, HeaderTexts) {
+  CtrlSrv::Server server;
+  std::ostringstream none;
+  server.PutHeader(none);
+  EXPECT_EQ("ctrl [null]: ", none.str());
+  linktest::Streams streams;
+  server.Activate(new Control::AcceptorNetCheckConnection(0, false));
+  std::ostringstream waiting;
+  server.PutHeader(waiting);
+  EXPECT_EQ("ctrl [not connected]: ", waiting.str());
+}
+
+TEST(CtrlServerAlone, SendingWithoutConnectionIsLogged) {
+  linktest::Streams streams;
+  CtrlSrv::Server server;
+  Scripted a("a", nullptr);
+  server.Bind(&a);
+  a.SendSignal(Activated());
+  EXPECT_EQ("ctrl [null]: send fail: Service not attached!\n", streams.err.text());
+}
+
+TEST(CtrlServerAlone, UnboundServiceDoesNothingAndSaysSo) {
+  linktest::Streams streams;
+  Scripted a("a", nullptr);
+  a.Success();
+  a.Error(LGCP::ErrorCause::internal);
+  a.SendSignal(Activated());
+  a.SendSignal(3, Activated());
+  a.delayedSuccess(1, 2);
+  a.delayedError(1, 2, LGCP::ErrorCause::internal);
+  EXPECT_EQ(-1, a.GetSlot());
+  EXPECT_FALSE(a.IsSlotPresent());
+  EXPECT_EQ(-1, a.delayResponse());
+  EXPECT_FALSE(a.CheckServer());
+  const std::string line = "CtrlSrv::Service error! service not connected to server.\n";
+  EXPECT_EQ(10u, count(streams.err.text(), line));
+  bool connected = true;
+  EXPECT_FALSE(a.CheckServerConnection(connected));
+  EXPECT_EQ(10u, count(streams.err.text(), line)) << "the connection check is silent";
+}
+
+TEST(CtrlServerAlone, ActivateTwiceDeletesTheFirstConnection) {
+  static int destroyed = 0;
+  struct Counted : Control::AcceptorNetCheckConnection {
+    Counted() : Control::AcceptorNetCheckConnection(0, false) {}
+    ~Counted() override { ++destroyed; }
+  };
+  linktest::Streams streams;
+  std::vector<std::string> journal;
+  CtrlSrv::Server server;
+  Scripted a("a", &journal);
+  server.Bind(&a);
+  Counted* one = new Counted;
+  server.Activate(one);
+  EXPECT_EQ(one, server.GetConnection());
+  Counted* two = new Counted;
+  server.Activate(two);
+  EXPECT_EQ(1, destroyed);
+  EXPECT_EQ(two, server.GetConnection());
+  EXPECT_EQ((std::vector<std::string>{"a disconnect"}), journal);
+  server.Deactivate();
+  EXPECT_EQ(2, destroyed);
+  server.Deactivate();
+  EXPECT_EQ(2, destroyed);
+}
+
+TEST(CtrlServerAlone, ServicesLeaveTheServerWhenTheyDieAndBindOnce) {
+  CtrlSrv::Server server;
+  Scripted kept("kept", nullptr);
+  server.Bind(&kept);
+  server.Bind(&kept);
+  {
+    Scripted gone("gone", nullptr);
+    server.Bind(&gone);
+    EXPECT_EQ(2u, server.GetServices().size());
+  }
+  ASSERT_EQ(1u, server.GetServices().size());
+  EXPECT_EQ(&kept, server.GetServices().front());
+}

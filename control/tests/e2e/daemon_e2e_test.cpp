@@ -1,0 +1,359 @@
+// The daemon binary as the controller sees it: started on a free loopback
+// port with the configuration file under the build's system root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/testing/test_controller.h"
+#include "foundation/sys_paths.h"
+#include "foundation/version.h"
+
+using CtrlTest::Controller;
+using CtrlTest::kNone;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kUsage[] =
+    "Usage:\n"
+    " ulvarond -Dh\n"
+    "  -D --daemon                      run as daemon\n"
+    "  -p --port                        use this port\n"
+    "     --disable-clock               disable clock control\n"
+    "     --version                     print version\n"
+    "  -h --help                        display this information\n"
+    "\n";
+
+std::string ReadFile(std::string const& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(std::string const& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
+
+// A port nobody listens on at the moment.
+unsigned short FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(s);
+  return ntohs(sa.sin_port);
+}
+
+// Polls for a condition the daemon brings about by itself.
+template <class Predicate>
+bool Eventually(Predicate done, int timeout_ms = 5000) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (Clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class Process {
+public:
+  Process() {
+    char dir[] = "/tmp/ulvarond-e2e-XXXXXX";
+    if (::mkdtemp(dir))
+      workDir = dir;
+  }
+  ~Process() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    std::remove(OutPath().c_str());
+    std::remove(ErrPath().c_str());
+    ::rmdir(workDir.c_str());
+  }
+
+  bool Start(std::vector<std::string> const& args) {
+    std::vector<std::string> all = {ULVAROND_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    pid = ::fork();
+    if (pid != 0)
+      return pid > 0;
+    const int out = ::open(OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+
+  // The exit code, or -1 when it did not end in time (it is killed then) or
+  // ended by a signal.
+  int Wait(int timeout_ms = 10000) {
+    int status = 0;
+    const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms);
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    pid = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  bool Signal(int signo) const { return pid > 0 && ::kill(pid, signo) == 0; }
+  int Pid() const { return pid; }
+  std::string Out() const { return ReadFile(OutPath()); }
+  std::string Err() const { return ReadFile(ErrPath()); }
+
+private:
+  std::string OutPath() const { return workDir + "/stdout"; }
+  std::string ErrPath() const { return workDir + "/stderr"; }
+
+  std::string workDir;
+  pid_t pid = -1;
+};
+
+// The configuration file for the time of a test; one that was there is put back.
+class ConfigFile {
+public:
+  explicit ConfigFile(std::string const& text) : path(SysPaths::resolve(SysPaths::kConfigFile)) {
+    existed = Exists(path);
+    if (existed)
+      saved = ReadFile(path);
+    std::ofstream(path) << text;
+  }
+  ~ConfigFile() {
+    if (existed)
+      std::ofstream(path) << saved;
+    else
+      std::remove(path.c_str());
+  }
+
+private:
+  std::string path;
+  bool existed = false;
+  std::string saved;
+};
+
+class Daemon : public ::testing::Test {
+protected:
+  void SetUp() override { std::remove(statusPath.c_str()); }
+
+  void Run(std::string const& config = "[traces]\nsignalling.hdlc=true\n") {
+    configFile.reset(new ConfigFile(config));
+    port = FreePort();
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
+    ASSERT_TRUE(controller.Connect(port, 10000)) << daemon.Err();
+    LGCP::Message answer;
+    ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(1), answer, 5000)) << daemon.Err();
+  }
+
+  LGCP::Message Call(LGCP::Message const& request) {
+    LGCP::Message answer;
+    EXPECT_EQ(Controller::Ok, controller.Call(request, answer, 5000));
+    return answer;
+  }
+
+  int Stop(int signo = SIGTERM) {
+    EXPECT_TRUE(daemon.Signal(signo));
+    return daemon.Wait();
+  }
+
+  const std::string pidPath = SysPaths::resolve(SysPaths::kRunDir) + "server.pid";
+  const std::string statusPath = SysPaths::resolve(SysPaths::kStatusDump);
+  std::unique_ptr<ConfigFile> configFile;
+  Process daemon;
+  unsigned short port = 0;
+  Controller controller;
+};
+
+struct Finished {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Finished RunToEnd(std::vector<std::string> const& args) {
+  Process p;
+  if (!p.Start(args))
+    return Finished{-1, "", ""};
+  const int code = p.Wait();
+  return Finished{code, p.Out(), p.Err()};
+}
+
+}  // namespace
+
+TEST(DaemonCommandLine, OptionsThatEndTheProgram) {
+  std::ostringstream version;
+  version << "server version: " << Version::current << "\n";
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string out;
+  } cases[] = {
+      {{"--version"}, 2, version.str()},
+      {{"--disable-clock", "--version"}, 2, version.str()},
+      {{"--help"}, 0, kUsage},
+      {{"-h"}, 0, kUsage},
+      {{"--version", "--help"}, 0, kUsage},
+      {{"--help", "--version"}, 0, kUsage},
+      {{"-p", "1234"}, 2, kUsage},
+      {{"--bogus"}, 2, kUsage},
+      {{"--port"}, 2, kUsage},
+      {{"--port", "0"}, 2, kUsage},
+      {{"--port", "65536"}, 2, kUsage},
+      {{"--port", "-1"}, 2, kUsage},
+      {{"--port", "12x"}, 2, kUsage},
+      {{"--port", ""}, 2, kUsage},
+      {{"--port", "99999999999"}, 2, kUsage},
+  };
+  for (const auto& c : cases) {
+    const Finished f = RunToEnd(c.args);
+    std::string name;
+    for (std::string const& a : c.args) name += a + " ";
+    EXPECT_EQ(c.code, f.code) << name << f.err;
+    EXPECT_EQ(c.out, f.out) << name;
+  }
+}
+
+TEST(DaemonCommandLine, DiagnosticsOfRefusedOptions) {
+  EXPECT_TRUE(contains(RunToEnd({"-p", "1234"}).err, "invalid option -- 'p'"));
+  EXPECT_TRUE(contains(RunToEnd({"--port", "70000"}).err, "invalid port \"70000\""));
+}
+
+TEST_F(Daemon, StartsAndStopsOnSigterm) {
+  Run();
+  EXPECT_EQ(std::to_string(daemon.Pid()), ReadFile(pidPath));
+  std::ostringstream start;
+  start << "Starting server [" << Version::current << "], port=" << port << "\n";
+  EXPECT_TRUE(contains(daemon.Out(), start.str())) << daemon.Out();
+
+  EXPECT_EQ(0, Stop(SIGTERM)) << daemon.Err();
+  EXPECT_TRUE(controller.WaitClosed(5000));
+  EXPECT_FALSE(Exists(pidPath));
+}
+
+TEST_F(Daemon, SigintStopsItToo) {
+  Run();
+  EXPECT_EQ(0, Stop(SIGINT)) << daemon.Err();
+  EXPECT_TRUE(controller.WaitClosed(5000));
+  EXPECT_FALSE(Exists(pidPath));
+}
+
+TEST_F(Daemon, PingWithAndWithoutSeqAndSlot) {
+  Run();
+  const struct {
+    long seq;
+    long slot;
+  } cases[] = {{kNone, kNone}, {0, kNone}, {kNone, 0}, {12345, 1023}, {-7, 512}};
+  for (const auto& c : cases) {
+    const LGCP::Message answer = Call(Controller::Ping(c.seq, c.slot));
+    EXPECT_TRUE(Controller::IsSuccess(answer));
+    EXPECT_EQ(c.seq, Controller::SeqOf(answer));
+    EXPECT_EQ(c.slot, Controller::SlotOf(answer));
+  }
+}
+
+TEST_F(Daemon, CommandNobodyTakesIsUnexpected) {
+  Run();
+  LGCP::Command query;
+  query.select_query();
+  const LGCP::Message answer = Call(Controller::Make(query, 31, 7));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
+  EXPECT_EQ(31, Controller::SeqOf(answer));
+  EXPECT_EQ(7, Controller::SlotOf(answer));
+}
+
+TEST_F(Daemon, SlotAboveTheRangeIsRefused) {
+  Run();
+  std::string payload;
+  ASSERT_TRUE(Controller::Encode(Controller::Ping(kNone, 1023), payload));
+  ASSERT_EQ(std::string("\x40\x03\xFF", 3), payload.substr(0, 3));
+  payload[1] = 0x04;
+  payload[2] = 0x00;
+  ASSERT_TRUE(controller.SendPayload(payload));
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, controller.Receive(answer, 5000));
+  EXPECT_EQ(LGCP::ErrorCause::invalidSlot, Controller::ErrorOf(answer));
+  EXPECT_EQ(kNone, Controller::SlotOf(answer));
+}
+
+TEST_F(Daemon, UndecodablePayloadGetsNoAnswerAndTheLinkStays) {
+  Run();
+  ASSERT_TRUE(controller.SendPayload(std::string("\xC0\x05\xFF", 3)));
+  // The first answer after it is the ping's.
+  const LGCP::Message answer = Call(Controller::Ping(99));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(99, Controller::SeqOf(answer));
+  EXPECT_EQ(0, Stop());
+  EXPECT_TRUE(contains(daemon.Err(), "receive fail: decode error!\n msg: C0 05 FF \n"));
+}
+
+TEST_F(Daemon, SecondControllerIsRefused) {
+  Run();
+  Controller second;
+  ASSERT_TRUE(second.Connect(port));
+  EXPECT_TRUE(second.WaitClosed(5000));
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(2))));
+  EXPECT_EQ(0, Stop());
+  EXPECT_TRUE(contains(daemon.Err(), "refuse connection from 127.0.0.1:"));
+}
+
+TEST_F(Daemon, NextControllerIsServedAfterTheFirstLeaves) {
+  Run();
+  controller.Close();
+  // Refused while the daemon has not yet seen the first one go.
+  Controller next;
+  LGCP::Message answer;
+  EXPECT_TRUE(Eventually([&] {
+    return next.Connect(port) && next.Call(Controller::Ping(3), answer, 5000) == Controller::Ok;
+  }));
+  EXPECT_EQ(3, Controller::SeqOf(answer));
+}
+
+TEST_F(Daemon, Sigusr2WritesTheStatusFile) {
+  Run();
+  ASSERT_FALSE(Exists(statusPath));
+  ASSERT_TRUE(daemon.Signal(SIGUSR2));
+  std::ostringstream version;
+  version << "version : " << Version::current << "\n";
+  EXPECT_TRUE(Eventually([&] { return contains(ReadFile(statusPath), "AcceptorNet::OnSocketEvent"); }));
+  const std::string status = ReadFile(statusPath);
+  EXPECT_TRUE(contains(status, version.str())) << status;
+  // The daemon is still serving.
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(4))));
+  std::remove(statusPath.c_str());
+}
+
+TEST_F(Daemon, BadTraceSettingIsReportedAndIgnored) {
+  Run("[traces]\nsignalling.hdlc=maybe\n");
+  EXPECT_EQ(0, Stop());
+  EXPECT_TRUE(contains(daemon.Err(), "traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\""))
+      << daemon.Err();
+}
