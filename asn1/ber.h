@@ -95,6 +95,7 @@ class BERDecoder : public Visitor {
  public:
   BERDecoder(const char* begin, const char* end, CoderEnv* env = nullptr);
 
+  // The caller makes sure that the input has not ended.
   unsigned decodeByte() { return static_cast<unsigned char>(*pos_++); }
   bool atEnd() const { return pos_ >= end_; }
   void rollback(const char* p) { pos_ = p; }
@@ -135,8 +136,6 @@ class BERDecoder : public Visitor {
     const char* outerEnd;
   };
 
-  // Reads a primitive value's header and checks that its contents are there.
-  bool contents(AbstractData& value, unsigned& length);
   bool decodeSignedContents(unsigned length, int& value);
   // Reads value with the input cut at limit, then moves to limit.
   bool decodeWithin(AbstractData& value, const char* limit);
