@@ -3,7 +3,6 @@
 #include <ostream>
 
 #include "build_info.h"
-#include "foundation/mux_time.h"
 
 Version Version::current(Version::snapshot, 0, "", ULV_BUILD_USER, ULV_BUILD_STAMP, ULV_BUILD_TAG, ULV_BUILD_CPU);
 
@@ -70,25 +69,13 @@ Point::~Point() {
   }
 }
 
-void Point::begin() { start_ = Mux::microseconds(); }
+void Point::begin() { measure_.begin(); }
 
-void Point::end() {
-  unsigned d = Mux::microseconds() - start_;
-  if (first_) {
-    first_ = false;
-    min_ = max_ = last_ = d;
-    counter_ = 1;
-    return;
-  }
-  ++counter_;
-  if (d < min_) min_ = d;
-  if (d > max_) max_ = d;
-  last_ = d;
-}
+void Point::end() { measure_.end(); }
 
 void Point::put(std::ostream& out) const {
-  out << "[" << name_ << "]: min=" << std::dec << min_ << " max=" << max_ << " avg=" << last_
-      << " counter=" << counter_;
+  out << "[" << name_ << "]: ";
+  measure_.put(out);
 }
 
 std::ostream& operator<<(std::ostream& out, const Point& p) {

@@ -2,6 +2,8 @@
 // The version record of this build, scope tracing and execution-time points.
 #include <iosfwd>
 
+#include "foundation/measure.h"
+
 class Version {
  public:
   enum Type { snapshot = 0, test = 1, release = 2, unit_test = 3 };
@@ -74,20 +76,15 @@ class Point {
 
   Point* next() const { return next_; }
   const char* name() const { return name_; }
-  unsigned min() const { return min_; }
-  unsigned max() const { return max_; }
-  unsigned last() const { return last_; }
-  unsigned counter() const { return counter_; }
+  unsigned min() const { return measure_.min(); }
+  unsigned max() const { return measure_.max(); }
+  unsigned last() const { return measure_.last(); }
+  unsigned counter() const { return measure_.counter(); }
 
  private:
   Point* next_;
   const char* name_;
-  unsigned min_ = 0;
-  unsigned max_ = 0;
-  unsigned last_ = 0;
-  bool first_ = true;
-  unsigned start_ = 0;
-  unsigned counter_ = 0;
+  Measure measure_;
 };
 
 extern Point* mRoot;
