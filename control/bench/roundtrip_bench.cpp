@@ -1,0 +1,179 @@
+// Controller round trips: one controller sends pings one after another and
+// waits for each answer. The same client against a bare echo server with the
+// same framing on the loopback gives the floor the daemon is held against.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "control/testing/test_controller.h"
+
+namespace {
+
+using CtrlTest::Controller;
+using Clock = std::chrono::steady_clock;
+
+bool ReadAll(int fd, char* at, size_t n) {
+  while (n > 0) {
+    const ssize_t got = ::recv(fd, at, n, 0);
+    if (got <= 0)
+      return false;
+    at += got;
+    n -= size_t(got);
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const char* at, size_t n) {
+  while (n > 0) {
+    const ssize_t put = ::send(fd, at, n, MSG_NOSIGNAL);
+    if (put <= 0)
+      return false;
+    at += put;
+    n -= size_t(put);
+  }
+  return true;
+}
+
+// Sends every TPKT frame back as it came, one connection, blocking.
+class EchoServer {
+public:
+  EchoServer() {
+    listenFd = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(listenFd.lowlevel_fd(), 1);
+    socklen_t len = sizeof sa;
+    ::getsockname(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    worker = std::thread([this] { Serve(); });
+  }
+  ~EchoServer() {
+    ::shutdown(listenFd.lowlevel_fd(), SHUT_RDWR);
+    worker.join();
+  }
+
+  unsigned short port = 0;
+
+private:
+  void Serve() {
+    Fd conn(::accept4(listenFd.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!conn.is_valid())
+      return;
+    int on = 1;
+    ::setsockopt(conn.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    char frame[65536];
+    for (;;) {
+      if (!ReadAll(conn.lowlevel_fd(), frame, 4))
+        return;
+      const size_t length = (size_t(static_cast<unsigned char>(frame[2])) << 8) | static_cast<unsigned char>(frame[3]);
+      if (frame[0] != 3 || length < 4)
+        return;
+      if (!ReadAll(conn.lowlevel_fd(), frame + 4, length - 4) || !WriteAll(conn.lowlevel_fd(), frame, length))
+        return;
+    }
+  }
+
+  Fd listenFd;
+  std::thread worker;
+};
+
+unsigned short FreePort() {
+  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
+  return ntohs(sa.sin_port);
+}
+
+// The daemon binary for the whole run, its output thrown away.
+class DaemonProcess {
+public:
+  DaemonProcess() : port(FreePort()) {
+    pid = ::fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      const std::string portText = std::to_string(port);
+      ::execl(ULVAROND_BINARY, ULVAROND_BINARY, "--port", portText.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~DaemonProcess() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+
+  unsigned short port;
+  pid_t pid;
+};
+
+// A server and the one controller that talks to it for the whole run.
+template <class Server>
+struct Peer {
+  Server server;
+  Controller client;
+  bool ready = false;
+  Peer() { ready = client.Connect(server.port, 10000); }
+};
+
+double echoRate = 0;
+
+// Answered round trips per second of real time.
+double RoundTrips(benchmark::State& state, Controller& client) {
+  long seq = 0;
+  const Clock::time_point start = Clock::now();
+  for (auto _ : state) {
+    LGCP::Message answer;
+    if (client.Call(Controller::Ping(++seq), answer, 5000) != Controller::Ok || Controller::SeqOf(answer) != seq) {
+      state.SkipWithError("no answer");
+      return 0;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  state.SetItemsProcessed(state.iterations());
+  return seconds > 0 ? double(state.iterations()) / seconds : 0;
+}
+
+void BM_EchoRoundTrip(benchmark::State& state) {
+  static Peer<EchoServer> peer;
+  if (!peer.ready) {
+    state.SkipWithError("echo server unreachable");
+    return;
+  }
+  echoRate = RoundTrips(state, peer.client);
+}
+
+void BM_DaemonRoundTrip(benchmark::State& state) {
+  static Peer<DaemonProcess> peer;
+  if (!peer.ready) {
+    state.SkipWithError("daemon unreachable");
+    return;
+  }
+  const double rate = RoundTrips(state, peer.client);
+  // Above 1: the daemon is that many times slower than the echo.
+  if (rate > 0 && echoRate > 0)
+    state.counters["vs_echo"] = echoRate / rate;
+}
+
+}  // namespace
+
+// The echo first: the daemon's figure is compared with it.
+BENCHMARK(BM_EchoRoundTrip)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_DaemonRoundTrip)->UseRealTime()->MinTime(2.0);
