@@ -192,6 +192,15 @@ protected:
   Controller controller;
 };
 
+// Gone, or a zombie that init has not reaped yet.
+bool Ended(int pid) {
+  if (::kill(pid, 0) != 0)
+    return true;
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
+}
+
 struct Finished {
   int code;
   std::string out;
@@ -362,4 +371,55 @@ TEST_F(Daemon, BadTraceSettingIsReportedAndIgnored) {
   EXPECT_EQ(0, Stop());
   EXPECT_TRUE(contains(daemon.Err(), "traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\""))
       << daemon.Err();
+}
+
+TEST_F(Daemon, SighupAsksForTheHardwareResources) {
+  Run();
+  ASSERT_TRUE(daemon.Signal(SIGHUP));
+  EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), "update hardware resources\n"); })) << daemon.Err();
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(5))));
+}
+
+TEST_F(Daemon, ControllerThatVanishesWhileAnsweredDoesNotStopIt) {
+  Run();
+  std::string burst;
+  for (int i = 0; i < 200; ++i) {
+    std::string payload;
+    ASSERT_TRUE(Controller::Encode(Controller::Ping(i), payload));
+    burst += Controller::Frame(payload);
+  }
+  ASSERT_TRUE(controller.SendBytes(burst));
+  // A reset instead of an orderly close: the answers meet a dead socket.
+  linger abort = {1, 0};
+  ::setsockopt(controller.Handle(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  controller.Close();
+  Controller next;
+  LGCP::Message answer;
+  EXPECT_TRUE(Eventually([&] {
+    return next.Connect(port) && next.Call(Controller::Ping(6), answer, 5000) == Controller::Ok;
+  }));
+  EXPECT_EQ(6, Controller::SeqOf(answer));
+  EXPECT_EQ(0, Stop()) << daemon.Err();
+}
+
+TEST_F(Daemon, DetachesAsADaemon) {
+  configFile.reset(new ConfigFile(""));
+  port = FreePort();
+  std::remove(pidPath.c_str());
+  EXPECT_EQ(0, RunToEnd({"-D", "--port", std::to_string(port)}).code);
+  int pid = 0;
+  ASSERT_TRUE(Eventually([&] { return (pid = std::atoi(ReadFile(pidPath).c_str())) > 0; }));
+  // Not our child: nothing else would stop it when the test fails half-way.
+  struct Reaper {
+    int pid;
+    ~Reaper() {
+      if (!Ended(pid))
+        ::kill(pid, SIGKILL);
+    }
+  } reaper{pid};
+  ASSERT_TRUE(controller.Connect(port, 10000));
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(7))));
+  ASSERT_EQ(0, ::kill(pid, SIGTERM));
+  EXPECT_TRUE(controller.WaitClosed(10000));
+  EXPECT_TRUE(Eventually([&] { return !Exists(pidPath) && Ended(pid); }, 10000));
 }
