@@ -98,7 +98,11 @@ TEST_F(CtrlServer, AnswersOfOneCommand) {
     std::vector<int> expected;  // 0 success, else the error cause
   } cases[] = {
       {"success twice", [](Scripted& s) { s.Success(); s.Success(); }, {0}},
-      {"success then error", [](Scripted& s) { s.Success(); s.Error(LGCP::ErrorCause::busError); },
+      {"success then errors", [](Scripted& s) {
+         s.Success();
+         s.Error(LGCP::ErrorCause::busError);
+         s.Error(LGCP::ErrorCause::unsupported);
+       },
        {0, LGCP::ErrorCause::busError}},
       {"second error", [](Scripted& s) {
          s.Error(LGCP::ErrorCause::unsupported);
