@@ -308,7 +308,10 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
       if (verbose)
         std::cout << "new connection from " << from.GetString() << std::endl;
       Connected(conn, from);
-      ImplConnected(conn);
+      // A connection that ended while it was taken over (a failed write in
+      // the owner's OnConnect) has no descriptor left to keep.
+      if (state == State::Connected)
+        ImplConnected(conn);
     } else {
       if (verbose)
         std::cerr << "refuse connection from " << from.GetString() << std::endl;

@@ -23,12 +23,17 @@ namespace {
 
 class Owner : public Control::Notify {
 public:
-  void OnConnect() override { journal.push_back("connect"); }
+  void OnConnect() override {
+    journal.push_back("connect");
+    if (on_connect)
+      on_connect();
+  }
   void OnDisconnect() override { journal.push_back("disconnect"); }
   void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
 
   std::vector<std::string> journal;
   std::vector<std::string> messages;
+  std::function<void()> on_connect;
 };
 
 size_t count(std::string const& text, std::string const& part) {
@@ -214,6 +219,25 @@ TEST_F(Listener, TheEndOfAConnectionIsSeenByThePeer) {
   EXPECT_TRUE(contains(streams.err.text(), "control connection " + other.name() + " closed.\n"));
   EXPECT_EQ(acceptor.GetState(), State::Connecting);
   EXPECT_EQ(acceptor.GetAddr(), other.name());
+}
+
+TEST_F(Listener, ConnectionLostInTheOwnersConnectIsClosedTowardThePeer) {
+  // As when the first signal sent on connect fails.
+  owner.on_connect = [&] { acceptor.Disconnect(); };
+  Client c(port);
+  ASSERT_TRUE(c.connected);
+  ASSERT_TRUE(run_until([&] { return owner.journal.size() == 2; }));
+  bool eof = false;
+  EXPECT_EQ(c.receive(&eof), "");
+  EXPECT_TRUE(eof);
+  EXPECT_EQ(acceptor.GetState(), State::Connecting);
+
+  // The next controller is served and checked as usual.
+  owner.on_connect = nullptr;
+  Client next(port);
+  serve(next);
+  linktest::advance(clock, 1000);
+  EXPECT_TRUE(acceptor.IsConnected());
 }
 
 TEST_F(Listener, SendToAPeerThatIsGoneFailsTheConnection) {
