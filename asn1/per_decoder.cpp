@@ -413,7 +413,10 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq) {
   SEQUENCE::BitMap& present = seq.optionalMap();
   if (present.size() != seq.numOptional()) present.resize(seq.numOptional());
   if (!decodeBitMap(present.bitData(), seq.numOptional())) return FAIL;
-  return extended ? CONTINUE : NO_EXTENSION;
+  if (extended) return CONTINUE;
+  // Additions a new or reused value held were not on the wire.
+  seq.extensionMap().resize(0);
+  return NO_EXTENSION;
 }
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalBit) {

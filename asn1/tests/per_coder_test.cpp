@@ -372,6 +372,30 @@ TEST(PerSequence, UnknownAdditionsAreSkippedAndNotWrittenBack) {
   EXPECT_EQ(perHex(e), "81 80 01 05 03 00 01 40");
 }
 
+// SEQUENCE { n INTEGER, ..., e1 BOOLEAN, e2 NULL } whose new values carry e2.
+const ASN1::AbstractData::InfoType* const kDefaultsFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo,
+                                                         &ASN1::Null::theInfo};
+const std::int32_t kDefaultsIds[] = {-1};
+const unsigned char kDefaultsBits[] = {0x40};
+const ASN1::SEQUENCE::InfoType kDefaults = {
+    &ASN1::SEQUENCE::create, 0x10, true, kDefaultsFields, kDefaultsIds, 1, 2, 0, kDefaultsBits, nullptr, nullptr};
+
+TEST(PerSequence, ClearedExtensionBitLeavesNoAdditionPresent) {
+  // A value that held an addition before takes the wire's word that none is there.
+  PT::Envelope reused = minimalEnvelope();
+  include<ASN1::ENUMERATED>(reused, 3, PT::Envelope::mode).setFromInt(PT::Mode::busy);
+  ASSERT_TRUE(perDecode("01 80 01 05", reused));
+  EXPECT_FALSE(reused.hasOptionalField(3));
+  EXPECT_EQ(reused, minimalEnvelope());
+  EXPECT_EQ(perHex(reused), "01 80 01 05");
+
+  ASN1::SEQUENCE withDefaults(&kDefaults);
+  ASSERT_TRUE(withDefaults.hasOptionalField(1));
+  ASSERT_TRUE(perDecode("00 01 07", withDefaults));
+  EXPECT_FALSE(withDefaults.hasOptionalField(1));
+  EXPECT_EQ(perHex(withDefaults), "00 01 07");
+}
+
 TEST(PerSequenceOf, FailingElementKeepsEarlierOnes) {
   ASN1::SEQUENCE_OF<ASN1::INTEGER> list;
   list.push_back(ASN1::INTEGER(1));
