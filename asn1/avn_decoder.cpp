@@ -332,9 +332,15 @@ bool AVNDecoder::do_revisit(OpenData&) { return false; }
 
 bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) { return v.has_data() && v.get_data().accept(*this); }
 
-int AVNDecoder::preVisitExtensionRoots(SEQUENCE&) {
+int AVNDecoder::preVisitExtensionRoots(SEQUENCE& seq) {
   char c;
   if (!next(c) || c != '{') return FAIL;
+  // Only the fields the text names are present, whatever the value held.
+  SEQUENCE::BitMap& optional = seq.optionalMap();
+  const unsigned optionalBits = optional.size();
+  optional.resize(0);
+  optional.resize(optionalBits);
+  seq.extensionMap().resize(0);
   if (!next(c)) return FAIL;
   if (c == '}') return STOP;
   is_.putback(c);

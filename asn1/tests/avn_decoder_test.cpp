@@ -120,6 +120,23 @@ TEST(AvnDecoder, SequencesTakeTheirFieldsInOrder) {
   EXPECT_TRUE(p.hasOptionalField(4));
 }
 
+TEST(AvnDecoder, FieldsTheTextLeavesOutAreAbsent) {
+  TS::Params p;
+  ASSERT_TRUE(p.setFromValueNotation("{ a 1, b TRUE, x 3, z FALSE }"));
+  ASSERT_TRUE(p.setFromValueNotation("{ b FALSE }"));
+  EXPECT_FALSE(p.hasOptionalField(0));
+  EXPECT_FALSE(p.hasOptionalField(2));
+  EXPECT_FALSE(p.hasOptionalField(4));
+  TS::Params fresh;
+  ASSERT_TRUE(fresh.setFromValueNotation("{ b FALSE }"));
+  EXPECT_EQ(p, fresh);
+  EXPECT_EQ(p.asValueNotation(), fresh.asValueNotation());
+
+  ASSERT_TRUE(p.setFromValueNotation("{ a 1, b FALSE, z TRUE }"));
+  ASSERT_TRUE(p.setFromValueNotation("{}"));
+  EXPECT_EQ(p, TS::Params());
+}
+
 TEST(AvnDecoder, DigitStrings) {
   const struct {
     const char* text;
