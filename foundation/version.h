@@ -6,7 +6,9 @@
 
 class Version {
  public:
-  enum Type { snapshot = 0, test = 1, release = 2, unit_test = 3 };
+  // A fixed underlying type: a record may carry any number, and the names
+  // of unknown ones print as "unknown".
+  enum Type : int { snapshot = 0, test = 1, release = 2, unit_test = 3 };
 
   constexpr Version(Type type, int number, const char* label, const char* builder, const char* built,
                     const char* tag, const char* cpu)

@@ -51,6 +51,9 @@ TEST(Version, TypeNamesAndSuffixes) {
   };
   for (const Case& c : cases) {
     auto t = static_cast<Version::Type>(c.type);
+    // Read back from memory, as a value kept in a record would be.
+    const Version::Type kept[] = {t};
+    EXPECT_STREQ(c.name, version_string(kept[0])) << c.type;
     EXPECT_STREQ(c.name, version_string(t)) << c.type;
     EXPECT_STREQ(c.suffix, version_suffix(t)) << c.type;
     std::ostringstream os;
