@@ -437,6 +437,19 @@ struct Listener {
   std::string address() const { return "127.0.0.1:" + std::to_string(port); }
 };
 
+// Its queue is taken by one connection, so the next handshake never completes.
+struct FullListener : Listener {
+  Fd filler;
+  bool full = false;
+  FullListener() : Listener(0), filler(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    full = connect(filler.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+};
+
 struct ConnectClient {
   ASync::Connect conn;
   std::vector<int> statuses;
@@ -489,16 +502,10 @@ TEST_F(AsyncTest, AddressThatDoesNotParseFailsAtOnce) {
   }
 }
 
-// The listener's queue is full, so the handshake never completes.
 TEST_F(AsyncTest, ConnectTimesOut) {
   CachedClock clock;
-  Listener l(0);
-  Fd filler(socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(l.port);
-  ASSERT_EQ(connect(filler.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  FullListener l;
+  ASSERT_TRUE(l.full);
   ConnectClient c;
   c.stop = false;
   c.conn.Start(l.address(), 3000);
@@ -517,13 +524,8 @@ TEST_F(AsyncTest, ConnectTimesOut) {
 
 TEST_F(AsyncTest, StopWhileConnectingCompletesOnce) {
   CachedClock clock;
-  Listener l(0);
-  Fd filler(socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(l.port);
-  ASSERT_EQ(connect(filler.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  FullListener l;
+  ASSERT_TRUE(l.full);
   ConnectClient c;
   c.stop = false;
   c.conn.Start(l.address(), 3000);
