@@ -12,58 +12,47 @@
 
 namespace {
 
-bool encodePer(const ASN1::AbstractData& value, std::vector<char>& out) {
+bool encodeBy(ASN1::CoderEnv::EncodingRules rule, const ASN1::AbstractData& value, std::vector<char>& out) {
   ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
+  env.set_encodingRule(rule);
   return ASN1::encode(value, &env, std::back_inserter(out));
 }
 
-bool decodePer(const char* begin, const char* end, ASN1::AbstractData& value) {
+bool decodeBy(ASN1::CoderEnv::EncodingRules rule, const char* begin, const char* end, ASN1::AbstractData& value) {
   ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
+  env.set_encodingRule(rule);
   return ASN1::decode(begin, end, &env, value, true);
 }
 
 void perRoundTrip(const char* begin, const char* end) {
   PT::Top first;
-  if (!decodePer(begin, end, first)) return;
+  if (!decodeBy(ASN1::CoderEnv::per, begin, end, first)) return;
   (void)first.asValueNotation();
 
   // A decoded value may hold what cannot go out again (an unknown
   // alternative, a length beyond its constraint): that fails cleanly.
   std::vector<char> wire;
-  if (!encodePer(first, wire)) return;
+  if (!encodeBy(ASN1::CoderEnv::per, first, wire)) return;
 
   PT::Top second;
-  if (!decodePer(wire.data(), wire.data() + wire.size(), second)) std::abort();
+  if (!decodeBy(ASN1::CoderEnv::per, wire.data(), wire.data() + wire.size(), second)) std::abort();
   std::vector<char> again;
-  if (!encodePer(second, again) || again != wire) std::abort();
-}
-
-bool encodeBer(const ASN1::AbstractData& value, std::vector<char>& out) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::ber);
-  return ASN1::encode(value, &env, std::back_inserter(out));
-}
-
-bool decodeBer(const char* begin, const char* end, ASN1::AbstractData& value) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::ber);
-  return ASN1::decode(begin, end, &env, value, true);
+  if (!encodeBy(ASN1::CoderEnv::per, second, again) || again != wire) std::abort();
 }
 
 // BER accepts several encodings of one value (long lengths, padded
 // integers), so what must hold is the value, not the octets.
 void berRoundTrip(const char* begin, const char* end) {
   PT::Top first;
-  if (!decodeBer(begin, end, first)) return;
+  if (!decodeBy(ASN1::CoderEnv::ber, begin, end, first)) return;
   (void)first.asValueNotation();
 
   std::vector<char> wire;
-  if (!encodeBer(first, wire)) return;
+  if (!encodeBy(ASN1::CoderEnv::ber, first, wire)) return;
 
   PT::Top second;
-  if (!decodeBer(wire.data(), wire.data() + wire.size(), second) || second != first) std::abort();
+  if (!decodeBy(ASN1::CoderEnv::ber, wire.data(), wire.data() + wire.size(), second) || second != first)
+    std::abort();
 }
 
 }  // namespace
