@@ -54,7 +54,7 @@ public:
   static LGCP::Message Make(LGCP::Command const& command, long seq = kNone, long slot = kNone);
   static LGCP::Message Ping(long seq = kNone, long slot = kNone);
 
-  // Reading an answer: -1 when the field is absent.
+  // Reading an answer: kNone when the field is absent.
   static long SeqOf(LGCP::Message const& message);
   static long SlotOf(LGCP::Message const& message);
   static bool IsSuccess(LGCP::Message const& message);
