@@ -46,6 +46,12 @@ AbstractData* BIT_STRING::create(const AbstractData::InfoType* info) {
 }
 
 void BIT_STRING::resize(unsigned n) {
+  // Bits beyond the length (cut off by a shrink, or padding from the wire)
+  // must not show up as set when the string grows.
+  const std::uint32_t kept = std::min(n, totalBits_);
+  if (kept % 8 != 0 && kept / 8 < bitData_.size())
+    bitData_[kept / 8] =
+        static_cast<char>(static_cast<unsigned char>(bitData_[kept / 8]) & (0xFFu << (8 - kept % 8)));
   totalBits_ = n;
   bitData_.resize((std::size_t(n) + 7) / 8, 0);
 }

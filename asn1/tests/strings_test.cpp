@@ -158,6 +158,29 @@ TEST(BitString, BitsAndOctets) {
   EXPECT_FALSE(b[8]);
 }
 
+TEST(BitString, BitsCutOffByAShrinkStayCleared) {
+  ASN1::BIT_STRING b;
+  b.resize(8);
+  for (unsigned i = 0; i < 8; ++i) b.set(i);
+  b.resize(3);
+  ASN1::BIT_STRING fresh;
+  fresh.resize(3);
+  for (unsigned i = 0; i < 3; ++i) fresh.set(i);
+  EXPECT_EQ(b, fresh);
+  b.resize(8);
+  EXPECT_TRUE(b[2]);
+  EXPECT_FALSE(b[3]);
+  EXPECT_FALSE(b[7]);
+  EXPECT_EQ(static_cast<unsigned char>(b.getData()[0]), 0xE0u);
+
+  ASN1::BIT_STRING padded;  // three bits as a peer may send them
+  padded.resize(3);
+  padded.getData()[0] = static_cast<char>(0xBF);
+  padded.resize(9);
+  EXPECT_TRUE(padded[2]);
+  EXPECT_FALSE(padded[3]);
+}
+
 TEST(BitString, Order) {
   ASN1::BIT_STRING a, b;
   a.resize(8);
