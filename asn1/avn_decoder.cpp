@@ -284,9 +284,7 @@ bool AVNDecoder::do_visit(BMPString& v) {
 
 bool AVNDecoder::do_visit(GeneralizedTime& v) {
   std::string text;
-  if (!get_string(is_, text)) return false;
-  v.set(text.c_str());
-  return true;
+  return get_string(is_, text) && v.set(text.c_str()) >= 0;
 }
 
 bool AVNDecoder::do_visit(CHOICE& v) {

@@ -204,8 +204,7 @@ bool BERDecoder::do_visit(GeneralizedTime& v) {
   if (!decodeHeader(v, length)) return false;
   const std::string text(pos_, length);
   pos_ += length;
-  v.set(text.c_str());
-  return true;
+  return v.set(text.c_str()) >= 0;
 }
 
 bool BERDecoder::do_visit(SEQUENCE_OF_Base& v) {

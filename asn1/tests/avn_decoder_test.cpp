@@ -214,6 +214,10 @@ TEST(AvnDecoder, ScalarTexts) {
   ASN1::IA5String s;
   EXPECT_FALSE(s.setFromValueNotation("\"unterminated"));
 
+  ASN1::GeneralizedTime time;
+  EXPECT_FALSE(time.setFromValueNotation("\"2024\""));
+  EXPECT_TRUE(time.setFromValueNotation("\"20240102030405Z\""));
+
   ASN1::OpenData open;
   EXPECT_FALSE(open.setFromValueNotation("NULL"));
   ASSERT_TRUE(open.setFromValueNotation("'01 ff'H"));

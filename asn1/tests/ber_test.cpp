@@ -292,6 +292,10 @@ TEST(BerDecoder, MalformedInputFailsCleanly) {
   EXPECT_FALSE(decode({0x1E, 0x03, 0x00, 0x41, 0x00}, odd));
   ASN1::OBJECT_IDENTIFIER cut;
   EXPECT_FALSE(decode({0x06, 0x01, 0x83}, cut));
+  ASN1::GeneralizedTime time;
+  EXPECT_FALSE(decode({0x18, 0x04, '2', '0', '2', '4'}, time));  // no month, day or time of day
+  EXPECT_TRUE(decode(encode(ASN1::GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true)), time));
+  EXPECT_EQ(time.get(), "20240102030405Z");
 }
 
 TEST(BerDecoder, ConstructedValuesStayWithinTheirContents) {
