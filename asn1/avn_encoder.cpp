@@ -103,10 +103,11 @@ bool AVNEncoder::do_visit(const AbstractString& v) {
 }
 
 bool AVNEncoder::do_visit(const BMPString& v) {
-  // Only what the C locale converts prints as text; the rest as cells.
+  // Only what the C locale converts prints as text; the rest as cells. A
+  // NUL would end the conversion early and cut the text short.
   const std::size_t n = v.size();
   std::vector<char> narrow(2 * n + 1, 0);
-  if (std::wcstombs(narrow.data(), v.c_str(), n) != static_cast<std::size_t>(-1)) {
+  if (std::wcstombs(narrow.data(), v.c_str(), n) == n) {
     os_ << '"' << narrow.data() << '"';
     return os_.good();
   }

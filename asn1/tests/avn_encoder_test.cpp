@@ -104,6 +104,7 @@ TEST(ValueNotation, Scalars) {
       {ASN1::GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true), "\"20240102030405Z\""},
       {ASN1::BMPString(L"Hi"), "\"Hi\""},
       {ASN1::BMPString(L"\x0416" L"A"), "{{ 0, 0, 4, 22}, { 0, 0, 0, 65}}"},
+      {ASN1::BMPString(std::wstring(L"a\0b", 3)), "{{ 0, 0, 0, 97}, { 0, 0, 0, 0}, { 0, 0, 0, 98}}"},
   };
   for (const auto& c : cases) EXPECT_EQ(text(c.value), c.text);
 }
