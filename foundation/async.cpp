@@ -13,8 +13,6 @@ namespace {
 const short kTrouble = POLLERR | POLLHUP | POLLNVAL;
 }
 
-// Copy ----------------------------------------------------------------------
-
 Copy::Copy() = default;
 
 Copy::~Copy() { delete handler_; }
@@ -194,8 +192,6 @@ void Copy::Complete(Status::Type status) {
   step_ = &Copy::NotReady;
   if (handler_) handler_->Invoke(status);
 }
-
-// Connect -------------------------------------------------------------------
 
 Connect::~Connect() { delete handler_; }
 

@@ -65,8 +65,6 @@ std::string PollEventAsText(short events) {
   return text;
 }
 
-// EventHandler --------------------------------------------------------------
-
 EventHandler::~EventHandler() {
   if (attached_) multiplexer.detach(this);
 }
@@ -86,8 +84,6 @@ void EventHandler::mux_detach() {
   multiplexer.detach(this);
   attached_ = false;
 }
-
-// TimerPoolPlugin -------------------------------------------------------------
 
 void TimerPoolPlugin::timerHook() {
   if (hooked_) return;
@@ -131,8 +127,6 @@ class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
   std::list<TimerPoolPlugin*>& plugins_;
   std::list<TimerPoolPlugin*> pending_;
 };
-
-// Multiplexer -------------------------------------------------------------------
 
 Multiplexer::Multiplexer() : watchdog_path_(SysPaths::resolve(SysPaths::kWatchdog)) {}
 

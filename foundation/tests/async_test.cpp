@@ -417,8 +417,6 @@ TEST_F(AsyncTest, RebindingACopyDeletesTheEarlierHandlerOnce) {
   EXPECT_EQ(second, 1);
 }
 
-// Connect ---------------------------------------------------------------------
-
 namespace {
 
 struct Listener {

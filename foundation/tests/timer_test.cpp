@@ -293,8 +293,6 @@ TEST(Timer, SimpleTimerEventCallsItsFunctionOnce) {
   EXPECT_FALSE(t.is_running());
 }
 
-// Deferred calls --------------------------------------------------------------
-
 namespace {
 
 struct DpcClient {
@@ -406,8 +404,6 @@ TEST(Dpc, RebindingDeletesTheEarlierHandlerOnce) {
   EXPECT_EQ(invoked, 1);
   EXPECT_EQ(multiplexer.dpc_count(), 0u);
 }
-
-// Event adapters ----------------------------------------------------------------
 
 namespace {
 
