@@ -2,6 +2,9 @@
 // Deferred calls: an active Dpc runs twice in every pass of the loop until it
 // is deactivated; a client that wants one run deactivates it in its callback.
 
+// Keeps the global multiplexer alive for as long as any Dpc may still exist.
+#include "foundation/multiplexer.h"
+
 class DpcHandler {
  public:
   virtual void Invoke() = 0;
