@@ -1,6 +1,6 @@
-// Arbitrary octets into the coder test module, read as aligned PER and as
-// BER: whatever decodes must encode to octets that decode again, in PER to
-// the very same octets, in BER to an equal value.
+// Arbitrary octets into the coder test module, read as aligned PER, as BER
+// and as value notation: whatever decodes must encode to octets that decode
+// again, in PER to the very same octets, in BER to an equal value.
 
 #include "asn1/testing/per_schema.h"
 
@@ -27,7 +27,10 @@ bool decodeBy(ASN1::CoderEnv::EncodingRules rule, const char* begin, const char*
 void perRoundTrip(const char* begin, const char* end) {
   PT::Top first;
   if (!decodeBy(ASN1::CoderEnv::per, begin, end, first)) return;
-  (void)first.asValueNotation();
+  // The text of a decoded value need not read back (a string may hold a
+  // quote), but reading it must not go wrong.
+  PT::Top text;
+  (void)text.setFromValueNotation(first.asValueNotation());
 
   // A decoded value may hold what cannot go out again (an unknown
   // alternative, a length beyond its constraint): that fails cleanly.
@@ -61,5 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* begin = reinterpret_cast<const char*>(data);
   perRoundTrip(begin, begin + size);
   berRoundTrip(begin, begin + size);
+  PT::Top text;
+  (void)decodeBy(ASN1::CoderEnv::avn, begin, begin + size, text);
   return 0;
 }
