@@ -35,8 +35,6 @@ bool toLong(const std::string& text, long& value) {
 
 }  // namespace
 
-// Entry points
-
 std::ios_base::iostate AbstractData::get_from(std::istream& is) {
   AVNDecoder reader(is);
   return accept(reader) ? std::ios_base::goodbit : std::ios_base::failbit;
@@ -52,8 +50,6 @@ std::istream& operator>>(std::istream& is, AbstractData& value) {
   if (!is.good()) return is;
   return g_extractor(is, value);
 }
-
-// Support functions
 
 bool input_success(std::istream& is) { return !(is.rdstate() & (std::ios_base::badbit | std::ios_base::failbit)); }
 
@@ -116,8 +112,6 @@ bool get_value_from(std::istream& is, std::vector<char>& octets, unsigned& bits)
   if (c == 'H') return get_from_hstring(text, octets, bits);
   return false;
 }
-
-// AVNDecoder
 
 bool AVNDecoder::next(char& c) { return static_cast<bool>((is_ >> std::ws).get(c)); }
 

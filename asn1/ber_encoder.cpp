@@ -55,8 +55,6 @@ unsigned getObjectLength(const AbstractData& value, unsigned tag) {
   return tag == 0 ? counter.getDataLen() : counter.getObjectLen(tag);
 }
 
-// DataLengthCounter
-
 unsigned DataLengthCounter::getObjectLen(unsigned tag) const {
   const unsigned number = tagNumber(tag);
   const unsigned identifier = number <= 30 ? 1 : 1 + groupCount(number);
@@ -139,8 +137,6 @@ bool DataLengthCounter::visitKnownExtension(const SEQUENCE& seq, int index) {
   return visitExtensionRoot(seq, index);
 }
 
-// PrimitiveChecker
-
 bool PrimitiveChecker::do_visit(const CHOICE& v) {
   return v.getSelection() == nullptr || v.getSelection()->accept(*this);
 }
@@ -150,8 +146,6 @@ bool PrimitiveChecker::do_visit(const OpenData& v) {
   // Undecoded octets: what their own identifier octet says.
   return !v.has_buf() || v.get_buf().empty() || (static_cast<unsigned char>(v.get_buf()[0]) & 0x20u) == 0;
 }
-
-// BEREncoder
 
 BEREncoder::BEREncoder(std::vector<char>& out) : out_(out), tag_(kOwnTag) {
   out_.clear();

@@ -7,8 +7,6 @@
 
 namespace ASN1 {
 
-// CHOICE
-
 CHOICE::CHOICE(const InfoType* info, int id, AbstractData* value)
     : AbstractData(info), value_(value), selection_(id) {}
 
@@ -119,8 +117,6 @@ AbstractData* CHOICE::do_clone() const { return detail::cloneByRecord(*this, &CH
 bool CHOICE::do_accept(Visitor& v) { return v.visit(*this); }
 bool CHOICE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 
-// SEQUENCE::BitMap
-
 void SEQUENCE::BitMap::resize(unsigned n) {
   size_ = n;
   bits_.resize((std::size_t(n) + 7) / 8, 0);
@@ -147,8 +143,6 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
   std::swap(size_, other.size_);
   bits_.swap(other.bits_);
 }
-
-// SEQUENCE::FieldVector
 
 SEQUENCE::FieldVector::FieldVector(const FieldVector& other) : std::vector<AbstractData*>(other.size(), nullptr) {
   try {
@@ -179,8 +173,6 @@ SEQUENCE::FieldVector& SEQUENCE::FieldVector::operator=(FieldVector&& other) noe
 SEQUENCE::FieldVector::~FieldVector() {
   for (AbstractData* p : *this) delete p;
 }
-
-// SEQUENCE
 
 const std::uint32_t SEQUENCE::defaultTag = 0;
 
@@ -324,8 +316,6 @@ AbstractData* SEQUENCE::do_clone() const { return detail::cloneByRecord(*this, &
 bool SEQUENCE::do_accept(Visitor& v) { return v.visit(*this); }
 bool SEQUENCE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 
-// SEQUENCE_OF_Base
-
 namespace {
 struct create_from0 {
   const AbstractData& x;
@@ -439,8 +429,6 @@ AbstractData* SEQUENCE_OF_Base::do_clone() const {
 bool SEQUENCE_OF_Base::do_accept(Visitor& v) { return v.visit(*this); }
 bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 
-// OpenData
-
 const AbstractData::InfoType OpenData::theInfo = {&OpenData::create, 0};
 
 AbstractData* OpenData::create(const AbstractData::InfoType* info) { return new OpenData(info); }
@@ -480,8 +468,6 @@ int OpenData::do_compare(const AbstractData& other) const {
 AbstractData* OpenData::do_clone() const { return detail::cloneByRecord(*this, &OpenData::create); }
 bool OpenData::do_accept(Visitor& v) { return v.visit(*this); }
 bool OpenData::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// TypeConstrainedOpenData
 
 AbstractData* TypeConstrainedOpenData::create(const AbstractData::InfoType* info) {
   const InfoType* ti = static_cast<const InfoType*>(info);

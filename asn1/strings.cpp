@@ -19,8 +19,6 @@ const char kPrintableSet[] =
     " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 }  // namespace
 
-// OCTET_STRING
-
 const ConstrainedObject::InfoType OCTET_STRING::theInfo = {&OCTET_STRING::create, 4, Unconstrained, 0,
                                                            0xFFFFFFFFu};
 
@@ -35,8 +33,6 @@ int OCTET_STRING::do_compare(const AbstractData& other) const {
 AbstractData* OCTET_STRING::do_clone() const { return detail::cloneByRecord(*this, &OCTET_STRING::create); }
 bool OCTET_STRING::do_accept(Visitor& v) { return v.visit(*this); }
 bool OCTET_STRING::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// BIT_STRING
 
 const ConstrainedObject::InfoType BIT_STRING::theInfo = {&BIT_STRING::create, 3, Unconstrained, 0,
                                                          0xFFFFFFFFu};
@@ -84,8 +80,6 @@ int BIT_STRING::do_compare(const AbstractData& other) const {
 AbstractData* BIT_STRING::do_clone() const { return detail::cloneByRecord(*this, &BIT_STRING::create); }
 bool BIT_STRING::do_accept(Visitor& v) { return v.visit(*this); }
 bool BIT_STRING::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// Character strings
 
 const char IA5StringSet[128] = {
     '\x00', '\x01', '\x02', '\x03', '\x04', '\x05', '\x06', '\x07', '\x08', '\x09', '\x0a', '\x0b',
@@ -174,8 +168,6 @@ const AbstractString::InfoType VisibleString::theInfo = {
 const AbstractString::InfoType GeneralString::theInfo = {
     &AbstractString::create, 27, Unconstrained, 0, 0xFFFFFFFFu, GeneralStringSet, 256, 8, 8, 8};
 
-// BMPString
-
 const BMPString::InfoType BMPString::theInfo = {
     &BMPString::create, 30, Unconstrained, 0, 0xFFFFFFFFu, 0, 0xFFFF, 16, 16};
 
@@ -196,8 +188,6 @@ int BMPString::do_compare(const AbstractData& other) const {
 AbstractData* BMPString::do_clone() const { return detail::cloneByRecord(*this, &BMPString::create); }
 bool BMPString::do_accept(Visitor& v) { return v.visit(*this); }
 bool BMPString::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// OBJECT_IDENTIFIER
 
 const AbstractData::InfoType OBJECT_IDENTIFIER::theInfo = {&OBJECT_IDENTIFIER::create, 6};
 
@@ -269,8 +259,6 @@ AbstractData* OBJECT_IDENTIFIER::do_clone() const {
 }
 bool OBJECT_IDENTIFIER::do_accept(Visitor& v) { return v.visit(*this); }
 bool OBJECT_IDENTIFIER::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// GeneralizedTime
 
 const AbstractData::InfoType GeneralizedTime::theInfo = {&GeneralizedTime::create, 24};
 

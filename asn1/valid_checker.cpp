@@ -47,8 +47,6 @@ bool charactersValid(const BMPString& s) { return s.first_illegal_at() == s.size
 
 }  // namespace
 
-// The values' own checks
-
 bool AbstractData::isValid() const {
   ValidChecker checker;
   return accept(checker);
@@ -112,8 +110,6 @@ bool SEQUENCE_OF_Base::isStrictlyValid() const {
 bool OpenData::isValid() const { return has_data() ? get_data().isValid() : has_buf(); }
 bool OpenData::isStrictlyValid() const { return has_data() ? get_data().isStrictlyValid() : has_buf(); }
 
-// ValidChecker
-
 bool ValidChecker::do_visit(const INTEGER& v) { return v.isValid(); }
 bool ValidChecker::do_visit(const ENUMERATED& v) { return v.isValid(); }
 bool ValidChecker::do_visit(const OBJECT_IDENTIFIER& v) { return v.isValid(); }
@@ -129,8 +125,6 @@ bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
   return seq.getField(unsigned(index))->isValid();
 }
 bool ValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) { return visitExtensionRoot(seq, index); }
-
-// StrictlyValidChecker
 
 bool StrictlyValidChecker::do_visit(const INTEGER& v) { return v.isStrictValid(); }
 bool StrictlyValidChecker::do_visit(const ENUMERATED& v) { return v.isStrictlyValid(); }
@@ -149,8 +143,6 @@ bool StrictlyValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
 bool StrictlyValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
   return visitExtensionRoot(seq, index);
 }
-
-// InvalidTracer
 
 bool InvalidTracer::do_visit(const INTEGER& v) {
   const bool isSigned = v.getLowerLimit() < 0;

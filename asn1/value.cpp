@@ -32,8 +32,6 @@ AbstractData* AbstractData::create(const InfoType* info) {
   return info->create(info);
 }
 
-// Null
-
 const AbstractData::InfoType Null::theInfo = {&Null::create, 5};
 
 AbstractData* Null::create(const AbstractData::InfoType* info) { return new Null(info); }
@@ -42,8 +40,6 @@ int Null::do_compare(const AbstractData&) const { return 0; }
 AbstractData* Null::do_clone() const { return detail::cloneByRecord(*this, &Null::create); }
 bool Null::do_accept(Visitor& v) { return v.visit(*this); }
 bool Null::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// BOOLEAN
 
 const AbstractData::InfoType BOOLEAN::theInfo = {&BOOLEAN::create, 1};
 
@@ -56,8 +52,6 @@ int BOOLEAN::do_compare(const AbstractData& other) const {
 AbstractData* BOOLEAN::do_clone() const { return detail::cloneByRecord(*this, &BOOLEAN::create); }
 bool BOOLEAN::do_accept(Visitor& v) { return v.visit(*this); }
 bool BOOLEAN::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// INTEGER
 
 const ConstrainedObject::InfoType INTEGER::theInfo = {&INTEGER::create, 2, Unconstrained, 0, 0xFFFFFFFFu};
 
@@ -75,8 +69,6 @@ int INTEGER::do_compare(const AbstractData& other) const {
 AbstractData* INTEGER::do_clone() const { return detail::cloneByRecord(*this, &INTEGER::create); }
 bool INTEGER::do_accept(Visitor& v) { return v.visit(*this); }
 bool INTEGER::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// IntegerWithNamedNumber
 
 AbstractData* IntegerWithNamedNumber::create(const AbstractData::InfoType* info) {
   return new IntegerWithNamedNumber(static_cast<const InfoType*>(info));
@@ -109,8 +101,6 @@ AbstractData* IntegerWithNamedNumber::do_clone() const {
 }
 bool IntegerWithNamedNumber::do_accept(Visitor& v) { return v.visit(*this); }
 bool IntegerWithNamedNumber::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-
-// ENUMERATED
 
 namespace {
 // Walks a names table computing each entry's value: the number after "=",
