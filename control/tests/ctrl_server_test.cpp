@@ -311,6 +311,7 @@ TEST_F(CtrlServer, SignalDuringACommandCarriesItsSlotAndPrecedesTheAnswer) {
 TEST_F(CtrlServer, UnencodableMessageIsLoggedAndNotSent) {
   first.SendSignal(LGCP::Signal());
   EXPECT_TRUE(contains(streams.err.text(), "]: send fail: encode error!"));
+  EXPECT_TRUE(std::cerr.good()) << "the value that failed to encode must not silence later error lines";
   ExpectNothingBefore();
 }
 
