@@ -181,8 +181,7 @@ bool AVNDecoder::do_visit(ENUMERATED& v) {
   const std::string word = name();
   long number;
   if (!word.empty() && (word[0] == '-' || std::isdigit(static_cast<unsigned char>(word[0])))) {
-    if (!toLong(word, number) || number < std::numeric_limits<int>::min() ||
-        number > std::numeric_limits<int>::max())
+    if (!toLong(word, number) || number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
       return false;
     v.setFromInt(static_cast<int>(number));
     return true;

@@ -11,10 +11,10 @@
 namespace ASN1 {
 
 class AVNDecoder : public Visitor {
- public:
+public:
   explicit AVNDecoder(std::istream& is, CoderEnv* env = nullptr) : Visitor(env), is_(is) {}
 
- protected:
+protected:
   bool do_visit(Null& v) override;
   bool do_visit(BOOLEAN& v) override;
   bool do_visit(INTEGER& v) override;
@@ -37,7 +37,7 @@ class AVNDecoder : public Visitor {
   int visitKnownExtension(SEQUENCE& seq, int index, int bit) override;
   bool visitUnknownExtensions(SEQUENCE& seq) override;
 
- private:
+private:
   // The next character after white space; false at the end of the input.
   bool next(char& c);
   // A name (letters, digits, '-' and '_'), or else the one character that
@@ -66,17 +66,17 @@ bool get_from_bstring(std::string& text, std::vector<char>& octets, unsigned& bi
 
 template <class CharT, class Traits, class T>
 class ExtractorWrapper : public IOWrapper<CharT, Traits> {
- public:
+public:
   ExtractorWrapper(std::basic_istream<CharT, Traits>& is, T& value) : is_(is), value_(value) {}
 
- protected:
+protected:
   std::ios_base::iostate do_real_io() override {
     typename std::basic_istream<CharT, Traits>::sentry ok(is_);
     if (ok) return value_.get_from(is_);
     return std::ios_base::goodbit;
   }
 
- private:
+private:
   std::basic_istream<CharT, Traits>& is_;
   T& value_;
 };

@@ -11,10 +11,10 @@
 namespace ASN1 {
 
 class AVNEncoder : public ConstVisitor {
- public:
+public:
   explicit AVNEncoder(std::ostream& os) : os_(os), indent_(0) {}
 
- protected:
+protected:
   bool do_visit(const Null& v) override;
   bool do_visit(const BOOLEAN& v) override;
   bool do_visit(const INTEGER& v) override;
@@ -35,7 +35,7 @@ class AVNEncoder : public ConstVisitor {
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
   bool afterVisitSequence(const SEQUENCE& seq) override;
 
- private:
+private:
   bool writeOctets(const char* p, std::size_t n);
 
   std::ostream& os_;
@@ -47,7 +47,7 @@ class AVNEncoder : public ConstVisitor {
 // into the stream's state, honouring the stream's exception mask.
 template <class CharT, class Traits>
 class IOWrapper {
- public:
+public:
   virtual ~IOWrapper() {}
 
   void do_it(std::basic_ios<CharT, Traits>& ios) {
@@ -86,23 +86,23 @@ class IOWrapper {
     if (state != std::ios_base::goodbit) ios.setstate(state);
   }
 
- protected:
+protected:
   virtual std::ios_base::iostate do_real_io() = 0;
 };
 
 template <class CharT, class Traits, class T>
 class InserterWrapper : public IOWrapper<CharT, Traits> {
- public:
+public:
   InserterWrapper(std::basic_ostream<CharT, Traits>& os, const T& value) : os_(os), value_(value) {}
 
- protected:
+protected:
   std::ios_base::iostate do_real_io() override {
     typename std::basic_ostream<CharT, Traits>::sentry ok(os_);
     if (ok) return value_.print_on(os_);
     return std::ios_base::goodbit;
   }
 
- private:
+private:
   std::basic_ostream<CharT, Traits>& os_;
   const T& value_;
 };

@@ -18,14 +18,14 @@ unsigned getDataLength(const AbstractData& value);
 unsigned getObjectLength(const AbstractData& value, unsigned tag);
 
 class BEREncoder : public ConstVisitor {
- public:
+public:
   explicit BEREncoder(std::vector<char>& out);
 
   void encodeByte(unsigned octet) { out_.push_back(static_cast<char>(octet)); }
   void encodeBlock(const char* p, unsigned n) { out_.insert(out_.end(), p, p + n); }
   bool encodeHeader(const AbstractData& value);
 
- protected:
+protected:
   bool do_visit(const Null& v) override;
   bool do_visit(const BOOLEAN& v) override;
   bool do_visit(const INTEGER& v) override;
@@ -44,7 +44,7 @@ class BEREncoder : public ConstVisitor {
   bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
- private:
+private:
   void encodeInteger(int value);
 
   std::vector<char>& out_;
@@ -53,13 +53,13 @@ class BEREncoder : public ConstVisitor {
 
 // Counts the contents octets a value encodes to.
 class DataLengthCounter : public ConstVisitor {
- public:
+public:
   DataLengthCounter() : length_(0) {}
   unsigned getDataLen() const { return length_; }
   // Identifier, length and contents octets under tag.
   unsigned getObjectLen(unsigned tag) const;
 
- protected:
+protected:
   bool do_visit(const Null& v) override;
   bool do_visit(const BOOLEAN& v) override;
   bool do_visit(const INTEGER& v) override;
@@ -78,13 +78,13 @@ class DataLengthCounter : public ConstVisitor {
   bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
- private:
+private:
   unsigned length_;
 };
 
 // A visit returns true for a primitive encoding, false for a constructed one.
 class PrimitiveChecker : public ConstVisitor {
- protected:
+protected:
   bool do_visit(const CHOICE& v) override;
   bool do_visit(const OpenData& v) override;
   bool do_visit(const SEQUENCE_OF_Base&) override { return false; }
@@ -92,7 +92,7 @@ class PrimitiveChecker : public ConstVisitor {
 };
 
 class BERDecoder : public Visitor {
- public:
+public:
   BERDecoder(const char* begin, const char* end, CoderEnv* env = nullptr);
 
   // The caller makes sure that the input has not ended.
@@ -108,7 +108,7 @@ class BERDecoder : public Visitor {
   bool decodeHeader(AbstractData& value, unsigned& length);
   bool decodeChoicePreamle(CHOICE& choice, const char*& end);
 
- protected:
+protected:
   bool do_visit(Null& v) override;
   bool do_visit(BOOLEAN& v) override;
   bool do_visit(INTEGER& v) override;
@@ -130,7 +130,7 @@ class BERDecoder : public Visitor {
   int visitKnownExtension(SEQUENCE& seq, int index, int bit) override;
   bool visitUnknownExtensions(SEQUENCE& seq) override;
 
- private:
+private:
   struct Frame {
     const char* contentEnd;
     const char* outerEnd;

@@ -353,9 +353,7 @@ int BERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalBit) {
   return field->accept(*this) ? CONTINUE : FAIL;
 }
 
-int BERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int bit) {
-  return visitExtensionRoot(seq, index, bit);
-}
+int BERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int bit) { return visitExtensionRoot(seq, index, bit); }
 
 bool BERDecoder::visitUnknownExtensions(SEQUENCE&) {
   if (sequences_.empty()) return false;

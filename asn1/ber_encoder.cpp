@@ -133,9 +133,7 @@ bool DataLengthCounter::visitExtensionRoot(const SEQUENCE& seq, int index) {
   return true;
 }
 
-bool DataLengthCounter::visitKnownExtension(const SEQUENCE& seq, int index) {
-  return visitExtensionRoot(seq, index);
-}
+bool DataLengthCounter::visitKnownExtension(const SEQUENCE& seq, int index) { return visitExtensionRoot(seq, index); }
 
 bool PrimitiveChecker::do_visit(const CHOICE& v) {
   return v.getSelection() == nullptr || v.getSelection()->accept(*this);

@@ -16,7 +16,7 @@ namespace ASN1 {
 class Module;
 
 class CoderEnv {
- public:
+public:
   enum EncodingRules : std::int32_t {
     avn = 0,  // value notation text
     ber = 1,
@@ -74,7 +74,7 @@ class CoderEnv {
   // withoutEnv hands the coder a null environment.
   bool decode(const char* begin, const char* end, AbstractData& value, bool withoutEnv = true);
 
- private:
+private:
   struct Encoded {
     bool ok;
     std::vector<char> octets;

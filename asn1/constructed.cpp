@@ -7,13 +7,10 @@
 
 namespace ASN1 {
 
-CHOICE::CHOICE(const InfoType* info, int id, AbstractData* value)
-    : AbstractData(info), value_(value), selection_(id) {}
+CHOICE::CHOICE(const InfoType* info, int id, AbstractData* value) : AbstractData(info), value_(value), selection_(id) {}
 
 CHOICE::CHOICE(const CHOICE& other)
-    : AbstractData(other),
-      value_(other.value_ ? other.value_->clone() : nullptr),
-      selection_(other.selection_) {}
+    : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), selection_(other.selection_) {}
 
 CHOICE& CHOICE::operator=(const CHOICE& other) {
   if (this != &other) {
@@ -60,8 +57,7 @@ bool CHOICE::createSelection() {
 
 const char* CHOICE::getSelectionName() const {
   const InfoType* ci = info();
-  if (selection_ < 0 || std::uint32_t(selection_) >= ci->totalChoices || ci->selectionNames == nullptr)
-    return nullptr;
+  if (selection_ < 0 || std::uint32_t(selection_) >= ci->totalChoices || ci->selectionNames == nullptr) return nullptr;
   return ci->selectionNames[selection_];
 }
 
@@ -423,9 +419,7 @@ int SEQUENCE_OF_Base::do_compare(const AbstractData& other) const {
   return compare3(elements_.size(), o.elements_.size());
 }
 
-AbstractData* SEQUENCE_OF_Base::do_clone() const {
-  return detail::cloneByRecord(*this, &SEQUENCE_OF_Base::create);
-}
+AbstractData* SEQUENCE_OF_Base::do_clone() const { return detail::cloneByRecord(*this, &SEQUENCE_OF_Base::create); }
 bool SEQUENCE_OF_Base::do_accept(Visitor& v) { return v.visit(*this); }
 bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 

@@ -15,7 +15,7 @@
 namespace ASN1 {
 
 class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
- public:
+public:
   struct InfoType : AbstractData::InfoType {
     bool extendable;
     const AbstractData::InfoType* const* selectionInfos;  // root alternatives, then known extensions
@@ -56,28 +56,28 @@ class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
 
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::unique_ptr<AbstractData> value_;
   std::int32_t selection_;
 };
 
 class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
- public:
+public:
   struct InfoType : AbstractData::InfoType {
     bool extendable;
     const AbstractData::InfoType* const* fieldInfos;  // root fields, then known extensions
-    const std::int32_t* fieldIds;   // per root field: -1 mandatory, else its optional bit
-    std::uint32_t numFields;        // root fields
-    std::uint32_t knownExtensions;  // extension additions the type knows
-    std::uint32_t numOptional;      // optional root fields
-    const unsigned char* extDefaults;  // null, or bit map of the extensions a new value has
-    const std::uint32_t* fieldTags;    // null automatic, &defaultTag, or one tag per field
+    const std::int32_t* fieldIds;                     // per root field: -1 mandatory, else its optional bit
+    std::uint32_t numFields;                          // root fields
+    std::uint32_t knownExtensions;                    // extension additions the type knows
+    std::uint32_t numOptional;                        // optional root fields
+    const unsigned char* extDefaults;                 // null, or bit map of the extensions a new value has
+    const std::uint32_t* fieldTags;                   // null automatic, &defaultTag, or one tag per field
     const char* const* fieldNames;
   };
 
@@ -86,7 +86,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 
   // Presence bits, most significant bit of the first octet first.
   class BitMap {
-   public:
+  public:
     BitMap() : size_(0) {}
     unsigned size() const { return size_; }
     void resize(unsigned n);
@@ -98,7 +98,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     const std::vector<char>& bitData() const { return bits_; }
     std::vector<char>& bitData() { return bits_; }
 
-   private:
+  private:
     std::uint32_t size_;
     std::vector<char> bits_;
   };
@@ -106,7 +106,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   // One owned value per root and known extension field; null while absent
   // and never created.
   class FieldVector : public std::vector<AbstractData*> {
-   public:
+  public:
     FieldVector() {}
     explicit FieldVector(std::size_t n) : std::vector<AbstractData*>(n, nullptr) {}
     FieldVector(const FieldVector& other);
@@ -126,9 +126,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   void swap(SEQUENCE& other);
 
   AbstractData* getField(unsigned index) { return index < fields_.size() ? fields_[index] : nullptr; }
-  const AbstractData* getField(unsigned index) const {
-    return index < fields_.size() ? fields_[index] : nullptr;
-  }
+  const AbstractData* getField(unsigned index) const { return index < fields_.size() ? fields_[index] : nullptr; }
   // The field's value, created from its record when the slot is empty; null
   // for an index beyond the type's fields.
   AbstractData* getOrCreateField(unsigned index);
@@ -156,20 +154,20 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   FieldVector fields_;
   BitMap optionalMap_;
   BitMap extensionMap_;
 };
 
 class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
- public:
+public:
   struct InfoType : ConstrainedObject::InfoType {
     const AbstractData::InfoType* elementInfo;
   };
@@ -207,7 +205,7 @@ class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQU
 
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
@@ -225,11 +223,11 @@ class SequenceIterator
     : public boost::iterator_adaptor<SequenceIterator<T, Base>, Base, T, std::random_access_iterator_tag> {
   typedef boost::iterator_adaptor<SequenceIterator<T, Base>, Base, T, std::random_access_iterator_tag> super;
 
- public:
+public:
   SequenceIterator() {}
   explicit SequenceIterator(Base it) : super(it) {}
 
- private:
+private:
   friend class boost::iterator_core_access;
   T& dereference() const { return *boost::polymorphic_downcast<T*>(*this->base()); }
 };
@@ -238,7 +236,7 @@ class SequenceIterator
 // Typed access over SEQUENCE_OF_Base; no data of its own.
 template <class T, class Constraint = EmptyConstraint, std::uint32_t Tag = 0x10>
 class SEQUENCE_OF : public SEQUENCE_OF_Base {
- public:
+public:
   typedef T value_type;
   typedef detail::SequenceIterator<T, Container::iterator> iterator;
   typedef detail::SequenceIterator<const T, Container::const_iterator> const_iterator;
@@ -271,7 +269,7 @@ template <class T, class Constraint = EmptyConstraint>
 using SET_OF = SEQUENCE_OF<T, Constraint, 0x11>;
 
 class OpenData : public AbstractData, public detail::Allocator<OpenData> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -296,19 +294,19 @@ class OpenData : public AbstractData, public detail::Allocator<OpenData> {
   bool isValid() const;
   bool isStrictlyValid() const;
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::unique_ptr<AbstractData> data_;
   std::unique_ptr<std::vector<char>> buf_;
 };
 
 class TypeConstrainedOpenData : public OpenData {
- public:
+public:
   struct InfoType : AbstractData::InfoType {
     const AbstractData::InfoType* typeInfo;  // the one type held
   };
@@ -318,7 +316,7 @@ class TypeConstrainedOpenData : public OpenData {
 
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
 };

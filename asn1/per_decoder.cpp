@@ -309,8 +309,7 @@ bool PERDecoder::do_visit(BMPString& v) {
   if (n > MaximumStringSize || std::uint64_t(n) * b > getBitsLeft()) return false;
   std::wstring& text = v;
   text.resize(n);
-  if (aligned_ && (v.getConstraintType() == Unconstrained || std::uint64_t(v.getUpperLimit()) * b > 16))
-    byteAlign();
+  if (aligned_ && (v.getConstraintType() == Unconstrained || std::uint64_t(v.getUpperLimit()) * b > 16)) byteAlign();
   const unsigned first = static_cast<unsigned>(v.getFirstChar());
   for (unsigned i = 0; i < n; ++i) {
     unsigned field = 0;

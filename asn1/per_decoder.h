@@ -18,7 +18,7 @@ extern unsigned MaximumArraySize;
 extern unsigned MaximumStringSize;
 
 class PERDecoder : public Visitor {
- public:
+public:
   struct memento_type {
     memento_type() : position(nullptr), bitsLeft(8) {}
     memento_type(const char* p, unsigned bits) : position(p), bitsLeft(bits) {}
@@ -47,7 +47,7 @@ class PERDecoder : public Visitor {
   bool decodeChoicePreamle(CHOICE& choice, memento_type& m);
   bool aligned() const { return aligned_; }
 
- protected:
+protected:
   bool do_visit(Null& v) override;
   bool do_visit(BOOLEAN& v) override;
   bool do_visit(INTEGER& v) override;
@@ -70,7 +70,7 @@ class PERDecoder : public Visitor {
   int visitKnownExtension(SEQUENCE& seq, int index, int bit) override;
   bool visitUnknownExtensions(SEQUENCE& seq) override;
 
- private:
+private:
   bool readBit(unsigned& bit);
   // Reads an open-type length; contentEnd is where its octets end, which
   // must lie within the input.

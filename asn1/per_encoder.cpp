@@ -23,9 +23,7 @@ bool withinBounds(unsigned v, unsigned lb, unsigned ub) {
 
 // Known extension additions marked present; unknown ones kept from a decoded
 // value are never written back.
-unsigned writtenExtensions(const SEQUENCE& seq) {
-  return std::min(seq.extensionMap().size(), seq.knownExtensions());
-}
+unsigned writtenExtensions(const SEQUENCE& seq) { return std::min(seq.extensionMap().size(), seq.knownExtensions()); }
 
 bool anyKnownExtension(const SEQUENCE& seq) {
   const unsigned n = writtenExtensions(seq);
@@ -269,8 +267,7 @@ bool PEREncoder::do_visit(const BMPString& v) {
   const unsigned n = static_cast<unsigned>(v.size());
   if (!encodeConstrainedLength(v, n)) return false;
   const unsigned b = v.getNumBits(aligned_);
-  if (aligned_ && (v.getConstraintType() == Unconstrained || std::uint64_t(v.getUpperLimit()) * b > 16))
-    byteAlign();
+  if (aligned_ && (v.getConstraintType() == Unconstrained || std::uint64_t(v.getUpperLimit()) * b > 16)) byteAlign();
   const unsigned first = static_cast<unsigned>(v.getFirstChar());
   for (unsigned i = 0; i < n; ++i) encodeMultiBit(static_cast<unsigned>(v[i]) - first, b);
   return true;
@@ -281,8 +278,10 @@ bool PEREncoder::do_visit(const CHOICE& v) {
   if (index < 0) return false;
   const unsigned roots = v.getNumChoices();
   const bool extension = unsigned(index) >= roots;
-  if (v.extendable()) encodeSingleBit(extension);
-  else if (extension) return false;
+  if (v.extendable())
+    encodeSingleBit(extension);
+  else if (extension)
+    return false;
   if (extension) {
     encodeSmallUnsigned(unsigned(index) - roots);
     return encodeAnyType(v.getSelection());

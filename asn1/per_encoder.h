@@ -12,7 +12,7 @@ namespace ASN1 {
 class ConstrainedObject;
 
 class PEREncoder : public ConstVisitor {
- public:
+public:
   // Clears out and reserves room in it; the encoder only appends.
   PEREncoder(std::vector<char>& out, bool aligned = true);
 
@@ -35,7 +35,7 @@ class PEREncoder : public ConstVisitor {
 
   bool aligned() const { return aligned_; }
 
- protected:
+protected:
   bool do_visit(const Null& v) override;
   bool do_visit(const BOOLEAN& v) override;
   bool do_visit(const INTEGER& v) override;
@@ -55,7 +55,7 @@ class PEREncoder : public ConstVisitor {
   bool preVisitExtensions(const SEQUENCE& seq) override;
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
- private:
+private:
   std::vector<char>& out_;
   std::uint16_t freeBits_;  // free low bits of the last octet; 8: none partly written
   bool aligned_;

@@ -54,8 +54,7 @@ void berRoundTrip(const char* begin, const char* end) {
   if (!encodeBy(ASN1::CoderEnv::ber, first, wire)) return;
 
   PT::Top second;
-  if (!decodeBy(ASN1::CoderEnv::ber, wire.data(), wire.data() + wire.size(), second) || second != first)
-    std::abort();
+  if (!decodeBy(ASN1::CoderEnv::ber, wire.data(), wire.data() + wire.size(), second) || second != first) std::abort();
 }
 
 }  // namespace

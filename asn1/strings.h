@@ -11,7 +11,7 @@
 namespace ASN1 {
 
 class OCTET_STRING : public ConstrainedObject, public std::vector<char>, public detail::Allocator<OCTET_STRING> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -35,7 +35,7 @@ class OCTET_STRING : public ConstrainedObject, public std::vector<char>, public 
   using AbstractData::operator<;
   using ConstrainedObject::info;
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
@@ -43,7 +43,7 @@ class OCTET_STRING : public ConstrainedObject, public std::vector<char>, public 
 };
 
 class BIT_STRING : public ConstrainedObject, public detail::Allocator<BIT_STRING> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -61,13 +61,13 @@ class BIT_STRING : public ConstrainedObject, public detail::Allocator<BIT_STRING
   bool isValid() const;
   bool isStrictlyValid() const;
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::uint32_t totalBits_;
   std::vector<char> bitData_;
 };
@@ -78,13 +78,13 @@ extern const char GeneralStringSet[256];
 extern const char VisibleStringSet[95];
 
 class AbstractString : public ConstrainedObject, public std::string, public detail::Allocator<AbstractString> {
- public:
+public:
   struct InfoType : ConstrainedObject::InfoType {
-    const char* characterSet;       // permitted characters; null for none
+    const char* characterSet;  // permitted characters; null for none
     std::uint32_t characterSetSize;
     std::uint32_t canonicalSetBits;
-    std::uint32_t nBits;            // unaligned PER
-    std::uint32_t nBitsAligned;     // aligned PER
+    std::uint32_t nBits;         // unaligned PER
+    std::uint32_t nBitsAligned;  // aligned PER
   };
 
   static AbstractData* create(const AbstractData::InfoType* info);
@@ -116,7 +116,7 @@ class AbstractString : public ConstrainedObject, public std::string, public deta
   using AbstractData::operator<;
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
@@ -126,7 +126,7 @@ class AbstractString : public ConstrainedObject, public std::string, public deta
 std::ostream& operator<<(std::ostream& os, const AbstractString& s);
 
 class IA5String : public AbstractString {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -159,7 +159,7 @@ struct GeneralString {
 };
 
 class BMPString : public ConstrainedObject, public std::wstring {
- public:
+public:
   struct InfoType : ConstrainedObject::InfoType {
     wchar_t firstChar;
     wchar_t lastChar;
@@ -170,8 +170,7 @@ class BMPString : public ConstrainedObject, public std::wstring {
   static AbstractData* create(const AbstractData::InfoType* info);
 
   explicit BMPString(const InfoType* info = &theInfo) : ConstrainedObject(info) {}
-  BMPString(const std::wstring& text, const InfoType* info = &theInfo)
-      : ConstrainedObject(info), std::wstring(text) {}
+  BMPString(const std::wstring& text, const InfoType* info = &theInfo) : ConstrainedObject(info), std::wstring(text) {}
   BMPString(const wchar_t* text, const InfoType* info = &theInfo) : ConstrainedObject(info), std::wstring(text) {}
 
   using std::wstring::assign;
@@ -195,7 +194,7 @@ class BMPString : public ConstrainedObject, public std::wstring {
   using AbstractData::operator<;
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
@@ -203,7 +202,7 @@ class BMPString : public ConstrainedObject, public std::wstring {
 };
 
 class OBJECT_IDENTIFIER : public AbstractData, public detail::Allocator<OBJECT_IDENTIFIER> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -224,26 +223,25 @@ class OBJECT_IDENTIFIER : public AbstractData, public detail::Allocator<OBJECT_I
   // does not fit 32 bits (the arcs read so far stay).
   bool decodeCommon(const char* p, unsigned n);
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::vector<unsigned> arcs_;
 };
 
 class GeneralizedTime : public AbstractData, public detail::Allocator<GeneralizedTime> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
   GeneralizedTime();
   explicit GeneralizedTime(const InfoType* info);
   explicit GeneralizedTime(const char* text);
-  GeneralizedTime(int year, int month, int day, int hour, int minute, int second, int millisec,
-                  int mindiff, bool utc);
+  GeneralizedTime(int year, int month, int day, int hour, int minute, int second, int millisec, int mindiff, bool utc);
   GeneralizedTime(const GeneralizedTime& other) = default;
   GeneralizedTime& operator=(const GeneralizedTime& other);
   void swap(GeneralizedTime& other);
@@ -270,13 +268,13 @@ class GeneralizedTime : public AbstractData, public detail::Allocator<Generalize
   bool isValid() const;
   bool isStrictlyValid() const;
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::int32_t year_, month_, day_, hour_, minute_, second_, millisec_, mindiff_;
   bool utc_;
 };

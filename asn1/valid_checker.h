@@ -13,7 +13,7 @@ namespace ASN1 {
 class ConstrainedObject;
 
 class ValidChecker : public ConstVisitor {
- protected:
+protected:
   bool do_visit(const Null&) override { return true; }
   bool do_visit(const BOOLEAN&) override { return true; }
   bool do_visit(const INTEGER& v) override;
@@ -32,7 +32,7 @@ class ValidChecker : public ConstVisitor {
 };
 
 class StrictlyValidChecker : public ConstVisitor {
- protected:
+protected:
   bool do_visit(const Null&) override { return true; }
   bool do_visit(const BOOLEAN&) override { return true; }
   bool do_visit(const INTEGER& v) override;
@@ -53,11 +53,11 @@ class StrictlyValidChecker : public ConstVisitor {
 // Collects an account of the first violation below a value; nothing for a
 // value that passes.
 class InvalidTracer : public ConstVisitor {
- public:
+public:
   InvalidTracer() {}
   std::string text() const { return text_.str(); }
 
- protected:
+protected:
   bool do_visit(const Null&) override { return true; }
   bool do_visit(const BOOLEAN&) override { return true; }
   bool do_visit(const INTEGER& v) override;
@@ -74,7 +74,7 @@ class InvalidTracer : public ConstVisitor {
   bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
- private:
+private:
   bool sizeFits(const char* what, const ConstrainedObject& v, unsigned size);
 
   std::stringstream text_;

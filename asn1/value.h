@@ -43,7 +43,7 @@ struct Allocator {};
 }  // namespace detail
 
 class AbstractData {
- public:
+public:
   struct InfoType;
   // Makes a new heap value of the record's type; the caller owns it.
   typedef AbstractData* (*CreateFun)(const InfoType* info);
@@ -83,7 +83,7 @@ class AbstractData {
   bool isValid() const;
   bool isStrictlyValid() const;
 
- protected:
+protected:
   explicit AbstractData(const InfoType* info) : info_(info) {}
   AbstractData(const AbstractData& other) = default;
   // A value never changes its type: assignment keeps the record.
@@ -94,7 +94,7 @@ class AbstractData {
   virtual bool do_accept(Visitor& v) = 0;
   virtual bool do_accept(ConstVisitor& v) const = 0;
 
- private:
+private:
   const InfoType* info_;
 };
 
@@ -129,7 +129,7 @@ T* cloneByRecord(const T& v, AbstractData::CreateFun runtimeCreate) {
 }  // namespace detail
 
 class ConstrainedObject : public AbstractData {
- public:
+public:
   struct InfoType : AbstractData::InfoType {
     ConstraintType constraintType;
     std::int32_t lowerLimit;
@@ -143,18 +143,18 @@ class ConstrainedObject : public AbstractData {
   bool extendable() const { return getConstraintType() == ExtendableConstraint; }
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   explicit ConstrainedObject(const InfoType* info) : AbstractData(info) {}
 };
 
 class Null : public AbstractData, public detail::Allocator<Null> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
   explicit Null(const InfoType* info = &theInfo) : AbstractData(info) {}
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
@@ -162,7 +162,7 @@ class Null : public AbstractData, public detail::Allocator<Null> {
 };
 
 class BOOLEAN : public AbstractData, public detail::Allocator<BOOLEAN> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -175,18 +175,18 @@ class BOOLEAN : public AbstractData, public detail::Allocator<BOOLEAN> {
   }
   operator bool() const { return value_; }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   bool value_;
 };
 
 class INTEGER : public ConstrainedObject, public detail::Allocator<INTEGER> {
- public:
+public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
@@ -205,18 +205,18 @@ class INTEGER : public ConstrainedObject, public detail::Allocator<INTEGER> {
   bool isValid() const;
   bool isStrictValid() const;
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::int32_t value_;
 };
 
 class IntegerWithNamedNumber : public INTEGER {
- public:
+public:
   struct NameEntry {
     std::int32_t value;
     const char* name;
@@ -240,14 +240,14 @@ class IntegerWithNamedNumber : public INTEGER {
   bool setFromName(const std::string& name);
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 };
 
 class ENUMERATED : public AbstractData, public detail::Allocator<ENUMERATED> {
- public:
+public:
   struct InfoType : AbstractData::InfoType {
     bool extendable;
     std::int32_t maximum;      // largest value of the enumeration
@@ -278,20 +278,20 @@ class ENUMERATED : public AbstractData, public detail::Allocator<ENUMERATED> {
   bool isStrictlyValid() const;
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
- protected:
+protected:
   int do_compare(const AbstractData& other) const override;
   AbstractData* do_clone() const override;
   bool do_accept(Visitor& v) override;
   bool do_accept(ConstVisitor& v) const override;
 
- private:
+private:
   std::int32_t value_;
 };
 
 // INTEGER (lo..hi): an INTEGER object bound to the instance's shared record.
 template <ConstraintType type, int lo, unsigned hi>
 class Constrained_INTEGER : public INTEGER {
- public:
+public:
   static constexpr InfoType theInfo = {&create_as<Constrained_INTEGER>, 2, type, lo, hi};
 
   Constrained_INTEGER() : INTEGER(&theInfo) {}

@@ -27,7 +27,7 @@ class CoderEnv;
 
 // Modifying visitor: the decoders.
 class Visitor {
- public:
+public:
   // Step codes of the SEQUENCE hooks.
   enum VisitSeqResult {
     FAIL = 0,
@@ -59,7 +59,7 @@ class Visitor {
   bool visit(GeneralizedTime& v) { return do_visit(v); }
   bool visit(SEQUENCE& seq);
 
- protected:
+protected:
   virtual bool do_visit(Null& v) = 0;
   virtual bool do_visit(BOOLEAN& v) = 0;
   virtual bool do_visit(INTEGER& v) = 0;
@@ -84,13 +84,13 @@ class Visitor {
   virtual int visitKnownExtension(SEQUENCE&, int /*index*/, int /*bit*/) { return FAIL; }
   virtual bool visitUnknownExtensions(SEQUENCE&) { return true; }
 
- private:
+private:
   CoderEnv* env_;
 };
 
 // Reading visitor: the encoders, the value-notation writer and the checkers.
 class ConstVisitor {
- public:
+public:
   ConstVisitor() {}
   virtual ~ConstVisitor() {}
 
@@ -110,7 +110,7 @@ class ConstVisitor {
   bool visit(const SEQUENCE_OF_Base& v) { return do_visit(v); }
   bool visit(const SEQUENCE& seq);
 
- protected:
+protected:
   virtual bool do_visit(const AbstractData&) { return true; }
   virtual bool do_visit(const Null& v);
   virtual bool do_visit(const BOOLEAN& v);

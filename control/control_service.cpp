@@ -34,7 +34,11 @@ std::ostream& operator<<(std::ostream& os, Service::State::Type state) { return 
 // Service ---------------------------------------------------------------------
 
 Service::Service()
-    : verbose(true), state(State::Idle), notify(nullptr), strm(new StrmProtocol), tpkt(new Tpkt_protocol),
+    : verbose(true),
+      state(State::Idle),
+      notify(nullptr),
+      strm(new StrmProtocol),
+      tpkt(new Tpkt_protocol),
       activated(false) {
   add_protocol_tail(strm);
   add_protocol_tail(tpkt);
@@ -47,8 +51,7 @@ bool Service::Activate() {
   Deactivate();
   state = State::Connecting;
   activated = true;
-  if (ImplActivate())
-    return true;
+  if (ImplActivate()) return true;
   state = State::Idle;
   return false;
 }
@@ -61,24 +64,21 @@ void Service::Deactivate() {
 
 void Service::Disconnect() {
   // Without a stream there is nothing to take down, and no end to report.
-  if (state == State::Deactivating || !strm->opened())
-    return;
+  if (state == State::Deactivating || !strm->opened()) return;
   deactivate();
 }
 
 void Service::Release() { strm->release(); }
 
 bool Service::Send(char const* data, int length) {
-  if (state == State::Deactivating)
-    return false;
+  if (state == State::Deactivating) return false;
   if (state != State::Connected) {
-    if (verbose)
-      std::cerr << "Control::Service::Send() ignore Send request in " << state << " state." << std::endl;
+    if (verbose) std::cerr << "Control::Service::Send() ignore Send request in " << state << " state." << std::endl;
     return false;
   }
   if (length < 0 || (length > 0 && data == nullptr) || unsigned(length) > Tpkt_protocol::max_payload) {
-    std::cerr << "Control::Service::Send() message of " << length << " octets not sent, max = "
-              << Tpkt_protocol::max_payload << std::endl;
+    std::cerr << "Control::Service::Send() message of " << length
+              << " octets not sent, max = " << Tpkt_protocol::max_payload << std::endl;
     return false;
   }
   static Profile::Point building("Control::Service::Send [1]");
@@ -93,8 +93,7 @@ bool Service::Send(char const* data, int length) {
   }
   prepare_head(p);
   unsigned char* at = p.put(unsigned(length));
-  if (length > 0)
-    std::memcpy(at, data, unsigned(length));
+  if (length > 0) std::memcpy(at, data, unsigned(length));
   building.end();
   handing.begin();
   const bool framed = tpkt->send(p);
@@ -114,19 +113,16 @@ Measure const& Service::get_write_measure() const { return strm->get_write_measu
 uint32_t Service::GetOverflowCounter() const { return strm->GetOverflowCounter(); }
 
 void Service::TakeOver(Fd const& fd, std::string const& name) {
-  if (state == State::Deactivating)
-    return;
+  if (state == State::Deactivating) return;
   addr = name;
   state = State::Connected;
   strm->attach(fd);
   activate();
-  if (state == State::Connected && notify)
-    notify->OnConnect();
+  if (state == State::Connected && notify) notify->OnConnect();
 }
 
 void Service::on_message(Packet& p) {
-  if (state == State::Deactivating || !notify)
-    return;
+  if (state == State::Deactivating || !notify) return;
   char const* data = p.empty() ? "" : reinterpret_cast<char const*>(p.cdata());
   notify->OnMessage(data, int(p.length()));
 }
@@ -134,8 +130,7 @@ void Service::on_message(Packet& p) {
 void Service::on_activated(Protocol*) {}
 
 void Service::on_deactivated(Protocol*, Protocol_status) {
-  if (verbose)
-    std::cerr << "control connection " << addr << " closed." << std::endl;
+  if (verbose) std::cerr << "control connection " << addr << " closed." << std::endl;
   state = State::Deactivating;
   dpc.Activate();
 }
@@ -145,11 +140,9 @@ void Service::OnDeactivateDPC() {
   // A Deactivate() or Activate() meanwhile has settled the state already.
   if (state == State::Deactivating) {
     state = activated ? State::Connecting : State::Idle;
-    if (activated)
-      ImplOnDisconnect();
+    if (activated) ImplOnDisconnect();
   }
-  if (notify)
-    notify->OnDisconnect();
+  if (notify) notify->OnDisconnect();
 }
 
 // ServiceNet ------------------------------------------------------------------
@@ -157,8 +150,7 @@ void Service::OnDeactivateDPC() {
 ServiceNet::ServiceNet() {}
 
 void ServiceNet::Connected(Fd const& fd, INet4::Addr const& peerAddr) {
-  if (state == State::Deactivating)
-    return;
+  if (state == State::Deactivating) return;
   int on = 1;
   if (::setsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 && verbose)
     std::cerr << "fail set keepalive to control socket." << std::endl;
@@ -181,12 +173,10 @@ AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) { this->ver
 AcceptorNet::~AcceptorNet() {}
 
 unsigned short AcceptorNet::GetListenPort() const {
-  if (!IsListening())
-    return 0;
+  if (!IsListening()) return 0;
   sockaddr_in sa = {};
   socklen_t len = sizeof sa;
-  if (::getsockname(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return 0;
+  if (::getsockname(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
 }
 
@@ -196,8 +186,7 @@ bool AcceptorNet::StartListener() {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (s < 0) {
     Errno e;
-    if (verbose)
-      std::cerr << "can't create socket:" << e << std::endl;
+    if (verbose) std::cerr << "can't create socket:" << e << std::endl;
     RetryStart();
     return false;
   }
@@ -219,36 +208,31 @@ bool AcceptorNet::BindSocket() {
   sa.sin_addr.s_addr = htonl(INADDR_ANY);
   if (::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     Errno e;
-    if (verbose)
-      std::cerr << "can't bind to socket: \"" << e << "\"  waiting..." << std::endl;
+    if (verbose) std::cerr << "can't bind to socket: \"" << e << "\"  waiting..." << std::endl;
     bindTimer.set<AcceptorNet>(bind_retry_ms, &AcceptorNet::OnTimeout, this);
     return false;
   }
   if (::listen(listenFd.lowlevel_fd(), 1) != 0) {
     Errno e;
-    if (verbose)
-      std::cerr << "can't listen socket: " << e << std::endl;
+    if (verbose) std::cerr << "can't listen socket: " << e << std::endl;
     RetryStart();
     return false;
   }
   if (!NonBlockMode(listenFd.lowlevel_fd())) {
     Errno e;
-    if (verbose)
-      std::cerr << "can't set socket to non block mode: " << e << std::endl;
+    if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
     RetryStart();
     return false;
   }
   acceptEvent.Schedule(listenFd, POLLIN);
   if (!acceptEvent.IsActive()) {
     Errno e;
-    if (verbose)
-      std::cerr << "can't watch listening socket: " << e << std::endl;
+    if (verbose) std::cerr << "can't watch listening socket: " << e << std::endl;
     RetryStart();
     return false;
   }
   // A start that failed at first left the service Idle.
-  if (state == State::Idle && activated)
-    state = State::Connecting;
+  if (state == State::Idle && activated) state = State::Connecting;
   return true;
 }
 
@@ -275,12 +259,10 @@ void AcceptorNet::ImplRefuseConnection() {}
 void AcceptorNet::ImplConnected(Fd const&) {}
 
 void AcceptorNet::OnSocketEvent(int, short revents) {
-  if (!(revents & POLLIN))
-    return;
+  if (!(revents & POLLIN)) return;
   for (;;) {
     // Pending connections wait until the end of the last one is reported.
-    if (state == State::Deactivating)
-      return;
+    if (state == State::Deactivating) return;
     sockaddr_in sa = {};
     socklen_t len = sizeof sa;
     const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
@@ -289,8 +271,7 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
       if (err == EMFILE || err == ENFILE) {
         // The connection stays pending and the socket readable: pause
         // instead of spinning.
-        if (verbose)
-          std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
+        if (verbose) std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
         acceptEvent.SetEvents(0);
         pauseTimer.set<AcceptorNet>(accept_pause_ms, &AcceptorNet::OnResume, this);
       }
@@ -301,20 +282,16 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     if (state != State::Connected) {
       if (!NonBlockMode(s)) {
         Errno e;
-        if (verbose)
-          std::cerr << "can't set socket to non block mode: " << e << std::endl;
+        if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
         continue;
       }
-      if (verbose)
-        std::cout << "new connection from " << from.GetString() << std::endl;
+      if (verbose) std::cout << "new connection from " << from.GetString() << std::endl;
       Connected(conn, from);
       // A connection that ended while it was taken over (a failed write in
       // the owner's OnConnect) has no descriptor left to keep.
-      if (state == State::Connected)
-        ImplConnected(conn);
+      if (state == State::Connected) ImplConnected(conn);
     } else {
-      if (verbose)
-        std::cerr << "refuse connection from " << from.GetString() << std::endl;
+      if (verbose) std::cerr << "refuse connection from " << from.GetString() << std::endl;
       ImplRefuseConnection();
     }
   }
@@ -358,13 +335,11 @@ void AcceptorNetCheckConnection::ImplConnected(Fd const& fd) {
 }
 
 void AcceptorNetCheckConnection::ImplRefuseConnection() {
-  if (checkState != Check::Idle)
-    return;
+  if (checkState != Check::Idle) return;
   checkState = Check::CheckConnection;
   checkCountdown = 2;
   SetupKeepAlive(true);
-  if (verbose)
-    std::cerr << "CheckConnectionState CheckConnection" << std::endl;
+  if (verbose) std::cerr << "CheckConnectionState CheckConnection" << std::endl;
 }
 
 void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
@@ -386,22 +361,18 @@ void AcceptorNetCheckConnection::CheckConnection() {
     socklen_t len = sizeof info;
     if (::getsockopt(connFd.lowlevel_fd(), IPPROTO_TCP, TCP_INFO, &info, &len) == 0) {
       if (info.tcpi_state != TCP_ESTABLISHED) {
-        if (verbose)
-          std::cerr << "connection from " << addr << " closed: tcp socket change state." << std::endl;
+        if (verbose) std::cerr << "connection from " << addr << " closed: tcp socket change state." << std::endl;
         close = true;
       }
       if (checkState == Check::CheckConnection) {
         if (info.tcpi_ca_state == TCP_CA_Open) {
           checkState = Check::Idle;
           SetupKeepAlive(false);
-          if (verbose)
-            std::cerr << "CheckConnectionState Idle" << std::endl;
+          if (verbose) std::cerr << "CheckConnectionState Idle" << std::endl;
         } else {
-          if (checkCountdown > 0)
-            --checkCountdown;
+          if (checkCountdown > 0) --checkCountdown;
           if (checkCountdown <= 0) {
-            if (verbose)
-              std::cerr << "connection from " << addr << " closed: tcp socket change ca_state." << std::endl;
+            if (verbose) std::cerr << "connection from " << addr << " closed: tcp socket change ca_state." << std::endl;
             close = true;
           }
         }
@@ -409,19 +380,16 @@ void AcceptorNetCheckConnection::CheckConnection() {
     }
     int pending = 0;
     socklen_t plen = sizeof pending;
-    if (::getsockopt(connFd.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &plen) != 0)
-      pending = errno;
+    if (::getsockopt(connFd.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &plen) != 0) pending = errno;
     if (pending != 0) {
-      if (verbose)
-        std::cerr << "connection from " << addr << " closed: " << std::strerror(pending) << std::endl;
+      if (verbose) std::cerr << "connection from " << addr << " closed: " << std::strerror(pending) << std::endl;
       close = true;
     }
     if (close) {
       checkState = Check::Idle;
       SetupKeepAlive(false);
       Disconnect();
-      if (verbose)
-        std::cerr << "CheckConnectionState Idle" << std::endl;
+      if (verbose) std::cerr << "CheckConnectionState Idle" << std::endl;
     }
   }
   checkTimer.set<AcceptorNetCheckConnection>(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout,

@@ -30,45 +30,38 @@ const unsigned kAvgStatMs = 5000;
 Service::Service() : server(nullptr) {}
 
 Service::~Service() {
-  if (server)
-    server->Unbind(this);
+  if (server) server->Unbind(this);
 }
 
 void Service::OnSignal(const LGCP::Signal&) {}
 
 bool Service::CheckServer() const {
-  if (server)
-    return true;
+  if (server) return true;
   std::cerr << kNotBound << std::endl;
   return false;
 }
 
 void Service::Success() {
-  if (CheckServer())
-    server->Success();
+  if (CheckServer()) server->Success();
 }
 
 void Service::Error(LGCP::ErrorCause::NamedNumber cause) {
-  if (CheckServer())
-    server->Error(cause);
+  if (CheckServer()) server->Error(cause);
 }
 
 void Service::ShowSignal(const LGCP::Signal& signal) {
   for (Service* s : server->services)
-    if (s != this)
-      s->OnSignal(signal);
+    if (s != this) s->OnSignal(signal);
 }
 
 void Service::SendSignal(const LGCP::Signal& signal) {
-  if (!CheckServer())
-    return;
+  if (!CheckServer()) return;
   ShowSignal(signal);
   server->SendSignal(signal);
 }
 
 void Service::SendSignal(unsigned int slot, const LGCP::Signal& signal) {
-  if (!CheckServer())
-    return;
+  if (!CheckServer()) return;
   ShowSignal(signal);
   server->SendSignal(slot, signal);
 }
@@ -80,13 +73,11 @@ bool Service::IsSlotPresent() const { return CheckServer() && server->IsSlotPres
 int Service::delayResponse() { return CheckServer() ? server->delayResponse() : -1; }
 
 void Service::delayedSuccess(unsigned int slot, unsigned int seq) {
-  if (CheckServer())
-    server->delayedSuccess(slot, seq);
+  if (CheckServer()) server->delayedSuccess(slot, seq);
 }
 
 void Service::delayedError(unsigned int slot, unsigned int seq, LGCP::ErrorCause::NamedNumber cause) {
-  if (CheckServer())
-    server->delayedError(slot, seq, cause);
+  if (CheckServer()) server->delayedError(slot, seq, cause);
 }
 
 bool Service::CheckServerConnection(bool& connected) const {
@@ -100,15 +91,12 @@ Server::Server()
 
 Server::~Server() {
   Deactivate();
-  for (Service* s : services)
-    s->server = nullptr;
+  for (Service* s : services) s->server = nullptr;
 }
 
 void Server::Bind(Service* service) {
-  if (service->server == this)
-    return;
-  if (service->server)
-    service->server->Unbind(service);
+  if (service->server == this) return;
+  if (service->server) service->server->Unbind(service);
   services.push_back(service);
   service->server = this;
 }
@@ -127,8 +115,7 @@ bool Server::Activate(Control::Service* c) {
 }
 
 void Server::Deactivate() {
-  if (!connection)
-    return;
+  if (!connection) return;
   connection->Deactivate();
   OnDisconnect();
   connection->UnBind();
@@ -137,15 +124,13 @@ void Server::Deactivate() {
 }
 
 bool Server::CheckServerConnection(bool& connected) const {
-  if (!connection)
-    return false;
+  if (!connection) return false;
   connected = connection->IsConnected();
   return true;
 }
 
 void Server::OnHeartbeatTimeout() {
-  if (connection)
-    connection->Disconnect();
+  if (connection) connection->Disconnect();
 }
 
 void Server::PutHeader(std::ostream& os) const {
@@ -159,14 +144,12 @@ void Server::PutHeader(std::ostream& os) const {
 
 void Server::OnConnect() {
   std::clog << ext::header(this) << "controller connect." << std::endl;
-  for (Service* s : services)
-    s->OnConnect();
+  for (Service* s : services) s->OnConnect();
   avgStatTimer.set<Server>(kAvgStatMs, &Server::OnUpdateAvgStat, this);
 }
 
 void Server::OnDisconnect() {
-  for (Service* s : services)
-    s->OnDisconnect();
+  for (Service* s : services) s->OnDisconnect();
   avgStatTimer.reset();
   // Answers still promised belonged to that controller.
   deferred.clear();
@@ -208,8 +191,7 @@ void Server::OnMessage(const LGCP::Message& message) {
     // The two-octet field carries more than the slot range.
     Error(LGCP::ErrorCause::invalidSlot);
   } else {
-    if (message.slot_isPresent())
-      slot = int32_t(message.get_slot().getValue());
+    if (message.slot_isPresent()) slot = int32_t(message.get_slot().getValue());
     const LGCP::Command& command = pdu.get_command();
     bool taken = false;
     for (Service* s : services)
@@ -229,10 +211,8 @@ void Server::OnMessage(const LGCP::Message& message) {
 
 void Server::Answer(LGCP::Response& response, bool success) {
   LGCP::Message message;
-  if (seqPresent)
-    message.set_seq(seq);
-  if (slot != -1)
-    message.set_slot(unsigned(slot));
+  if (seqPresent) message.set_seq(seq);
+  if (slot != -1) message.set_slot(unsigned(slot));
   message.set_pdu().select_response(response);
   SendMsg(message);
   answerState = success ? AnswerState::Success : AnswerState::Error;
@@ -243,8 +223,7 @@ void Server::Success() {
     std::cerr << ext::header(this) << "software error: success outside command handling not sent!!!" << std::endl;
     return;
   }
-  if (answerState != AnswerState::None)
-    return;
+  if (answerState != AnswerState::None) return;
   LGCP::Response response;
   response.select_success();
   Answer(response, true);
@@ -252,12 +231,11 @@ void Server::Success() {
 
 void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
   if (!handling) {
-    std::cerr << ext::header(this) << "software error: error " << int(cause)
-              << " outside command handling not sent!!!" << std::endl;
+    std::cerr << ext::header(this) << "software error: error " << int(cause) << " outside command handling not sent!!!"
+              << std::endl;
     return;
   }
-  if (answerState == AnswerState::Error)
-    return;
+  if (answerState == AnswerState::Error) return;
   LGCP::Response response;
   response.select_error(cause);
   Answer(response, false);
@@ -269,8 +247,7 @@ int Server::delayResponse() {
     return seq;
   }
   answerState = AnswerState::Success;
-  if (deferred.size() >= kMaxDeferred)
-    deferred.pop_front();
+  if (deferred.size() >= kMaxDeferred) deferred.pop_front();
   deferred.push_back(Deferred{slot, seq, seqPresent});
   return seq;
 }
@@ -287,10 +264,8 @@ void Server::DelayedAnswer(unsigned int toSlot, unsigned int toSeq, const LGCP::
     deferred.erase(promise);
   }
   LGCP::Message message;
-  if (withSeq)
-    message.set_seq(int(toSeq));
-  if (withSlot)
-    message.set_slot(toSlot);
+  if (withSeq) message.set_seq(int(toSeq));
+  if (withSlot) message.set_slot(toSlot);
   message.set_pdu().select_response(response);
   SendMsg(message);
 }
@@ -309,8 +284,7 @@ void Server::delayedError(unsigned int toSlot, unsigned int toSeq, LGCP::ErrorCa
 
 void Server::SendSignal(const LGCP::Signal& signal) {
   LGCP::Message message;
-  if (slot != -1)
-    message.set_slot(unsigned(slot));
+  if (slot != -1) message.set_slot(unsigned(slot));
   message.set_pdu().select_signal(signal);
   SendMsg(message);
 }
@@ -336,8 +310,7 @@ bool Server::SendMsg(const LGCP::Message& message) {
     return false;
   }
   if (octets.size() > Tpkt_protocol::max_payload) {
-    std::cerr << ext::header(this) << "send fail: " << octets.size() << " octets do not fit one frame!!!"
-              << std::endl;
+    std::cerr << ext::header(this) << "send fail: " << octets.size() << " octets do not fit one frame!!!" << std::endl;
     return false;
   }
   return connection->Send(octets.data(), int(octets.size()));

@@ -50,8 +50,7 @@ private:
     F_dual_list<List_storage> free_list;
     Lock crit_section;
     State() {
-      for (List_storage& block : blocks)
-        free_list.insert_to_tail(&block);
+      for (List_storage& block : blocks) free_list.insert_to_tail(&block);
     }
   };
 

@@ -37,12 +37,10 @@ volatile sig_atomic_t updateResources = 0;
 volatile sig_atomic_t terminateRequested = 0;
 int print_version = 0;
 
-const option long_options[] = {{"daemon", no_argument, nullptr, 'D'},
-                               {"disable-clock", no_argument, nullptr, kDisableClock},
-                               {"port", required_argument, nullptr, 'p'},
-                               {"version", no_argument, &print_version, 1},
-                               {"help", no_argument, nullptr, 'h'},
-                               {nullptr, 0, nullptr, 0}};
+const option long_options[] = {
+    {"daemon", no_argument, nullptr, 'D'},     {"disable-clock", no_argument, nullptr, kDisableClock},
+    {"port", required_argument, nullptr, 'p'}, {"version", no_argument, &print_version, 1},
+    {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
 
 const char sUsageText[] =
     "Usage:\n"
@@ -57,16 +55,13 @@ void Usage() { std::cout << sUsageText << std::endl; }
 
 // Decimal digits only, 1 to 65535.
 bool ParsePort(const char* text, int& port) {
-  if (text == nullptr || *text == '\0' || std::strlen(text) > 5)
-    return false;
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 5) return false;
   long value = 0;
   for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9')
-      return false;
+    if (*p < '0' || *p > '9') return false;
     value = value * 10 + (*p - '0');
   }
-  if (value < 1 || value > 65535)
-    return false;
+  if (value < 1 || value > 65535) return false;
   port = int(value);
   return true;
 }
@@ -83,8 +78,7 @@ void SigUsr2Handler(int, siginfo_t*, void*) { doDumpStatus = 1; }
 void SigHupHandler(int, siginfo_t*, void*) { updateResources = 1; }
 
 void CheckDumpStatus() {
-  if (!doDumpStatus)
-    return;
+  if (!doDumpStatus) return;
   doDumpStatus = 0;
   std::ofstream out(SysPaths::resolve(SysPaths::kStatusDump), std::ios::out | std::ios::trunc);
   if (!out) {
@@ -99,15 +93,13 @@ void CheckDumpStatus() {
 }
 
 void CheckUpdateResources() {
-  if (!updateResources)
-    return;
+  if (!updateResources) return;
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
 }
 
 void CheckSignals() {
-  if (terminateRequested)
-    multiplexer.terminate();
+  if (terminateRequested) multiplexer.terminate();
   CheckDumpStatus();
   CheckUpdateResources();
 }
@@ -158,8 +150,7 @@ int main(int argc, char* argv[]) {
 
   for (;;) {
     const int c = getopt_long(argc, argv, "Dh", long_options, nullptr);
-    if (c == -1)
-      break;
+    if (c == -1) break;
     switch (c) {
       case 'D':
         daemon = true;
@@ -184,8 +175,7 @@ int main(int argc, char* argv[]) {
         break;
     }
   }
-  for (int i = optind; i < argc; ++i)
-    std::cerr << argv[0] << ": argument \"" << argv[i] << "\" ignored" << std::endl;
+  for (int i = optind; i < argc; ++i) std::cerr << argv[0] << ": argument \"" << argv[i] << "\" ignored" << std::endl;
 
   if (print_version) {
     std::cout << "server version: " << Version::current << std::endl;
@@ -194,8 +184,7 @@ int main(int argc, char* argv[]) {
 
   CreateSingletons(config);
 
-  if (daemon)
-    RunDaemon();
+  if (daemon) RunDaemon();
 
   Linux::Run pidFile("server");
 

@@ -43,19 +43,16 @@ _Packet::_Packet(_Packet const& other) : ref_count(0) {
 
 void* _Packet::operator new(std::size_t) {
   _Packet* block = Packet_pool::allocate();
-  if (!block)
-    throw std::bad_alloc();
+  if (!block) throw std::bad_alloc();
   return block;
 }
 
 void _Packet::operator delete(void* p) {
-  if (p)
-    Packet_pool::deallocate(static_cast<_Packet*>(p));
+  if (p) Packet_pool::deallocate(static_cast<_Packet*>(p));
 }
 
 void Packet::passert(bool condition, char const* text) const {
-  if (condition)
-    return;
+  if (condition) return;
   std::clog << "PACKET ASSERTION FAILED!" << std::endl;
   std::clog << text << std::endl;
   std::clog << PacketInfo(*this);
@@ -76,15 +73,11 @@ void Packet::check_fail(char const* fmt, ...) {
 }
 
 void Packet::check(char const* op) const {
-  if (p.null())
-    check_fail("after \"%s\" packet is null", op);
+  if (p.null()) check_fail("after \"%s\" packet is null", op);
   _Packet const* b = p.get();
-  if (b->fdata < b->begin() || b->fdata > b->end())
-    check_fail("after \"%s\" fdata invalid", op);
-  if (b->ftail < b->begin() || b->ftail > b->end())
-    check_fail("after \"%s\" ftail invalid", op);
-  if (b->fdata > b->ftail)
-    check_fail("after \"%s\" fdata>ftail", op);
+  if (b->fdata < b->begin() || b->fdata > b->end()) check_fail("after \"%s\" fdata invalid", op);
+  if (b->ftail < b->begin() || b->ftail > b->end()) check_fail("after \"%s\" ftail invalid", op);
+  if (b->fdata > b->ftail) check_fail("after \"%s\" fdata>ftail", op);
 }
 
 unsigned Packet::tailroom() const {
@@ -186,16 +179,13 @@ void Packet::put16_b(unsigned short v) {
 
 void Packet::put(Packet const& other) {
   unsigned n = other.length();
-  for (unsigned i = 0; i < n; ++i)
-    put8(other[int(i)]);
+  for (unsigned i = 0; i < n; ++i) put8(other[int(i)]);
 }
 
 bool Packet::put(std::string const& s) {
-  if (s.size() > 255)
-    return false;
+  if (s.size() > 255) return false;
   put8(static_cast<unsigned char>(s.size()));
-  for (char c : s)
-    put8(static_cast<unsigned char>(c));
+  for (char c : s) put8(static_cast<unsigned char>(c));
   return true;
 }
 
@@ -232,8 +222,7 @@ unsigned char* Packet::pull(unsigned len) {
 
 unsigned char Packet::pull8() {
   passert(!null(), "null packet");
-  if (empty())
-    return 0;
+  if (empty()) return 0;
   return *pull(1);
 }
 
@@ -257,8 +246,7 @@ std::string Packet::pull_string() {
   unsigned n = pull8();
   std::string s;
   s.reserve(n);
-  for (unsigned i = 0; i < n; ++i)
-    s.push_back(static_cast<char>(pull8()));
+  for (unsigned i = 0; i < n; ++i) s.push_back(static_cast<char>(pull8()));
   return s;
 }
 
@@ -296,17 +284,14 @@ Packet Packet::sub(unsigned start, unsigned len) const {
 }
 
 std::string Packet::text() const {
-  if (null())
-    return "(null)";
+  if (null()) return "(null)";
   _Packet const* b = cbuf();
-  if (!b->consistent())
-    return "(bad)";
+  if (!b->consistent()) return "(bad)";
   static const char digits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(std::size_t(b->ftail - b->fdata) * 3);
   for (unsigned char const* c = b->fdata; c != b->ftail; ++c) {
-    if (c != b->fdata)
-      out.push_back(' ');
+    if (c != b->fdata) out.push_back(' ');
     out.push_back(digits[*c >> 4]);
     out.push_back(digits[*c & 0x0F]);
   }
@@ -316,36 +301,31 @@ std::string Packet::text() const {
 std::ostream& operator<<(std::ostream& os, Packet const& packet) { return os << packet.text(); }
 
 bool Packet::dump(std::ostream& os) const {
-  if (null())
-    return false;
+  if (null()) return false;
   FormatKeeper keep(os);
-  os << std::dec << "head=" << _headroom() << ", " << "data=" << _length() << ", " << "tail=" << _tailroom();
+  os << std::dec << "head=" << _headroom() << ", "
+     << "data=" << _length() << ", "
+     << "tail=" << _tailroom();
   return true;
 }
 
 bool Packet::dump_context(std::ostream& os) const {
-  if (null() || !cbuf()->consistent())
-    return false;
-  if (empty())
-    return true;
+  if (null() || !cbuf()->consistent()) return false;
+  if (empty()) return true;
   FormatKeeper keep(os);
   os << "dump:" << std::hex;
-  for (unsigned char const* c = cbuf()->fdata; c != cbuf()->ftail; ++c)
-    os << ' ' << unsigned(*c);
+  for (unsigned char const* c = cbuf()->fdata; c != cbuf()->ftail; ++c) os << ' ' << unsigned(*c);
   return true;
 }
 
-PacketInfo::PacketInfo(Packet const& packet)
-    : is_null(packet.null()), consistent(false), head(0), length(0), tail(0) {
-  if (is_null)
-    return;
+PacketInfo::PacketInfo(Packet const& packet) : is_null(packet.null()), consistent(false), head(0), length(0), tail(0) {
+  if (is_null) return;
   _Packet const* b = packet.p.get();
   head = uint32_t(b->fdata - b->begin());
   length = uint32_t(b->ftail - b->fdata);
   tail = uint32_t(b->end() - b->ftail);
   consistent = b->consistent();
-  if (consistent)
-    bytes.assign(b->fdata, b->ftail);
+  if (consistent) bytes.assign(b->fdata, b->ftail);
 }
 
 void PacketInfo::put(std::ostream& os) const {
@@ -354,16 +334,16 @@ void PacketInfo::put(std::ostream& os) const {
     return;
   }
   FormatKeeper keep(os);
-  os << std::dec << "head=" << head << ", " << "data=" << length << ", " << "tail=" << tail << std::endl;
+  os << std::dec << "head=" << head << ", "
+     << "data=" << length << ", "
+     << "tail=" << tail << std::endl;
   if (!consistent) {
     os << "can't dump packet: wrong pointers" << std::endl;
     return;
   }
-  if (bytes.empty())
-    return;
+  if (bytes.empty()) return;
   os << "dump:" << std::endl << std::hex;
-  for (unsigned char c : bytes)
-    os << ' ' << unsigned(c);
+  for (unsigned char c : bytes) os << ' ' << unsigned(c);
   os << std::endl;
 }
 

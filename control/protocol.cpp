@@ -21,8 +21,7 @@ void Protocol_status_success::out(std::ostream& os) const { os << text; }
 void Protocol_status_error::out(std::ostream& os) const { os << text; }
 
 Protocol::~Protocol() {
-  if (owner)
-    owner->F_dual_list<Protocol>::remove(this);
+  if (owner) owner->F_dual_list<Protocol>::remove(this);
 }
 
 void Protocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
@@ -105,20 +104,17 @@ void Protocol::prepare_tail(Packet& p) {
 }
 
 void Protocol::descend_prepare_head(Packet& p) {
-  if (Protocol* below = lower())
-    below->prepare_head(p);
+  if (Protocol* below = lower()) below->prepare_head(p);
 }
 
 void Protocol::descend_prepare_tail(Packet& p) {
-  if (Protocol* below = lower())
-    below->prepare_tail(p);
+  if (Protocol* below = lower()) below->prepare_tail(p);
 }
 
 Protocol_status Protocol::initialize() {
   if (Protocol* below = lower()) {
     Protocol_status st = below->initialize();
-    if (!st->success())
-      return st;
+    if (!st->success()) return st;
   }
   return local_initialize();
 }
@@ -148,50 +144,41 @@ Protocol* ProtocolsList::add_protocol_tail(Protocol* p) {
 
 Protocol* ProtocolsList::search(Protocol_name const& n) const {
   for (iterator it = F_dual_list<Protocol>::begin(); it.good(); it++)
-    if (it->compare_name(n))
-      return *it;
+    if (it->compare_name(n)) return *it;
   return nullptr;
 }
 
 void ProtocolsFamily::local_prepare_head(Packet& p) {
-  if (Protocol* top = highest())
-    top->prepare_head(p);
+  if (Protocol* top = highest()) top->prepare_head(p);
 }
 
 void ProtocolsFamily::local_prepare_tail(Packet& p) {
-  if (Protocol* top = highest())
-    top->prepare_tail(p);
+  if (Protocol* top = highest()) top->prepare_tail(p);
 }
 
 Protocol_status ProtocolsFamily::local_initialize() {
-  if (Protocol* top = highest())
-    return top->initialize();
+  if (Protocol* top = highest()) return top->initialize();
   return new Protocol_initialize_error(this);
 }
 
 void ProtocolsFamily::local_activate() {
-  if (Protocol* top = highest())
-    top->activate();
+  if (Protocol* top = highest()) top->activate();
 }
 
 void ProtocolsFamily::local_deactivate() {
-  if (Protocol* top = highest())
-    top->deactivate();
+  if (Protocol* top = highest()) top->deactivate();
 }
 
 void ProtocolsFamily::message(Packet& p) {
-  if (Protocol* top = highest())
-    top->message(p);
+  if (Protocol* top = highest()) top->message(p);
 }
 
 void ProtocolsFamily::receive(Packet& p) {
-  if (Protocol* bottom = lowest())
-    bottom->receive(p);
+  if (Protocol* bottom = lowest()) bottom->receive(p);
 }
 
 void ProtocolsFamily::on_activated(Protocol* p) {
-  if (p == highest())
-    on_activate();
+  if (p == highest()) on_activate();
 }
 
 void ProtocolsFamily::on_deactivated(Protocol*, Protocol_status st) { on_deactivate(st); }

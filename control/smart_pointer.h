@@ -10,12 +10,10 @@ template <class T>
 class Smart_pointer {
 public:
   Smart_pointer(T* p = nullptr) : ptr(p) {
-    if (ptr)
-      ++ptr->ref_count;
+    if (ptr) ++ptr->ref_count;
   }
   Smart_pointer(Smart_pointer const& other) : ptr(other.ptr) {
-    if (ptr)
-      ++ptr->ref_count;
+    if (ptr) ++ptr->ref_count;
   }
   ~Smart_pointer() { remove_current(); }
 
@@ -23,18 +21,15 @@ public:
   // pointer to itself (or to another sharer of the same object) is harmless.
   Smart_pointer& operator=(Smart_pointer const& other) { return (*this = other.ptr); }
   Smart_pointer& operator=(T* p) {
-    if (p)
-      ++p->ref_count;
+    if (p) ++p->ref_count;
     remove_current();
     ptr = p;
     return *this;
   }
 
   void remove_current() {
-    if (!ptr)
-      return;
-    if (ptr->ref_count > 0)
-      --ptr->ref_count;
+    if (!ptr) return;
+    if (ptr->ref_count > 0) --ptr->ref_count;
     if (ptr->ref_count == 0) {
       T* last = ptr;
       ptr = nullptr;
@@ -51,13 +46,11 @@ public:
   explicit operator bool() const { return ptr != nullptr; }
 
   T const* operator->() const {
-    if (!ptr)
-      SmartPtrAssertion();
+    if (!ptr) SmartPtrAssertion();
     return ptr;
   }
   T* operator->() {
-    if (!ptr)
-      SmartPtrAssertion();
+    if (!ptr) SmartPtrAssertion();
     prepare_for_modify();
     return ptr;
   }

@@ -20,15 +20,13 @@ const char kClosedByPeer[] = "connection closed by peer";
 int socket_option(Fd const& fd, int name) {
   int value = 0;
   socklen_t len = sizeof value;
-  if (::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, name, &value, &len) != 0)
-    return -1;
+  if (::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, name, &value, &len) != 0) return -1;
   return value;
 }
 
 int socket_request(Fd const& fd, unsigned long request) {
   int value = 0;
-  if (::ioctl(fd.lowlevel_fd(), request, &value) != 0)
-    return -1;
+  if (::ioctl(fd.lowlevel_fd(), request, &value) != 0) return -1;
   return value;
 }
 
@@ -53,8 +51,7 @@ void StrmProtocol::attach(Fd const& other) {
 }
 
 void StrmProtocol::release() {
-  if (!fd.is_valid())
-    return;
+  if (!fd.is_valid()) return;
   input.Release();
   fd.close();
 }
@@ -85,8 +82,7 @@ void StrmProtocol::on_error(std::string const& text) {
 std::string StrmProtocol::pending_error_text(char const* when_none) const {
   int value = 0;
   socklen_t len = sizeof value;
-  if (::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &value, &len) != 0)
-    return std::strerror(errno);
+  if (::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &value, &len) != 0) return std::strerror(errno);
   return value ? std::strerror(value) : when_none;
 }
 
@@ -98,11 +94,9 @@ void StrmProtocol::on_event(int, short events) {
   // What the peer sent before hanging up is read first; the end of the
   // stream then shows as an empty read.
   if (events & POLLIN) {
-    if (do_read() != 0 || !(events & POLLHUP))
-      return;
+    if (do_read() != 0 || !(events & POLLHUP)) return;
   }
-  if (events & POLLHUP)
-    on_error("pollhup: " + pending_error_text(kClosedByPeer));
+  if (events & POLLHUP) on_error("pollhup: " + pending_error_text(kClosedByPeer));
 }
 
 int StrmProtocol::do_read() {
@@ -120,8 +114,7 @@ int StrmProtocol::do_read() {
   read_measure.end();
 
   if (n < 0) {
-    if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
-      return 0;
+    if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) return 0;
     on_error(std::string("read error: ") + std::strerror(err));
     return -1;
   }
@@ -140,8 +133,7 @@ int StrmProtocol::do_read() {
 
 void StrmProtocol::message(Packet& p) {
   unsigned left = p.length();
-  if (left == 0)
-    return;
+  if (left == 0) return;
   if (!opened()) {
     std::cerr << ext::header(this) << "no connection, " << left << " bytes not sent" << std::endl;
     return;
@@ -159,10 +151,8 @@ void StrmProtocol::message(Packet& p) {
       continue;
     }
     err = errno;
-    if (err == EINTR)
-      continue;
-    if (err != EAGAIN && err != EWOULDBLOCK)
-      break;
+    if (err == EINTR) continue;
+    if (err != EAGAIN && err != EWOULDBLOCK) break;
     const int32_t time_left = int32_t(write_budget_ms) - int32_t(Mux::milliseconds() - start);
     if (time_left < 1) {
       timed_out = true;
@@ -173,14 +163,12 @@ void StrmProtocol::message(Packet& p) {
     const int r = ::poll(&entry, 1, time_left);
     const int poll_err = errno;
     multiplexer.resetWD();
-    if (r == 1 || (r == -1 && poll_err == EINTR))
-      continue;
+    if (r == 1 || (r == -1 && poll_err == EINTR)) continue;
     timed_out = true;
     break;
   }
   write_measure.end();
-  if (left == 0)
-    return;
+  if (left == 0) return;
 
   ++overflow;
   if (timed_out) {
@@ -211,8 +199,7 @@ int StrmProtocol::free_space() const {
 
 void StrmProtocol::put_socket_state(std::ostream& os) const {
   os << std::dec << ", sendbuf=" << uint32_t(sendbuf_space()) << ", recvbuf=" << uint32_t(recvbuf_space())
-     << ", free=" << uint32_t(free_space()) << ", inq=" << uint32_t(inq_space())
-     << ", outq=" << uint32_t(outq_space());
+     << ", free=" << uint32_t(free_space()) << ", inq=" << uint32_t(inq_space()) << ", outq=" << uint32_t(outq_space());
 }
 
 void StrmProtocol::PutHeader(std::ostream& os) const { os << "SockStream[" << service << "]: "; }

@@ -70,8 +70,7 @@ void Tpkt_protocol::skip_garbage() {
 }
 
 void Tpkt_protocol::report_skipped() {
-  if (skipped == 0)
-    return;
+  if (skipped == 0) return;
   std::clog << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start." << std::endl;
   skipped = 0;
 }
@@ -139,22 +138,19 @@ void Tpkt_protocol::receive(Packet& p) {
         const unsigned n = std::min<unsigned>(p.length(), remaining);
         std::memcpy(frame.put(n), p.pull(n), n);
         remaining -= n;
-        if (remaining == 0)
-          deliver();
+        if (remaining == 0) deliver();
         break;
       }
       case ignore: {
         const unsigned n = std::min<unsigned>(p.length(), remaining);
         p.pull(n);
         remaining -= n;
-        if (remaining == 0)
-          state = idle;
+        if (remaining == 0) state = idle;
         break;
       }
     }
     // The owner took the layer down while a frame was delivered.
-    if (generation != entry)
-      return;
+    if (generation != entry) return;
   }
   report_skipped();
   if (state != idle)

@@ -22,8 +22,7 @@ public:
   void feed(uint8_t const* data, size_t size) {
     Packet p;
     p.reserve_head(0);
-    if (size)
-      std::copy(data, data + size, p.put(unsigned(size)));
+    if (size) std::copy(data, data + size, p.put(unsigned(size)));
     receive(p);
   }
   std::vector<std::string> frames;
@@ -35,8 +34,7 @@ std::vector<std::string> run(uint8_t const* data, size_t size, uint8_t cut) {
   unsigned step = 0;
   while (at < size) {
     size_t n = cut == 0 ? size - at : 1 + (cut + 7 * step++) % 23;
-    if (n > size - at)
-      n = size - at;
+    if (n > size - at) n = size - at;
     c.feed(data + at, n);
     at += n;
   }
@@ -46,8 +44,7 @@ std::vector<std::string> run(uint8_t const* data, size_t size, uint8_t cut) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-  if (size < 1)
-    return 0;
+  if (size < 1) return 0;
   std::ostringstream sink;
   std::streambuf* saved_log = std::clog.rdbuf(sink.rdbuf());
   std::streambuf* saved_err = std::cerr.rdbuf(sink.rdbuf());
@@ -56,7 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   const std::vector<std::string> pieces = run(data + 1, size - 1, cut);
   std::clog.rdbuf(saved_log);
   std::cerr.rdbuf(saved_err);
-  if (whole != pieces)
-    std::abort();
+  if (whole != pieces) std::abort();
   return 0;
 }

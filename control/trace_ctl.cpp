@@ -9,8 +9,7 @@ TraceCtl traces = {};
 void TraceCtl::Reset() { *this = TraceCtl{}; }
 
 void TraceCtl::Configure(IniFile::Section& section) {
-  for (IniFile::Section::iterator it = section.begin(); it != section.end(); ++it)
-    Configure(*it);
+  for (IniFile::Section::iterator it = section.begin(); it != section.end(); ++it) Configure(*it);
 }
 
 void TraceCtl::Configure(IniFile::SubSection& block) {

@@ -12,7 +12,7 @@
 namespace ASync {
 
 class Copy {
- public:
+public:
   struct Status {
     enum Type { Idle = 0, Copying = 1, SourceDone = 2, Flushing = 3, Failed = 4, Done = 5, Reconfigured = 6 };
   };
@@ -25,21 +25,21 @@ class Copy {
   };
 
   class Handler {
-   public:
+  public:
     virtual ~Handler() {}
     virtual void Invoke(Status::Type status) = 0;
   };
 
   template <class T>
   class THandler : public Handler {
-   public:
+  public:
     typedef void (T::*Action)(Status::Type);
     THandler(Action action, T* obj) : action_(action), obj_(obj) {}
     void Invoke(Status::Type status) override {
       if (action_) (obj_->*action_)(status);
     }
 
-   private:
+  private:
     Action action_;
     T* obj_;
   };
@@ -71,7 +71,7 @@ class Copy {
   unsigned written() const { return written_; }
   unsigned bufsize() const { return bufsize_; }
 
- private:
+private:
   typedef int (Copy::*Step)();
 
   void CheckBuffer();
@@ -106,13 +106,13 @@ class Copy {
 };
 
 class Connect {
- public:
+public:
   struct Status {
     enum Type { Idle = 0, Connecting = 1, Failed = 2, Connected = 3, Stopped = 4 };
   };
 
   class Handler {
-   public:
+  public:
     virtual ~Handler() {}
     // fd is valid with Connected only and closed after the call.
     virtual void Invoke(Status::Type status, Fd fd) = 0;
@@ -120,7 +120,7 @@ class Connect {
 
   template <class T>
   class THandler : public Handler {
-   public:
+  public:
     typedef void (T::*Action)(Status::Type, Fd);
     THandler(Action action, T* obj) : action_(action), obj_(obj) {}
     // The member gets a descriptor of its own, closed when it returns.
@@ -130,7 +130,7 @@ class Connect {
       (obj_->*action_)(status, std::move(copy));
     }
 
-   private:
+  private:
     Action action_;
     T* obj_;
   };
@@ -153,7 +153,7 @@ class Connect {
 
   int status() const { return status_; }
 
- private:
+private:
   void OnSocketEvent(int fd, short revents);
   void OnTimeOut(Timer* timer);
   void Complete(Status::Type status);

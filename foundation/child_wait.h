@@ -17,28 +17,28 @@
 class ChildWaitService;
 
 class ChildWait : public F_dual_list_item<ChildWait> {
- public:
+public:
   // Lives in its ChildWait's storage: deleting it only runs its destructor.
   class Handler {
-   public:
+  public:
     virtual ~Handler() {}
     virtual void Invoke(ChildWait& wait, int status) = 0;
     static void operator delete(void*) {}
   };
 
   class DummyHandler : public Handler {
-   public:
+  public:
     void Invoke(ChildWait&, int) override {}
   };
 
   template <class T>
   class THandler1 : public Handler {
-   public:
+  public:
     typedef void (T::*Member)(int);
     THandler1(T& obj, Member member) : obj_(&obj), member_(member) {}
     void Invoke(ChildWait&, int status) override { (obj_->*member_)(status); }
 
-   private:
+  private:
     T* obj_;
     Member member_;
   };
@@ -73,7 +73,7 @@ class ChildWait : public F_dual_list_item<ChildWait> {
   static void Cleanup();
   static void Activate();
 
- private:
+private:
   friend class ChildWaitService;
   struct Example {
     virtual ~Example() {}
@@ -91,7 +91,7 @@ class ChildWait : public F_dual_list_item<ChildWait> {
 static ChildWait::Init childWaitInit;
 
 class ChildWaitService {
- public:
+public:
   // What the signal handler reports, as it travels on the socket pair.
   struct Record {
     int32_t pid;
@@ -120,7 +120,7 @@ class ChildWaitService {
 
   unsigned registered() const { return waits_.count(); }
 
- private:
+private:
   // Reaps while a report can be kept; signal-safe.
   void Reap();
   void ReapBlocked();

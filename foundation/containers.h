@@ -12,7 +12,7 @@ template <class T, unsigned N>
 class CleanQueue {
   static_assert(N > 0, "a queue needs room");
 
- public:
+public:
   bool put(const T& x) {
     if (count_ == N) return false;
     items_[tail_] = x;
@@ -66,7 +66,7 @@ class CleanQueue {
     head_ = tail_ = count_ = 0;
   }
 
- private:
+private:
   static unsigned inc_index(unsigned i) { return i + 1 == N ? 0 : i + 1; }
   static unsigned dec_index(unsigned i) { return i == 0 ? N - 1 : i - 1; }
 
@@ -80,7 +80,7 @@ class CleanQueue {
 // and FSN/BSN of SS7). a - b is the distance from b forward to a.
 template <class V, V Mask>
 class Cyclic {
- public:
+public:
   // Result of a <= b, completed by "<= c" into the window test.
   struct LessEqPair {
     Cyclic low, high;
@@ -119,7 +119,7 @@ class Cyclic {
   friend Cyclic operator-(Cyclic a, int b) { return Cyclic(a.value_ - V(b)); }
   friend LessEqPair operator<=(Cyclic a, Cyclic b) { return LessEqPair{a, b}; }
 
- private:
+private:
   V value_ = 0;
 };
 
@@ -128,10 +128,10 @@ namespace Containers {
 // Intrusive circular doubly linked list; the head and the nodes are the same
 // type. A fresh node is a ring of its own, so it can always be unlinked.
 class CyclicList {
- public:
+public:
   template <class Ref, class Ptr>
   class TIterator {
-   public:
+  public:
     TIterator() = default;
     explicit TIterator(CyclicList* p) : p_(p) {}
     TIterator& operator++() {
@@ -147,7 +147,7 @@ class CyclicList {
     bool operator==(const TIterator& o) const { return p_ == o.p_; }
     bool operator!=(const TIterator& o) const { return p_ != o.p_; }
 
-   private:
+  private:
     CyclicList* p_ = nullptr;
   };
   typedef TIterator<CyclicList&, CyclicList*> iterator;
@@ -175,7 +175,7 @@ class CyclicList {
   CyclicList* next() const { return next_; }
   CyclicList* prev() const { return prev_; }
 
- private:
+private:
   void InternalInit() { next_ = prev_ = this; }
   static void InternalAdd(CyclicList* node, CyclicList* prev, CyclicList* next) {
     next->prev_ = node;

@@ -6,34 +6,34 @@
 #include "foundation/multiplexer.h"
 
 class DpcHandler {
- public:
+public:
   virtual void Invoke() = 0;
   virtual ~DpcHandler() {}
 };
 
 class DpcHandler1 : public DpcHandler {
- public:
+public:
   explicit DpcHandler1(void (*fn)()) : fn_(fn) {}
   void Invoke() override { fn_(); }
 
- private:
+private:
   void (*fn_)();
 };
 
 template <class T>
 class TDpcHandler : public DpcHandler {
- public:
+public:
   typedef void (T::*Member)();
   TDpcHandler(T* obj, Member member) : obj_(obj), member_(member) {}
   void Invoke() override { (obj_->*member_)(); }
 
- private:
+private:
   T* obj_;
   Member member_;
 };
 
 class Dpc {
- public:
+public:
   Dpc() = default;
   Dpc(const Dpc&) = delete;
   Dpc& operator=(const Dpc&) = delete;
@@ -54,7 +54,7 @@ class Dpc {
     if (handler_) handler_->Invoke();
   }
 
- private:
+private:
   DpcHandler* handler_ = nullptr;
   bool active_ = false;
 };

@@ -7,25 +7,25 @@
 #include "foundation/os.h"
 
 class Event : public EventHandler {
- public:
+public:
   // Called after every poll that returned events, with this descriptor's
   // own result, 0 included.
   class Handler {
-   public:
+  public:
     virtual ~Handler() {}
     virtual void Invoke(int fd, short revents) = 0;
   };
 
   template <class T>
   class THandler : public Handler {
-   public:
+  public:
     typedef void (T::*Action)(int, short);
     THandler(Action action, T* obj) : action_(action), obj_(obj) {}
     void Invoke(int fd, short revents) override {
       if (action_) (obj_->*action_)(fd, revents);
     }
 
-   private:
+  private:
     Action action_;
     T* obj_;
   };
@@ -61,7 +61,7 @@ class Event : public EventHandler {
   std::string event_name() const override { return name_; }
   bool is_named() const override { return true; }
 
- private:
+private:
   Handler* handler_ = nullptr;
   Fd fd_;
   short events_ = 0;

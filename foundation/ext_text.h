@@ -96,9 +96,9 @@ enum TableManip { nextrow, beginrow, delimeter };
 // Sentry that collects one cell's text; a row left unfinished when the
 // statement ends is completed with blank cells.
 class Table {
- public:
+public:
   class Sentry {
-   public:
+  public:
     Sentry(std::ostream& out, Table& table) : out_(&out), table_(&table) {}
     Sentry(const Sentry&) = delete;
     Sentry& operator=(const Sentry&) = delete;
@@ -107,7 +107,7 @@ class Table {
     std::ostream& cell() const { return cell_; }
     void apply(TableManip m) const;
 
-   private:
+  private:
     std::ostream* out_;
     Table* table_;
     mutable std::ostringstream cell_;
@@ -132,7 +132,7 @@ class Table {
     started_ = false;
   }
 
- private:
+private:
   void rule(std::ostream& out, char edge, char fill);
 
   std::vector<int> widths_;

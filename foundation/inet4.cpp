@@ -68,8 +68,8 @@ void Addr::Put(std::ostream& out) const {
 
 std::vector<unsigned char> Addr::GetVector() const {
   uint32_t a = ntohl(sa_.sin_addr.s_addr);
-  return {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
-          static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
+  return {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16), static_cast<unsigned char>(a >> 8),
+          static_cast<unsigned char>(a)};
 }
 
 std::ostream& operator<<(std::ostream& out, const Addr& a) {

@@ -11,7 +11,7 @@
 namespace INet4 {
 
 class Addr {
- public:
+public:
   Addr() { Reset(); }
   Addr(const Addr& other) = default;
   explicit Addr(const sockaddr_in& sa) : sa_(sa) {}
@@ -52,7 +52,7 @@ class Addr {
   unsigned int size() const { return sizeof sa_; }
   const sockaddr_in& raw() const { return sa_; }
 
- private:
+private:
   sockaddr_in sa_;
 };
 

@@ -60,9 +60,7 @@ void SubKey::Dump(std::ostream& out) const {
       << "mLineNo=" << mLineNo << "\n";
 }
 
-SubKey* Key::NewSubKey(const std::string& value, int line) {
-  return mSubKeys.append(new SubKey(value, line));
-}
+SubKey* Key::NewSubKey(const std::string& value, int line) { return mSubKeys.append(new SubKey(value, line)); }
 
 void Key::CheckEmpty() {
   if (mSubKeys.count() == 0) NewSubKey(std::string(), -1);
@@ -149,9 +147,7 @@ Section& File::operator[](const std::string& name) {
   return *section;
 }
 
-SubSection* File::NewSubSection(const std::string& name, int line) {
-  return (*this)[name].NewSubSection(line);
-}
+SubSection* File::NewSubSection(const std::string& name, int line) { return (*this)[name].NewSubSection(line); }
 
 void File::Dump(std::ostream& out) const {
   out << "dumping IniFile::File\n"

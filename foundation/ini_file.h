@@ -20,11 +20,11 @@ namespace Private {
 // Links of an element in its parent's list (document order).
 template <class T>
 class Linked {
- public:
+public:
   T* GetNext() const { return mNext; }
   T* GetPrev() const { return mPrev; }
 
- private:
+private:
   template <class U>
   friend class OwnedList;
   T* mNext = nullptr;
@@ -34,7 +34,7 @@ class Linked {
 // A list that owns its elements.
 template <class T>
 class OwnedList {
- public:
+public:
   OwnedList() = default;
   OwnedList(const OwnedList&) = delete;
   OwnedList& operator=(const OwnedList&) = delete;
@@ -64,7 +64,7 @@ class OwnedList {
   T* last() const { return mLast; }
   int count() const { return mCount; }
 
- private:
+private:
   T* mFirst = nullptr;
   T* mLast = nullptr;
   int mCount = 0;
@@ -74,7 +74,7 @@ class OwnedList {
 
 template <class T>
 class GenericIterator {
- public:
+public:
   explicit GenericIterator(T* p = nullptr) : mPtr(p) {}
   GenericIterator& operator++() {
     if (mPtr) mPtr = mPtr->GetNext();
@@ -90,12 +90,12 @@ class GenericIterator {
   bool operator!=(const GenericIterator& o) const { return mPtr != o.mPtr; }
   bool operator==(const GenericIterator& o) const { return mPtr == o.mPtr; }
 
- private:
+private:
   T* mPtr;
 };
 
 class SubKey : public Private::Linked<SubKey> {
- public:
+public:
   SubKey(const std::string& value, int line) : mValue(value), mLineNo(line) {}
 
   std::string& GetStr() { return mValue; }
@@ -111,13 +111,13 @@ class SubKey : public Private::Linked<SubKey> {
 
   void Dump(std::ostream& out) const;
 
- private:
+private:
   std::string mValue;
   int mLineNo;
 };
 
 class Key : public Private::Linked<Key> {
- public:
+public:
   typedef GenericIterator<SubKey> iterator;
 
   explicit Key(const std::string& name) : mName(name) {}
@@ -136,13 +136,13 @@ class Key : public Private::Linked<Key> {
 
   void Dump(std::ostream& out) const;
 
- private:
+private:
   std::string mName;
   Private::OwnedList<SubKey> mSubKeys;
 };
 
 class SubSection : public Private::Linked<SubSection> {
- public:
+public:
   typedef GenericIterator<Key> iterator;
 
   explicit SubSection(int line) : mLineNo(line) {}
@@ -158,14 +158,14 @@ class SubSection : public Private::Linked<SubSection> {
 
   void Dump(std::ostream& out) const;
 
- private:
+private:
   int mLineNo;
   Private::OwnedList<Key> mKeys;
   std::map<std::string, Key*> mKeyMap;
 };
 
 class Section : public Private::Linked<Section> {
- public:
+public:
   typedef GenericIterator<SubSection> iterator;
 
   explicit Section(const std::string& name) : mName(name) {}
@@ -180,13 +180,13 @@ class Section : public Private::Linked<Section> {
 
   void Dump(std::ostream& out) const;
 
- private:
+private:
   std::string mName;
   Private::OwnedList<SubSection> mSubSections;
 };
 
 class File {
- public:
+public:
   typedef GenericIterator<Section> iterator;
 
   File() = default;
@@ -215,7 +215,7 @@ class File {
 
   friend std::istream& operator>>(std::istream& in, File& file);
 
- private:
+private:
   void clear();
   void parse(std::istream& in);
 

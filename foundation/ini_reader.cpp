@@ -8,9 +8,8 @@ bool TKeyValue<bool>::do_parse(const char* text) {
   static const struct {
     const char* text;
     bool value;
-  } words[] = {{"true", true},     {"false", false},     {"yes", true},    {"no", false},
-               {"enabled", true},  {"disabled", false},  {"enable", true}, {"disable", false},
-               {"1", true},        {"0", false}};
+  } words[] = {{"true", true},      {"false", false}, {"yes", true},      {"no", false}, {"enabled", true},
+               {"disabled", false}, {"enable", true}, {"disable", false}, {"1", true},   {"0", false}};
   for (const auto& w : words)
     if (std::strcmp(text, w.text) == 0) {
       *target = w.value;
@@ -27,15 +26,14 @@ bool Reader::readKey(SubSection& block, Private::KeyValue& kv, bool isRequired) 
   const int n = key.GetCount();
   if (n == 0) {
     if (isRequired)
-      *out << prefix << "required key \"" << kv.name() << "\" not present, line " << block.GetLineNo()
-           << std::endl;
+      *out << prefix << "required key \"" << kv.name() << "\" not present, line " << block.GetLineNo() << std::endl;
     return false;
   }
   if (n == 1) {
     SubKey& occurrence = *key.GetFirstSubKey();
     if (kv.parse(occurrence.GetStr())) return true;
-    *out << prefix << kind << " key \"" << kv.name() << "\" has invalid value=\"" << occurrence.GetStr()
-         << "\", line " << occurrence.GetLineNo();
+    *out << prefix << kind << " key \"" << kv.name() << "\" has invalid value=\"" << occurrence.GetStr() << "\", line "
+         << occurrence.GetLineNo();
     if (!isRequired) *out << ". Key will be ignored.";
     *out << std::endl;
     return false;

@@ -25,7 +25,7 @@ struct Symbol {
 namespace Private {
 
 class KeyValue {
- public:
+public:
   KeyValue() = default;
   KeyValue(const KeyValue&) = delete;
   KeyValue& operator=(const KeyValue&) = delete;
@@ -51,9 +51,8 @@ struct NumberOf<T, false> {
 // (decimal, 0x hexadecimal, leading-0 octal) that fits the target.
 template <class T>
 class TKeyValue : public KeyValue {
- public:
-  TKeyValue(T* target, const char* name, const Symbol<T>* symbols)
-      : target(target), keyName(name), symbols(symbols) {}
+public:
+  TKeyValue(T* target, const char* name, const Symbol<T>* symbols) : target(target), keyName(name), symbols(symbols) {}
   const char* name() const override { return keyName; }
 
   bool do_parse(const char* text) override {
@@ -68,16 +67,16 @@ class TKeyValue : public KeyValue {
     errno = 0;
     long v = std::strtol(text, &end, 0);
     if (*text == '\0' || *end != '\0' || errno == ERANGE) return false;
-    if (v < 0 ? !std::numeric_limits<Number>::is_signed ||
-                    static_cast<long long>(v) < static_cast<long long>(std::numeric_limits<Number>::min())
-              : static_cast<unsigned long long>(v) >
-                    static_cast<unsigned long long>(std::numeric_limits<Number>::max()))
+    if (v < 0
+            ? !std::numeric_limits<Number>::is_signed ||
+                  static_cast<long long>(v) < static_cast<long long>(std::numeric_limits<Number>::min())
+            : static_cast<unsigned long long>(v) > static_cast<unsigned long long>(std::numeric_limits<Number>::max()))
       return false;
     *target = static_cast<T>(static_cast<Number>(v));
     return true;
   }
 
- private:
+private:
   T* target;
   const char* keyName;
   const Symbol<T>* symbols;
@@ -85,28 +84,27 @@ class TKeyValue : public KeyValue {
 
 template <>
 class TKeyValue<bool> : public KeyValue {
- public:
+public:
   TKeyValue(bool* target, const char* name, const Symbol<bool>*) : target(target), keyName(name) {}
   const char* name() const override { return keyName; }
   bool do_parse(const char* text) override;
 
- private:
+private:
   bool* target;
   const char* keyName;
 };
 
 template <>
 class TKeyValue<std::string> : public KeyValue {
- public:
-  TKeyValue(std::string* target, const char* name, const Symbol<std::string>*)
-      : target(target), keyName(name) {}
+public:
+  TKeyValue(std::string* target, const char* name, const Symbol<std::string>*) : target(target), keyName(name) {}
   const char* name() const override { return keyName; }
   bool do_parse(const char* text) override {
     *target = text;
     return true;
   }
 
- private:
+private:
   std::string* target;
   const char* keyName;
 };
@@ -114,9 +112,9 @@ class TKeyValue<std::string> : public KeyValue {
 }  // namespace Private
 
 class Reader {
- public:
+public:
   class Field {
-   public:
+  public:
     Field() = default;
     Field(const Field&) = delete;
     Field& operator=(const Field&) = delete;
@@ -134,7 +132,7 @@ class Reader {
       return kv->valid;
     }
 
-   private:
+  private:
     friend class Reader;
     std::list<Private::KeyValue*> entries;
   };
@@ -147,7 +145,7 @@ class Reader {
   Field required;
   Field optional;
 
- private:
+private:
   // False when the key is missing, invalid or repeated.
   bool readKey(SubSection& block, Private::KeyValue& kv, bool isRequired);
 

@@ -9,17 +9,17 @@ class F_dual_list;
 // removes the member from its list first.
 template <class T>
 class F_dual_list_item {
- public:
+public:
   T* get_next() const { return next_; }
   T* get_prev() const { return prev_; }
 
- protected:
+protected:
   F_dual_list_item() = default;
   F_dual_list_item(const F_dual_list_item&) : next_(nullptr), prev_(nullptr) {}
   F_dual_list_item& operator=(const F_dual_list_item&) { return *this; }
   ~F_dual_list_item() = default;
 
- private:
+private:
   friend class F_dual_list<T>;
   T* next_ = nullptr;
   T* prev_ = nullptr;
@@ -27,9 +27,9 @@ class F_dual_list_item {
 
 template <class T>
 class F_dual_list {
- public:
+public:
   class iterator {
-   public:
+  public:
     iterator(T* p = nullptr) : p_(p) {}
     iterator& operator++() {
       p_ = p_->get_next();
@@ -47,7 +47,7 @@ class F_dual_list {
     bool good() const { return p_ != nullptr; }
     bool operator!() const { return p_ == nullptr; }
 
-   private:
+  private:
     T* p_;
   };
 
@@ -149,7 +149,7 @@ class F_dual_list {
     other.count_ = c;
   }
 
- protected:
+protected:
   static F_dual_list_item<T>& link(T* x) { return *static_cast<F_dual_list_item<T>*>(x); }
 
   T* head_ = nullptr;
@@ -161,7 +161,7 @@ class F_dual_list {
 // sign of (this key - other key). Equal keys keep their insertion order.
 template <class T>
 class F_sorted_list : public F_dual_list<T> {
- public:
+public:
   // Scans from the tail: most new keys are not smaller than the last one.
   void insert_to_tail_by_grown(T* x) {
     for (T* e = this->tail_; e; e = e->get_prev()) {

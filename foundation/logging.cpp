@@ -53,9 +53,7 @@ void LogFileStreamBuf::NewFile(const struct tm& local) {
   file->open(dir + "/" + stamp + ".log", std::ios::out | std::ios::app);
 }
 
-void LogFileStreamBuf::write(const char* text, size_t len) {
-  file->sputn(text, static_cast<std::streamsize>(len));
-}
+void LogFileStreamBuf::write(const char* text, size_t len) { file->sputn(text, static_cast<std::streamsize>(len)); }
 
 int LogFileStreamBuf::sync() {
   if (!area) return 0;
@@ -82,8 +80,7 @@ int LogFileStreamBuf::sync() {
   const struct tm local = localTime(now.tv_sec);
   NewFile(local);
   char prefix[48];
-  std::snprintf(prefix, sizeof prefix, "%02d:%02d:%05ld: ", local.tm_min, local.tm_sec,
-                static_cast<long>(now.tv_usec));
+  std::snprintf(prefix, sizeof prefix, "%02d:%02d:%05ld: ", local.tm_min, local.tm_sec, static_cast<long>(now.tv_usec));
   const size_t prefixLen = std::strlen(prefix);
 
   while (p != end) {

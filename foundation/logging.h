@@ -8,18 +8,18 @@
 // Writes a stream into "<dir>/%Y_%m_%d-%H.log", a new file for every hour of
 // local time, each line prefixed with "mm:ss:uuuuu: ".
 class LogFileStreamBuf : public std::streambuf {
- public:
+public:
   explicit LogFileStreamBuf(const std::string& dir);
   LogFileStreamBuf(const LogFileStreamBuf&) = delete;
   LogFileStreamBuf& operator=(const LogFileStreamBuf&) = delete;
   ~LogFileStreamBuf() override;
 
- protected:
+protected:
   std::streambuf* setbuf(char* buffer, std::streamsize size) override;
   int sync() override;
   int overflow(int c) override;
 
- private:
+private:
   void allocate(std::streamsize size);
   // Opens the file of the given local time when its stamp differs from the open one's.
   void NewFile(const struct tm& local);
@@ -41,13 +41,13 @@ struct Params {
 };
 
 class Sentry {
- public:
+public:
   explicit Sentry(const Params& params);
   Sentry(const Sentry&) = delete;
   Sentry& operator=(const Sentry&) = delete;
   ~Sentry();
 
- private:
+private:
   int mode;
   LogFileStreamBuf* logfile;
   std::streambuf* saved[3];

@@ -6,7 +6,7 @@
 // Printed as "min=... max=... avg=... counter=..."; "avg" is the latest
 // duration, which is what the status dump has always shown.
 class Measure {
- public:
+public:
   void begin();
   void end();
   void put(std::ostream& out) const;
@@ -16,7 +16,7 @@ class Measure {
   uint32_t last() const { return last_; }
   uint32_t counter() const { return counter_; }
 
- private:
+private:
   uint32_t min_ = 0;
   uint32_t max_ = 0;
   uint32_t last_ = 0;

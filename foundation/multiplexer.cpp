@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <new>
 
@@ -54,9 +54,10 @@ std::string PollEventAsText(short events) {
     short bit;
     const char* text;
   } names[] = {
-      {POLLIN, "|POLLIN"},         {POLLPRI, "|POLLPRI"},       {POLLOUT, "|POLLOUT"},       {POLLERR, "|POLLERR"},
-      {POLLHUP, "|POLLHUP"},       {POLLNVAL, "|POLLNVAL"},     {POLLRDNORM, "|POLLRDNORM"}, {POLLRDBAND, "|POLLRDBAND"},
-      {POLLWRNORM, "|POLLWRNORM"}, {POLLWRBAND, "|POLLWRBAND"}, {POLLMSG, "|POLLMSG"},
+      {POLLIN, "|POLLIN"},         {POLLPRI, "|POLLPRI"},       {POLLOUT, "|POLLOUT"},
+      {POLLERR, "|POLLERR"},       {POLLHUP, "|POLLHUP"},       {POLLNVAL, "|POLLNVAL"},
+      {POLLRDNORM, "|POLLRDNORM"}, {POLLRDBAND, "|POLLRDBAND"}, {POLLWRNORM, "|POLLWRNORM"},
+      {POLLWRBAND, "|POLLWRBAND"}, {POLLMSG, "|POLLMSG"},
   };
   std::string text;
   for (const auto& n : names)
@@ -98,7 +99,7 @@ void TimerPoolPlugin::timerUnhook() {
 }
 
 class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
- public:
+public:
   TimerPollGuard(Multiplexer& mux, std::list<TimerPoolPlugin*>& plugins) : mux_(mux), plugins_(plugins) {
     mux_.poll_guard_ = this;
   }
@@ -122,7 +123,7 @@ class Multiplexer::TimerPollGuard : public Multiplexer::TimerPollNotify {
     pending_.remove(p);
   }
 
- private:
+private:
   Multiplexer& mux_;
   std::list<TimerPoolPlugin*>& plugins_;
   std::list<TimerPoolPlugin*> pending_;

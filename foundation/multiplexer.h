@@ -23,7 +23,7 @@ std::string PollEventAsText(short events);
 
 // Something the loop polls. It is in at most one of the loop's handler lists.
 class EventHandler : public F_dual_list_item<EventHandler> {
- public:
+public:
   EventHandler() = default;
   EventHandler(const EventHandler&) = delete;
   EventHandler& operator=(const EventHandler&) = delete;
@@ -44,7 +44,7 @@ class EventHandler : public F_dual_list_item<EventHandler> {
   bool is_attached() const { return attached_; }
   short poll_result() const { return revents_; }
 
- private:
+private:
   friend class Multiplexer;
   bool attached_ = false;
   short revents_ = 0;
@@ -55,7 +55,7 @@ class EventHandler : public F_dual_list_item<EventHandler> {
 
 // A source of deadlines besides the timer queue.
 class TimerPoolPlugin {
- public:
+public:
   TimerPoolPlugin() = default;
   TimerPoolPlugin(const TimerPoolPlugin&) = delete;
   TimerPoolPlugin& operator=(const TimerPoolPlugin&) = delete;
@@ -67,14 +67,14 @@ class TimerPoolPlugin {
   void timerUnhook();
   bool is_hooked() const { return hooked_; }
 
- private:
+private:
   bool hooked_ = false;
 };
 
 class Multiplexer {
- public:
+public:
   class TimerPollNotify {
-   public:
+  public:
     TimerPollNotify() {}
     virtual ~TimerPollNotify() {}
     virtual void removeTimerPoolPlugin(TimerPoolPlugin* plugin) = 0;
@@ -132,7 +132,7 @@ class Multiplexer {
   const Measure& event_measure() const { return event_measure_; }
   const Measure& timer_measure() const { return timer_measure_; }
 
- private:
+private:
   class TimerPollGuard;
 
   void unlink_handler(EventHandler* h);

@@ -105,8 +105,7 @@ void timevalset(timeval& t, unsigned long long ms) {
 
 int64_t timevaldiff(const timeval& a, const timeval& b) {
   if (b.tv_sec < a.tv_sec || (b.tv_sec == a.tv_sec && b.tv_usec < a.tv_usec)) return 0;
-  return (static_cast<int64_t>(b.tv_sec) - a.tv_sec) * 1000 +
-         (static_cast<int64_t>(b.tv_usec) - a.tv_usec) / 1000;
+  return (static_cast<int64_t>(b.tv_sec) - a.tv_sec) * 1000 + (static_cast<int64_t>(b.tv_usec) - a.tv_usec) / 1000;
 }
 
 int timevalcompare(const timeval& a, const timeval& b) {
@@ -149,13 +148,9 @@ int max_fd(const Set& a, const Set& b, const Set& c) { return std::max(max_fd(a,
 
 int max_fd(const Set& a, const Set& b) { return std::max(a.max(), b.max()); }
 
-int select(Set& r, Set& w, Set& e, timeval& t) {
-  return ::select(max_fd(r, w, e) + 1, r.get(), w.get(), e.get(), &t);
-}
+int select(Set& r, Set& w, Set& e, timeval& t) { return ::select(max_fd(r, w, e) + 1, r.get(), w.get(), e.get(), &t); }
 
-int select(Set& r, Set& w, Set& e) {
-  return ::select(max_fd(r, w, e) + 1, r.get(), w.get(), e.get(), nullptr);
-}
+int select(Set& r, Set& w, Set& e) { return ::select(max_fd(r, w, e) + 1, r.get(), w.get(), e.get(), nullptr); }
 
 int select(Set& r, Set& w) { return ::select(max_fd(r, w) + 1, r.get(), w.get(), nullptr, nullptr); }
 

@@ -72,7 +72,7 @@ std::string timevaltostring(const timeval& t);
 
 // An fd_set together with its highest descriptor (negative when empty).
 class Set {
- public:
+public:
   Set() { clear(); }
   // False for a descriptor that an fd_set cannot hold.
   bool add(int fd);
@@ -84,7 +84,7 @@ class Set {
   // Null for an empty set, as select() wants it.
   fd_set* get() { return max_ < 0 ? nullptr : &set_; }
 
- private:
+private:
   fd_set set_;
   int max_;
 };
@@ -101,7 +101,7 @@ int select_wr(Set& w, timeval& t);
 
 // A period measured from a start time.
 class timeval_timer {
- public:
+public:
   void init(const timeval& start, int period_ms) {
     start_ = start;
     period_ = period_ms;
@@ -113,7 +113,7 @@ class timeval_timer {
   const timeval& start() const { return start_; }
   int period() const { return period_; }
 
- private:
+private:
   timeval start_;
   int period_ = 0;
 };

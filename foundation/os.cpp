@@ -93,9 +93,7 @@ void SetCloexec(int fd, bool on) {
 
 int read(Fd& fd, void* buf, unsigned int len) { return static_cast<int>(::read(fd.lowlevel_fd(), buf, len)); }
 
-int write(Fd& fd, const void* buf, unsigned int len) {
-  return static_cast<int>(::write(fd.lowlevel_fd(), buf, len));
-}
+int write(Fd& fd, const void* buf, unsigned int len) { return static_cast<int>(::write(fd.lowlevel_fd(), buf, len)); }
 
 int close(Fd& fd) { return fd.close(); }
 
@@ -178,9 +176,7 @@ int Signal::handle(int sig, void (*fn)(int, siginfo_t*, void*), const Set& mask,
   return install(sig, sa, mask, flags | SA_SIGINFO);
 }
 
-int Signal::handle(int sig, void (*fn)(int, siginfo_t*, void*), int flags) {
-  return handle(sig, fn, Set(), flags);
-}
+int Signal::handle(int sig, void (*fn)(int, siginfo_t*, void*), int flags) { return handle(sig, fn, Set(), flags); }
 
 int Signal::disable_int(int sig) { return restart_on(sig, true); }
 

@@ -13,7 +13,7 @@
 // Owns one file descriptor (-1 when empty). Copies hold duplicates, every
 // descriptor held has close-on-exec set, and destruction closes it.
 class Fd {
- public:
+public:
   struct BoolResult {
     int unused;
   };
@@ -41,7 +41,7 @@ class Fd {
   bool open(const char* path, int flags);
   bool NonBlock();
 
- private:
+private:
   inline static BoolResult truth_{};
   int fd_ = -1;
 };
@@ -55,12 +55,12 @@ int close(Fd& fd);
 
 // errno as it was when built; printed as the system's text.
 class Errno {
- public:
+public:
   Errno();
   int value() const { return value_; }
   void Put(std::ostream& out) const;
 
- private:
+private:
   int value_;
 };
 
@@ -70,9 +70,9 @@ namespace IPC {
 
 // sigaction wrappers; each returns the system call's result.
 class Signal {
- public:
+public:
   class Set {
-   public:
+  public:
     Set();
     Set(int s1, int s2);
     Set(int s1, int s2, int s3);
@@ -80,7 +80,7 @@ class Signal {
     void copy_to(sigset_t& out) const { out = set_; }
     static bool is_signal(int sig);
 
-   private:
+  private:
     sigset_t set_;
   };
 
@@ -127,7 +127,7 @@ bool ifconfig_selects(const char* name, uint32_t addr, ifconfig_mode_t mode);
 
 // Both act on standard input and report failures on std::cerr.
 class Console {
- public:
+public:
   static void SwitchToBinaryMode();
   static void SwitchToNonBlockMode();
 };
@@ -141,7 +141,7 @@ namespace Linux {
 // The pid file "<run dir><name>.pid" for the life of the object. Its
 // descriptor is not inherited by child processes.
 class Run {
- public:
+public:
   explicit Run(const char* name);
   ~Run();
   Run(const Run&) = delete;
@@ -151,7 +151,7 @@ class Run {
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
 
- private:
+private:
   int fd_ = -1;
   std::string path_;
 };

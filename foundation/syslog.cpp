@@ -247,17 +247,14 @@ bool SysLogStreamBuf::splitLines() {
   return true;
 }
 
-void SysLogStreamBuf::put(const char* text, size_t len) {
-  ::syslog(priority, "%.*s", static_cast<int>(len), text);
-}
+void SysLogStreamBuf::put(const char* text, size_t len) { ::syslog(priority, "%.*s", static_cast<int>(len), text); }
 
 int SysLogStreamBuf::sync() {
   splitLines();
   return 0;
 }
 
-ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int level)
-    : SysLogStreamBuf(facility, level, 16384) {}
+ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int level) : SysLogStreamBuf(facility, level, 16384) {}
 
 void ManagedSysLogStreamBuf::put(const char* text, size_t len) {
   syslogManager.syslog(priority, "%.*s", static_cast<int>(len), text);

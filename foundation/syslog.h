@@ -10,7 +10,7 @@
 #include <string>
 
 class SysLogManager {
- public:
+public:
   enum { kLineSize = 1024, kBatchSize = 16384, kBatchEntries = 256, kBatchSendAt = 12289 };
 
   SysLogManager();
@@ -29,7 +29,7 @@ class SysLogManager {
   bool setSocketPath(const std::string& path);
   const char* socketPath() const { return addr.sun_path; }
 
- private:
+private:
   void openlog_internal(const char* ident, int options, int facility);
   void closeSocket();
   int sendmsg_internal(const char* data, size_t len);
@@ -57,13 +57,13 @@ extern SysLogManager& syslogManager;
 
 // Each line of the stream becomes one message of the C library's syslog().
 class SysLogStreamBuf : public std::streambuf {
- public:
+public:
   SysLogStreamBuf(int facility, int level);
   SysLogStreamBuf(const SysLogStreamBuf&) = delete;
   SysLogStreamBuf& operator=(const SysLogStreamBuf&) = delete;
   ~SysLogStreamBuf() override;
 
- protected:
+protected:
   SysLogStreamBuf(int facility, int level, std::streamsize size);
 
   std::streambuf* setbuf(char* buffer, std::streamsize size) override;
@@ -77,17 +77,17 @@ class SysLogStreamBuf : public std::streambuf {
 
   int priority;
 
- private:
+private:
   void allocate(std::streamsize size);
   char* area;
 };
 
 // Each line becomes one message of syslogManager; one batch per sync().
 class ManagedSysLogStreamBuf : public SysLogStreamBuf {
- public:
+public:
   ManagedSysLogStreamBuf(int facility, int level);
 
- protected:
+protected:
   int sync() override;
   void put(const char* text, size_t len) override;
 };

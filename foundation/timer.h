@@ -9,7 +9,7 @@
 #include "foundation/multiplexer.h"
 
 class TimerEvent : public F_dual_list_item<TimerEvent> {
- public:
+public:
   TimerEvent() = default;
   TimerEvent(const TimerEvent&) = delete;
   TimerEvent& operator=(const TimerEvent&) = delete;
@@ -28,7 +28,7 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   uint32_t expiry() const { return expiry_; }
   bool is_queued() const { return queued_; }
 
- private:
+private:
   friend class Multiplexer;
   uint32_t expiry_ = 0;
   bool queued_ = false;
@@ -40,7 +40,7 @@ template <class T>
 class ObjTimerEvent2;
 
 class Timer {
- public:
+public:
   Timer() = default;
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
@@ -63,7 +63,7 @@ class Timer {
   template <class T>
   void set(unsigned int ms, typename ObjTimerEvent2<T>::Member member, T* obj);
 
- private:
+private:
   std::unique_ptr<TimerEvent> event_;
 };
 
@@ -71,7 +71,7 @@ class Timer {
 // the call nothing but the event itself is touched.
 template <class T>
 class ObjTimerEvent1 : public TimerEvent {
- public:
+public:
   typedef void (T::*Member)();
   ObjTimerEvent1(Timer* owner, Member member, T* obj, unsigned int ms) : owner_(owner), member_(member), obj_(obj) {
     schedule(ms);
@@ -82,7 +82,7 @@ class ObjTimerEvent1 : public TimerEvent {
     (obj_->*member_)();
   }
 
- private:
+private:
   Timer* owner_;
   Member member_;
   T* obj_;
@@ -90,7 +90,7 @@ class ObjTimerEvent1 : public TimerEvent {
 
 template <class T>
 class ObjTimerEvent2 : public TimerEvent {
- public:
+public:
   typedef void (T::*Member)(Timer*);
   ObjTimerEvent2(Timer* owner, Member member, T* obj, unsigned int ms) : owner_(owner), member_(member), obj_(obj) {
     schedule(ms);
@@ -102,7 +102,7 @@ class ObjTimerEvent2 : public TimerEvent {
     (obj_->*member_)(owner);
   }
 
- private:
+private:
   Timer* owner_;
   Member member_;
   T* obj_;
@@ -110,11 +110,11 @@ class ObjTimerEvent2 : public TimerEvent {
 
 // Calls a plain function; fires like the member adapters.
 class SimpleTimerEvent1 : public TimerEvent {
- public:
+public:
   SimpleTimerEvent1(Timer* owner, void (*fn)(), unsigned int ms) : owner_(owner), fn_(fn) { schedule(ms); }
   void fire() override;
 
- private:
+private:
   Timer* owner_;
   void (*fn_)();
 };
@@ -138,7 +138,7 @@ struct TimerSpec {
   // A Timer fixed to one TimerSpec object.
   template <const TimerSpec<T>& Spec>
   class SpecTimer : public Timer {
-   public:
+  public:
     using Timer::set;
     void set(T* obj) { Timer::set<T>(Spec.delay, Spec.member, obj); }
   };

@@ -5,13 +5,13 @@
 #include "foundation/measure.h"
 
 class Version {
- public:
+public:
   // A fixed underlying type: a record may carry any number, and the names
   // of unknown ones print as "unknown".
   enum Type : int { snapshot = 0, test = 1, release = 2, unit_test = 3 };
 
-  constexpr Version(Type type, int number, const char* label, const char* builder, const char* built,
-                    const char* tag, const char* cpu)
+  constexpr Version(Type type, int number, const char* label, const char* builder, const char* built, const char* tag,
+                    const char* cpu)
       : type_(type), number_(number), label_(label), builder_(builder), built_(built), tag_(tag), cpu_(cpu) {}
 
   void update() {}
@@ -28,7 +28,7 @@ class Version {
   // Constant-initialised, so it is usable from any static constructor.
   static Version current;
 
- private:
+private:
   Type type_;
   int number_;
   const char* label_;
@@ -47,13 +47,13 @@ namespace Trace {
 
 // Writes "Enter name" and, at scope end, "Leave name" when on.
 class Block {
- public:
+public:
   Block(bool on, const char* name, std::ostream& out);
   ~Block();
   Block(const Block&) = delete;
   Block& operator=(const Block&) = delete;
 
- private:
+private:
   bool on_;
   const char* name_;
   std::ostream* out_;
@@ -66,7 +66,7 @@ namespace Profile {
 // Duration statistics of a code section, kept in a global list (newest first)
 // for the status dump. The name is not copied.
 class Point {
- public:
+public:
   explicit Point(const char* name);
   ~Point();
   Point(const Point&) = delete;
@@ -83,7 +83,7 @@ class Point {
   unsigned last() const { return measure_.last(); }
   unsigned counter() const { return measure_.counter(); }
 
- private:
+private:
   Point* next_;
   const char* name_;
   Measure measure_;

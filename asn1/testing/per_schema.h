@@ -27,13 +27,13 @@
 namespace PT {
 
 class Cause : public ASN1::ENUMERATED {
- public:
+public:
   static const InfoType theInfo;
   Cause() : ASN1::ENUMERATED(&theInfo) {}
 };
 
 class Mode : public ASN1::ENUMERATED {
- public:
+public:
   enum NamedNumber { idle, busy, fault };
   static const InfoType theInfo;
   Mode() : ASN1::ENUMERATED(&theInfo) {}
@@ -46,7 +46,7 @@ typedef ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, 1, 4294967295u> Lo
 typedef ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, 0, 15> Ranged;
 
 class Item : public ASN1::SEQUENCE {
- public:
+public:
   enum { name, value, flag };
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const fieldInfos[3];
@@ -56,7 +56,7 @@ class Item : public ASN1::SEQUENCE {
 };
 
 class Body : public ASN1::CHOICE {
- public:
+public:
   enum { number, text, flag };
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const selectionInfos[3];
@@ -86,7 +86,7 @@ struct TypedItem {
 };
 
 class Envelope : public ASN1::SEQUENCE {
- public:
+public:
   enum { id, cause, body, items, octets, mode, note };
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const fieldInfos[7];
@@ -96,7 +96,7 @@ class Envelope : public ASN1::SEQUENCE {
 };
 
 class Kitchen : public ASN1::SEQUENCE {
- public:
+public:
   enum { s8, u32, lower, ranged, oid, bits, pair, digits, bmp, time, open, typed, named, mode, small, flags };
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const fieldInfos[16];
@@ -106,7 +106,7 @@ class Kitchen : public ASN1::SEQUENCE {
 };
 
 class Top : public ASN1::CHOICE {
- public:
+public:
   enum { envelope, kitchen };
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const selectionInfos[2];
@@ -114,7 +114,7 @@ class Top : public ASN1::CHOICE {
   Top() : ASN1::CHOICE(&theInfo) {}
 };
 
-inline const char* const Cause_names[] = {"c0", "c1", "c2", "c3", "c4",  "c5", "c6",
+inline const char* const Cause_names[] = {"c0", "c1", "c2", "c3",  "c4",  "c5", "c6",
                                           "c7", "c8", "c9", "c10", "c11", "c12"};
 inline const ASN1::ENUMERATED::InfoType Cause::theInfo = {&ASN1::create_as<Cause>, 10, true, 12, Cause_names, 13};
 
@@ -131,9 +131,8 @@ inline const ASN1::SEQUENCE::InfoType Item::theInfo = {
 inline const ASN1::AbstractData::InfoType* const Body::selectionInfos[3] = {
     &ASN1::INTEGER::theInfo, &ASN1::IA5String::theInfo, &ASN1::BOOLEAN::theInfo};
 inline const char* const Body::selectionNames[3] = {"number", "text", "flag"};
-inline const ASN1::CHOICE::InfoType Body::theInfo = {&ASN1::create_as<Body>, 0,       true,
-                                                     selectionInfos,          2,       3,
-                                                     nullptr,                 selectionNames};
+inline const ASN1::CHOICE::InfoType Body::theInfo = {&ASN1::create_as<Body>, 0, true, selectionInfos, 2, 3, nullptr,
+                                                     selectionNames};
 
 inline const ASN1::SEQUENCE_OF_Base::InfoType Items::theInfo = {
     &ASN1::SEQUENCE_OF_Base::create, 0x10, ASN1::FixedConstraint, 0, 16, &Item::theInfo};
@@ -146,36 +145,43 @@ inline const ASN1::ConstrainedObject::InfoType Flags::theInfo = {&ASN1::BIT_STRI
 inline const ASN1::IntegerWithNamedNumber::NameEntry Named::entries[2] = {{0, "zero"}, {10, "ten"}};
 inline const ASN1::IntegerWithNamedNumber::InfoType Named::theInfo = {
     &ASN1::IntegerWithNamedNumber::create, 2, ASN1::Unconstrained, 0, 0xFFFFFFFFu, entries, 2};
-inline const ASN1::TypeConstrainedOpenData::InfoType TypedItem::theInfo = {&ASN1::TypeConstrainedOpenData::create,
-                                                                           0, &Item::theInfo};
+inline const ASN1::TypeConstrainedOpenData::InfoType TypedItem::theInfo = {&ASN1::TypeConstrainedOpenData::create, 0,
+                                                                           &Item::theInfo};
 
 inline const ASN1::AbstractData::InfoType* const Envelope::fieldInfos[7] = {
-    &Slot::theInfo,         &Cause::theInfo, &Body::theInfo,           &Items::theInfo,
-    &ASN1::OCTET_STRING::theInfo, &Mode::theInfo, &ASN1::IA5String::theInfo};
+    &Slot::theInfo, &Cause::theInfo,          &Body::theInfo, &Items::theInfo, &ASN1::OCTET_STRING::theInfo,
+    &Mode::theInfo, &ASN1::IA5String::theInfo};
 inline const std::int32_t Envelope::fieldIds[5] = {0, -1, -1, 1, 2};
 inline const char* const Envelope::fieldNames[7] = {"id", "cause", "body", "items", "octets", "mode", "note"};
 inline const ASN1::SEQUENCE::InfoType Envelope::theInfo = {
     &ASN1::create_as<Envelope>, 0x10, true, fieldInfos, fieldIds, 5, 2, 3, nullptr, nullptr, fieldNames};
 
-inline const ASN1::AbstractData::InfoType* const Kitchen::fieldInfos[16] = {
-    &S8::theInfo,           &U32::theInfo,
-    &LowerOnly::theInfo,    &Ranged::theInfo,
-    &ASN1::OBJECT_IDENTIFIER::theInfo, &ASN1::BIT_STRING::theInfo,
-    &PairOctets::theInfo,   &ASN1::NumericString::theInfo,
-    &ASN1::BMPString::theInfo, &ASN1::GeneralizedTime::theInfo,
-    &ASN1::OpenData::theInfo, &TypedItem::theInfo,
-    &Named::theInfo,        &Mode::theInfo,
-    &SmallText::theInfo,    &Flags::theInfo};
+inline const ASN1::AbstractData::InfoType* const Kitchen::fieldInfos[16] = {&S8::theInfo,
+                                                                            &U32::theInfo,
+                                                                            &LowerOnly::theInfo,
+                                                                            &Ranged::theInfo,
+                                                                            &ASN1::OBJECT_IDENTIFIER::theInfo,
+                                                                            &ASN1::BIT_STRING::theInfo,
+                                                                            &PairOctets::theInfo,
+                                                                            &ASN1::NumericString::theInfo,
+                                                                            &ASN1::BMPString::theInfo,
+                                                                            &ASN1::GeneralizedTime::theInfo,
+                                                                            &ASN1::OpenData::theInfo,
+                                                                            &TypedItem::theInfo,
+                                                                            &Named::theInfo,
+                                                                            &Mode::theInfo,
+                                                                            &SmallText::theInfo,
+                                                                            &Flags::theInfo};
 inline const std::int32_t Kitchen::fieldIds[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 2, -1, -1, -1, -1};
-inline const char* const Kitchen::fieldNames[16] = {"s8",  "u32",  "lower", "ranged", "oid",   "bits",
-                                                    "pair", "digits", "bmp",  "time",   "open",  "typed",
-                                                    "named", "mode", "small", "flags"};
+inline const char* const Kitchen::fieldNames[16] = {"s8",    "u32",    "lower", "ranged", "oid",  "bits",
+                                                    "pair",  "digits", "bmp",   "time",   "open", "typed",
+                                                    "named", "mode",   "small", "flags"};
 inline const ASN1::SEQUENCE::InfoType Kitchen::theInfo = {
     &ASN1::create_as<Kitchen>, 0x10, false, fieldInfos, fieldIds, 16, 0, 3, nullptr, nullptr, fieldNames};
 
 inline const ASN1::AbstractData::InfoType* const Top::selectionInfos[2] = {&Envelope::theInfo, &Kitchen::theInfo};
 inline const char* const Top::selectionNames[2] = {"envelope", "kitchen"};
-inline const ASN1::CHOICE::InfoType Top::theInfo = {&ASN1::create_as<Top>, 0, false, selectionInfos, 2, 2,
-                                                    nullptr, selectionNames};
+inline const ASN1::CHOICE::InfoType Top::theInfo = {&ASN1::create_as<Top>, 0, false, selectionInfos, 2, 2, nullptr,
+                                                    selectionNames};
 
 }  // namespace PT

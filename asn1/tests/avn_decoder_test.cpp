@@ -72,8 +72,8 @@ TEST(AvnDecoder, TheNestedExampleOfTheWriter) {
   static const ASN1::AbstractData::InfoType* const commandFields[1] = {&KS::Numbers::theInfo};
   static const std::int32_t commandIds[1] = {0};
   static const char* const commandNames[1] = {"trunks"};
-  static const ASN1::SEQUENCE::InfoType command = {&ASN1::SEQUENCE::create, 0x10,   false,   commandFields,
-                                                   commandIds, 1, 0, 1, nullptr, nullptr, commandNames};
+  static const ASN1::SEQUENCE::InfoType command = {
+      &ASN1::SEQUENCE::create, 0x10, false, commandFields, commandIds, 1, 0, 1, nullptr, nullptr, commandNames};
   static const ASN1::AbstractData::InfoType* const alternatives[1] = {&command};
   static const char* const alternativeNames[1] = {"command"};
   static const ASN1::CHOICE::InfoType pdu = {&ASN1::CHOICE::create, 0, false, alternatives, 1, 1, nullptr,
@@ -81,8 +81,8 @@ TEST(AvnDecoder, TheNestedExampleOfTheWriter) {
   static const ASN1::AbstractData::InfoType* const fields[2] = {&ASN1::INTEGER::theInfo, &pdu};
   static const std::int32_t ids[2] = {-1, -1};
   static const char* const names[2] = {"seq", "pdu"};
-  static const ASN1::SEQUENCE::InfoType message = {&ASN1::SEQUENCE::create, 0x10, false, fields, ids, 2, 0, 0,
-                                                   nullptr, nullptr, names};
+  static const ASN1::SEQUENCE::InfoType message = {
+      &ASN1::SEQUENCE::create, 0x10, false, fields, ids, 2, 0, 0, nullptr, nullptr, names};
 
   const std::string text = "{\n  seq 7,\n  pdu command : {\n    trunks {\n      1,\n      2\n    }\n  }\n}";
   ASN1::SEQUENCE v(&message);
@@ -256,7 +256,6 @@ TEST(AvnDecoder, StreamExtraction) {
   throwing.exceptions(std::ios_base::failbit);
   EXPECT_THROW(throwing >> m, std::ios_base::failure);
 }
-
 
 TEST(AvnDecoder, CoderEnvironmentServesRuleZero) {
   ASN1::CoderEnv env;

@@ -14,8 +14,8 @@ typedef ASN1::SEQUENCE_OF<ASN1::INTEGER> Trunks;
 const ASN1::AbstractData::InfoType* const kCmdFields[1] = {&Trunks::theInfo};
 const std::int32_t kCmdIds[1] = {0};
 const char* const kCmdNames[1] = {"trunks"};
-const ASN1::SEQUENCE::InfoType kCmd = {&ASN1::SEQUENCE::create, 0x10, false, kCmdFields, kCmdIds, 1, 0, 1,
-                                       nullptr, nullptr, kCmdNames};
+const ASN1::SEQUENCE::InfoType kCmd = {
+    &ASN1::SEQUENCE::create, 0x10, false, kCmdFields, kCmdIds, 1, 0, 1, nullptr, nullptr, kCmdNames};
 // Pdu ::= CHOICE { command Cmd }
 const ASN1::AbstractData::InfoType* const kPduAlternatives[1] = {&kCmd};
 const char* const kPduNames[1] = {"command"};
@@ -24,8 +24,8 @@ const ASN1::CHOICE::InfoType kPdu = {&ASN1::CHOICE::create, 0, false, kPduAltern
 const ASN1::AbstractData::InfoType* const kMsgFields[2] = {&ASN1::INTEGER::theInfo, &kPdu};
 const std::int32_t kMsgIds[2] = {-1, -1};
 const char* const kMsgNames[2] = {"seq", "pdu"};
-const ASN1::SEQUENCE::InfoType kMsg = {&ASN1::SEQUENCE::create, 0x10, false, kMsgFields, kMsgIds, 2, 0, 0,
-                                       nullptr, nullptr, kMsgNames};
+const ASN1::SEQUENCE::InfoType kMsg = {
+    &ASN1::SEQUENCE::create, 0x10, false, kMsgFields, kMsgIds, 2, 0, 0, nullptr, nullptr, kMsgNames};
 
 std::string text(const ASN1::AbstractData& v) {
   std::ostringstream os;
@@ -103,7 +103,9 @@ TEST(ValueNotation, Scalars) {
       {ASN1::IA5String("say \"hi\""), "\"say \"hi\"\""},
       {ASN1::GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true), "\"20240102030405Z\""},
       {ASN1::BMPString(L"Hi"), "\"Hi\""},
-      {ASN1::BMPString(L"\x0416" L"A"), "{{ 0, 0, 4, 22}, { 0, 0, 0, 65}}"},
+      {ASN1::BMPString(L"\x0416"
+                       L"A"),
+       "{{ 0, 0, 4, 22}, { 0, 0, 0, 65}}"},
       {ASN1::BMPString(std::wstring(L"a\0b", 3)), "{{ 0, 0, 0, 97}, { 0, 0, 0, 0}, { 0, 0, 0, 98}}"},
   };
   for (const auto& c : cases) EXPECT_EQ(text(c.value), c.text);

@@ -148,23 +148,23 @@ TEST(BerCoder, TagTablesOfTheRecords) {
       &ASN1::INTEGER::theInfo, &ASN1::OCTET_STRING::theInfo, &ASN1::BOOLEAN::theInfo};
   static const std::uint32_t alternativeTags[3] = {0x02, 0x04, 0x800003};
   static const char* const alternativeNames[3] = {"number", "octets", "flag"};
-  static const ASN1::CHOICE::InfoType tagged = {&ASN1::CHOICE::create, 0, false, alternatives, 3, 3,
-                                                alternativeTags, alternativeNames};
+  static const ASN1::CHOICE::InfoType tagged = {&ASN1::CHOICE::create, 0, false, alternatives, 3, 3, alternativeTags,
+                                                alternativeNames};
   // SEQUENCE { a INTEGER OPTIONAL, b BOOLEAN, c CHOICE above }, own tags kept.
   static const ASN1::AbstractData::InfoType* const ownFields[3] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo,
                                                                    &tagged};
   static const std::int32_t ownIds[3] = {0, -1, -1};
   static const char* const ownNames[3] = {"a", "b", "c"};
-  static const ASN1::SEQUENCE::InfoType own = {&ASN1::SEQUENCE::create, 0x10, false, ownFields, ownIds, 3, 0, 1,
-                                               nullptr, &ASN1::SEQUENCE::defaultTag, ownNames};
+  static const ASN1::SEQUENCE::InfoType own = {
+      &ASN1::SEQUENCE::create, 0x10, false, ownFields, ownIds, 3, 0, 1, nullptr, &ASN1::SEQUENCE::defaultTag, ownNames};
   // SEQUENCE { x [APPLICATION 3] INTEGER, y [5] OCTET STRING OPTIONAL }
   static const ASN1::AbstractData::InfoType* const explicitFields[2] = {&ASN1::INTEGER::theInfo,
                                                                         &ASN1::OCTET_STRING::theInfo};
   static const std::int32_t explicitIds[2] = {-1, 0};
   static const std::uint32_t explicitTags[2] = {0x400003, 0x800005};
   static const char* const explicitNames[2] = {"x", "y"};
-  static const ASN1::SEQUENCE::InfoType listed = {&ASN1::SEQUENCE::create, 0x10, false, explicitFields, explicitIds,
-                                                  2, 0, 1, nullptr, explicitTags, explicitNames};
+  static const ASN1::SEQUENCE::InfoType listed = {
+      &ASN1::SEQUENCE::create, 0x10, false, explicitFields, explicitIds, 2, 0, 1, nullptr, explicitTags, explicitNames};
 
   ASN1::SEQUENCE withOwnTags(&own);
   withOwnTags.includeOptionalField(0, 0);
@@ -229,8 +229,8 @@ TEST(BerCoder, OpenTypesAndNamedNumbersComeBackEqual) {
   PT::Top back;
   ASSERT_TRUE(decode(out, back));
   EXPECT_EQ(back, top);
-  const auto& typed = static_cast<const ASN1::OpenData&>(*static_cast<const PT::Kitchen&>(*back.getSelection())
-                                                            .getField(PT::Kitchen::typed));
+  const auto& typed = static_cast<const ASN1::OpenData&>(
+      *static_cast<const PT::Kitchen&>(*back.getSelection()).getField(PT::Kitchen::typed));
   ASSERT_TRUE(typed.has_data());
   EXPECT_EQ(typed.get_data(), static_cast<const ASN1::OpenData&>(*kitchen.getField(PT::Kitchen::typed)).get_data());
 
@@ -335,13 +335,12 @@ TEST(BerDecoder, OptionalFieldsAndUnknownAdditions) {
   EXPECT_FALSE(p.hasOptionalField(2));
 
   // An extendable CHOICE skips an alternative added after it was built.
-  static const ASN1::CHOICE::InfoType openPdu = {&ASN1::CHOICE::create, 0, true, TS::Pdu::selectionInfos, 3, 3,
-                                                 nullptr, TS::Pdu::selectionNames};
+  static const ASN1::CHOICE::InfoType openPdu = {
+      &ASN1::CHOICE::create, 0, true, TS::Pdu::selectionInfos, 3, 3, nullptr, TS::Pdu::selectionNames};
   ASN1::CHOICE later(&openPdu);
   ASSERT_TRUE(decode({0x87, 0x02, 0x01, 0x02}, later));
   EXPECT_TRUE(later.isUnknownSelection());
 }
-
 
 TEST(BerCoder, CoderEnvironmentServesRuleOne) {
   ASN1::CoderEnv env;

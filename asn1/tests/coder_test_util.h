@@ -51,9 +51,7 @@ inline bool perDecodeBytes(const std::vector<char>& octets, ASN1::AbstractData& 
   return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, value, true);
 }
 
-inline bool perDecode(const std::string& hex, ASN1::AbstractData& value) {
-  return perDecodeBytes(bytesOf(hex), value);
-}
+inline bool perDecode(const std::string& hex, ASN1::AbstractData& value) { return perDecodeBytes(bytesOf(hex), value); }
 
 template <class T>
 T& field(ASN1::SEQUENCE& seq, unsigned index) {

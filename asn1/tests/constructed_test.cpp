@@ -131,7 +131,7 @@ const AbstractData::InfoType* const kDefaultsFields[] = {&ASN1::INTEGER::theInfo
 const std::int32_t kDefaultsIds[] = {-1};
 const unsigned char kDefaultsBits[] = {0x40};
 const ASN1::SEQUENCE::InfoType kDefaults = {
-    &ASN1::SEQUENCE::create, 0x10, true, kDefaultsFields, kDefaultsIds, 1, 2, 0, kDefaultsBits,
+    &ASN1::SEQUENCE::create,     0x10,   true, kDefaultsFields, kDefaultsIds, 1, 2, 0, kDefaultsBits,
     &ASN1::SEQUENCE::defaultTag, nullptr};
 
 TEST(Sequence, ExtensionDefaultsAndTags) {
@@ -208,13 +208,13 @@ TEST(Choice, Comparison) {
 const AbstractData::InfoType* const kInnerAlternatives[] = {&ASN1::Null::theInfo, &ASN1::INTEGER::theInfo};
 const std::uint32_t kInnerTags[] = {(0x40u << 16) | 1, (0x40u << 16) | 7};
 const char* const kInnerNames[] = {"a", "b"};
-const ASN1::CHOICE::InfoType kInner = {&ASN1::CHOICE::create, 0, false, kInnerAlternatives, 2, 2, kInnerTags,
-                                       kInnerNames};
+const ASN1::CHOICE::InfoType kInner = {
+    &ASN1::CHOICE::create, 0, false, kInnerAlternatives, 2, 2, kInnerTags, kInnerNames};
 const AbstractData::InfoType* const kOuterAlternatives[] = {&kInner, &ASN1::BOOLEAN::theInfo};
 const std::uint32_t kOuterTags[] = {0, (0x80u << 16) | 2};
 const char* const kOuterNames[] = {"inner", "flag"};
-const ASN1::CHOICE::InfoType kOuter = {&ASN1::CHOICE::create, 0, false, kOuterAlternatives, 2, 2, kOuterTags,
-                                       kOuterNames};
+const ASN1::CHOICE::InfoType kOuter = {
+    &ASN1::CHOICE::create, 0, false, kOuterAlternatives, 2, 2, kOuterTags, kOuterNames};
 
 TEST(Choice, SetIdByTag) {
   ASN1::CHOICE inner(&kInner);

@@ -26,23 +26,43 @@ inline const ASN1::AbstractString::InfoType Digits = {
 //   big INTEGER (0..4294967295) OPTIONAL, ...,
 //   late ErrorCause, blob OCTET STRING, params Params }
 class Everything : public ASN1::SEQUENCE {
- public:
+public:
   enum Field {
-    nothing, flag, number, colour, cause, oid, bits, octets, text, digits, wide, when, pdu, numbers, inner, big,
-    late, blob, params
+    nothing,
+    flag,
+    number,
+    colour,
+    cause,
+    oid,
+    bits,
+    octets,
+    text,
+    digits,
+    wide,
+    when,
+    pdu,
+    numbers,
+    inner,
+    big,
+    late,
+    blob,
+    params
   };
   static inline const ASN1::AbstractData::InfoType* const fieldInfos[19] = {
-      &ASN1::Null::theInfo,         &ASN1::BOOLEAN::theInfo,         &ASN1::INTEGER::theInfo,
-      &TS::Colour::theInfo,         &TS::ErrorCause::theInfo,        &ASN1::OBJECT_IDENTIFIER::theInfo,
-      &ASN1::BIT_STRING::theInfo,   &ASN1::OCTET_STRING::theInfo,    &ASN1::IA5String::theInfo,
-      &Digits,                      &ASN1::BMPString::theInfo,       &ASN1::GeneralizedTime::theInfo,
-      &TS::Pdu::theInfo,            &Numbers::theInfo,               &TS::Message::theInfo,
-      &Unsigned32::theInfo,         &TS::ErrorCause::theInfo,        &ASN1::OCTET_STRING::theInfo,
+      &ASN1::Null::theInfo,       &ASN1::BOOLEAN::theInfo,
+      &ASN1::INTEGER::theInfo,    &TS::Colour::theInfo,
+      &TS::ErrorCause::theInfo,   &ASN1::OBJECT_IDENTIFIER::theInfo,
+      &ASN1::BIT_STRING::theInfo, &ASN1::OCTET_STRING::theInfo,
+      &ASN1::IA5String::theInfo,  &Digits,
+      &ASN1::BMPString::theInfo,  &ASN1::GeneralizedTime::theInfo,
+      &TS::Pdu::theInfo,          &Numbers::theInfo,
+      &TS::Message::theInfo,      &Unsigned32::theInfo,
+      &TS::ErrorCause::theInfo,   &ASN1::OCTET_STRING::theInfo,
       &TS::Params::theInfo};
   static inline const std::int32_t fieldIds[16] = {-1, -1, -1, -1, 0, -1, -1, 1, -1, 2, 3, 4, 5, 6, 7, 8};
-  static inline const char* const fieldNames[19] = {
-      "nothing", "flag", "number", "colour", "cause", "oid", "bits", "octets", "text", "digits",
-      "wide", "when", "pdu", "numbers", "inner", "big", "late", "blob", "params"};
+  static inline const char* const fieldNames[19] = {"nothing", "flag", "number", "colour", "cause", "oid", "bits",
+                                                    "octets",  "text", "digits", "wide",   "when",  "pdu", "numbers",
+                                                    "inner",   "big",  "late",   "blob",   "params"};
   static inline const InfoType theInfo = {
       &ASN1::create_as<Everything>, 0x10, true, fieldInfos, fieldIds, 16, 3, 9, nullptr, nullptr, fieldNames};
 

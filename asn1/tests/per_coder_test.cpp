@@ -374,7 +374,7 @@ TEST(PerSequence, UnknownAdditionsAreSkippedAndNotWrittenBack) {
 
 // SEQUENCE { n INTEGER, ..., e1 BOOLEAN, e2 NULL } whose new values carry e2.
 const ASN1::AbstractData::InfoType* const kDefaultsFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo,
-                                                         &ASN1::Null::theInfo};
+                                                               &ASN1::Null::theInfo};
 const std::int32_t kDefaultsIds[] = {-1};
 const unsigned char kDefaultsBits[] = {0x40};
 const ASN1::SEQUENCE::InfoType kDefaults = {

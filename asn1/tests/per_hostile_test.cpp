@@ -107,8 +107,8 @@ TEST(PerHostile, LengthsPastTheEndFailBeforeAllocating) {
 
 TEST(PerHostile, OpenTypesPastTheEndFail) {
   PT::Body body;
-  EXPECT_FALSE(perDecode("80 05 80", body));    // known extension alternative
-  EXPECT_FALSE(perDecode("81 05 80", body));    // unknown extension alternative
+  EXPECT_FALSE(perDecode("80 05 80", body));  // known extension alternative
+  EXPECT_FALSE(perDecode("81 05 80", body));  // unknown extension alternative
   PT::Envelope e;
   EXPECT_FALSE(perDecode("81 80 01 05 01 01", e));                 // known addition
   EXPECT_FALSE(perDecode("81 80 01 05 05 40 01 40 05 AB CD", e));  // unknown addition
@@ -152,8 +152,14 @@ TEST(PerHostile, CountsAboveTheLocalLimitsFail) {
 }
 
 TEST(PerHostile, FuzzSeedsSurvive) {
-  const char* const inputs[] = {"", "00", "FF", "80 FF FF FF", "C0 C0 C0 C0", "7F 7F 7F 7F 7F 7F 7F 7F",
-                                "41 BF FF 00", "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"};
+  const char* const inputs[] = {"",
+                                "00",
+                                "FF",
+                                "80 FF FF FF",
+                                "C0 C0 C0 C0",
+                                "7F 7F 7F 7F 7F 7F 7F 7F",
+                                "41 BF FF 00",
+                                "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"};
   for (const char* hex : inputs) {
     expectStableIfDecoded<PT::Top>(bytesOf(hex));
     expectStableIfDecoded<PT::Envelope>(bytesOf(hex));

@@ -9,7 +9,7 @@ namespace TS {
 
 // ENUMERATED { ok, fsm(32), unexpected-command(64), hardware(128), ... }
 class ErrorCause : public ASN1::ENUMERATED {
- public:
+public:
   enum NamedNumber { ok = 0, fsm = 32, unexpected_command = 64, hardware = 128 };
   static const InfoType theInfo;
   ErrorCause() : ASN1::ENUMERATED(&theInfo) {}
@@ -20,7 +20,7 @@ class ErrorCause : public ASN1::ENUMERATED {
 
 // ENUMERATED { red, green, blue, crimson(0), violet(-3), indigo }
 class Colour : public ASN1::ENUMERATED {
- public:
+public:
   enum NamedNumber { red = 0, green, blue, crimson = 0, violet = -3, indigo = -2 };
   static const InfoType theInfo;
   Colour() : ASN1::ENUMERATED(&theInfo) {}
@@ -31,7 +31,7 @@ typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023> SlotNumber;
 
 // CHOICE { command INTEGER, error ErrorCause, signal NULL }
 class Pdu : public ASN1::CHOICE {
- public:
+public:
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const selectionInfos[3];
   static const char* const selectionNames[3];
@@ -54,7 +54,7 @@ class Pdu : public ASN1::CHOICE {
 
 // SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu Pdu }
 class Message : public ASN1::SEQUENCE {
- public:
+public:
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const fieldInfos[3];
   static const std::int32_t fieldIds[3];
@@ -87,7 +87,7 @@ class Message : public ASN1::SEQUENCE {
 // SEQUENCE { a INTEGER OPTIONAL, b BOOLEAN, c IA5String OPTIONAL, ...,
 //            x INTEGER, y OCTET STRING, z BOOLEAN }
 class Params : public ASN1::SEQUENCE {
- public:
+public:
   static const InfoType theInfo;
   static const ASN1::AbstractData::InfoType* const fieldInfos[6];
   static const std::int32_t fieldIds[6];
@@ -112,7 +112,7 @@ class Params : public ASN1::SEQUENCE {
 
 // SEQUENCE { ... }
 class Empty : public ASN1::SEQUENCE {
- public:
+public:
   static const InfoType theInfo;
   Empty() : ASN1::SEQUENCE(&theInfo) {}
   ~Empty() override {}
@@ -120,7 +120,7 @@ class Empty : public ASN1::SEQUENCE {
 
 // SEQUENCE { list SEQUENCE OF Message, set SET OF INTEGER }
 class Batch : public ASN1::SEQUENCE {
- public:
+public:
   typedef ASN1::SEQUENCE_OF<Message, ASN1::EmptyConstraint> MessageList;
   typedef ASN1::SET_OF<ASN1::INTEGER, ASN1::EmptyConstraint> NumberSet;
   static const InfoType theInfo;

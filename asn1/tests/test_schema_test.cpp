@@ -12,7 +12,7 @@ const char* const Colour_enum_names__[] = {"red", "green", "blue", "crimson=0", 
 }  // namespace
 
 const ASN1::ENUMERATED::InfoType ErrorCause::theInfo = {&ASN1::create_as<ErrorCause>, 10, true, 128,
-                                                        ErrorCause_enum_names__, 4};
+                                                        ErrorCause_enum_names__,      4};
 const ASN1::ENUMERATED::InfoType Colour::theInfo = {&ASN1::create_as<Colour>, 10, false, 2, Colour_enum_names__, 6};
 
 const ASN1::AbstractData::InfoType* const Pdu::selectionInfos[3] = {&ASN1::INTEGER::theInfo, &ErrorCause::theInfo,

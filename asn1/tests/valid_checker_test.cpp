@@ -27,8 +27,7 @@ void expectVerdict(const ASN1::AbstractData& v, const Verdict& want) {
   EXPECT_EQ(os.str(), want.trace.empty() ? "" : "v" + want.trace + "\n");
 }
 
-const ConstrainedObject::InfoType kExtendableInt = {&ASN1::INTEGER::create, 2, ASN1::ExtendableConstraint, -10,
-                                                    10};
+const ConstrainedObject::InfoType kExtendableInt = {&ASN1::INTEGER::create, 2, ASN1::ExtendableConstraint, -10, 10};
 const ConstrainedObject::InfoType kSigned8 = {&ASN1::INTEGER::create, 2, ASN1::FixedConstraint, -128, 127};
 
 TEST(ValidCheckers, Integers) {
@@ -40,8 +39,7 @@ TEST(ValidCheckers, Integers) {
       {&ASN1::INTEGER::theInfo, -2147483647 - 1, {true, true, ""}},
       {&TS::SlotNumber::theInfo, 1023, {true, true, ""}},
       {&TS::SlotNumber::theInfo, 2000, {false, false, " The INTEGER value 2000 is greater than upper bound 1023"}},
-      {&TS::SlotNumber::theInfo, -1,
-       {false, false, " The INTEGER value 4294967295 is greater than upper bound 1023"}},
+      {&TS::SlotNumber::theInfo, -1, {false, false, " The INTEGER value 4294967295 is greater than upper bound 1023"}},
       {&KS::Unsigned32::theInfo, int(3000000000u), {true, true, ""}},
       {&kSigned8, -5, {true, true, ""}},
       {&kSigned8, -129, {false, false, " The INTEGER value -129 is smaller than lower bound -128"}},
@@ -69,8 +67,7 @@ TEST(ValidCheckers, Enumerations) {
 }
 
 TEST(ValidCheckers, SizesOfStringsAndLists) {
-  static const ConstrainedObject::InfoType partial = {&ASN1::OCTET_STRING::create, 4, ASN1::PartiallyConstrained, 2,
-                                                      4};
+  static const ConstrainedObject::InfoType partial = {&ASN1::OCTET_STRING::create, 4, ASN1::PartiallyConstrained, 2, 4};
   static const ConstrainedObject::InfoType fixed = {&ASN1::OCTET_STRING::create, 4, ASN1::FixedConstraint, 2, 4};
   static const ConstrainedObject::InfoType open = {&ASN1::OCTET_STRING::create, 4, ASN1::ExtendableConstraint, 2, 4};
   const struct {
@@ -96,18 +93,26 @@ TEST(ValidCheckers, SizesOfStringsAndLists) {
   expectVerdict(nine, {false, false, " This BIT STRING has size 9 greater than its upper bound 8"});
 
   // A character string is held to an upper bound unless it is extendable.
-  static const ASN1::AbstractString::InfoType word = {&ASN1::AbstractString::create, 19, ASN1::PartiallyConstrained,
-                                                      1, 3, ASN1::PrintableString::theInfo.characterSet, 74, 7, 7,
+  static const ASN1::AbstractString::InfoType word = {&ASN1::AbstractString::create,
+                                                      19,
+                                                      ASN1::PartiallyConstrained,
+                                                      1,
+                                                      3,
+                                                      ASN1::PrintableString::theInfo.characterSet,
+                                                      74,
+                                                      7,
+                                                      7,
                                                       8};
   expectVerdict(ASN1::AbstractString(&word, "abcd"), {false, false, ""});
   expectVerdict(ASN1::AbstractString(&word, "a*c"), {false, false, " The character '*' is not valid for the string"});
   expectVerdict(ASN1::AbstractString(&KS::Digits, ""),
                 {false, false, " This AbstractString has size 0 smaller than its lower bound 1"});
 
-  static const ASN1::BMPString::InfoType latin = {&ASN1::BMPString::create, 30, ASN1::Unconstrained, 0, 0xFFFFFFFFu,
-                                                  0x20, 0xFF, 8, 8};
+  static const ASN1::BMPString::InfoType latin = {
+      &ASN1::BMPString::create, 30, ASN1::Unconstrained, 0, 0xFFFFFFFFu, 0x20, 0xFF, 8, 8};
   expectVerdict(ASN1::BMPString(L"ok", &latin), {true, true, ""});
-  expectVerdict(ASN1::BMPString(L"o\u0416", &latin), {false, false, " The character '1046' is not valid for the string"});
+  expectVerdict(ASN1::BMPString(L"o\u0416", &latin),
+                {false, false, " The character '1046' is not valid for the string"});
 
   static const ASN1::SEQUENCE_OF_Base::InfoType pair = {
       &ASN1::SEQUENCE_OF_Base::create, 0x10, ASN1::FixedConstraint, 2, 2, &TS::SlotNumber::theInfo};
@@ -138,8 +143,8 @@ TEST(ValidCheckers, TimesIdentifiersAndOpenTypes) {
 }
 
 TEST(ValidCheckers, Choices) {
-  static const ASN1::CHOICE::InfoType grown = {&ASN1::CHOICE::create, 0, true, TS::Pdu::selectionInfos, 2, 3,
-                                               nullptr, TS::Pdu::selectionNames};
+  static const ASN1::CHOICE::InfoType grown = {&ASN1::CHOICE::create,  0, true, TS::Pdu::selectionInfos, 2, 3, nullptr,
+                                               TS::Pdu::selectionNames};
   ASN1::CHOICE extension(&grown);
   ASSERT_TRUE(extension.select(2));
   expectVerdict(extension, {true, false, ""});

@@ -11,9 +11,19 @@ TEST(CountBits, BitsForACountOfValues) {
   struct Case {
     unsigned n;
     unsigned bits;
-  } const cases[] = {{0, 32},   {1, 0},     {2, 1},          {3, 2},          {4, 2},         {255, 8},
-                     {256, 8},  {257, 9},   {65536, 16},     {65537, 17},     {0x80000000u, 31},
-                     {0x80000001u, 32},     {0xFFFFFFFFu, 32}};
+  } const cases[] = {{0, 32},
+                     {1, 0},
+                     {2, 1},
+                     {3, 2},
+                     {4, 2},
+                     {255, 8},
+                     {256, 8},
+                     {257, 9},
+                     {65536, 16},
+                     {65537, 17},
+                     {0x80000000u, 31},
+                     {0x80000001u, 32},
+                     {0xFFFFFFFFu, 32}};
   for (const Case& c : cases) EXPECT_EQ(ASN1::CountBits(c.n), c.bits) << "n=" << c.n;
 }
 
@@ -60,8 +70,8 @@ TEST(Enumerated, NamesWithExplicitValues) {
   struct Case {
     int value;
     const char* name;
-  } const cases[] = {{0, "ok"}, {32, "fsm"}, {64, "unexpected-command"}, {128, "hardware"}, {1, ""},
-                     {33, ""},  {-1, ""},    {129, ""}};
+  } const cases[] = {{0, "ok"}, {32, "fsm"}, {64, "unexpected-command"}, {128, "hardware"}, {1, ""}, {33, ""},
+                     {-1, ""},  {129, ""}};
   for (const Case& c : cases) {
     e.setFromInt(c.value);
     EXPECT_EQ(e.getName(), c.name) << c.value;

@@ -11,7 +11,7 @@ using ASN1::SEQUENCE;
 
 // Records every SEQUENCE hook; the step codes it returns are set per test.
 class RecordingVisitor : public ASN1::Visitor {
- public:
+public:
   std::vector<std::string> calls;
   int preRoots = CONTINUE;
   int root = CONTINUE;
@@ -19,7 +19,7 @@ class RecordingVisitor : public ASN1::Visitor {
   int known = CONTINUE;
   bool unknown = true;
 
- protected:
+protected:
   bool do_visit(ASN1::Null&) override { return note("null"); }
   bool do_visit(ASN1::BOOLEAN&) override { return note("boolean"); }
   bool do_visit(ASN1::INTEGER&) override { return note("integer"); }
@@ -57,7 +57,7 @@ class RecordingVisitor : public ASN1::Visitor {
     return unknown;
   }
 
- private:
+private:
   bool note(const std::string& s) {
     calls.push_back(s);
     return true;
@@ -70,8 +70,8 @@ TEST(VisitorWalk, PassesEveryFieldWithItsBit) {
   TS::Params p;
   RecordingVisitor v;
   EXPECT_TRUE(p.accept(v));
-  EXPECT_EQ(v.calls, (Calls{"preRoots", "root 0/0", "root 1/-1", "root 2/1", "preExt", "ext 3/2", "ext 4/3",
-                            "ext 5/4", "unknown"}));
+  EXPECT_EQ(v.calls, (Calls{"preRoots", "root 0/0", "root 1/-1", "root 2/1", "preExt", "ext 3/2", "ext 4/3", "ext 5/4",
+                            "unknown"}));
 }
 
 TEST(VisitorWalk, StepCodesEndTheWalk) {
@@ -84,7 +84,12 @@ TEST(VisitorWalk, StepCodesEndTheWalk) {
       {"finished before the roots", 1, 3, 3, 3, true, {"preRoots"}},
       {"failed before the roots", 0, 3, 3, 3, false, {"preRoots"}},
       {"no extensions", 2, 3, 3, 3, true, {"preRoots", "root 0/0", "root 1/-1", "root 2/1"}},
-      {"root code 2 goes on", 3, 2, 3, 3, true,
+      {"root code 2 goes on",
+       3,
+       2,
+       3,
+       3,
+       true,
        {"preRoots", "root 0/0", "root 1/-1", "root 2/1", "preExt", "ext 3/2", "ext 4/3", "ext 5/4", "unknown"}},
       {"root fails", 3, 0, 3, 3, false, {"preRoots", "root 0/0"}},
       {"root finishes", 3, 1, 3, 3, true, {"preRoots", "root 0/0"}},
@@ -116,7 +121,7 @@ TEST(VisitorWalk, EmptySequenceAndUnknownExtensions) {
 }
 
 class Defaults : public ASN1::Visitor {
- protected:
+protected:
   bool do_visit(ASN1::Null&) override { return true; }
   bool do_visit(ASN1::BOOLEAN&) override { return true; }
   bool do_visit(ASN1::INTEGER&) override { return true; }
@@ -144,11 +149,11 @@ TEST(VisitorWalk, DefaultHooksFailOnTheFirstField) {
 
 // Records the fields a reading walk passes.
 class ReadingVisitor : public ASN1::ConstVisitor {
- public:
+public:
   Calls calls;
   int integers = 0;
 
- protected:
+protected:
   bool do_visit(const ASN1::INTEGER&) override {
     ++integers;
     return true;
@@ -164,7 +169,7 @@ class ReadingVisitor : public ASN1::ConstVisitor {
   }
   bool afterVisitSequence(const SEQUENCE&) override { return note("after"); }
 
- private:
+private:
   bool note(const std::string& s) {
     calls.push_back(s);
     return true;

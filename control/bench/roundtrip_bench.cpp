@@ -25,8 +25,7 @@ using Clock = std::chrono::steady_clock;
 bool ReadAll(int fd, char* at, size_t n) {
   while (n > 0) {
     const ssize_t got = ::recv(fd, at, n, 0);
-    if (got <= 0)
-      return false;
+    if (got <= 0) return false;
     at += got;
     n -= size_t(got);
   }
@@ -36,8 +35,7 @@ bool ReadAll(int fd, char* at, size_t n) {
 bool WriteAll(int fd, const char* at, size_t n) {
   while (n > 0) {
     const ssize_t put = ::send(fd, at, n, MSG_NOSIGNAL);
-    if (put <= 0)
-      return false;
+    if (put <= 0) return false;
     at += put;
     n -= size_t(put);
   }
@@ -69,19 +67,15 @@ public:
 private:
   void Serve() {
     Fd conn(::accept4(listenFd.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!conn.is_valid())
-      return;
+    if (!conn.is_valid()) return;
     int on = 1;
     ::setsockopt(conn.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     char frame[65536];
     for (;;) {
-      if (!ReadAll(conn.lowlevel_fd(), frame, 4))
-        return;
+      if (!ReadAll(conn.lowlevel_fd(), frame, 4)) return;
       const size_t length = (size_t(static_cast<unsigned char>(frame[2])) << 8) | static_cast<unsigned char>(frame[3]);
-      if (frame[0] != 3 || length < 4)
-        return;
-      if (!ReadAll(conn.lowlevel_fd(), frame + 4, length - 4) || !WriteAll(conn.lowlevel_fd(), frame, length))
-        return;
+      if (frame[0] != 3 || length < 4) return;
+      if (!ReadAll(conn.lowlevel_fd(), frame + 4, length - 4) || !WriteAll(conn.lowlevel_fd(), frame, length)) return;
     }
   }
 
@@ -168,8 +162,7 @@ void BM_DaemonRoundTrip(benchmark::State& state) {
   }
   const double rate = RoundTrips(state, peer.client);
   // Above 1: the daemon is that many times slower than the echo.
-  if (rate > 0 && echoRate > 0)
-    state.counters["vs_echo"] = echoRate / rate;
+  if (rate > 0 && echoRate > 0) state.counters["vs_echo"] = echoRate / rate;
 }
 
 }  // namespace

@@ -35,8 +35,7 @@ bool Controller::Connect(unsigned short port, int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-    if (!s.is_valid())
-      return false;
+    if (!s.is_valid()) return false;
     sockaddr_in sa = {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
@@ -47,8 +46,7 @@ bool Controller::Connect(unsigned short port, int timeout_ms) {
       fd = std::move(s);
       return true;
     }
-    if (errno != ECONNREFUSED || RemainingMs(deadline) == 0)
-      return false;
+    if (errno != ECONNREFUSED || RemainingMs(deadline) == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -63,10 +61,8 @@ bool Controller::SendBytes(std::string const& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::send(fd.lowlevel_fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
     done += size_t(n);
   }
   return true;
@@ -78,30 +74,25 @@ bool Controller::Send(LGCP::Message const& message) {
 }
 
 bool Controller::Fill(int timeout_ms) {
-  if (eof || !fd.is_valid())
-    return false;
+  if (eof || !fd.is_valid()) return false;
   pollfd p = {fd.lowlevel_fd(), POLLIN, 0};
   const int ready = ::poll(&p, 1, timeout_ms);
-  if (ready < 0 && errno == EINTR)
-    return true;
-  if (ready <= 0)
-    return false;
+  if (ready < 0 && errno == EINTR) return true;
+  if (ready <= 0) return false;
   char chunk[65536];
   const ssize_t n = ::recv(fd.lowlevel_fd(), chunk, sizeof chunk, MSG_DONTWAIT);
   if (n > 0) {
     buffer.append(chunk, size_t(n));
     return true;
   }
-  if (n < 0 && (errno == EAGAIN || errno == EINTR))
-    return true;
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
   eof = true;
   return false;
 }
 
 bool Controller::TakeFrame(std::string& payload, bool& garbled) {
   garbled = false;
-  if (buffer.size() < 4)
-    return false;
+  if (buffer.size() < 4) return false;
   const unsigned char* h = reinterpret_cast<const unsigned char*>(buffer.data());
   const unsigned length = (unsigned(h[2]) << 8) | h[3];
   if (h[0] != 3 || h[1] != 0 || length < 4) {
@@ -109,8 +100,7 @@ bool Controller::TakeFrame(std::string& payload, bool& garbled) {
     buffer.clear();
     return false;
   }
-  if (buffer.size() < length)
-    return false;
+  if (buffer.size() < length) return false;
   payload.assign(buffer, 4, length - 4);
   buffer.erase(0, length);
   return true;
@@ -120,17 +110,12 @@ Controller::Result Controller::ReceivePayload(std::string& payload, int timeout_
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     bool garbled = false;
-    if (TakeFrame(payload, garbled))
-      return Ok;
-    if (garbled)
-      return Garbled;
+    if (TakeFrame(payload, garbled)) return Ok;
+    if (garbled) return Garbled;
     if (!Fill(RemainingMs(deadline))) {
-      if (TakeFrame(payload, garbled))
-        return Ok;
-      if (eof)
-        return Closed;
-      if (RemainingMs(deadline) == 0)
-        return Timeout;
+      if (TakeFrame(payload, garbled)) return Ok;
+      if (eof) return Closed;
+      if (RemainingMs(deadline) == 0) return Timeout;
     }
   }
 }
@@ -138,23 +123,20 @@ Controller::Result Controller::ReceivePayload(std::string& payload, int timeout_
 Controller::Result Controller::Receive(LGCP::Message& message, int timeout_ms) {
   std::string payload;
   const Result r = ReceivePayload(payload, timeout_ms);
-  if (r != Ok)
-    return r;
+  if (r != Ok) return r;
   return Decode(payload, message) ? Ok : Garbled;
 }
 
 bool Controller::WaitClosed(int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!eof) {
-    if (!Fill(RemainingMs(deadline)) && !eof && RemainingMs(deadline) == 0)
-      return false;
+    if (!Fill(RemainingMs(deadline)) && !eof && RemainingMs(deadline) == 0) return false;
   }
   return true;
 }
 
 Controller::Result Controller::Call(LGCP::Message const& request, LGCP::Message& answer, int timeout_ms) {
-  if (!Send(request))
-    return Closed;
+  if (!Send(request)) return Closed;
   return Receive(answer, timeout_ms);
 }
 
@@ -174,8 +156,7 @@ bool Controller::Encode(LGCP::Message const& message, std::string& payload) {
   ASN1::CoderEnv env;
   env.set_encodingRule(ASN1::CoderEnv::per);
   std::vector<char> octets;
-  if (!ASN1::encode(message, &env, std::back_inserter(octets)))
-    return false;
+  if (!ASN1::encode(message, &env, std::back_inserter(octets))) return false;
   payload.assign(octets.begin(), octets.end());
   return true;
 }
@@ -189,10 +170,8 @@ bool Controller::Decode(std::string const& payload, LGCP::Message& message) {
 
 LGCP::Message Controller::Make(LGCP::Command const& command, long seq, long slot) {
   LGCP::Message m;
-  if (seq != kNone)
-    m.set_seq(int(seq));
-  if (slot != kNone)
-    m.set_slot(unsigned(slot));
+  if (seq != kNone) m.set_seq(int(seq));
+  if (slot != kNone) m.set_slot(unsigned(slot));
   m.set_pdu().select_command(command);
   return m;
 }
@@ -216,8 +195,7 @@ bool Controller::IsSuccess(LGCP::Message const& message) {
 }
 
 int Controller::ErrorOf(LGCP::Message const& message) {
-  if (!message.get_pdu().response_isSelected() || !message.get_pdu().get_response().error_isSelected())
-    return -1;
+  if (!message.get_pdu().response_isSelected() || !message.get_pdu().get_response().error_isSelected()) return -1;
   return int(LGCP::ErrorCause::NamedNumber(message.get_pdu().get_response().get_error()));
 }
 

@@ -25,8 +25,7 @@ class Owner : public Control::Notify {
 public:
   void OnConnect() override {
     journal.push_back("connect");
-    if (on_connect)
-      on_connect();
+    if (on_connect) on_connect();
   }
   void OnDisconnect() override { journal.push_back("disconnect"); }
   void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
@@ -150,9 +149,9 @@ TEST_F(Listener, SecondControllerIsRefusedAndTheFirstStaysServed) {
   EXPECT_TRUE(eof);
   EXPECT_EQ(third.receive(&eof), "");
   EXPECT_TRUE(eof);
-  EXPECT_EQ(streams.err.text(),
-            "refuse connection from " + second.name() + "\n" + "CheckConnectionState CheckConnection\n" +
-                "refuse connection from " + third.name() + "\n");
+  EXPECT_EQ(streams.err.text(), "refuse connection from " + second.name() + "\n" +
+                                    "CheckConnectionState CheckConnection\n" + "refuse connection from " +
+                                    third.name() + "\n");
   EXPECT_EQ(acceptor.GetCheckState(), Control::AcceptorNetCheckConnection::Check::CheckConnection);
   EXPECT_EQ(owner.journal, std::vector<std::string>{"connect"});
 
@@ -187,8 +186,7 @@ TEST_F(Listener, HealthCheckDropsADeadPeer) {
   linktest::advance(clock, 1000);
   EXPECT_EQ(streams.err.text(), "connection from " + dead.name() + " closed: tcp socket change state.\n" +
                                     "connection from " + dead.name() + " closed: Connection reset by peer\n" +
-                                    "control connection " + dead.name() + " closed.\n" +
-                                    "CheckConnectionState Idle\n");
+                                    "control connection " + dead.name() + " closed.\n" + "CheckConnectionState Idle\n");
   // The deferred report ran with the timers.
   EXPECT_EQ(owner.journal, (std::vector<std::string>{"connect", "disconnect"}));
   EXPECT_EQ(acceptor.GetState(), State::Connecting);
@@ -266,8 +264,7 @@ TEST_F(Listener, DeactivatedWhileTheEndIsReportedStaysIdle) {
 }
 
 TEST_F(Listener, AcceptPausesWhenOutOfDescriptors) {
-  if (linktest::sanitized)
-    GTEST_SKIP() << "the sanitizers open descriptors of their own while checking types";
+  if (linktest::sanitized) GTEST_SKIP() << "the sanitizers open descriptors of their own while checking types";
   Client c(port);
   rlimit saved;
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);

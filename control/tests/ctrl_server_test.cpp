@@ -28,8 +28,7 @@ size_t count(std::string const& text, std::string const& part) {
 std::vector<std::string> only(std::vector<std::string> const& journal, std::string const& what) {
   std::vector<std::string> out;
   for (std::string const& line : journal)
-    if (contains(line, what))
-      out.push_back(line);
+    if (contains(line, what)) out.push_back(line);
   return out;
 }
 
@@ -97,22 +96,38 @@ TEST_F(CtrlServer, AnswersOfOneCommand) {
     Action action;
     std::vector<int> expected;  // 0 success, else the error cause
   } cases[] = {
-      {"success twice", [](Scripted& s) { s.Success(); s.Success(); }, {0}},
-      {"success then errors", [](Scripted& s) {
+      {"success twice",
+       [](Scripted& s) {
+         s.Success();
+         s.Success();
+       },
+       {0}},
+      {"success then errors",
+       [](Scripted& s) {
          s.Success();
          s.Error(LGCP::ErrorCause::busError);
          s.Error(LGCP::ErrorCause::unsupported);
        },
        {0, LGCP::ErrorCause::busError}},
-      {"second error", [](Scripted& s) {
+      {"second error",
+       [](Scripted& s) {
          s.Error(LGCP::ErrorCause::unsupported);
          s.Error(LGCP::ErrorCause::busError);
          s.Success();
        },
        {LGCP::ErrorCause::unsupported}},
-      {"deferred then error", [](Scripted& s) { s.delayResponse(); s.Error(LGCP::ErrorCause::slotIdBusy); },
+      {"deferred then error",
+       [](Scripted& s) {
+         s.delayResponse();
+         s.Error(LGCP::ErrorCause::slotIdBusy);
+       },
        {LGCP::ErrorCause::slotIdBusy}},
-      {"deferred then success", [](Scripted& s) { s.delayResponse(); s.Success(); }, {}},
+      {"deferred then success",
+       [](Scripted& s) {
+         s.delayResponse();
+         s.Success();
+       },
+       {}},
   };
   long seq = 100;
   for (const auto& c : cases) {

@@ -156,8 +156,7 @@ public:
       }
       got.append(buf, size_t(n));
     }
-    if (eof)
-      *eof = closed;
+    if (eof) *eof = closed;
     return got;
   }
 

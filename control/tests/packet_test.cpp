@@ -13,8 +13,7 @@ namespace {
 Packet make(std::vector<unsigned char> const& bytes, unsigned headroom = 0) {
   Packet p;
   p.reserve_head(headroom);
-  if (!bytes.empty())
-    std::memcpy(p.put(unsigned(bytes.size())), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(p.put(unsigned(bytes.size())), bytes.data(), bytes.size());
   return p;
 }
 
@@ -55,9 +54,24 @@ TEST(Packet, ReservingRoomPlacesTheEmptyWindow) {
       {"head 65536", [](Packet& p) { p.reserve_head(65536); }, {65536, 0, 0}},
       {"tail 10", [](Packet& p) { p.reserve_tail(10); }, {65526, 0, 10}},
       {"tail 0", [](Packet& p) { p.reserve_tail(0); }, {65536, 0, 0}},
-      {"head 0 then head 4", [](Packet& p) { p.reserve_head(0); p.reserve_head(4); }, {4, 0, 65532}},
-      {"head 3 then head 4", [](Packet& p) { p.reserve_head(3); p.reserve_head(4); }, {7, 0, 65529}},
-      {"tail 10 then tail 6", [](Packet& p) { p.reserve_tail(10); p.reserve_tail(6); }, {65520, 0, 16}},
+      {"head 0 then head 4",
+       [](Packet& p) {
+         p.reserve_head(0);
+         p.reserve_head(4);
+       },
+       {4, 0, 65532}},
+      {"head 3 then head 4",
+       [](Packet& p) {
+         p.reserve_head(3);
+         p.reserve_head(4);
+       },
+       {7, 0, 65529}},
+      {"tail 10 then tail 6",
+       [](Packet& p) {
+         p.reserve_tail(10);
+         p.reserve_tail(6);
+       },
+       {65520, 0, 16}},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.what);
@@ -259,8 +273,7 @@ TEST(PacketPool, ExhaustedPoolThrowsAndTheHandleStaysAsItWas) {
   // Every buffer the tests before took has come back.
   ASSERT_EQ(Packet::pool_free(), Packet::pool_size());
   std::vector<Packet> held(Packet::pool_free());
-  for (Packet& p : held)
-    p.reserve_head(0);
+  for (Packet& p : held) p.reserve_head(0);
   EXPECT_EQ(Packet::pool_free(), 0u);
 
   Packet extra;
@@ -334,15 +347,38 @@ TEST(PacketDeathTest, ContractViolations) {
       {[] { make({1}).pull(2); }, "len<=_length\\(\\)"},
       {[] { make({1}).trim(2); }, "len<=_length\\(\\)"},
       {[] { make({1}, 1).push(2); }, "len<=_headroom\\(\\)"},
-      {[] { Packet p = make({}); p.put(65536); p.put8(0); }, "len<=_tailroom\\(\\)"},
-      {[] { make({1, 2})[2]; }, "index out of range"},
-      {[] { make({1, 2})[-1]; }, "index out of range"},
+      {[] {
+         Packet p = make({});
+         p.put(65536);
+         p.put8(0);
+       },
+       "len<=_tailroom\\(\\)"},
+      {[] {
+         make({1, 2})[2];
+       },
+       "index out of range"},
+      {[] {
+         make({1, 2})[-1];
+       },
+       "index out of range"},
       {[] { static_cast<Packet const&>(make({1}))[1]; }, "index out of range"},
-      {[] { make({1, 2, 3}).sub(4, 0); }, "start<=_length\\(\\)"},
-      {[] { make({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}).sub(8, 3); }, "start\\+len<=_length\\(\\)"},
-      {[] { make({1, 2, 3}).sub(1, 0xFFFFFFFFu); }, "start\\+len<=_length\\(\\)"},
+      {[] {
+         make({1, 2, 3}).sub(4, 0);
+       },
+       "start<=_length\\(\\)"},
+      {[] {
+         make({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}).sub(8, 3);
+       },
+       "start\\+len<=_length\\(\\)"},
+      {[] {
+         make({1, 2, 3}).sub(1, 0xFFFFFFFFu);
+       },
+       "start\\+len<=_length\\(\\)"},
       {[] { Packet().reserve_head(65537); }, "length>packet_max_size"},
-      {[] { make({1, 2}, 65530).reserve_head(5); }, "new_len>packet_max_size"},
+      {[] {
+         make({1, 2}, 65530).reserve_head(5);
+       },
+       "new_len>packet_max_size"},
       {[] { Packet().reserve_tail(65537); }, "len>packet_max_size"},
       {[] { make({}, 3).reserve_tail(4); }, "_tailroom\\(\\)\\+len <= packet_max_size"},
   };

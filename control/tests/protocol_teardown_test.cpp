@@ -71,8 +71,8 @@ TEST(ProtocolsFamilyTeardown, OwnerDeletesTheFamilyFromADeferredCall) {
   Journal j;
   Slot slot(j);
   slot.family->deactivate();
-  EXPECT_EQ(j, (Journal{"top local_deactivate", "link local_deactivate", "slot deactivated ok", "link back",
-                        "top back"}));
+  EXPECT_EQ(j,
+            (Journal{"top local_deactivate", "link local_deactivate", "slot deactivated ok", "link back", "top back"}));
   ASSERT_NE(slot.family, nullptr);
   EXPECT_TRUE(slot.teardown.IsActive());
 

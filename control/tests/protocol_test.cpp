@@ -24,14 +24,12 @@ public:
   void local_prepare_head(Packet& p) override { p.reserve_head(header ? 1 : 0); }
   Protocol_status local_initialize() override {
     journal.push_back(tag + " initialize");
-    if (fail_initialize)
-      return new Protocol_status_error(this, tag + " failed");
+    if (fail_initialize) return new Protocol_status_error(this, tag + " failed");
     return Protocol::local_initialize();
   }
   void local_activate() override {
     journal.push_back(tag + " local_activate");
-    if (!activate_later)
-      on_activate();
+    if (!activate_later) on_activate();
   }
   void local_deactivate() override {
     journal.push_back(tag + " local_deactivate");
@@ -47,8 +45,7 @@ public:
     Protocol::on_status(st);
   }
   void message(Packet& p) override {
-    if (header)
-      p.push8(header);
+    if (header) p.push8(header);
     transmit(p);
   }
   void receive(Packet& p) override {
@@ -101,10 +98,8 @@ public:
     ProtocolsFamily::on_deactivated(p, st);
   }
   static std::string tag_of(Protocol* p) {
-    if (auto* layer = dynamic_cast<Layer*>(p))
-      return layer->tag;
-    if (auto* family = dynamic_cast<Family*>(p))
-      return family->tag;
+    if (auto* layer = dynamic_cast<Layer*>(p)) return layer->tag;
+    if (auto* family = dynamic_cast<Family*>(p)) return family->tag;
     return "?";
   }
 
@@ -218,9 +213,9 @@ TEST(ProtocolsFamily, OrderlyDeactivationRunsTopDown) {
   add<Layer>(family, j, "high");
 
   family.deactivate();
-  EXPECT_EQ(j, (Journal{"high local_deactivate", "high on_deactivate ok", "mid local_deactivate",
-                        "mid on_deactivate ok", "low local_deactivate", "low on_deactivate ok",
-                        "family on_deactivated low ok"}));
+  EXPECT_EQ(j,
+            (Journal{"high local_deactivate", "high on_deactivate ok", "mid local_deactivate", "mid on_deactivate ok",
+                     "low local_deactivate", "low on_deactivate ok", "family on_deactivated low ok"}));
   // The status that reaches the owner is the lowest layer's own.
   ASSERT_FALSE(family.last_status.null());
   EXPECT_EQ(family.last_status.get(), low->last_status.get());
@@ -327,15 +322,14 @@ TEST_F(NestedStack, PacketsGoDownThroughTheFamilyAndComeBackUp) {
 
 TEST_F(NestedStack, ActivationAndDeactivationCrossTheFamily) {
   owner.activate();
-  EXPECT_EQ(j, (Journal{"wire local_activate", "l1 local_activate", "l2 local_activate",
-                        "family on_activated l2", "top local_activate", "owner on_activated top"}));
+  EXPECT_EQ(j, (Journal{"wire local_activate", "l1 local_activate", "l2 local_activate", "family on_activated l2",
+                        "top local_activate", "owner on_activated top"}));
 
   j.clear();
   owner.deactivate();
-  EXPECT_EQ(j, (Journal{"top local_deactivate", "top on_deactivate ok", "l2 local_deactivate",
-                        "l2 on_deactivate ok", "l1 local_deactivate", "l1 on_deactivate ok",
-                        "family on_deactivated l1 ok", "wire local_deactivate", "wire on_deactivate ok",
-                        "owner on_deactivated wire ok"}));
+  EXPECT_EQ(j, (Journal{"top local_deactivate", "top on_deactivate ok", "l2 local_deactivate", "l2 on_deactivate ok",
+                        "l1 local_deactivate", "l1 on_deactivate ok", "family on_deactivated l1 ok",
+                        "wire local_deactivate", "wire on_deactivate ok", "owner on_deactivated wire ok"}));
 }
 
 TEST_F(NestedStack, FailureInsideTheFamilyReachesTheOwner) {
@@ -397,8 +391,8 @@ TEST(ProtocolsList, DeletingTheListDeletesItsLayersHighestFirst) {
   add<Layer>(*inner, j, "inner-b");
   add<Layer>(*list, j, "c");
   delete list;
-  EXPECT_EQ(j, (Journal{"list deleted", "c deleted", "inner deleted", "inner-b deleted", "inner-a deleted",
-                        "a deleted"}));
+  EXPECT_EQ(j,
+            (Journal{"list deleted", "c deleted", "inner deleted", "inner-b deleted", "inner-a deleted", "a deleted"}));
 }
 
 TEST(ProtocolsList, DeletingOneLayerRelinksItsNeighbours) {

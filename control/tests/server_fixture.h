@@ -32,9 +32,7 @@ public:
     lastSlotPresent = IsSlotPresent();
     return script ? script(*this, command) : false;
   }
-  void OnSignal(const LGCP::Signal& signal) override {
-    note("signal " + std::to_string(signal.currentSelection()));
-  }
+  void OnSignal(const LGCP::Signal& signal) override { note("signal " + std::to_string(signal.currentSelection())); }
 
   using CtrlSrv::Service::CheckServer;
   using CtrlSrv::Service::CheckServerConnection;
@@ -55,8 +53,7 @@ public:
 
 private:
   void note(std::string const& what) {
-    if (journal)
-      journal->push_back(name + " " + what);
+    if (journal) journal->push_back(name + " " + what);
   }
 };
 
@@ -93,7 +90,8 @@ protected:
   Controller::Result Next(LGCP::Message& m) {
     Controller::Result r = Controller::Timeout;
     // Asked more than once after it held.
-    linktest::run_until([&] { return r != Controller::Timeout || (r = controller.Receive(m, 0)) != Controller::Timeout; });
+    linktest::run_until(
+        [&] { return r != Controller::Timeout || (r = controller.Receive(m, 0)) != Controller::Timeout; });
     return r;
   }
 

@@ -178,8 +178,7 @@ TEST(StrmProtocol, WriteWaitsForASlowReaderAndSendsEveryByteInOrder) {
 
   std::string got;
   std::thread reader([&] {
-    while (got.size() < bytes.size() && linktest::readable(sp.b.lowlevel_fd()))
-      got += drain(sp.b);
+    while (got.size() < bytes.size() && linktest::readable(sp.b.lowlevel_fd())) got += drain(sp.b);
   });
   rig.write(bytes);
   reader.join();

@@ -32,8 +32,7 @@ public:
   }
   void on_message(Packet& p) override {
     frames.push_back(p.empty() ? "" : std::string(p.cdata(), p.cdata() + p.length()));
-    if (on_frame)
-      on_frame();
+    if (on_frame) on_frame();
   }
   void on_deactivated(::Protocol*, Protocol_status st) override { reports.push_back(st->message()); }
 
@@ -100,13 +99,17 @@ TEST(Tpkt, BadInputIsLoggedAndTheStreamResynchronises) {
        {"B"},
        {"TPKT bad TPKT packet start.", "TPKT 39 more octets skipped before a TPKT packet start."}},
       {"bad reserved octet", std::string("\x03\x01", 2) + frame("C"), {"C"}, {"TPKT bad TPKT reserved."}},
-      {"reserved octet is not taken as a start", std::string("\x03\x03", 2) + frame("D"), {"D"},
+      {"reserved octet is not taken as a start",
+       std::string("\x03\x03", 2) + frame("D"),
+       {"D"},
        {"TPKT bad TPKT reserved."}},
       {"length 3", std::string("\x03\x00\x00\x03", 4) + frame("E"), {"E"}, {"TPKT too small 3"}},
       {"length 0", std::string("\x03\x00\x00\x00", 4) + frame("F"), {"F"}, {"TPKT too small 0"}},
       {"empty payload", std::string("\x03\x00\x00\x04", 4), {""}, {}},
-      {"longest payload header", std::string("\x03\x00\xFF\xFF", 4) + std::string(65531, 'x'),
-       {std::string(65531, 'x')}, {}},
+      {"longest payload header",
+       std::string("\x03\x00\xFF\xFF", 4) + std::string(65531, 'x'),
+       {std::string(65531, 'x')},
+       {}},
   };
   for (const auto& c : cases) {
     Streams captured;
@@ -124,10 +127,10 @@ TEST(Tpkt, GarbageOverSeveralReadsGivesOneLinePerRead) {
   rig.feed(std::string(5, '\x7F'));
   rig.feed(std::string(3, '\x7F') + frame("ok"));
   EXPECT_EQ(rig.frames, std::vector<std::string>{"ok"});
-  EXPECT_EQ(lines(captured.log.text()),
-            (std::vector<std::string>{"TPKT bad TPKT packet start.",
-                                      "TPKT 4 more octets skipped before a TPKT packet start.",
-                                      "TPKT 3 more octets skipped before a TPKT packet start."}));
+  EXPECT_EQ(
+      lines(captured.log.text()),
+      (std::vector<std::string>{"TPKT bad TPKT packet start.", "TPKT 4 more octets skipped before a TPKT packet start.",
+                                "TPKT 3 more octets skipped before a TPKT packet start."}));
 }
 
 TEST(Tpkt, StalledFrameIsDroppedThreeSecondsAfterItsLastChunk) {

@@ -105,7 +105,7 @@ struct SocketPair {
 };
 
 class AsyncTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { IPC::Signal::ignore(SIGPIPE); }
   void TearDown() override { EXPECT_EQ(multiplexer.handler_count(), 0u); }
 };

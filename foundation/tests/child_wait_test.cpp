@@ -74,7 +74,7 @@ struct Guard {
 };
 
 class ChildWaitTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { ChildWait::Activate(); }
   // A fresh service per test, and SIGCHLD back to default so that nothing
   // reaps the children of other tests.
@@ -110,8 +110,7 @@ TEST_F(ChildWaitTest, ReportsExitStatusOfRealChildren) {
   EXPECT_EQ(codes[0], 1);
   EXPECT_EQ(codes[3], 1);
   EXPECT_FALSE(ok.wait.is_registered());
-  EXPECT_NE(log.text().find("terminate child process, pid=" + std::to_string(p2) + " status=768\n"),
-            std::string::npos);
+  EXPECT_NE(log.text().find("terminate child process, pid=" + std::to_string(p2) + " status=768\n"), std::string::npos);
   EXPECT_NE(log.text().find("terminate child process, pid=" + std::to_string(p1) + " status=0\n"), std::string::npos);
 }
 

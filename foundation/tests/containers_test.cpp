@@ -16,7 +16,7 @@ struct Buffer {
 };
 
 class Handle {
- public:
+public:
   Handle() = default;
   explicit Handle(Buffer* b) : b_(b) { ++b_->refs; }
   Handle(const Handle& o) : b_(o.b_) {
@@ -31,7 +31,7 @@ class Handle {
   ~Handle() { release(); }
   int id() const { return b_ ? b_->id : -1; }
 
- private:
+private:
   void release() {
     if (b_) --b_->refs;
     b_ = nullptr;
@@ -208,8 +208,8 @@ TEST(Cyclic, WindowTest) {
     bool in;
   };
   const Case cases[] = {
-      {120, 2, 5, true},  {3, 10, 5, false}, {5, 5, 5, true},   {5, 6, 5, false}, {5, 4, 5, false},
-      {0, 0, 127, true},  {0, 127, 127, true}, {1, 0, 127, false}, {127, 0, 0, true}, {10, 20, 30, true},
+      {120, 2, 5, true},   {3, 10, 5, false},   {5, 5, 5, true},    {5, 6, 5, false},  {5, 4, 5, false},
+      {0, 0, 127, true},   {0, 127, 127, true}, {1, 0, 127, false}, {127, 0, 0, true}, {10, 20, 30, true},
       {10, 30, 20, false}, {100, 127, 3, true}, {100, 4, 3, false},
   };
   for (const Case& c : cases) {
@@ -226,8 +226,7 @@ struct Receiver {
 
 std::vector<std::string> names(Containers::CyclicList& head) {
   std::vector<std::string> out;
-  for (auto it = head.begin(); it != head.end(); ++it)
-    out.push_back(Containers::offset(**it, &Receiver::link)->name);
+  for (auto it = head.begin(); it != head.end(); ++it) out.push_back(Containers::offset(**it, &Receiver::link)->name);
   return out;
 }
 

@@ -27,8 +27,8 @@ TEST(ExtText, HeaderShortInfoAndQuoted) {
   Link l{7};
   const char* name = "abc";
   std::ostringstream os;
-  os << ext::header(&l) << "up; " << ext::shortinfo(&l) << ' ' << ext::quoted(name) << ' '
-     << ext::quoted(State::busy) << ' ' << ext::quoted("lit");
+  os << ext::header(&l) << "up; " << ext::shortinfo(&l) << ' ' << ext::quoted(name) << ' ' << ext::quoted(State::busy)
+     << ' ' << ext::quoted("lit");
   EXPECT_EQ("link[7]: up; link 7 \"abc\" \"busy\" \"lit\"", os.str());
 }
 
@@ -112,11 +112,10 @@ TEST(ExtTable, CellsAreCentredWithOddBlankOnTheRight) {
     const char* row;
   };
   const Case cases[] = {
-      {"abcde", "|abcde|"},      // exactly the width: no padding
-      {"abcd", "|abcd |"},       // width - 1: the one blank goes right
-      {"ab", "| ab  |"},         // 3 blanks: 1 left, 2 right
-      {"", "|     |"},
-      {"abcdefgh", "|abcdefgh|"},  // too long: written in full
+      {"abcde", "|abcde|"},                              // exactly the width: no padding
+      {"abcd", "|abcd |"},                               // width - 1: the one blank goes right
+      {"ab", "| ab  |"},                                 // 3 blanks: 1 left, 2 right
+      {"", "|     |"},      {"abcdefgh", "|abcdefgh|"},  // too long: written in full
   };
   for (const Case& c : cases) {
     ext::Table t(5);
@@ -132,8 +131,7 @@ TEST(ExtTable, TypicalDump) {
   os << t << ext::delimeter;
   os << t << ext::beginrow << "name" << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow
      << ext::delimeter;
-  os << t << ext::beginrow << std::string("ev") << ext::nextrow << -1 << ext::nextrow << Stats{1, 20}
-     << ext::nextrow;
+  os << t << ext::beginrow << std::string("ev") << ext::nextrow << -1 << ext::nextrow << Stats{1, 20} << ext::nextrow;
   os << t << ext::beginrow << "tm" << ext::nextrow << 17u << ext::nextrow << "a" << 'b' << 3 << ext::nextrow;
   os << t << ext::delimeter;
   EXPECT_EQ(

@@ -49,8 +49,7 @@ const ParseCase kParseCases[] = {
     {"comment after value needs a blank", "[a]\nk = a#b\nj = a #b\n", "[a:1] k:2=<a#b> j:3=<a>"},
     {"comment right after equals gives empty value", "[a]\nk =# c\n", "[a:1] k:2=<>"},
     {"comment lines", "# top\n[a] # c\n  # x = 1\nk=v\n", "[a:2] k:4=<v>"},
-    {"line without equals dropped, next header opens", "[a]\nkey\n  [next]\nx=1\n",
-     "[a:1] [next:3] x:4=<1>"},
+    {"line without equals dropped, next header opens", "[a]\nkey\n  [next]\nx=1\n", "[a:1] [next:3] x:4=<1>"},
     {"text after ] ignored", "[a] x = 1\ny=2\n", "[a:1] y:2=<2>"},
     {"header name kept untrimmed", "[ a ]\nk=v\n", "[ a :1] k:2=<v>"},
     {"unterminated header skips until a [", "[abc\nk=v\nfoo [b]\nx=1\n", "[b:3] x:4=<1>"},
@@ -61,8 +60,8 @@ const ParseCase kParseCases[] = {
     {"empty value at end of file", "[a]\nkey =", "[a:1] key:2=<>"},
     {"value at end of file", "[a]\nkey = v", "[a:1] key:2=<v>"},
     {"key without equals at end of file dropped", "[a]\nkey", "[a:1]"},
-    {"repeated sections and keys keep every occurrence",
-     "[a]\nk=1\nj=2\nk=3\n[b]\n[a]\nk=4\n", "[a:1] k:2=<1> k:4=<3> j:3=<2> [a:6] k:7=<4> [b:5]"},
+    {"repeated sections and keys keep every occurrence", "[a]\nk=1\nj=2\nk=3\n[b]\n[a]\nk=4\n",
+     "[a:1] k:2=<1> k:4=<3> j:3=<2> [a:6] k:7=<4> [b:5]"},
     {"example configuration",
      "#global settings\n[traces]\nsignalling.hdlc = yes   # on\n[snmpagent]\nhost=192.0.2.1:7000\n"
      "name = lemzgw\n[snmpagent]\nhost = 192.0.2.2\n",
@@ -134,10 +133,9 @@ TEST(IniSubKey, GetBool) {
     const char* text;
     bool def;
     bool expected;
-  } cases[] = {{"true", false, true}, {"false", true, false}, {"yes", false, true},
-               {"no", true, false},   {"1", false, true},     {"0", true, false},
-               {"on", false, true},   {"off", true, false},   {"Yes", false, false},
-               {"Yes", true, true},   {"", true, true},       {"enabled", false, false}};
+  } cases[] = {{"true", false, true}, {"false", true, false}, {"yes", false, true}, {"no", true, false},
+               {"1", false, true},    {"0", true, false},     {"on", false, true},  {"off", true, false},
+               {"Yes", false, false}, {"Yes", true, true},    {"", true, true},     {"enabled", false, false}};
   for (const auto& c : cases) {
     IniFile::SubKey k(c.text, 1);
     EXPECT_EQ(c.expected, k.GetBool(c.def)) << c.text;
@@ -148,10 +146,16 @@ TEST(IniSubKey, GetInt) {
   const struct {
     const char* text;
     int expected;
-  } cases[] = {{"12", 12},          {"12abc", 12},         {"  -7", -7},
-               {"0x10", 0},         {"abc", 99},           {"", 99},
-               {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
-               {"2147483648", 99},  {"-99999999999999999999", 99}};
+  } cases[] = {{"12", 12},
+               {"12abc", 12},
+               {"  -7", -7},
+               {"0x10", 0},
+               {"abc", 99},
+               {"", 99},
+               {"2147483647", 2147483647},
+               {"-2147483648", -2147483647 - 1},
+               {"2147483648", 99},
+               {"-99999999999999999999", 99}};
   for (const auto& c : cases) {
     IniFile::SubKey k(c.text, 1);
     EXPECT_EQ(c.expected, k.GetInt(99)) << c.text;

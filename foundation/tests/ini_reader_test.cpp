@@ -11,7 +11,7 @@ const IniFile::Symbol<AgentKind> kKinds[] = {{"plain", kPlain}, {"lemzgw", kLemz
 
 // The first block of section "s" of the given text.
 class Block {
- public:
+public:
   explicit Block(const std::string& text) {
     std::istringstream in(text);
     in >> file;
@@ -19,7 +19,7 @@ class Block {
   }
   IniFile::SubSection& operator*() { return *block; }
 
- private:
+private:
   IniFile::File file;
   IniFile::SubSection* block;
 };
@@ -96,11 +96,10 @@ TEST(IniReader, BoolWords) {
     const char* text;
     bool valid;
     bool value;
-  } cases[] = {{"true", true, true},     {"false", true, false},    {"yes", true, true},
-               {"no", true, false},      {"enabled", true, true},   {"disabled", true, false},
-               {"enable", true, true},   {"disable", true, false},  {"1", true, true},
-               {"0", true, false},       {"on", false, false},      {"off", false, false},
-               {"Yes", false, false},    {"", false, false}};
+  } cases[] = {{"true", true, true},    {"false", true, false},    {"yes", true, true},    {"no", true, false},
+               {"enabled", true, true}, {"disabled", true, false}, {"enable", true, true}, {"disable", true, false},
+               {"1", true, true},       {"0", true, false},        {"on", false, false},   {"off", false, false},
+               {"Yes", false, false},   {"", false, false}};
   for (const auto& c : cases) {
     Block b(std::string("[s]\nk=") + c.text + "\n");
     std::ostringstream log;
@@ -119,10 +118,12 @@ TEST(IniReader, EnumerationWritesOnlyOnSuccess) {
     const char* text;
     bool valid;
     AgentKind value;
-  } cases[] = {{"lemzgw", true, kLemz}, {"plain", true, kPlain}, {"4", true, AgentKind(4)},
-               {"0x2", true, kLemz},    {"010", true, AgentKind(8)}, {"4x", false, kWide},
-               {"", false, kWide},      {"LEMZGW", false, kWide}, {"-1", false, kWide},
-               {"99999999999999999999", false, kWide}, {"4294967296", false, kWide}};
+  } cases[] = {{"lemzgw", true, kLemz},     {"plain", true, kPlain},
+               {"4", true, AgentKind(4)},   {"0x2", true, kLemz},
+               {"010", true, AgentKind(8)}, {"4x", false, kWide},
+               {"", false, kWide},          {"LEMZGW", false, kWide},
+               {"-1", false, kWide},        {"99999999999999999999", false, kWide},
+               {"4294967296", false, kWide}};
   for (const auto& c : cases) {
     Block b(std::string("[s]\nname=") + c.text + "\n");
     std::ostringstream log;

@@ -32,7 +32,7 @@ const char kStamp[] = "Aug  9 20:31:05 ";
 const char kIdent[] = "ulv-T230809-2031";
 
 class TempDir {
- public:
+public:
   TempDir() {
     char path[] = "/tmp/ulv-logXXXXXX";
     dir = ::mkdtemp(path) ? path : "";
@@ -53,7 +53,7 @@ std::string readFile(const std::string& path) {
 
 // Local time is UTC and every clock read gives the cached time.
 class FixedClock {
- public:
+public:
   FixedClock() {
     const char* tz = std::getenv("TZ");
     hadTz = tz != nullptr;
@@ -72,14 +72,14 @@ class FixedClock {
   }
   static void at(time_t t, long usec) { Mux::set_cached_time(Mux::timeval(t, usec)); }
 
- private:
+private:
   bool hadTz;
   std::string oldTz;
 };
 
 // A datagram socket in the place of the system's syslog receiver.
 class Receiver {
- public:
+public:
   explicit Receiver(const std::string& path, int type = SOCK_DGRAM) : path(path) {
     fd = ::socket(AF_UNIX, type, 0);
     sockaddr_un a{};
@@ -120,7 +120,7 @@ std::string msg(int priority, const std::string& text, const std::string& ident 
 
 // syslogManager talks to a receiver in a temp dir.
 class Logging : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     socketPath = tmp.dir + "/log";
     receiver.reset(new Receiver(socketPath));
@@ -230,8 +230,8 @@ TEST_F(Logging, PriorityFacilityIdentityAndPid) {
   syslogManager.syslog(LOG_WARNING, "pid");
   syslogManager.sendmsg();
   const std::string pid = "[" + std::to_string(::getpid()) + "]";
-  EXPECT_EQ(Datagrams{msg(11, "user") + msg(134, "local") + msg(29, "bare", "") +
-                      "<28>" + kStamp + kIdent + pid + ": pid" + std::string(1, '\0')},
+  EXPECT_EQ(Datagrams{msg(11, "user") + msg(134, "local") + msg(29, "bare", "") + "<28>" + kStamp + kIdent + pid +
+                      ": pid" + std::string(1, '\0')},
             receiver->take());
 }
 
@@ -314,12 +314,12 @@ TEST_F(Logging, StreamReceiverGetsNulEndedMessages) {
 
 // The base buffer's line splitting, seen through its put().
 class CapturingBuf : public SysLogStreamBuf {
- public:
+public:
   CapturingBuf() : SysLogStreamBuf(3, 6) {}
   std::vector<std::string> lines;
   int prio() const { return priority; }
 
- protected:
+protected:
   void put(const char* text, size_t len) override { lines.emplace_back(text, len); }
 };
 
@@ -338,7 +338,7 @@ TEST(SysLogStreamBuf, SplitsLikeTheManagedOne) {
 }
 
 class LogFile : public ::testing::Test {
- protected:
+protected:
   void at(time_t t, long usec) { FixedClock::at(t, usec); }
   std::string file(const std::string& stamp) { return readFile(tmp.dir + "/" + stamp + ".log"); }
 
@@ -405,7 +405,7 @@ TEST_F(LogFile, MissingDirectoryLosesOnlyTheLines) {
 // Daemon::Init detaches and rewires the process for good, so it runs only in
 // a forked child; the detached grandchild reports through a pipe when done.
 class DaemonMode : public Logging {
- protected:
+protected:
   template <class Body>
   void runDetached(Body body) {
     int done[2];

@@ -16,7 +16,7 @@ namespace looptest {
 
 // Freezes every clock read at a time the test chooses.
 class CachedClock {
- public:
+public:
   explicit CachedClock(long sec = 1000000, long usec = 0) { Mux::set_cached_time(Mux::timeval(sec, usec)); }
   ~CachedClock() { Mux::clear_cached_time(); }
   void advance(unsigned ms) {
@@ -43,12 +43,12 @@ struct Pipe {
 };
 
 class Capture {
- public:
+public:
   explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
   ~Capture() { stream_.rdbuf(old_); }
   std::string text() const { return buf_.str(); }
 
- private:
+private:
   std::ostream& stream_;
   std::ostringstream buf_;
   std::streambuf* old_;

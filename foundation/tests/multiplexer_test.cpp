@@ -57,7 +57,7 @@ struct Stopper {
 };
 
 class Bare : public EventHandler {
- public:
+public:
   void shedule_event(pollfd& p) override {
     p.fd = -1;
     p.events = 0;
@@ -109,8 +109,7 @@ TEST(PollEventAsText, NamesSetBitsInOrder) {
       {0, ""},
       {5, "POLLIN|POLLOUT"},
       {0x38, "POLLERR|POLLHUP|POLLNVAL"},
-      {0x7FF,
-       "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG"},
+      {0x7FF, "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG"},
       {0x1000, ""},
       {0x1100, "POLLWRNORM"},
   };
@@ -223,7 +222,9 @@ TEST(Multiplexer, HandlersDetachingDuringDispatch) {
     if (++pass == 2) multiplexer.terminate();
   });
   multiplexer.run(false, true);
-  EXPECT_EQ(journal, "abe" "be");
+  EXPECT_EQ(journal,
+            "abe"
+            "be");
 }
 
 TEST(Multiplexer, HandlerAttachedDuringDispatchIsPolledFromNextPass) {
@@ -234,14 +235,17 @@ TEST(Multiplexer, HandlerAttachedDuringDispatchIsPolledFromNextPass) {
   std::unique_ptr<Probe> late;
   Probe a("a", p.rd, POLLIN, [&](Probe&, short) {
     journal += "a";
-    if (!late) late.reset(new Probe("late", p.rd, POLLIN, [&](Probe&, short) {
-      journal += "L";
-      multiplexer.terminate();
-    }));
+    if (!late)
+      late.reset(new Probe("late", p.rd, POLLIN, [&](Probe&, short) {
+        journal += "L";
+        multiplexer.terminate();
+      }));
   });
   Probe b("b", p.rd, POLLIN, [&](Probe&, short) { journal += "b"; });
   multiplexer.run(false, true);
-  EXPECT_EQ(journal, "ab" "abL");
+  EXPECT_EQ(journal,
+            "ab"
+            "abL");
 }
 
 TEST(Multiplexer, HandlerDestroyingItselfInItsCallback) {
@@ -282,7 +286,9 @@ TEST(Multiplexer, StopDuringDispatchKeepsTheRest) {
   multiplexer.run(false, true);
   EXPECT_EQ(journal, "a");
   multiplexer.run(false, true);
-  EXPECT_EQ(journal, "a" "ab");
+  EXPECT_EQ(journal,
+            "a"
+            "ab");
   EXPECT_EQ(multiplexer.handler_count(), 2u);
 }
 
@@ -306,9 +312,14 @@ TEST(Multiplexer, ExceptionOutOfAHandlerLeavesEveryHandlerPolled) {
   });
   EXPECT_THROW(multiplexer.run(false, true), std::runtime_error);
   multiplexer.run(false, true);
-  EXPECT_EQ(journal, "ab" "a");
+  EXPECT_EQ(journal,
+            "ab"
+            "a");
   multiplexer.run(false, true);
-  EXPECT_EQ(journal, "ab" "a" "abc");
+  EXPECT_EQ(journal,
+            "ab"
+            "a"
+            "abc");
   EXPECT_EQ(multiplexer.handler_count(), 3u);
 }
 
@@ -372,8 +383,7 @@ TEST(Multiplexer, HandlerAttachedByDpcBeforePollIsNotLeftWaiting) {
   Probe quiet("quiet", idle.rd, POLLIN);
   std::unique_ptr<Probe> late;
   DpcProbe dpc([&](int call) {
-    if (call == 2)
-      late.reset(new Probe("late", ready.rd, POLLIN, [](Probe&, short) { multiplexer.terminate(); }));
+    if (call == 2) late.reset(new Probe("late", ready.rd, POLLIN, [](Probe&, short) { multiplexer.terminate(); }));
   });
   multiplexer.run(false, true);
   ASSERT_TRUE(late);
@@ -425,9 +435,7 @@ struct Ticker {
   }
 };
 
-std::string temp_path(const char* name) {
-  return std::string(::testing::TempDir()) + name + std::to_string(getpid());
-}
+std::string temp_path(const char* name) { return std::string(::testing::TempDir()) + name + std::to_string(getpid()); }
 
 }  // namespace
 
@@ -447,7 +455,10 @@ TEST(Multiplexer, WatchdogIsPingedAtMostOncePerSecond) {
   multiplexer.set_watchdog_path(old);
   std::ifstream in(path.c_str());
   std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(written, "START" "PINGPINGPINGPINGPING" "STOP");
+  EXPECT_EQ(written,
+            "START"
+            "PINGPINGPINGPINGPING"
+            "STOP");
   unlink(path.c_str());
 }
 

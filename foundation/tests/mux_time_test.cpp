@@ -9,7 +9,7 @@
 namespace {
 
 class MuxClock : public ::testing::Test {
- protected:
+protected:
   void TearDown() override { Mux::clear_cached_time(); }
 };
 
@@ -55,10 +55,10 @@ TEST_F(MuxClock, SnapshotFreezesEveryReadUntilCleared) {
   EXPECT_EQ(us, Mux::microseconds());
   EXPECT_EQ(s, Mux::seconds());
   // The counters come from the monotonic snapshot, not from the wall clock.
-  unsigned wall_ms = static_cast<uint32_t>((static_cast<uint64_t>(Mux::g_tv_time.tv_sec) * 1000000u +
-                                            Mux::g_tv_time.tv_usec) / 1000u);
-  unsigned mono_ms = static_cast<uint32_t>((static_cast<uint64_t>(Mux::g_tv_clock.tv_sec) * 1000000u +
-                                            Mux::g_tv_clock.tv_usec) / 1000u);
+  unsigned wall_ms =
+      static_cast<uint32_t>((static_cast<uint64_t>(Mux::g_tv_time.tv_sec) * 1000000u + Mux::g_tv_time.tv_usec) / 1000u);
+  unsigned mono_ms = static_cast<uint32_t>(
+      (static_cast<uint64_t>(Mux::g_tv_clock.tv_sec) * 1000000u + Mux::g_tv_clock.tv_usec) / 1000u);
   EXPECT_EQ(mono_ms, ms);
   EXPECT_NE(wall_ms, ms);
 }
@@ -66,8 +66,7 @@ TEST_F(MuxClock, SnapshotFreezesEveryReadUntilCleared) {
 TEST_F(MuxClock, LiveCountersFollowTheMonotonicClock) {
   timespec ts;
   ASSERT_EQ(0, ::clock_gettime(CLOCK_MONOTONIC, &ts));
-  uint32_t before = static_cast<uint32_t>((static_cast<uint64_t>(ts.tv_sec) * 1000000000u + ts.tv_nsec) /
-                                          1000000u);
+  uint32_t before = static_cast<uint32_t>((static_cast<uint64_t>(ts.tv_sec) * 1000000000u + ts.tv_nsec) / 1000000u);
   unsigned now = Mux::milliseconds();
   EXPECT_GE(static_cast<int32_t>(now - before), 0);
   EXPECT_LT(static_cast<int32_t>(now - before), 5000);
@@ -97,10 +96,8 @@ TEST(MuxTimeval, AddAndSubCarry) {
     Mux::timeval a, b, sum, diff;
   };
   const Case cases[] = {
-      {{5, 900000}, {1, 200000}, {7, 100000}, {4, 700000}},
-      {{5, 100000}, {1, 200000}, {6, 300000}, {3, 900000}},
-      {{1, 999999}, {0, 1}, {2, 0}, {1, 999998}},
-      {{3, 0}, {3, 0}, {6, 0}, {0, 0}},
+      {{5, 900000}, {1, 200000}, {7, 100000}, {4, 700000}}, {{5, 100000}, {1, 200000}, {6, 300000}, {3, 900000}},
+      {{1, 999999}, {0, 1}, {2, 0}, {1, 999998}},           {{3, 0}, {3, 0}, {6, 0}, {0, 0}},
       {{0, 0}, {0, 999999}, {0, 999999}, {-1, 1}},
   };
   for (const Case& c : cases) {

@@ -1,7 +1,7 @@
 #include "foundation/os.h"
 
-#include <fcntl.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <sys/prctl.h>
@@ -201,7 +201,7 @@ void plain_handler(int sig) { g_plain = sig; }
 void info_handler(int sig, siginfo_t* info, void*) { g_info_code = info ? info->si_signo : -sig; }
 
 class SignalInstall : public ::testing::Test {
- protected:
+protected:
   void TearDown() override { IPC::Signal::system(SIGUSR1); }
   static struct sigaction current() {
     struct sigaction sa;
@@ -211,8 +211,7 @@ class SignalInstall : public ::testing::Test {
 };
 
 TEST_F(SignalInstall, PlainHandlerDropsSiginfoAndKeepsMask) {
-  ASSERT_EQ(0, IPC::Signal::handle(SIGUSR1, plain_handler, IPC::Signal::Set(SIGHUP, SIGUSR2),
-                                   SA_RESTART | SA_SIGINFO));
+  ASSERT_EQ(0, IPC::Signal::handle(SIGUSR1, plain_handler, IPC::Signal::Set(SIGHUP, SIGUSR2), SA_RESTART | SA_SIGINFO));
   struct sigaction sa = current();
   EXPECT_EQ(0, sa.sa_flags & SA_SIGINFO);
   EXPECT_NE(0, sa.sa_flags & SA_RESTART);
@@ -256,19 +255,19 @@ namespace {
 
 // Collects what a test writes to std::cerr.
 class CerrCapture {
- public:
+public:
   CerrCapture() : old_(std::cerr.rdbuf(buf_.rdbuf())) {}
   ~CerrCapture() { std::cerr.rdbuf(old_); }
   std::string text() const { return buf_.str(); }
 
- private:
+private:
   std::ostringstream buf_;
   std::streambuf* old_;
 };
 
 // Puts a descriptor on standard input for the life of the object.
 class StdinSwap {
- public:
+public:
   explicit StdinSwap(int fd) : saved_(::dup(STDIN_FILENO)) {
     if (fd >= 0)
       ::dup2(fd, STDIN_FILENO);
@@ -280,7 +279,7 @@ class StdinSwap {
     ::close(saved_);
   }
 
- private:
+private:
   int saved_;
 };
 
@@ -292,26 +291,13 @@ TEST(NetIfconfig, SelectionRule) {
     bool selected;
   };
   const Case cases[] = {
-      {"lo", "127.0.0.1", 0, true},
-      {"lo", "127.0.0.1", 1, false},
-      {"LO", "127.0.0.1", 1, false},
-      {"lo0", "127.0.0.1", 1, true},
-      {"eth0", "8.8.8.8", 1, true},
-      {"lo", "127.0.0.1", 4, false},
-      {"eth0", "192.168.1.5", 4, true},
-      {"eth1", "10.1.2.3", 4, true},
-      {"eth1", "172.16.0.1", 4, true},
-      {"eth1", "172.31.255.255", 4, true},
-      {"eth1", "172.32.0.1", 4, false},
-      {"eth1", "172.15.255.255", 4, false},
-      {"eth1", "192.169.0.1", 4, false},
-      {"eth1", "11.0.0.1", 4, false},
-      {"eth1", "169.254.3.4", 4, false},
-      {"eth1", "169.254.3.4", 2, true},
-      {"eth1", "169.255.3.4", 2, false},
-      {"lo", "169.254.3.4", 6, true},
-      {"lo", "10.0.0.1", 2, false},
-      {"eth0", "8.8.8.8", 6, false},
+      {"lo", "127.0.0.1", 0, true},        {"lo", "127.0.0.1", 1, false},     {"LO", "127.0.0.1", 1, false},
+      {"lo0", "127.0.0.1", 1, true},       {"eth0", "8.8.8.8", 1, true},      {"lo", "127.0.0.1", 4, false},
+      {"eth0", "192.168.1.5", 4, true},    {"eth1", "10.1.2.3", 4, true},     {"eth1", "172.16.0.1", 4, true},
+      {"eth1", "172.31.255.255", 4, true}, {"eth1", "172.32.0.1", 4, false},  {"eth1", "172.15.255.255", 4, false},
+      {"eth1", "192.169.0.1", 4, false},   {"eth1", "11.0.0.1", 4, false},    {"eth1", "169.254.3.4", 4, false},
+      {"eth1", "169.254.3.4", 2, true},    {"eth1", "169.255.3.4", 2, false}, {"lo", "169.254.3.4", 6, true},
+      {"lo", "10.0.0.1", 2, false},        {"eth0", "8.8.8.8", 6, false},
   };
   for (const Case& c : cases) {
     in_addr a;

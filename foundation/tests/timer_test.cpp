@@ -219,9 +219,11 @@ TEST(Timer, WaitBeyondTwoHoursIsReportedAndOnlyThatTimerClamped) {
   {
     Capture err(std::cerr);
     EXPECT_EQ(multiplexer.timers_schedule(), 1000);
-    EXPECT_EQ(err.text(),
-              "******** RUNTIME ERROR CONDITION *************Multiplexer::timers_schedule() invalid wait time detected!\n"
-              "now = " + std::to_string(now) + "\nfirst = " + std::to_string(now + 9000000) + "\ncount = 2\n");
+    EXPECT_EQ(
+        err.text(),
+        "******** RUNTIME ERROR CONDITION *************Multiplexer::timers_schedule() invalid wait time detected!\n"
+        "now = " +
+            std::to_string(now) + "\nfirst = " + std::to_string(now + 9000000) + "\ncount = 2\n");
   }
   EXPECT_EQ(far.t.pending()->expiry(), now + 1000);
   EXPECT_EQ(farther.t.pending()->expiry(), now + 10000000);
@@ -334,7 +336,9 @@ TEST(Dpc, RunsInAddressOrderOncePerRunWhileActive) {
   EXPECT_EQ(journal, "012012");
   d[1].dpc.Deactivate();
   multiplexer.execute_dpc();
-  EXPECT_EQ(journal, "012012" "02");
+  EXPECT_EQ(journal,
+            "012012"
+            "02");
 }
 
 TEST(Dpc, ChangesDuringARun) {
@@ -356,7 +360,9 @@ TEST(Dpc, ChangesDuringARun) {
   EXPECT_EQ(journal, "02");
   d[0].fn = nullptr;
   multiplexer.execute_dpc();
-  EXPECT_EQ(journal, "02" "03");
+  EXPECT_EQ(journal,
+            "02"
+            "03");
   d[0].dpc.Deactivate();
   d[3].dpc.Deactivate();
   EXPECT_EQ(multiplexer.dpc_count(), 0u);

@@ -46,7 +46,7 @@ TEST(Version, TypeNamesAndSuffixes) {
     const char* suffix;
   };
   const Case cases[] = {
-      {0, "snapshot", "S"}, {1, "test", "T"}, {2, "release", "R"},
+      {0, "snapshot", "S"},  {1, "test", "T"},    {2, "release", "R"},
       {3, "unit-test", "T"}, {7, "unknown", "U"}, {-1, "unknown", "U"},
   };
   for (const Case& c : cases) {
@@ -72,7 +72,7 @@ TEST(TraceBlock, EnterAndLeaveOnlyWhenOn) {
 }
 
 class ProfilePoint : public ::testing::Test {
- protected:
+protected:
   void TearDown() override { Mux::clear_cached_time(); }
   static void advance_us(unsigned us) {
     Mux::timevaladd(now_, Mux::make_from_usec(us));

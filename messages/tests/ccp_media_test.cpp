@@ -20,39 +20,47 @@ class CcpMediaWire : public ::testing::TestWithParam<WireCase> {};
 
 TEST_P(CcpMediaWire, EncodesToTheOctetsAndDecodesBack) { WireCodec::expectWire(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Envelope, CcpMediaWire,
-    ::testing::Values(
-        // The identifier's contents length is one aligned octet.
-        WireCase{"media destroy",
-                 [] {
-                   return make<CCP::Message>([](CCP::Message& m) {
-                     m.set_protocolIdentifier().assign({1, 2, 3});
-                     m.set_seq(5);
-                     MEDIA::MediaPDU& media = m.set_body().select_media();
-                     media.set_ref(2047);
-                     media.set_pdu().select_command().select_destroy();
-                   });
-                 },
-                 "02 2A 03 01 05 00 07 FF 10"},
-        WireCase{"identifier with a multi-octet arc",
-                 [] {
-                   return make<CCP::Message>([](CCP::Message& m) {
-                     m.set_protocolIdentifier().assign({1, 3, 6, 1, 4, 1, 99999});
-                     m.set_seq(0);
-                     m.set_body().select_term().set_ref().select_incoming(0);
-                     m.set_body().ref_term().set_pdu().select_command().select_query();
-                   });
-                 },
-                 "08 2B 06 01 04 01 86 8D 1F 01 00 40 00 00 08"}));
+INSTANTIATE_TEST_SUITE_P(Envelope, CcpMediaWire,
+                         ::testing::Values(
+                             // The identifier's contents length is one aligned octet.
+                             WireCase{"media destroy",
+                                      [] {
+                                        return make<CCP::Message>([](CCP::Message& m) {
+                                          m.set_protocolIdentifier().assign({1, 2, 3});
+                                          m.set_seq(5);
+                                          MEDIA::MediaPDU& media = m.set_body().select_media();
+                                          media.set_ref(2047);
+                                          media.set_pdu().select_command().select_destroy();
+                                        });
+                                      },
+                                      "02 2A 03 01 05 00 07 FF 10"},
+                             WireCase{"identifier with a multi-octet arc",
+                                      [] {
+                                        return make<CCP::Message>([](CCP::Message& m) {
+                                          m.set_protocolIdentifier().assign({1, 3, 6, 1, 4, 1, 99999});
+                                          m.set_seq(0);
+                                          m.set_body().select_term().set_ref().select_incoming(0);
+                                          m.set_body().ref_term().set_pdu().select_command().select_query();
+                                        });
+                                      },
+                                      "08 2B 06 01 04 01 86 8D 1F 01 00 40 00 00 08"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Media, CcpMediaWire,
     ::testing::Values(
         // Not extensible: no extension bits in front of the indexes.
-        WireCase{"abort signal", [] { return make<MEDIA::MediaControl>([](MEDIA::MediaControl& c) { c.select_signal().select_abort(MEDIA::MediaError::timeout); }); }, "8C"},
-        WireCase{"create with no units", [] { return make<MEDIA::MediaCommand>([](MEDIA::MediaCommand& c) { c.select_create(); }); }, "00 00"},
-        WireCase{"query failed", [] { return make<MEDIA::MediaResponse>([](MEDIA::MediaResponse& r) { r.select_query().select_fail(); }); }, "A0"},
+        WireCase{"abort signal",
+                 [] {
+                   return make<MEDIA::MediaControl>(
+                       [](MEDIA::MediaControl& c) { c.select_signal().select_abort(MEDIA::MediaError::timeout); });
+                 },
+                 "8C"},
+        WireCase{"create with no units",
+                 [] { return make<MEDIA::MediaCommand>([](MEDIA::MediaCommand& c) { c.select_create(); }); }, "00 00"},
+        WireCase{
+            "query failed",
+            [] { return make<MEDIA::MediaResponse>([](MEDIA::MediaResponse& r) { r.select_query().select_fail(); }); },
+            "A0"},
         WireCase{"context unit with gain",
                  [] {
                    return make<MEDIA::ContextUnit>([](MEDIA::ContextUnit& u) {
@@ -71,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "80 00 05 02 80"},
         // MediaError is extensible: a later value travels as a small number.
-        WireCase{"media error from a newer peer", [] { return make<MEDIA::MediaError>([](MEDIA::MediaError& e) { e.setFromInt(5); }); }, "86 A0"}));
+        WireCase{"media error from a newer peer",
+                 [] { return make<MEDIA::MediaError>([](MEDIA::MediaError& e) { e.setFromInt(5); }); }, "86 A0"}));
 
 TEST(CcpMedia, OnlyContextUnitAndMediaErrorAreExtensible) {
   EXPECT_FALSE(CCP::Message::theInfo.extendable);
@@ -112,6 +121,7 @@ TEST_P(CcpRoundTrip, ComesBackEqual) {
   EXPECT_EQ(WireCodec::notation(decoded), WireCodec::notation(message));
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, CcpRoundTrip, ::testing::Range(0u, SampleFiller::widestChoice(CCP::Message::theInfo) + 2));
+INSTANTIATE_TEST_SUITE_P(Variants, CcpRoundTrip,
+                         ::testing::Range(0u, SampleFiller::widestChoice(CCP::Message::theInfo) + 2));
 
 }  // namespace

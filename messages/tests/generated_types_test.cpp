@@ -28,9 +28,9 @@ TEST(GeneratedRecords, EnumerationNamesCarryValuesThatDoNotFollowThePreviousOne)
       {BASE::Stream::theInfo, {"neither", "input", "output", "both"}, 3, false},
       {MON::ErrorCause::theInfo, {"itemNotFound", "wrongValue"}, 1, true},
       {TERM::IpQoSDSCP::theInfo,
-       {"cs0",     "le",      "cs1=8",   "af11=10", "af12=12", "af13=14", "cs2=16",          "af21=18",
-        "af22=20", "af23=22", "cs3=24",  "af31=26", "af32=28", "af33=30", "cs4=32",          "af41=34",
-        "af42=36", "af43=38", "cs5=40",  "voice-admit=44",     "ef=46",   "cs6=48", "cs7=56", "count=23"},
+       {"cs0",     "le",      "cs1=8",  "af11=10",        "af12=12", "af13=14", "cs2=16", "af21=18",
+        "af22=20", "af23=22", "cs3=24", "af31=26",        "af32=28", "af33=30", "cs4=32", "af41=34",
+        "af42=36", "af43=38", "cs5=40", "voice-admit=44", "ef=46",   "cs6=48",  "cs7=56", "count=23"},
        56,
        false},
   };

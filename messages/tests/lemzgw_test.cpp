@@ -51,8 +51,8 @@ TEST(LemzgwWire, PacketHeaderCodesTheIdentifierInTwoAlignedOctets) {
   ASSERT_TRUE(encodePer(packet, out));
   // msgID: extension bit, padding, then 4098 as 10 02; payload: extension
   // bit and index 1 in 7 bits.
-  EXPECT_EQ(hex(out), hex(octets({0x00, 0x01, 0x0C, 0x01, 0x01, 0x00, 0x10, 0x02, 0x48, 0x01, 0x00, 0x40, 0x01,
-                                  0x03, 0x00, 0x01, 0x00, 0x01, 0x00})));
+  EXPECT_EQ(hex(out), hex(octets({0x00, 0x01, 0x0C, 0x01, 0x01, 0x00, 0x10, 0x02, 0x48, 0x01, 0x00, 0x40, 0x01, 0x03,
+                                  0x00, 0x01, 0x00, 0x01, 0x00})));
 
   LEMZGW::ProtoLemzPacket back;
   ASSERT_TRUE(decodePer(out, back));
@@ -152,7 +152,7 @@ TEST(LemzgwWire, EveryTypeRoundTrips) {
   EXPECT_TRUE(SampleFiller::roundTripsEverything(LEMZGW::ProtoLemzPackets::theInfo, &types));
   // The constant tables are not used by any message.
   const ASN1::AbstractData::InfoType* tables[] = {
-      &LEMZGW::ProtoLemzGgsError::theInfo,     &LEMZGW::ProtoLemzDconError::theInfo,
+      &LEMZGW::ProtoLemzGgsError::theInfo,       &LEMZGW::ProtoLemzDconError::theInfo,
       &LEMZGW::ProtoLemzCountersNSizes::theInfo, &LEMZGW::ProtoLemzAnalogGainV1::theInfo,
       &LEMZGW::ProtoLemzAnalogGainV2::theInfo,
   };

@@ -39,7 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Two absent presence bits, PDU index 0 in two bits, the Command
         // extension bit and index 12 in four bits.
-        WireCase{"ping without seq and slot", [] { return message([](LGCP::Message& m) { m.set_pdu().select_command().select_ping(); }); }, "06 00"},
+        WireCase{"ping without seq and slot",
+                 [] { return message([](LGCP::Message& m) { m.set_pdu().select_command().select_ping(); }); }, "06 00"},
         // slot has 1024 values: an aligned two-octet field.
         WireCase{"ping to slot 5",
                  [] {
@@ -61,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Response index in one bit, the enumeration's extension bit, 12 in four bits.
         WireCase{"error destroyInProgress",
                  [] {
-                   return message([](LGCP::Message& m) { m.set_pdu().select_response().select_error(LGCP::ErrorCause::destroyInProgress); });
+                   return message([](LGCP::Message& m) {
+                     m.set_pdu().select_response().select_error(LGCP::ErrorCause::destroyInProgress);
+                   });
                  },
                  "1B 00"},
         WireCase{"success answering seq 300",
@@ -81,12 +84,17 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "40 00 07 04 03 FF"},
         WireCase{"userData of three octets",
-                 [] { return message([](LGCP::Message& m) { m.set_pdu().select_command().select_userData(std::vector<char>{1, 2, 3}); }); },
+                 [] {
+                   return message([](LGCP::Message& m) {
+                     m.set_pdu().select_command().select_userData(std::vector<char>{1, 2, 3});
+                   });
+                 },
                  "04 00 03 01 02 03"},
         // A cause beyond the root: small number v + 1, then v in 0..v.
         WireCase{"error cause from a newer controller",
                  [] {
-                   return message([](LGCP::Message& m) { m.set_pdu().select_response().select_error().setFromInt(13); });
+                   return message(
+                       [](LGCP::Message& m) { m.set_pdu().select_response().select_error().setFromInt(13); });
                  },
                  "1C 76 80"},
         WireCase{"signal deactivated from slot 9",
@@ -146,8 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                    });
                  },
                  "00 03 E8 80"},
-        WireCase{"isdn side user", [] { return make<LGCP::IsdnSide>([](LGCP::IsdnSide& s) { s.select_user(); }); }, "00"},
-        WireCase{"isdn side network", [] { return make<LGCP::IsdnSide>([](LGCP::IsdnSide& s) { s.select_network(); }); }, "80"},
+        WireCase{"isdn side user", [] { return make<LGCP::IsdnSide>([](LGCP::IsdnSide& s) { s.select_user(); }); },
+                 "00"},
+        WireCase{"isdn side network",
+                 [] { return make<LGCP::IsdnSide>([](LGCP::IsdnSide& s) { s.select_network(); }); }, "80"},
         WireCase{"isdn link",
                  [] {
                    return make<LGCP::IsdnParams>([](LGCP::IsdnParams& p) {
@@ -159,14 +169,19 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "40 01 02 01 05 80"},
         // The extension bit comes first even without optional fields.
-        WireCase{"spi-tdm channel", [] { return make<LGCP::CreateSpiTdmParams>([](LGCP::CreateSpiTdmParams& p) { p.set_channel(3); }); }, "00 01 03"}));
+        WireCase{"spi-tdm channel",
+                 [] { return make<LGCP::CreateSpiTdmParams>([](LGCP::CreateSpiTdmParams& p) { p.set_channel(3); }); },
+                 "00 01 03"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Ioctl, LgcpWire,
     ::testing::Values(
         // 38 root alternatives: the extension bit, then a 6-bit index.
-        WireCase{"sd-params carries no value", [] { return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) { p.select_sd_params(); }); }, "2E"},
-        WireCase{"tone-gen-disable", [] { return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); }); }, "48"},
+        WireCase{"sd-params carries no value",
+                 [] { return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) { p.select_sd_params(); }); }, "2E"},
+        WireCase{"tone-gen-disable",
+                 [] { return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); }); },
+                 "48"},
         WireCase{"activateTonec set of two masks",
                  [] {
                    return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) {
@@ -192,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "14 00 01 00 02 00 03 00 04"},
         WireCase{"delays without fields", [] { return make<LGCP::Delays>([](LGCP::Delays&) {}); }, "00"},
-        WireCase{"delays with rx only", [] { return make<LGCP::Delays>([](LGCP::Delays& d) { d.set_rx(-1); }); }, "40 01 FF"},
+        WireCase{"delays with rx only", [] { return make<LGCP::Delays>([](LGCP::Delays& d) { d.set_rx(-1); }); },
+                 "40 01 FF"},
         WireCase{"cas set on a channel",
                  [] {
                    return make<LGCP::IoctlParams>([](LGCP::IoctlParams& p) {
@@ -205,8 +221,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "1E 01 01 01 10 80 01 09"},
         WireCase{"response stopRecording",
                  [] {
-                   return make<LGCP::IoctlResponse>(
-                       [](LGCP::IoctlResponse& r) { r.select_stopRecording(LGCP::StopRecordingCause::alreadyStopped); });
+                   return make<LGCP::IoctlResponse>([](LGCP::IoctlResponse& r) {
+                     r.select_stopRecording(LGCP::StopRecordingCause::alreadyStopped);
+                   });
                  },
                  "1C"}));
 
@@ -215,10 +232,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // An extension addition: bit 1, its position among the additions as a
         // small number, the empty value as a one-octet open type.
-        WireCase{"tonec dtmfDone", [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_dtmfDone(); }); }, "80 01 00"},
-        WireCase{"tonec dtmf digit", [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_dtmf(5); }); }, "00 A0"},
+        WireCase{"tonec dtmfDone",
+                 [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_dtmfDone(); }); }, "80 01 00"},
+        WireCase{"tonec dtmf digit", [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_dtmf(5); }); },
+                 "00 A0"},
         WireCase{"tonec cng", [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_cng(); }); }, "30"},
-        WireCase{"tonec iva code 21", [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_iva().select_code(21); }); }, "45 00"},
+        WireCase{"tonec iva code 21",
+                 [] { return make<LGCP::TonecCode>([](LGCP::TonecCode& t) { t.select_iva().select_code(21); }); },
+                 "45 00"},
         WireCase{"tonec event with tone presence",
                  [] {
                    return make<LGCP::TonecEvent>([](LGCP::TonecEvent& e) {
@@ -230,11 +251,17 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "02 03 E8 50 02 04 4C 80"},
         WireCase{"sd event without sd-rx", [] { return make<LGCP::SDEvent>([](LGCP::SDEvent&) {}); }, "00"},
-        WireCase{"sd event with sd-rx", [] { return make<LGCP::SDEvent>([](LGCP::SDEvent& e) { e.set_sd_rx(true); }); }, "C0"},
-        WireCase{"vad event with vad-tx only", [] { return make<LGCP::VADEvent>([](LGCP::VADEvent& e) { e.set_vad_tx(false); }); }, "40"},
-        WireCase{"stream inactive", [] { return make<LGCP::Stream>([](LGCP::Stream& s) { s.select_inactive(); }); }, "00"},
-        WireCase{"stream active", [] { return make<LGCP::Stream>([](LGCP::Stream& s) { s.select_active(7); }); }, "80 01 07"},
-        WireCase{"power both", [] { return make<LGCP::Signal>([](LGCP::Signal& s) { s.select_power(LGCP::POWERStatus::both); }); }, "47"},
+        WireCase{"sd event with sd-rx", [] { return make<LGCP::SDEvent>([](LGCP::SDEvent& e) { e.set_sd_rx(true); }); },
+                 "C0"},
+        WireCase{"vad event with vad-tx only",
+                 [] { return make<LGCP::VADEvent>([](LGCP::VADEvent& e) { e.set_vad_tx(false); }); }, "40"},
+        WireCase{"stream inactive", [] { return make<LGCP::Stream>([](LGCP::Stream& s) { s.select_inactive(); }); },
+                 "00"},
+        WireCase{"stream active", [] { return make<LGCP::Stream>([](LGCP::Stream& s) { s.select_active(7); }); },
+                 "80 01 07"},
+        WireCase{"power both",
+                 [] { return make<LGCP::Signal>([](LGCP::Signal& s) { s.select_power(LGCP::POWERStatus::both); }); },
+                 "47"},
         // No driver version, empty lists with unconstrained lengths.
         WireCase{"minimal resources",
                  [] { return make<LGCP::Resources>([](LGCP::Resources& r) { r = minimalResources(); }); },
@@ -252,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                    });
                  },
                  "4C"},
-        WireCase{"bpc test mode disconnect", [] { return make<LGCP::BpcTestMode>([](LGCP::BpcTestMode& m) { m.select_disconnect(); }); }, "80"},
+        WireCase{"bpc test mode disconnect",
+                 [] { return make<LGCP::BpcTestMode>([](LGCP::BpcTestMode& m) { m.select_disconnect(); }); }, "80"},
         WireCase{"bpc test over the widest range",
                  [] {
                    return make<LGCP::BpcTestParams>([](LGCP::BpcTestParams& p) {

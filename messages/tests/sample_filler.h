@@ -10,8 +10,8 @@
 // constraints.
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
@@ -188,7 +188,8 @@ inline std::string hex(const std::vector<char>& octets) {
 
 // Encodes, decodes into a fresh value of the same type, compares and encodes
 // again, for every variant of every type reachable from root.
-inline ::testing::AssertionResult roundTripsEverything(const ASN1::AbstractData::InfoType& root, unsigned* types = nullptr) {
+inline ::testing::AssertionResult roundTripsEverything(const ASN1::AbstractData::InfoType& root,
+                                                       unsigned* types = nullptr) {
   std::vector<const ASN1::AbstractData::InfoType*> records;
   collect(root, records);
   if (types != nullptr) *types = 0;
@@ -207,13 +208,15 @@ inline ::testing::AssertionResult roundTripsEverything(const ASN1::AbstractData:
         return ::testing::AssertionFailure() << "record " << r << " variant " << v << " does not encode";
       std::unique_ptr<ASN1::AbstractData> back(ASN1::AbstractData::create(&info));
       if (!decodePer(first, *back))
-        return ::testing::AssertionFailure() << "record " << r << " variant " << v << " does not decode: " << hex(first);
+        return ::testing::AssertionFailure()
+               << "record " << r << " variant " << v << " does not decode: " << hex(first);
       if (*back != *sample)
-        return ::testing::AssertionFailure() << "record " << r << " variant " << v << " differs after decoding " << hex(first);
+        return ::testing::AssertionFailure()
+               << "record " << r << " variant " << v << " differs after decoding " << hex(first);
       std::vector<char> second;
       if (!encodePer(*back, second) || second != first)
-        return ::testing::AssertionFailure() << "record " << r << " variant " << v << " re-encodes as " << hex(second)
-                                             << "instead of " << hex(first);
+        return ::testing::AssertionFailure()
+               << "record " << r << " variant " << v << " re-encodes as " << hex(second) << "instead of " << hex(first);
     }
   }
   return ::testing::AssertionSuccess();

@@ -41,10 +41,10 @@ TEST(TermRadioWire, ValuesOutsideTheirRangeFailTheWholeMessageCleanly) {
   };
   const Case cases[] = {
       {"as built", [](TERM::LemzRadioStatus&) {}, true},
-      {"channel not-use",
-       [](TERM::LemzRadioStatus& s) { s.set_standby_state_channel(TERM::RadioStandby::not_use); }, false},
-      {"receiver not-use",
-       [](TERM::LemzRadioStatus& s) { s.set_standby_state_receiver(TERM::RadioStandby::not_use); }, false},
+      {"channel not-use", [](TERM::LemzRadioStatus& s) { s.set_standby_state_channel(TERM::RadioStandby::not_use); },
+       false},
+      {"receiver not-use", [](TERM::LemzRadioStatus& s) { s.set_standby_state_receiver(TERM::RadioStandby::not_use); },
+       false},
       {"squelshe -1", [](TERM::LemzRadioStatus& s) { s.ref_squelshe().setFromInt(-1); }, false},
       {"rte -1", [](TERM::LemzRadioStatus& s) { s.ref_rte().setFromInt(-1); }, false},
       {"rte 8", [](TERM::LemzRadioStatus& s) { s.ref_rte().setFromInt(8); }, false},

@@ -152,8 +152,8 @@ TEST(TermStreamWire, ListsAndStringsWithoutPreambleBits) {
 
 TEST(TermStreamWire, EveryTypeRoundTrips) {
   const ASN1::AbstractData::InfoType* roots[] = {
-      &TERM::TermActivateParams::theInfo, &TERM::RtpParams::theInfo,       &TERM::SelcalCommand::theInfo,
-      &TERM::VADParamsV2::theInfo,        &TERM::ModemParams::theInfo,     &TERM::ModemProceeding::theInfo,
+      &TERM::TermActivateParams::theInfo, &TERM::RtpParams::theInfo,   &TERM::SelcalCommand::theInfo,
+      &TERM::VADParamsV2::theInfo,        &TERM::ModemParams::theInfo, &TERM::ModemProceeding::theInfo,
       &TERM::ModemInformation::theInfo,
   };
   for (const ASN1::AbstractData::InfoType* root : roots) EXPECT_TRUE(SampleFiller::roundTripsEverything(*root));

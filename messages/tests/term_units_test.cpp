@@ -24,8 +24,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Not extensible: one index bit, no extension bit; 4096 values take
         // an aligned two-octet field.
-        WireCase{"reference incoming 4095", [] { return make<TERM::TermReference>([](TERM::TermReference& r) { r.select_incoming(4095); }); }, "00 0F FF"},
-        WireCase{"reference outgoing 0", [] { return make<TERM::TermReference>([](TERM::TermReference& r) { r.select_outgoing(0); }); }, "80 00 00"},
+        WireCase{"reference incoming 4095",
+                 [] { return make<TERM::TermReference>([](TERM::TermReference& r) { r.select_incoming(4095); }); },
+                 "00 0F FF"},
+        WireCase{"reference outgoing 0",
+                 [] { return make<TERM::TermReference>([](TERM::TermReference& r) { r.select_outgoing(0); }); },
+                 "80 00 00"},
         // TermControl index in two bits without an extension bit, then the
         // extensible TermCommand with a 3-bit index.
         WireCase{"query command",
@@ -44,10 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
                    });
                  },
                  "80 00 02 90 03 61 62 63"},
-        WireCase{"params with root fields only", [] { return make<TERM::TermParams>([](TERM::TermParams& p) { p.set_echo(true); }); }, "11"},
+        WireCase{"params with root fields only",
+                 [] { return make<TERM::TermParams>([](TERM::TermParams& p) { p.set_echo(true); }); }, "11"},
         // Extension bit 1, the map size minus one as a small number, the map,
         // then the addition as an open type.
-        WireCase{"params with traceLevel", [] { return make<TERM::TermParams>([](TERM::TermParams& p) { p.set_traceLevel(5); }); }, "80 02 02 01 05"},
+        WireCase{"params with traceLevel",
+                 [] { return make<TERM::TermParams>([](TERM::TermParams& p) { p.set_traceLevel(5); }); },
+                 "80 02 02 01 05"},
         WireCase{"params with the twelfth addition",
                  [] { return make<TERM::TermParams>([](TERM::TermParams& p) { p.set_pd(7); }); },
                  "80 2C 00 40 02 01 07"},
@@ -78,14 +85,20 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "A1 01 01 40"},
         // 0 is no enumerator but lies inside the encodable range 0..4.
-        WireCase{"call priority 0", [] { return make<TERM::ED137CallPriority>([](TERM::ED137CallPriority& p) { p.setFromInt(0); }); }, "00"},
+        WireCase{"call priority 0",
+                 [] { return make<TERM::ED137CallPriority>([](TERM::ED137CallPriority& p) { p.setFromInt(0); }); },
+                 "00"},
         WireCase{"call priority non-urgent",
-                 [] { return make<TERM::ED137CallPriority>([](TERM::ED137CallPriority& p) { p = TERM::ED137CallPriority::non_urgent; }); },
+                 [] {
+                   return make<TERM::ED137CallPriority>(
+                       [](TERM::ED137CallPriority& p) { p = TERM::ED137CallPriority::non_urgent; });
+                 },
                  "40"},
         // A range above 65536 values: the octet count in two bits, then the offset.
-        WireCase{"radio signalling with the highest fid",
-                 [] { return make<TERM::ED137RadioSignaling>([](TERM::ED137RadioSignaling& s) { s.set_fid(399975); }); },
-                 "00 01 10 04 64 E7"},
+        WireCase{
+            "radio signalling with the highest fid",
+            [] { return make<TERM::ED137RadioSignaling>([](TERM::ED137RadioSignaling& s) { s.set_fid(399975); }); },
+            "00 01 10 04 64 E7"},
         WireCase{"recorder bss quality -1",
                  [] {
                    return make<TERM::ED137RadioRecorderParams>(

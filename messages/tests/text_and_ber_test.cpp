@@ -23,7 +23,8 @@ namespace {
       const std::unique_ptr<ASN1::AbstractData> value = SampleFiller::make(*info, v);
       const std::string text = value->asValueNotation();
       std::ostringstream invalid;
-      if (!ASN1::trace_invalid(invalid, "invalid sample", *value)) return ::testing::AssertionFailure() << invalid.str();
+      if (!ASN1::trace_invalid(invalid, "invalid sample", *value))
+        return ::testing::AssertionFailure() << invalid.str();
 
       std::unique_ptr<ASN1::AbstractData> read(ASN1::AbstractData::create(info));
       if (!read->setFromValueNotation(text) || read->asValueNotation() != text || *read != *value)

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <functional>
 #include <iterator>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -156,10 +156,10 @@ TEST(MonWire, UnknownCommandFromANewerPeerIsHeldAsUnknown) {
 
 TEST(MonWire, BadInputFailsWithoutAbort) {
   const Octets inputs[] = {
-      {},                                 // nothing
-      {0xC0},                             // PDU index 3 of 3 alternatives
-      {0x08, 0x05, 0x00, 0x01},           // five trapsinks announced, input ends
-      {0x08, 0x01, 0x00, 0x7F, 0x68},     // host longer than the input
+      {},                                    // nothing
+      {0xC0},                                // PDU index 3 of 3 alternatives
+      {0x08, 0x05, 0x00, 0x01},              // five trapsinks announced, input ends
+      {0x08, 0x01, 0x00, 0x7F, 0x68},        // host longer than the input
       {0x08, 0x01, 0x40, 0x01, 0x68, 0x09},  // port length past the end
   };
   for (const Octets& in : inputs) {

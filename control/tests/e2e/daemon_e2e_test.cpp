@@ -71,8 +71,7 @@ template <class Predicate>
 bool Eventually(Predicate done, int timeout_ms = 5000) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!done()) {
-    if (Clock::now() > deadline)
-      return false;
+    if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
@@ -82,8 +81,7 @@ class Process {
 public:
   Process() {
     char dir[] = "/tmp/ulvarond-e2e-XXXXXX";
-    if (::mkdtemp(dir))
-      workDir = dir;
+    if (::mkdtemp(dir)) workDir = dir;
   }
   ~Process() {
     if (pid > 0) {
@@ -99,8 +97,7 @@ public:
     std::vector<std::string> all = {ULVAROND_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     pid = ::fork();
-    if (pid != 0)
-      return pid > 0;
+    if (pid != 0) return pid > 0;
     const int out = ::open(OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
@@ -143,8 +140,7 @@ class ConfigFile {
 public:
   explicit ConfigFile(std::string const& text) : path(SysPaths::resolve(SysPaths::kConfigFile)) {
     existed = Exists(path);
-    if (existed)
-      saved = ReadFile(path);
+    if (existed) saved = ReadFile(path);
     std::ofstream(path) << text;
   }
   ~ConfigFile() {
@@ -194,8 +190,7 @@ protected:
 
 // Gone, or a zombie that init has not reaped yet.
 bool Ended(int pid) {
-  if (::kill(pid, 0) != 0)
-    return true;
+  if (::kill(pid, 0) != 0) return true;
   const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t paren = stat.rfind(')');
   return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
@@ -209,8 +204,7 @@ struct Finished {
 
 Finished RunToEnd(std::vector<std::string> const& args) {
   Process p;
-  if (!p.Start(args))
-    return Finished{-1, "", ""};
+  if (!p.Start(args)) return Finished{-1, "", ""};
   const int code = p.Wait();
   return Finished{code, p.Out(), p.Err()};
 }
@@ -221,8 +215,7 @@ Finished RunToEnd(std::vector<std::string> const& args) {
 std::string DaemonVersion() {
   const std::string out = RunToEnd({"--version"}).out;
   const std::string head = "server version: ";
-  if (out.compare(0, head.size(), head) != 0 || out.empty() || out.back() != '\n')
-    return "?";
+  if (out.compare(0, head.size(), head) != 0 || out.empty() || out.back() != '\n') return "?";
   return out.substr(head.size(), out.size() - head.size() - 1);
 }
 
@@ -347,9 +340,8 @@ TEST_F(Daemon, NextControllerIsServedAfterTheFirstLeaves) {
   // Refused while the daemon has not yet seen the first one go.
   Controller next;
   LGCP::Message answer;
-  EXPECT_TRUE(Eventually([&] {
-    return next.Connect(port) && next.Call(Controller::Ping(3), answer, 5000) == Controller::Ok;
-  }));
+  EXPECT_TRUE(
+      Eventually([&] { return next.Connect(port) && next.Call(Controller::Ping(3), answer, 5000) == Controller::Ok; }));
   EXPECT_EQ(3, Controller::SeqOf(answer));
 }
 
@@ -395,9 +387,8 @@ TEST_F(Daemon, ControllerThatVanishesWhileAnsweredDoesNotStopIt) {
   controller.Close();
   Controller next;
   LGCP::Message answer;
-  EXPECT_TRUE(Eventually([&] {
-    return next.Connect(port) && next.Call(Controller::Ping(6), answer, 5000) == Controller::Ok;
-  }));
+  EXPECT_TRUE(
+      Eventually([&] { return next.Connect(port) && next.Call(Controller::Ping(6), answer, 5000) == Controller::Ok; }));
   EXPECT_EQ(6, Controller::SeqOf(answer));
   EXPECT_EQ(0, Stop()) << daemon.Err();
 }
@@ -413,8 +404,7 @@ TEST_F(Daemon, DetachesAsADaemon) {
   struct Reaper {
     int pid;
     ~Reaper() {
-      if (!Ended(pid))
-        ::kill(pid, SIGKILL);
+      if (!Ended(pid)) ::kill(pid, SIGKILL);
     }
   } reaper{pid};
   ASSERT_TRUE(controller.Connect(port, 10000));
