@@ -1,3 +1,18 @@
+# ulvarond_library(<name> <sources...>): the static library of the calling
+# subsystem folder. It exports only its own headers: the build tree holds
+# include/<name>/<folder> as a link to the folder, so "<folder>/x.h" resolves
+# only in targets that link the library, and a lower subsystem cannot include
+# a higher one.
+function(ulvarond_library name)
+  add_library(${name} STATIC ${ARGN})
+  file(RELATIVE_PATH _rel "${CMAKE_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(_root "${CMAKE_BINARY_DIR}/include/${name}")
+  get_filename_component(_parent "${_root}/${_rel}" DIRECTORY)
+  file(MAKE_DIRECTORY "${_parent}")
+  file(CREATE_LINK "${CMAKE_CURRENT_SOURCE_DIR}" "${_root}/${_rel}" SYMBOLIC)
+  target_include_directories(${name} PUBLIC "${_root}")
+endfunction()
+
 # ulvarond_tests(<name> <libs...>): one GoogleTest binary from the
 # tests/*_test.cpp files of the calling directory, registered with ctest.
 function(ulvarond_tests name)

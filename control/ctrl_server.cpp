@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
-#include "control/tpkt.h"
 #include "foundation/ext_text.h"
+#include "transport/tpkt.h"
 
 CtrlSrv::Server ctrlServer;
 

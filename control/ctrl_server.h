@@ -6,9 +6,9 @@
 #include <iosfwd>
 #include <list>
 
-#include "control/control_service.h"
 #include "foundation/timer.h"
 #include "messages/LGCP.h"
+#include "transport/control_service.h"
 
 namespace CtrlSrv {
 

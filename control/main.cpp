@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "control/control_service.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
 #include "control/trace_ctl.h"
@@ -23,6 +22,7 @@
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
+#include "transport/control_service.h"
 
 namespace {
 

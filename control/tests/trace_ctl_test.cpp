@@ -6,7 +6,7 @@
 #include <string>
 
 #include "foundation/ini_file.h"
-#include "link_test_util.h"
+#include "transport/testing/link_test_util.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "control/packet.h"
-#include "control/smart_pointer.h"
 #include "foundation/lists.h"
+#include "transport/packet.h"
+#include "transport/smart_pointer.h"
 
 #include <iosfwd>
 #include <string>

@@ -1,6 +1,6 @@
-#include "control/protocol.h"
 #include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
+#include "transport/protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include <iosfwd>
 #include <string>
 
-#include "control/protocol.h"
 #include "foundation/event.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
+#include "transport/protocol.h"
 
 class StrmProtocol : public Protocol {
 public:

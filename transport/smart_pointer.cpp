@@ -1,4 +1,4 @@
-#include "control/smart_pointer.h"
+#include "transport/smart_pointer.h"
 
 #include <exception>
 #include <iostream>

@@ -6,13 +6,13 @@
 #include <iosfwd>
 #include <string>
 
-#include "control/protocol.h"
 #include "foundation/dpc.h"
 #include "foundation/event.h"
 #include "foundation/inet4.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
+#include "transport/protocol.h"
 
 class StrmProtocol;
 class Tpkt_protocol;

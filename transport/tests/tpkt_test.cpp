@@ -1,4 +1,4 @@
-#include "control/tpkt.h"
+#include "transport/tpkt.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link_test_util.h"
+#include "transport/testing/link_test_util.h"
 
 using linktest::CachedClock;
 using linktest::frame;

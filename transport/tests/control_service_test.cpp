@@ -1,4 +1,4 @@
-#include "control/control_service.h"
+#include "transport/control_service.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "control/tpkt.h"
-#include "link_test_util.h"
+#include "transport/testing/link_test_util.h"
+#include "transport/tpkt.h"
 
 using linktest::CachedClock;
 using linktest::Client;

@@ -1,4 +1,4 @@
-#include "control/tpkt.h"
+#include "transport/tpkt.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/list_allocator.h"
-#include "control/smart_pointer.h"
+#include "transport/list_allocator.h"
+#include "transport/smart_pointer.h"
 
 #include <cstddef>
 #include <cstdint>

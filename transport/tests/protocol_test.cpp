@@ -1,4 +1,4 @@
-#include "control/protocol.h"
+#include "transport/protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tpkt.h"
+#include "transport/tpkt.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // skips frames it cannot hold and drops a frame that stalls.
 #include <cstdint>
 
-#include "control/protocol.h"
 #include "foundation/timer.h"
+#include "transport/protocol.h"
 
 class Tpkt_protocol : public Protocol {
 public:

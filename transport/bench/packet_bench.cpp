@@ -1,4 +1,4 @@
-#include "control/packet.h"
+#include "transport/packet.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,4 +1,4 @@
-#include "control/control_service.h"
+#include "transport/control_service.h"
 
 #include <errno.h>
 #include <netinet/in.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "control/stream.h"
-#include "control/tpkt.h"
 #include "foundation/version.h"
+#include "transport/stream.h"
+#include "transport/tpkt.h"
 
 namespace Control {
 

@@ -1,4 +1,4 @@
-#include "control/stream.h"
+#include "transport/stream.h"
 
 #include <errno.h>
 #include <linux/sockios.h>

@@ -1,4 +1,4 @@
-#include "control/stream.h"
+#include "transport/stream.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "link_test_util.h"
+#include "transport/testing/link_test_util.h"
 
 using linktest::Client;
 using linktest::SocketPair;
