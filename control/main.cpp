@@ -23,6 +23,7 @@
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
+#include "hardware/hw_mux.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -131,11 +132,17 @@ void RunDaemon() {
 // from the configuration (an empty one when the file did not open). A factory
 // joins the head of the factory chain when it is built, so the chain is asked
 // in the reverse order; the singletons die in the reverse order at exit.
-void CreateSingletons(IniFile::File&) {}
+void CreateSingletons(IniFile::File&) {
+  // Opens the cross-connect and disables every output before a controller
+  // can connect.
+  HwMux::instance();
+}
 
 // Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
 // BusCtl, E1Ctl, spiCtrl, MonitoringCtl.
-void BindServices() { ctrlServer.Bind(&HeartBeatCtl::instance()); }
+void BindServices() {
+  ctrlServer.Bind(&HeartBeatCtl::instance());
+}
 
 }  // namespace
 
