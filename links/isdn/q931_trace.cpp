@@ -604,7 +604,7 @@ std::size_t dlogframe(unsigned char const* frame, unsigned int length, int netwo
     w.dec(tei);
     w.put('\n');
     return w.finish();
-  } else if (control & 0x01) {
+  } else if (!F::is_i(control)) {
     w.str("SFrame tei = ");
     w.dec(tei);
     w.str(" (");
