@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
@@ -277,4 +278,35 @@ TEST_F(LocalSockets, ConnectorWhoseLocalPathCannotBeBoundStillConnects) {
     ASSERT_TRUE(run_until([&] { return acceptor.GetState() == State::Connecting; }));
   }
   EXPECT_EQ(read_file(occupied), "data");
+}
+
+TEST_F(LocalSockets, SocketThatCannotBeCreatedIsRetried) {
+  if (linktest::sanitized) GTEST_SKIP() << "the sanitizers open descriptors of their own while checking types";
+  const std::string p = path("server");
+  Control::AcceptorUnix acceptor(p);
+  ASSERT_TRUE(acceptor.Activate());
+  Control::ConnectorUnix connector(p);
+
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowest_free = ::dup(0);
+  ::close(lowest_free);
+  rlimit tight = saved;
+  tight.rlim_cur = rlim_t(lowest_free);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  const bool activated = connector.Activate();
+  for (int i = 0; i < 7; ++i) advance(clock, 1000);
+  const std::string errors = streams.err.text();
+  advance(clock, 19999);
+  const std::string still = streams.err.text();
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  EXPECT_TRUE(activated);
+  const std::string line = "can't create domain socket:Too many open files\n";
+  EXPECT_EQ(count(errors, line), 8u);
+  EXPECT_EQ(errors.size(), 8 * line.size());
+  EXPECT_EQ(still, errors);
+  EXPECT_EQ(connector.GetState(), State::Connecting);
+  advance(clock, 1);
+  EXPECT_TRUE(connector.IsConnected());
 }
