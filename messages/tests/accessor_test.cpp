@@ -7,6 +7,7 @@
 
 #include "asn1/access_error.h"
 #include "messages/LGCP.h"
+#include "messages/MON.h"
 #include "messages/TERM.h"
 
 namespace {
@@ -73,6 +74,16 @@ TEST(GeneratedAccessors, WhatIsThereIsReadAsBefore) {
   EXPECT_EQ(5u, m.get_pdu().get_command().get_connect().getValue());
   m.omit_seq();
   EXPECT_THROW(m.get_seq(), std::logic_error);
+}
+
+TEST(GeneratedAccessors, EveryModuleChecks) {
+  MON::SnmpTrapsink sink;
+  EXPECT_THROW(sink.get_port(), ASN1::AccessError);
+  MON::CommonResponse rsp;
+  EXPECT_THROW(rsp.get_error(), ASN1::AccessError);
+  rsp.select_success();
+  EXPECT_THROW(rsp.ref_error(), ASN1::AccessError);
+  EXPECT_NO_THROW(rsp.get_success());
 }
 
 }  // namespace
