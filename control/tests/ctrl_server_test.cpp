@@ -771,3 +771,17 @@ TEST_F(CtrlServer, ServiceFailingOnASignalDoesNotStopIt) {
                "CarelessListener failed on signal activated: LGCP::Signal.number read but activated selected\n"))
       << streams.err.text();
 }
+
+TEST_F(CtrlServer, AlternativeAddedByANewerControllerIsOfferedNotRefused) {
+  // No seq, no slot, PDU command; Command's extension bit, addition 5 (20 in
+  // all), then its open type: one octet of content.
+  const std::string payload("\x08\x28\x01\x00", 4);
+  LGCP::Message decoded;
+  ASSERT_TRUE(Controller::Decode(payload, decoded));
+  ASSERT_TRUE(decoded.get_pdu().get_command().isUnknownSelection());
+  ASSERT_TRUE(controller.SendPayload(payload));
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
+  EXPECT_EQ((std::vector<std::string>{"first command", "second command"}), journal);
+}
