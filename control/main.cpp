@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "control/bound_services.h"
 #include "control/ctrl_server.h"
-#include "control/heartbeat.h"
 #include "control/trace_ctl.h"
 #include "foundation/child_wait.h"
 #include "foundation/dpc.h"
@@ -129,9 +129,9 @@ void RunDaemon() {
 // in the reverse order; the singletons die in the reverse order at exit.
 void CreateSingletons(IniFile::File&) {}
 
-// Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
-// BusCtl, E1Ctl, spiCtrl, MonitoringCtl.
-void BindServices() { ctrlServer.Bind(&HeartBeatCtl::instance()); }
+void BindServices() {
+  for (CtrlSrv::Service* service : CtrlSrv::BoundServices()) ctrlServer.Bind(service);
+}
 
 }  // namespace
 
