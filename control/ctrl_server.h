@@ -2,6 +2,14 @@
 // The command server: every controller message enters here, is decoded as one
 // LGCP::Message and offered to the bound command services in bind order; every
 // answer and signal leaves through here.
+//
+// A command reaches the services only when every value in it lies in its
+// declared range, size and enumeration (the slot and a connect target in
+// 0..1023); anything else is answered by the server itself. Services may rely
+// on that and need not check ranges again. Fields and alternatives the
+// controller may leave out still have to be asked for (_isPresent,
+// _isSelected); reading one that is not there throws ASN1::AccessError, which
+// the server reports as a software error and answers with internal.
 #include <cstdint>
 #include <iosfwd>
 #include <list>
@@ -107,6 +115,7 @@ private:
   };
 
   void OnMessage(const LGCP::Message& message);
+  void Dispatch(const LGCP::Command& command);
   void Answer(LGCP::Response& response, bool success);
   void DelayedAnswer(unsigned int slot, unsigned int seq, const LGCP::Response& response);
   bool SendMsg(const LGCP::Message& message);

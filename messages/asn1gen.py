@@ -682,6 +682,10 @@ class Emitter:
                 out.append((e, i, -1))
         return out
 
+    def type_label(self, name):
+        """The class name an access error reports, as a C string."""
+        return cstr('%s::%s' % (self.mod.name, name))
+
     def nopt(self, td):
         return sum(1 for e in td.root if e.optional)
 
@@ -922,7 +926,8 @@ class Emitter:
                 out.append('%s& %s::set_%s() { return fieldAt<%s>(*this, %d); }' % (t, n, c, t, i))
                 out.append('%s& %s::ref_%s() { return fieldAt<%s>(*this, %d); }' % (t, n, c, t, i))
             else:
-                out.append('const %s& %s::get_%s() const { return presentAt<%s>(*this, %d, %d); }' % (t, n, c, t, bit, i))
+                out.append('const %s& %s::get_%s() const { return presentAt<%s>(*this, %d, %d, %s); }'
+                           % (t, n, c, t, bit, i, self.type_label(n)))
                 if a:
                     out.append('%s& %s::set_%s(%s v) { return assigned(includeAt<%s>(*this, %d, %d), v); }'
                                % (t, n, c, a, t, bit, i))
@@ -955,8 +960,9 @@ class Emitter:
             out.append('%s& %s::select_%s() { return selectNew<%s>(*this, %d); }' % (t, n, c, t, i))
             if a:
                 out.append('%s& %s::select_%s(%s v) { return selectMade<%s>(*this, %d, v); }' % (t, n, c, a, t, i))
-            out.append('const %s& %s::get_%s() const { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
-            out.append('%s& %s::ref_%s() { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
+            out.append('const %s& %s::get_%s() const { return selectedAt<%s>(*this, %d, %s); }'
+                       % (t, n, c, t, i, self.type_label(n)))
+            out.append('%s& %s::ref_%s() { return selectedAt<%s>(*this, %d, %s); }' % (t, n, c, t, i, self.type_label(n)))
         out.append('')
         return out
 

@@ -130,7 +130,27 @@ TEST_F(Daemon, UndecodablePayloadGetsNoAnswerAndTheLinkStays) {
   EXPECT_TRUE(Controller::IsSuccess(answer));
   EXPECT_EQ(99, Controller::SeqOf(answer));
   EXPECT_EQ(0, Stop());
-  EXPECT_TRUE(contains(daemon.Err(), "receive fail: decode error!\n msg: C0 05 FF \n"));
+  EXPECT_TRUE(contains(daemon.Err(), "receive fail: decode error!\n msg: C0 05 FF (3 octets)\n"));
+}
+
+TEST_F(Daemon, ValuesPastTheirBoundsAreRefused) {
+  Run();
+  const struct {
+    std::string payload;
+    int cause;
+  } cases[] = {
+      // connect 65535: the two octets of the field carry it, the range does not.
+      {std::string("\x01\x00\xFF\xFF", 4), LGCP::ErrorCause::invalidSlot},
+      {std::string("\x01\x00\x03\xFF", 4), LGCP::ErrorCause::unexpectedMsgType},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(controller.SendPayload(c.payload));
+    LGCP::Message answer;
+    ASSERT_EQ(Controller::Ok, controller.Receive(answer, 5000));
+    EXPECT_EQ(c.cause, Controller::ErrorOf(answer));
+  }
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(3))));
+  EXPECT_EQ(0, Stop());
 }
 
 TEST_F(Daemon, SecondControllerIsRefused) {
