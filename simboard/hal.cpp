@@ -47,6 +47,8 @@ Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), outputs_(kOutputs) {
                 if (!a.empty()) return r.fail("usage: xc clear");
                 clear();
               });
+  spi_.install(*this);
+  clock_.install(*this);
 }
 
 const Hal::Output* Hal::output(int n) const {

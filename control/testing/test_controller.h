@@ -4,6 +4,7 @@
 // It never waits unless asked to, so it can share a thread with the
 // daemon's loop: send, run the loop, then Receive with no wait.
 #include <climits>
+#include <deque>
 #include <string>
 
 #include "foundation/os.h"
@@ -38,8 +39,16 @@ public:
 
   // Waits up to timeout_ms (0: only what has arrived) for one whole frame.
   Result ReceivePayload(std::string& payload, int timeout_ms);
-  // Garbled when the payload does not decode.
+  // Garbled when the payload does not decode. With signals apart, the next
+  // message that is not a signal.
   Result Receive(LGCP::Message& message, int timeout_ms);
+
+  // A daemon that sends signals on its own: Receive (and Call) put them
+  // aside, in order, for ReceiveSignal, which in turn keeps the other
+  // messages arriving meanwhile for Receive.
+  void SetSignalsApart(bool on) { signalsApart = on; }
+  Result ReceiveSignal(LGCP::Message& message, int timeout_ms);
+  void DropSignals() { signals.clear(); }
   // True when the peer closed within the time; frames arriving meanwhile are
   // kept for Receive.
   bool WaitClosed(int timeout_ms);
@@ -67,9 +76,14 @@ private:
   bool Fill(int timeout_ms);
   bool TakeFrame(std::string& payload, bool& garbled);
 
+  Result ReceiveAny(LGCP::Message& message, int timeout_ms);
+
   Fd fd;
   std::string buffer;
   bool eof = false;
+  bool signalsApart = false;
+  std::deque<LGCP::Message> signals;
+  std::deque<LGCP::Message> answers;
 };
 
 }  // namespace CtrlTest

@@ -168,6 +168,7 @@ TEST_F(Daemon, NextControllerIsServedAfterTheFirstLeaves) {
   controller.Close();
   // Refused while the daemon has not yet seen the first one go.
   Controller next;
+  next.SetSignalsApart(true);
   LGCP::Message answer;
   EXPECT_TRUE(
       Eventually([&] { return next.Connect(port) && next.Call(Controller::Ping(3), answer, 5000) == Controller::Ok; }));
@@ -215,6 +216,7 @@ TEST_F(Daemon, ControllerThatVanishesWhileAnsweredDoesNotStopIt) {
   ::setsockopt(controller.Handle(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   controller.Close();
   Controller next;
+  next.SetSignalsApart(true);
   LGCP::Message answer;
   EXPECT_TRUE(
       Eventually([&] { return next.Connect(port) && next.Call(Controller::Ping(6), answer, 5000) == Controller::Ok; }));
