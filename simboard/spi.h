@@ -24,6 +24,7 @@ public:
     int channel;
     int reg;
     int value;
+    bool operator==(const Write& o) const { return channel == o.channel && reg == o.reg && value == o.value; }
   };
 
   SpiFramers() { reset(); }
