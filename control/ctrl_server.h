@@ -7,7 +7,7 @@
 #include <list>
 
 #include "foundation/timer.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 #include "transport/control_service.h"
 
 namespace CtrlSrv {

@@ -132,7 +132,7 @@ class CheckTest(Tree):
         with open(os.path.join(out, 'messages', 'CCP.h')) as f:
             self.assertIn('class V : public ASN1::SEQUENCE', f.read())
 
-    def test_modules_that_refer_to_each_other_include_only_forward_headers(self):
+    def test_headers_include_only_the_forward_headers_of_other_modules(self):
         mods, errors = self.load({
             'mon/a.asn': module('MON', 'A ::= SEQUENCE { b HSP.B OPTIONAL }'),
             'hsp/a.asn': module('HSP', 'B ::= SEQUENCE { a MON.A OPTIONAL }'),
@@ -141,12 +141,19 @@ class CheckTest(Tree):
         out = os.path.join(self.root, 'out')
         asn1gen.generate(mods, errors, out)
 
-        def includes(name):
-            with open(os.path.join(out, 'messages', name + '.h')) as f:
-                return [l for l in f.read().splitlines() if l.startswith('#include "messages/')]
-        self.assertEqual(includes('MON'), ['#include "messages/MON_fwd.h"', '#include "messages/HSP_fwd.h"'])
-        self.assertEqual(includes('HSP'), ['#include "messages/HSP_fwd.h"', '#include "messages/MON_fwd.h"'])
-        self.assertEqual(includes('CCP'), ['#include "messages/CCP_fwd.h"', '#include "messages/MON.h"'])
+        def includes(path):
+            with open(os.path.join(out, path)) as f:
+                return [l for l in f.read().splitlines() if l.startswith('#include "')]
+        self.assertEqual(includes('messages/MON.h'), ['#include "asn1/asn1.h"', '#include "messages/MON_fwd.h"',
+                                                      '#include "messages/HSP_fwd.h"'])
+        self.assertEqual(includes('messages/HSP.h'), ['#include "asn1/asn1.h"', '#include "messages/HSP_fwd.h"',
+                                                      '#include "messages/MON_fwd.h"'])
+        self.assertEqual(includes('messages/CCP.h'), ['#include "asn1/asn1.h"', '#include "messages/CCP_fwd.h"',
+                                                      '#include "messages/MON_fwd.h"'])
+        self.assertEqual(includes('messages/CCP_fwd.h'), ['#include "asn1/value.h"'])
+        # The accessors cast to the other modules' classes: their full headers.
+        self.assertEqual(includes('CCP.cpp'), ['#include "messages/CCP.h"', '#include "messages/MON.h"',
+                                               '#include "messages/support.h"'])
 
     NEW_SHAPES = {
         'base/a.asn': module('BASE', '''
@@ -195,10 +202,15 @@ class CheckTest(Tree):
         mods, errors = self.load(self.NEW_SHAPES)
         out = os.path.join(self.root, 'out')
         asn1gen.generate(mods, errors, out)
+        flags = ['-std=c++17', '-fsyntax-only', '-Wall', '-Wextra', '-Wno-missing-braces', '-Werror',
+                 '-I', include, '-I', out]
         for name in ('BASE', 'MON'):
-            cmd = [cxx, '-std=c++17', '-fsyntax-only', '-Wall', '-Wextra', '-Wno-missing-braces', '-Werror',
-                   '-I', include, '-I', out, os.path.join(out, name + '.cpp')]
-            res = subprocess.run(cmd, capture_output=True, text=True)
+            res = subprocess.run([cxx] + flags + [os.path.join(out, name + '.cpp')], capture_output=True, text=True)
+            self.assertEqual(res.returncode, 0, res.stderr[-4000:])
+        # Every header stands alone.
+        for name in ('BASE_fwd.h', 'MON_fwd.h', 'MON.h'):
+            res = subprocess.run([cxx] + flags + ['-x', 'c++', '-'], input='#include "messages/%s"\n' % name,
+                                 capture_output=True, text=True)
             self.assertEqual(res.returncode, 0, res.stderr[-4000:])
 
     def test_list_elements_carry_no_size(self):
