@@ -2,6 +2,10 @@
 // The command server: every controller message enters here, is decoded as one
 // LGCP::Message and offered to the bound command services in bind order; every
 // answer and signal leaves through here.
+//
+// Service headers include only messages/LGCP_fwd.h and take messages by
+// reference; their sources include the message headers they read, so that a
+// schema change recompiles only the code that uses the changed types.
 #include <cstdint>
 #include <iosfwd>
 #include <list>
