@@ -21,6 +21,7 @@
 
 #include "control/testing/test_controller.h"
 #include "foundation/sys_paths.h"
+#include "messages/LGCP.h"
 
 using CtrlTest::Controller;
 using CtrlTest::kNone;
