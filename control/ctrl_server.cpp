@@ -10,6 +10,7 @@
 
 #include "asn1/coder_env.h"
 #include "foundation/ext_text.h"
+#include "messages/LGCP.h"
 #include "transport/tpkt.h"
 
 CtrlSrv::Server ctrlServer;

@@ -10,12 +10,16 @@
 // controller may leave out still have to be asked for (_isPresent,
 // _isSelected); reading one that is not there throws ASN1::AccessError, which
 // the server reports as a software error and answers with internal.
+//
+// Service headers include only messages/LGCP_fwd.h and take messages by
+// reference; their sources include the message headers they read, so that a
+// schema change recompiles only the code that uses the changed types.
 #include <cstdint>
 #include <iosfwd>
 #include <list>
 
 #include "foundation/timer.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 #include "transport/control_service.h"
 
 namespace CtrlSrv {

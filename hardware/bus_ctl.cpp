@@ -8,6 +8,7 @@
 #include "board/hal.h"
 #include "foundation/ext_text.h"
 #include "hardware/spi_ctrl.h"
+#include "messages/LGCP.h"
 
 namespace {
 

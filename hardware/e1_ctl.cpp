@@ -12,6 +12,8 @@
 #include "board/maintenance.h"
 #include "foundation/ext_text.h"
 #include "hardware/dev_names.h"
+#include "messages/ACP.h"
+#include "messages/LGCP.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include "board/board.h"
 #include "board/hal.h"
+#include "messages/ACP.h"
+#include "messages/LGCP.h"
 
 namespace {
 

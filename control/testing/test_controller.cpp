@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "messages/LGCP.h"
 
 namespace CtrlTest {
 
@@ -27,6 +28,10 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 }  // namespace
+
+Controller::Controller() = default;
+
+Controller::~Controller() = default;
 
 Controller::Controller(Fd const& other) : fd(other) {}
 

@@ -4,11 +4,11 @@
 // It never waits unless asked to, so it can share a thread with the
 // daemon's loop: send, run the loop, then Receive with no wait.
 #include <climits>
-#include <deque>
+#include <list>
 #include <string>
 
 #include "foundation/os.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 
 namespace CtrlTest {
 
@@ -19,7 +19,8 @@ class Controller {
 public:
   enum Result { Ok = 0, Timeout = 1, Closed = 2, Garbled = 3 };
 
-  Controller() = default;
+  Controller();
+  ~Controller();
   // Takes a connected stream socket.
   explicit Controller(Fd const& fd);
   Controller(const Controller&) = delete;
@@ -82,8 +83,9 @@ private:
   std::string buffer;
   bool eof = false;
   bool signalsApart = false;
-  std::deque<LGCP::Message> signals;
-  std::deque<LGCP::Message> answers;
+  // Of a type this header only declares.
+  std::list<LGCP::Message> signals;
+  std::list<LGCP::Message> answers;
 };
 
 }  // namespace CtrlTest

@@ -10,6 +10,8 @@
 
 #include "control/ctrl_server.h"
 #include "control/testing/test_controller.h"
+#include "messages/ACP.h"
+#include "messages/LGCP.h"
 #include "simboard/simulator.h"
 #include "transport/testing/link_test_util.h"
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "control/tests/e2e/daemon_e2e.h"
+#include "messages/ACP.h"
+#include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
