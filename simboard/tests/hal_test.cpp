@@ -75,7 +75,7 @@ public:
 };
 
 TEST_F(CrossConnect, DefaultBoardHasEveryOutputDisabled) {
-  for (int n : {0, 8191, 8192, 9000, 10239, 10300, SimBoard::Hal::kOutputs - 1}) {
+  for (int n : {0, 8191, 8192, 9000, 10239, 10300, SimBoard::Hal::kDense, 0x7FFFFFFF}) {
     EXPECT_EQ(SimBoard::Hal::State::Disabled, hal->output(n)->state) << n;
     EXPECT_EQ(255, Read(n)) << n;
   }
@@ -120,8 +120,8 @@ TEST_F(CrossConnect, ModelAnswersWhatEachOutputCarries) {
          EXPECT_EQ(0, t.Connect(9001, 9000));
        },
        9001, 255, "output=9001 state=fed source=9000 disables=0 read=255"},
-      {"fed by a source beyond the outputs", [](CrossConnect& t) { EXPECT_EQ(0, t.Connect(9000, 0x7FFFFFFF)); }, 9000,
-       255, "output=9000 state=fed source=2147483647 disables=0 read=255"},
+      {"fed by an untouched output", [](CrossConnect& t) { EXPECT_EQ(0, t.Connect(9000, 0x7FFFFFFF)); }, 9000, 255,
+       "output=9000 state=fed source=2147483647 disables=0 read=255"},
       {"disabled again",
        [](CrossConnect& t) {
          EXPECT_EQ(0, t.Write(8325, 1));
@@ -157,21 +157,52 @@ TEST_F(CrossConnect, ModelAnswersWhatEachOutputCarries) {
   }
 }
 
-TEST_F(CrossConnect, OutputsThatDoNotExistAreRefused) {
-  const int outside[] = {-1, SimBoard::Hal::kOutputs, 0x7FFFFFFF};
-  for (int n : outside) {
-    EXPECT_EQ(-1, Connect(n, 5)) << n;
-    EXPECT_EQ(EINVAL, errno);
-    EXPECT_EQ(-1, Disable(n)) << n;
-    EXPECT_EQ(-1, Write(n, 1)) << n;
-    EXPECT_EQ(-EINVAL, Read(n)) << n;
-  }
+TEST_F(CrossConnect, NegativeOutputsDoNotExist) {
+  EXPECT_EQ(-1, Connect(-1, 5));
+  EXPECT_EQ(EINVAL, errno);
+  EXPECT_EQ(-1, Disable(-1));
+  EXPECT_EQ(EINVAL, errno);
+  EXPECT_EQ(-1, Write(-1, 1));
+  EXPECT_EQ(EINVAL, errno);
+  EXPECT_EQ(-EINVAL, Read(-1));
   EXPECT_EQ(-1, Connect(9000, -1));
   EXPECT_EQ(EINVAL, errno);
   EXPECT_EQ(SimBoard::Hal::State::Disabled, hal->output(9000)->state);
-  for (const char* bad : {"xc get -1", "xc get 16384", "xc get x", "xc write 9000 256", "xc stuck 9000 8 1",
+  for (const char* bad : {"xc get -1", "xc get 2147483648", "xc get x", "xc write 9000 256", "xc stuck 9000 8 1",
                           "xc stuck 9000 1 2", "xc get", "xc clear now"})
     EXPECT_TRUE(Simulator::instance().execute(bad).failed()) << bad;
+}
+
+// Outputs above the bus outputs are the driver's business: they work alike.
+TEST_F(CrossConnect, OutputsFarAboveTheBusesWorkAlike) {
+  for (int n : {10300, SimBoard::Hal::kDense, 0x7FFFFFFF}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(0, Write(n, 0x42));
+    EXPECT_EQ(0x42, Read(n));
+    EXPECT_EQ(0, Connect(n + (n < 0x7FFFFFFF ? 1 : -1), n));
+    EXPECT_EQ(0x42, Read(n + (n < 0x7FFFFFFF ? 1 : -1)));
+    EXPECT_EQ(0, Disable(n));
+    EXPECT_EQ(255, Read(n));
+    EXPECT_EQ(1u, hal->output(n)->disables);
+  }
+  EXPECT_EQ("output=2147483647 state=disabled disables=1 read=255", Get(0x7FFFFFFF));
+  Command("xc clear");
+  EXPECT_EQ(0u, hal->output(0x7FFFFFFF)->disables);
+}
+
+TEST_F(CrossConnect, RoomForOutputsAboveTheDenseOnesIsBounded) {
+  const int first = SimBoard::Hal::kDense;
+  for (std::size_t i = 0; i < SimBoard::Hal::kSparse; ++i) ASSERT_EQ(0, Disable(first + static_cast<int>(i)));
+  simtest::Capture err(std::cerr);
+  const int next = first + static_cast<int>(SimBoard::Hal::kSparse);
+  EXPECT_EQ(-1, Disable(next));
+  EXPECT_EQ(ENOSPC, errno);
+  EXPECT_EQ(-1, Write(next, 1));
+  EXPECT_EQ(ENOSPC, errno);
+  EXPECT_EQ("simboard: /dev/hal: no room for more outputs above 16384\n", err.text());
+  // Outputs known already and the dense ones go on.
+  EXPECT_EQ(0, Write(first, 7));
+  EXPECT_EQ(0, Write(9000, 7));
 }
 
 TEST_F(CrossConnect, DisableCountsArePerOutputUntilCleared) {
