@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "board/board.h"
 #include "control/bound_services.h"
 #include "control/ctrl_server.h"
 #include "control/trace_ctl.h"
@@ -65,6 +66,9 @@ bool ParsePort(const char* text, int& port) {
   port = int(value);
   return true;
 }
+
+// The loop's watchdog is a board device; the loop takes a plain descriptor.
+int OpenBoardDevice(const char* path, int flags) { return Board::open(path, flags).release(); }
 
 void SigPipeHandler(int, siginfo_t*, void*) {}
 
@@ -181,6 +185,9 @@ int main(int argc, char* argv[]) {
     std::cout << "server version: " << Version::current << std::endl;
     return 2;
   }
+
+  Board::Start();
+  multiplexer.set_watchdog_device(&OpenBoardDevice, SysPaths::kWatchdog);
 
   CreateSingletons(config);
 
