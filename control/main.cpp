@@ -24,6 +24,7 @@
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
 #include "hardware/hw_mux.h"
+#include "hardware/hw_tests.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -142,6 +143,7 @@ void CreateSingletons(IniFile::File&) {
 // BusCtl, E1Ctl, spiCtrl, MonitoringCtl.
 void BindServices() {
   ctrlServer.Bind(&HeartBeatCtl::instance());
+  ctrlServer.Bind(&HwTests::instance());
 }
 
 }  // namespace
