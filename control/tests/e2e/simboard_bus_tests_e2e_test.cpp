@@ -74,6 +74,18 @@ protected:
 
 const int kSuccess = -1;
 
+TEST_F(BusTests, TheCrossConnectIsOpenedAndSweptAtStartUp) {
+  EXPECT_TRUE(contains(daemon.Err(), "hwMux: init\nhwMux: device opened\n")) << daemon.Err();
+  for (int o : {8191, 8192, 9000, 10239, 10240}) {
+    const std::string line = Get(o);
+    EXPECT_NE(std::string::npos, line.find("state=disabled")) << line;
+    if (o >= 8192 && o <= 10239)
+      EXPECT_GE(Field(line, "disables"), 1) << line;
+    else
+      EXPECT_EQ(0, Field(line, "disables")) << line;
+  }
+}
+
 TEST_F(BusTests, WriteThenReadWithTheLibraryPattern) {
   for (int seed : {12345, -7, 0}) {
     ASSERT_EQ(kSuccess, Test(1, 5, 3, seed, Write)) << daemon.Err();
