@@ -23,6 +23,7 @@
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
+#include "hardware/hw_mux.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -131,7 +132,11 @@ void RunDaemon() {
 // from the configuration (an empty one when the file did not open). A factory
 // joins the head of the factory chain when it is built, so the chain is asked
 // in the reverse order; the singletons die in the reverse order at exit.
-void CreateSingletons(IniFile::File&) {}
+void CreateSingletons(IniFile::File&) {
+  // Opens the cross-connect and disables every output before a controller
+  // can connect.
+  HwMux::instance();
+}
 
 void BindServices() {
   for (CtrlSrv::Service* service : CtrlSrv::BoundServices()) ctrlServer.Bind(service);
