@@ -1,6 +1,7 @@
 // The daemon binary as the controller sees it: started on a free loopback
 // port with the configuration file under the build's system root.
 #include "control/tests/e2e/daemon_e2e.h"
+#include "messages/LGCP.h"
 
 using CtrlTest::Controller;
 using CtrlTest::kNone;
