@@ -1,15 +1,25 @@
 // The default simulated board: what tools/run-daemon starts on and what
 // "board reset" returns to. Each row builds one device in its default state.
 #include <memory>
+#include <vector>
 
 #include "foundation/sys_paths.h"
 #include "simboard/hal.h"
+#include "simboard/mcc.h"
 #include "simboard/simulator.h"
 #include "simboard/watchdog.h"
 
 namespace SimBoard {
 
 namespace {
+
+// The HDLC controller's channel timeslots: clear of the trunk timeslots
+// (0..127) and of the buses (8192..10239).
+std::vector<int> MccPool() {
+  std::vector<int> pool;
+  for (int t = 256; t < 320; ++t) pool.push_back(t);
+  return pool;
+}
 
 struct Device {
   const char* what;
@@ -19,6 +29,11 @@ struct Device {
 const Device kDefaultBoard[] = {
     // Every cross-connect output disabled.
     {"cross-connect", [] { return std::unique_ptr<Driver>(new Hal); }},
+    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    {"hdlc controller",
+     [] {
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+     }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
 };
 

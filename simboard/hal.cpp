@@ -89,6 +89,14 @@ bool Hal::stick(int n, int bit, bool value) {
   return true;
 }
 
+void Hal::fed_by(int source, std::vector<int>& outputs) const {
+  outputs.clear();
+  for (int n = 0; n < kOutputs; ++n) {
+    const Output& o = outputs_[static_cast<std::size_t>(n)];
+    if (o.state == State::Fed && o.source == source) outputs.push_back(n);
+  }
+}
+
 void Hal::clear() {
   for (Output& o : outputs_) o = Output();
 }
