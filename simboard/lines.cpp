@@ -275,8 +275,9 @@ bool Lines::line_out(int trunk, int timeslot, const Frame& frame, int hops) {
     return false;
   }
   End& e = end_at(trunk, timeslot);
+  const std::vector<Frame> frames = cross(e, frame);
   bool reached = false;
-  for (const Frame& f : cross(e, frame)) {
+  for (const Frame& f : frames) {
     ++e.out;
     if (e.pcap && !e.pcap->record(f)) e.pcap.reset();
     if (e.tapped) {
@@ -293,15 +294,17 @@ bool Lines::line_out(int trunk, int timeslot, const Frame& frame, int hops) {
     if (far < 0 || end_at(far, timeslot).tapped) continue;
     if (line_in(far, timeslot, f, hops)) reached = true;
   }
-  if (!reached) ++stats_.unconnected;
+  // A frame the line end dropped is counted there.
+  if (!reached && !frames.empty()) ++stats_.unconnected;
   // Counted here already when nothing took it.
   return true;
 }
 
 bool Lines::line_in(int trunk, int timeslot, const Frame& frame, int hops) {
   End& e = end_at(trunk, timeslot);
+  const std::vector<Frame> frames = cross(e, frame);
   bool reached = false;
-  for (const Frame& f : cross(e, frame)) {
+  for (const Frame& f : frames) {
     ++e.in;
     if (e.pcap && !e.pcap->record(f)) e.pcap.reset();
     e.last = f;
@@ -309,7 +312,7 @@ bool Lines::line_in(int trunk, int timeslot, const Frame& frame, int hops) {
   }
   // A new frame restarts the idle repetition.
   e.arm_repeat();
-  if (!reached) ++stats_.unconnected;
+  if (!reached && !frames.empty()) ++stats_.unconnected;
   return true;
 }
 
