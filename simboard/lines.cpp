@@ -406,7 +406,7 @@ void Lines::add_commands(const AddCommand& add) {
     if (trunk_arg(a[0], x, r)) uncable(x);
   });
   add("line", "tap", "<t> <s> [off]",
-      "the line end belongs to the test: its frames are kept for \"line read\", not sent across",
+      "the line end belongs to the test: its frames are kept to be read, not sent across",
       [=](const Args& a, Reply& r) {
         int t = 0, s = 0;
         if (a.size() < 2 || a.size() > 3 || (a.size() == 3 && a[2] != "off"))
