@@ -3,17 +3,27 @@
 // a new device is one Driver class (its requests, commands and reset) and
 // one row here.
 #include <memory>
+#include <vector>
 
 #include "foundation/sys_paths.h"
 #include "simboard/e1_cas.h"
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
+#include "simboard/mcc.h"
 #include "simboard/simulator.h"
 #include "simboard/watchdog.h"
 
 namespace SimBoard {
 
 namespace {
+
+// The HDLC controller's channel timeslots: clear of the trunk timeslots
+// (0..127) and of the buses (8192..10239).
+std::vector<int> MccPool() {
+  std::vector<int> pool;
+  for (int t = 256; t < 320; ++t) pool.push_back(t);
+  return pool;
+}
 
 struct Device {
   const char* what;
@@ -24,6 +34,11 @@ const Device kDefaultBoard[] = {
     // Every cross-connect output disabled; the eight BRI framers' status
     // register 51 at 0xC5 (normal); the clock on freerun.
     {"cross-connect, SPI framers, clock", [] { return std::unique_ptr<Driver>(new Hal); }},
+    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    {"hdlc controller",
+     [] {
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+     }},
     // Four E1 trunks normal, counters 0.
     {"E1 maintenance", [] { return std::unique_ptr<Driver>(new Maintenance); }},
     // CAS closed on every trunk.

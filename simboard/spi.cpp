@@ -57,8 +57,8 @@ void SpiFramers::install(Hal& hal) {
       r.fail(std::string("bad ") + what + " " + text + " (0.." + std::to_string(max) + ")");
     return !r.failed();
   };
-  hal.add_command("spi", "set", "<ch> <reg> <value>", "sets a framer register (51 is the line status, 0xC5 normal)",
-                  [=](const Args& a, Reply& r) {
+  hal.add_command("spi", "set", "<ch> <reg> <value>",
+                  "sets a framer register (51 is the status register, 0xC5 in sync)", [=](const Args& a, Reply& r) {
                     long long ch = 0, reg = 0, value = 0;
                     if (a.size() != 3) return r.fail("usage: spi set <ch> <reg> <value>");
                     if (number(a[0], kChannels - 1, "channel", ch, r) &&
