@@ -7,6 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "board/mcc.h"
+#include "simboard/mcc.h"
+#include "simboard/simulator.h"
+
 namespace SimBoard {
 
 namespace C = Board::E1Cas;
@@ -136,8 +140,15 @@ int E1Cas::get_bits(void* arg) {
   return 0;
 }
 
+int E1Cas::partner(int trunk) const {
+  Mcc* mcc = sim_ ? sim_->device<Mcc>(Board::Mcc::kDevice) : nullptr;
+  return mcc ? mcc->lines().cabled(trunk) : -1;
+}
+
 void E1Cas::transmit(int trunk, int timeslot) {
-  if (loop_) receive(partner(trunk), timeslot, channels_[trunk][timeslot].tx);
+  if (!loop_) return;
+  const int far = partner(trunk);
+  if (far >= 0) receive(far, timeslot, channels_[trunk][timeslot].tx);
 }
 
 bool E1Cas::receive(int trunk, int timeslot, std::uint8_t bits) {

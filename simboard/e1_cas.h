@@ -14,6 +14,8 @@
 
 namespace SimBoard {
 
+class Simulator;
+
 class E1Cas : public Driver {
 public:
   static constexpr int kTrunks = Board::E1Cas::kTrunks;
@@ -28,6 +30,7 @@ public:
 
   E1Cas();
 
+  void on_added(Simulator& sim) override { sim_ = &sim; }
   int on_open(Session& s) override;
   // Every trunk closed, every channel disabled with bits 0, loop off,
   // nothing pending.
@@ -39,8 +42,9 @@ public:
   // are kept, nothing is reported).
   bool receive(int trunk, int timeslot, std::uint8_t bits);
   void set_loop(bool on) { loop_ = on; }
-  // The default board's cabling: 0 with 1, 2 with 3.
-  static int partner(int trunk) { return trunk ^ 1; }
+  // The trunk cabled to this one on the board's lines ("line cable"; the
+  // default board cables 0 with 1 and 2 with 3), -1 for none.
+  int partner(int trunk) const;
 
 private:
   bool valid(int trunk, int timeslot) const;
@@ -55,6 +59,7 @@ private:
   bool open_[kTrunks];
   Channel channels_[kTrunks][kTimeslots];
   bool loop_ = false;
+  Simulator* sim_ = nullptr;
   std::deque<Board::E1Cas::CasChannel> pending_;
 };
 

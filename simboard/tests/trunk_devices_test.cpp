@@ -232,6 +232,12 @@ TEST_F(CasDevice, LoopCarriesBitsToTheCabledTrunk) {
   bits.tx = 2;
   EXPECT_EQ(0, Result(Board::ioctl(fd, C::kSetBits, &bits)));
   EXPECT_EQ("trunk=3 open=1 ts=1 enabled=1 tx=0x0 rx=0x9\nok\n", Command("cas get 3 1").text());
+  // The loop follows the cables.
+  Command("cas loop on");
+  Command("line uncable 2");
+  bits.tx = 4;
+  EXPECT_EQ(0, Result(Board::ioctl(fd, C::kSetBits, &bits)));
+  EXPECT_EQ("trunk=3 open=1 ts=1 enabled=1 tx=0x0 rx=0x9\nok\n", Command("cas get 3 1").text());
 }
 
 }  // namespace
