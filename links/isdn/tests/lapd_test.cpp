@@ -368,6 +368,60 @@ TEST_F(LapdTest, FrameReader) {
   EXPECT_EQ(6u, user.link->full_state().state);
 }
 
+// One frame from the network to an established user side: what the user
+// side answers, reports and becomes.
+TEST_F(LapdTest, ReactionsInDataTransfer) {
+  struct Case {
+    char const* name;
+    Bytes frame;
+    Strings answers, events;
+    unsigned state;
+  } const cases[] = {
+      {"UA F=1", {0x00, 0x01, 0x73}, {}, {"status: UA (F = 1)"}, 6},
+      {"UA F=0", {0x00, 0x01, 0x63}, {}, {"status: UA (F = 0)"}, 6},
+      {"DM F=1", {0x00, 0x01, 0x1F}, {}, {"status: DM (F = 1)"}, 6},
+      {"DM F=0", {0x00, 0x01, 0x0F}, {"u SABME cmd P"}, {"status: Receipt of DM response (F = 0)"}, 4},
+      {"FRMR", {0x00, 0x01, 0x87}, {"u SABME cmd P"}, {"status: Other - Receipt of FRMR response"}, 4},
+      {"SABME", {0x02, 0x01, 0x7F}, {"u UA rsp F"}, {"status: Peer initiated re-establishment - SABME", "up"}, 6},
+      {"RR with N(R) past V(S)", {0x02, 0x01, 0x01, 0x0A}, {"u SABME cmd P"}, {"status: Other - N(R) error"}, 4},
+      {"RR command with P", {0x02, 0x01, 0x01, 0x01}, {"u RR 0 rsp F"}, {}, 6},
+      {"RNR command with P", {0x02, 0x01, 0x05, 0x01}, {"u RR 0 rsp F"}, {}, 6},
+      {"REJ response with F", {0x00, 0x01, 0x09, 0x01}, {}, {"status: Supervisory (F = 1)"}, 6},
+      {"DISC", {0x02, 0x01, 0x53}, {"u UA rsp F"}, {"down: remote error (DISC received)"}, 3},
+      {"XID", {0x02, 0x01, 0xBF}, {}, {}, 6},
+      {"UI on a primary-rate link", {0x02, 0xFF, 0x03, 0x08}, {}, {}, 6},
+  };
+  link.a_to_b().swallow(true);
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Back to data transfer: establish again and answer the SABME.
+    if (user.link->full_state().state == 3) user.activate();
+    if (user.link->full_state().state == 4) link.a().inject({0x00, 0x01, 0x73});
+    Pump();
+    ASSERT_EQ(6u, user.link->full_state().state);
+    transcript.clear();
+    user.events.clear();
+    link.a().inject(c.frame);
+    Pump();
+    EXPECT_EQ(c.answers, transcript);
+    EXPECT_EQ(c.events, user.events);
+    EXPECT_EQ(c.state, user.link->full_state().state);
+    EXPECT_TRUE(user.received.empty());
+  }
+}
+
+TEST_F(LapdTest, IdleLinkIsPolledAfterT203) {
+  Establish();
+  Run(9990);
+  EXPECT_TRUE(transcript.empty());
+  Run(10);
+  // The network side's T203 started first, with the SABME.
+  EXPECT_EQ((Strings{"n RR 0 cmd P", "u RR 0 cmd P", "n RR 0 rsp F", "u RR 0 rsp F"}), transcript);
+  EXPECT_NE(std::string::npos, log.text().find("LAPD[1] (Multiple frame established): T203."));
+  EXPECT_EQ(6u, user.link->full_state().state);
+  EXPECT_EQ(1u, user.link->statistics().t203_expiries);
+}
+
 TEST_F(LapdTest, TracesAtTheirLevels) {
   user.link->set_log(2);
   net.link->set_log(1);
