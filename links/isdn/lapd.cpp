@@ -126,10 +126,9 @@ void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
   on_deactivate(st);
 }
 
-bool LAPD::wrong_size() {
+void LAPD::wrong_size() {
   ++stats_.errors;
   on_error(8192u);
-  return false;
 }
 
 void LAPD::receive(Packet& p) {
@@ -607,6 +606,9 @@ void LAPD::message(Packet& p) {
   if (out_.count() >= out_limit) {
     std::clog << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
     ++stats_.out_overflows;
+  } else if (p.length() > max_message) {
+    // It could never go out, and would hold up everything queued behind it.
+    std::clog << ext::header(this) << "discard outgoing message: " << p.length() << " octets" << std::endl;
   } else {
     if (log_ > 2 && out_.count() > window)
       std::clog << ext::header(this) << "outgoing queue size = " << out_.count()

@@ -150,6 +150,8 @@ public:
   static constexpr unsigned out_limit = 128;
   static constexpr unsigned congestion_on = 88;   // more than this queued
   static constexpr unsigned congestion_off = 65;  // fewer than this queued
+  // The longest message: a frame is one packet buffer.
+  static constexpr unsigned max_message = Packet::packet_max_size - 4;
 
 private:
   // Frames.
@@ -162,7 +164,7 @@ private:
   // one log line) when the pool is empty.
   bool new_frame(Packet& frame);
   void trace_frame(char const* what, Packet const& frame, bool network_to_user) const;
-  bool wrong_size();
+  void wrong_size();
 
   // Received frames.
   void on_SABME(bool command, bool pf);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -328,6 +329,26 @@ TEST_F(LapdTest, EmptyPoolHoldsTheFrameBackWithoutThrowing) {
   Run(10000);
   Pump();
   EXPECT_EQ((Strings{"z"}), net.received);
+}
+
+TEST_F(LapdTest, MessageTooLongForAFrameIsDropped) {
+  Establish();
+  Packet big;
+  big.reserve_head(0);
+  big.put(ISDN::LAPD::max_message + 1);
+  user.message(big);
+  user.send("after");
+  Pump();
+  EXPECT_EQ((Strings{"after"}), net.received);
+  EXPECT_NE(std::string::npos, log.text().find("discard outgoing message: 65533 octets"));
+  // The longest one fits.
+  Packet longest;
+  longest.reserve_head(0);
+  std::memset(longest.put(ISDN::LAPD::max_message), 'L', ISDN::LAPD::max_message);
+  user.message(longest);
+  Pump();
+  ASSERT_EQ(2u, net.received.size());
+  EXPECT_EQ(std::string(ISDN::LAPD::max_message, 'L'), net.received.back());
 }
 
 // Frames whose octets end too early are dropped, counted and reported; a
