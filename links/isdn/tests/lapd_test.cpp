@@ -323,8 +323,17 @@ TEST_F(LapdTest, EmptyPoolHoldsTheFrameBackWithoutThrowing) {
   EXPECT_EQ(1u, user.link->queued_out());
   EXPECT_TRUE(transcript.empty());
   EXPECT_NE(std::string::npos, log.text().find("no packet buffer: frame not sent", before.size()));
+  // A poll from the peer (in a buffer of its own) finds no buffer for the answer.
+  Packet poll = hoard.back();
+  hoard.pop_back();
+  for (uint8_t o : {0x02, 0x01, 0x01, 0x01}) poll.put8(o);
+  std::string const before_poll = log.text();
+  user.link->receive(poll);
+  EXPECT_TRUE(transcript.empty());
+  EXPECT_NE(std::string::npos, log.text().find("no packet buffer: frame not sent", before_poll.size()));
   hoard.clear();
   msg.clear();
+  poll.clear();
   // The next event sends it.
   Run(10000);
   Pump();
