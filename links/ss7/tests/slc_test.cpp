@@ -28,6 +28,55 @@ enum { kIdle = 0, kNotAligned = 1, kAligned = 2, kProving = 3, kAlignedReady = 4
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
+// A link alone on the fake channel; the test plays its peer with crafted
+// units.
+struct Lone {
+  Lone() {
+    link.hdlc(&line.a());
+    line.a().bind(&link);
+    line.a().open();
+    link.set_dpc(2);
+    link.set_slc(1);
+    Drain();
+  }
+  ~Lone() { line.a().unbind(); }
+  void Drain() {
+    while (line.step()) {
+    }
+  }
+  // The clock (the test's cached one) moves ms milliseconds, one at a time.
+  void Run(unsigned ms) {
+    Drain();
+    for (unsigned i = 0; i < ms; ++i) {
+      Mux::timeval t = Mux::g_tv_time;
+      Mux::timevaladd(t, Mux::make_from_msec(1));
+      Mux::set_cached_time(t);
+      multiplexer.timers_schedule();
+      Drain();
+    }
+  }
+  void Inject(const Bytes& unit) {
+    line.a().inject(unit);
+    Drain();
+  }
+  // Led into a state the way a peer would lead it; what it sent is forgotten.
+  void To(int state) {
+    Capture quiet(std::cerr);
+    if (state == kIdle) return;
+    owner.activate();
+    if (state == kAligned) Inject(Lssu(SS7::SLC::SIO));
+    if (state >= kProving) Inject(Lssu(SS7::SLC::SIN));
+    if (state == kAlignedReady) Run(8200);
+    if (state == kWorked) Inject(Unit(127, true, 127, true));
+    line.a_to_b().clear_record();
+  }
+  Strings Sent() { return Render(line.a_to_b().sent()); }
+
+  HdlcTesting::FakeLink line;
+  Owner owner;
+  SS7::SLC& link = owner.link;
+};
+
 class SlcTest : public ::testing::Test {
 protected:
   SlcTest() {
@@ -72,24 +121,6 @@ protected:
     link.a_to_b().clear_record();
     link.b_to_a().clear_record();
   }
-  // Link a alone in a state, driven by crafted units from its peer's side.
-  void Drive(int state) {
-    Capture quiet(std::cerr);
-    link.b().unbind();
-    if (state == kIdle) return;
-    oa.activate();
-    if (state == kAligned) link.a().inject(Lssu(SS7::SLC::SIO));
-    if (state >= kProving) link.a().inject(Lssu(SS7::SLC::SIN));
-    Drain();
-    if (state == kAlignedReady) Run(8200);
-    if (state == kWorked) Inject(Unit(127, true, 127, true));
-    ASSERT_EQ(state, a.get_state_id());
-    link.a_to_b().clear_record();
-  }
-  void Inject(const Bytes& unit) {
-    link.a().inject(unit);
-    Drain();
-  }
   Strings SentByA() { return Render(link.a_to_b().sent()); }
   Strings SentByB() { return Render(link.b_to_a().sent()); }
 
@@ -100,6 +131,14 @@ protected:
   Owner oa, ob;
   SS7::SLC& a = oa.link;
   SS7::SLC& b = ob.link;
+};
+
+// A lone link, its peer played by the test.
+class LoneTest : public ::testing::Test {
+protected:
+  Capture quiet_log{std::clog}, quiet_err{std::cerr};
+  looptest::CachedClock clock;
+  Lone l;
 };
 
 // ------------------------------------------------------------- alignment
@@ -140,72 +179,48 @@ TEST_F(SlcTest, EmergencyAlignmentProvesWithSieFor500Ms) {
   EXPECT_EQ(kWorked, b.get_state_id());
 }
 
-TEST_F(SlcTest, FirstFisuInProvingPutsTheLinkInService) {
-  Drive(kProving);
-  Inject(Unit(127, true, 127, true));
-  EXPECT_EQ(kWorked, a.get_state_id());
-  EXPECT_EQ((Strings{"FISU 127.1 127.1", "FISU 127.1 127.1"}), SentByA());
-  EXPECT_EQ(1, oa.activated);
-  EXPECT_EQ(127u, a.get_bsn());
+TEST_F(LoneTest, FirstFisuInProvingPutsTheLinkInService) {
+  l.To(kProving);
+  l.Inject(Unit(127, true, 127, true));
+  EXPECT_EQ(kWorked, l.link.get_state_id());
+  EXPECT_EQ((Strings{"FISU 127.1 127.1", "FISU 127.1 127.1"}), l.Sent());
+  EXPECT_EQ(1, l.owner.activated);
+  EXPECT_EQ(127u, l.link.get_bsn());
   // Activated again while in service: reported again, nothing sent.
-  oa.activate();
-  EXPECT_EQ(2, oa.activated);
-  EXPECT_EQ(2u, SentByA().size());
+  l.owner.activate();
+  EXPECT_EQ(2, l.owner.activated);
+  EXPECT_EQ(2u, l.Sent().size());
 }
 
-TEST_F(SlcTest, AlignmentTimersTakeTheLinkToIdle) {
+TEST_F(LoneTest, AlignmentTimersTakeTheLinkToIdle) {
   struct Case {
     int state;
     unsigned ms;  // the timer
     const char* line;
   } cases[] = {
-      {kNotAligned, 7000, "T2 expired"},
-      {kAligned, 1500, "T3 expired"},
-      {kAlignedReady, 45000, "T1 expired"},
+      {kNotAligned, 7000, "(not aligned): T2 expired\n"},
+      {kAligned, 1500, "(aligned): T3 expired\n"},
+      {kAlignedReady, 45000, "(aligned ready): T1 expired\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    Owner o;
-    HdlcTesting::FakeLink l;
-    o.link.hdlc(&l.a());
-    l.a().bind(&o.link);
-    l.a().open();
-    o.link.trace.timers = true;
+    Lone lone;
+    lone.link.trace.timers = true;
+    lone.To(c.state);
     Capture log(std::clog);
-    o.activate();
-    if (c.state == kAligned) l.a().inject(Lssu(SS7::SLC::SIO));
-    if (c.state == kAlignedReady) l.a().inject(Lssu(SS7::SLC::SIE));
-    auto run = [&](unsigned ms) {
-      for (unsigned i = 0; i < ms; ++i) {
-        while (l.step()) {
-        }
-        clock.advance(1);
-        multiplexer.timers_schedule();
-      }
-      while (l.step()) {
-      }
-    };
-    run(c.state == kAlignedReady ? 8200 : 0);
-    ASSERT_EQ(c.state, o.link.get_state_id());
-    run(c.ms - 1);
-    EXPECT_EQ(c.state, o.link.get_state_id());
-    run(1);
-    EXPECT_EQ(kIdle, o.link.get_state_id());
-    EXPECT_TRUE(Has(log.text(), "SS7/L2 [dpc=0, slc=0, trunk=0] (" +
-                                    std::string(c.state == kNotAligned ? "not aligned"
-                                                : c.state == kAligned  ? "aligned"
-                                                                       : "aligned ready") +
-                                    "): " + c.line + "\n"))
-        << log.text();
-    EXPECT_EQ("SIOS", Render(l.a_to_b().sent().back()));
-    EXPECT_EQ(1, o.deactivated);
-    EXPECT_EQ("impossible phasing", o.last_status);
-    l.a().unbind();
+    lone.Run(c.ms - 1);
+    EXPECT_EQ(c.state, lone.link.get_state_id());
+    lone.Run(1);
+    EXPECT_EQ(kIdle, lone.link.get_state_id());
+    EXPECT_TRUE(Has(log.text(), std::string("SS7/L2 [dpc=2, slc=1, trunk=0] ") + c.line)) << log.text();
+    EXPECT_EQ(Strings{"SIOS"}, lone.Sent());
+    EXPECT_EQ(1, lone.owner.deactivated);
+    EXPECT_EQ("impossible phasing", lone.owner.last_status);
   }
 }
 
 // What each LSSU does in each state.
-TEST_F(SlcTest, LssuMovesByStateAndStatus) {
+TEST_F(LoneTest, LssuMovesByStateAndStatus) {
   struct Case {
     int state;
     int after[5];  // after SIO, SIN, SIE, SIOS, status 4
@@ -217,43 +232,22 @@ TEST_F(SlcTest, LssuMovesByStateAndStatus) {
       {kAlignedReady, {kIdle, kAlignedReady, kAlignedReady, kIdle, kIdle}},
       {kWorked, {kIdle, kIdle, kIdle, kIdle, kIdle}},
   };
+  static const char* const texts[] = {"out of alignment", "normal alignment", "emergency alignment", "out of service",
+                                      "unknown:0x4"};
   for (const Case& c : cases) {
     for (std::uint8_t status = 0; status < 5; ++status) {
       SCOPED_TRACE(::testing::Message() << "state " << c.state << " status " << unsigned(status));
-      Owner o;
-      HdlcTesting::FakeLink l;
-      o.link.hdlc(&l.a());
-      l.a().bind(&o.link);
-      l.a().open();
+      Lone lone;
+      lone.To(c.state);
+      ASSERT_EQ(c.state, lone.link.get_state_id());
       Capture err(std::cerr);
-      if (c.state != kIdle) o.activate();
-      if (c.state == kAligned) l.a().inject(Lssu(SS7::SLC::SIO));
-      if (c.state >= kProving) l.a().inject(Lssu(SS7::SLC::SIN));
-      if (c.state == kWorked) l.a().inject(Unit(127, true, 127, true));
-      while (l.step()) {
-      }
-      if (c.state == kAlignedReady) {
-        for (int i = 0; i < 8200; ++i) {
-          clock.advance(1);
-          multiplexer.timers_schedule();
-        }
-        while (l.step()) {
-        }
-      }
-      ASSERT_EQ(c.state, o.link.get_state_id());
       // An LSSU with LI 2: the second status octet is ignored.
-      l.a().inject(Bytes{0xFF, 0xFF, 0x02, status, 0x01});
-      while (l.step()) {
-      }
-      EXPECT_EQ(c.after[status], o.link.get_state_id());
-      if (c.state == kWorked) {
-        static const char* const texts[] = {"out of alignment", "normal alignment", "emergency alignment",
-                                            "out of service", "unknown:0x4"};
+      lone.Inject(Bytes{0xFF, 0xFF, 0x02, status, 0x01});
+      EXPECT_EQ(c.after[status], lone.link.get_state_id());
+      if (c.state == kWorked)
         EXPECT_TRUE(Has(err.text(),
                         std::string("(worked): receive lssu: ") + texts[status] + "  BSN=127 BIB=1 FSN=127 FIB=1\n"))
             << err.text();
-      }
-      l.a().unbind();
     }
   }
 }
@@ -345,20 +339,20 @@ TEST_F(SlcTest, LostMsuIsNegativelyAcknowledgedAndRetransmittedOldestFirst) {
   EXPECT_EQ(kWorked, b.get_state_id());
 }
 
-TEST_F(SlcTest, DuplicateMsuIsDroppedWithoutLookingAtItsBsn) {
-  Drive(kWorked);
-  Inject(Unit(127, true, 0, true, Msu(5)));
-  ASSERT_EQ(1u, oa.received.size());
+TEST_F(LoneTest, DuplicateMsuIsDroppedWithoutLookingAtItsBsn) {
+  l.To(kWorked);
+  l.Inject(Unit(127, true, 0, true, Msu(5)));
+  ASSERT_EQ(1u, l.owner.received.size());
   // The same MSU twice more with a BSN out of range: as duplicates their
   // BSN does not count, so the link stays.
   Capture log(std::clog);
-  a.trace.msu_processing = true;
-  Inject(Unit(50, true, 0, true, Msu(5)));
-  Inject(Unit(50, true, 0, true, Msu(5)));
-  EXPECT_EQ(kWorked, a.get_state_id());
-  EXPECT_EQ(1u, oa.received.size());
+  l.link.trace.msu_processing = true;
+  l.Inject(Unit(50, true, 0, true, Msu(5)));
+  l.Inject(Unit(50, true, 0, true, Msu(5)));
+  EXPECT_EQ(kWorked, l.link.get_state_id());
+  EXPECT_EQ(1u, l.owner.received.size());
   EXPECT_TRUE(Has(log.text(), "(worked): discard msu due to 5.2.2/i Q.702 fsnr=0 fsnx=0\n")) << log.text();
-  EXPECT_EQ((Strings{"FISU 0.1 127.1"}), SentByA());
+  EXPECT_EQ((Strings{"FISU 0.1 127.1"}), l.Sent());
 }
 
 TEST_F(SlcTest, SwallowingPeerFillsRtbThenTb) {
@@ -378,47 +372,47 @@ TEST_F(SlcTest, SwallowingPeerFillsRtbThenTb) {
   EXPECT_EQ(kIdle, a.get_state_id());
 }
 
-TEST_F(SlcTest, AcknowledgementThatFreesRoomRestartsSending) {
-  Drive(kWorked);
-  for (unsigned i = 0; i < 128; ++i) oa.send(Msu(3, std::uint8_t(i)));
-  EXPECT_EQ(127u, link.a_to_b().sent().size());
-  Inject(Unit(0, true, 127, true));
-  ASSERT_EQ(128u, link.a_to_b().sent().size());
-  EXPECT_EQ("MSU 127.1 127.1 li=3 n=3", Render(link.a_to_b().sent().back()));
+TEST_F(LoneTest, AcknowledgementThatFreesRoomRestartsSending) {
+  l.To(kWorked);
+  for (unsigned i = 0; i < 128; ++i) l.owner.send(Msu(3, std::uint8_t(i)));
+  EXPECT_EQ(127u, l.line.a_to_b().sent().size());
+  l.Inject(Unit(0, true, 127, true));
+  ASSERT_EQ(128u, l.line.a_to_b().sent().size());
+  EXPECT_EQ("MSU 127.1 127.1 li=3 n=3", Render(l.line.a_to_b().sent().back()));
   // Everything acknowledged and nothing waiting: no extra FISU.
-  Inject(Unit(127, true, 127, true));
-  EXPECT_EQ(128u, link.a_to_b().sent().size());
-  EXPECT_EQ(0, a.statistics()->rtbSize);
+  l.Inject(Unit(127, true, 127, true));
+  EXPECT_EQ(128u, l.line.a_to_b().sent().size());
+  EXPECT_EQ(0, l.link.statistics()->rtbSize);
 }
 
-TEST_F(SlcTest, T7RestartsOnEachFreeingAcknowledgementAndStopsWhenNoneIsOutstanding) {
-  Drive(kWorked);
-  a.trace.timers = true;
-  oa.send(Msu(4, 1));  // FSN 0, T7 armed
-  Run(6000);
-  oa.send(Msu(4, 2));  // FSN 1: T7 runs on
-  Run(4000);
-  Inject(Unit(0, true, 127, true));  // frees 0: T7 again, from now
-  Run(11999);
-  EXPECT_EQ(kWorked, a.get_state_id());
+TEST_F(LoneTest, T7RestartsOnEachFreeingAcknowledgementAndStopsWhenNoneIsOutstanding) {
+  l.To(kWorked);
+  l.link.trace.timers = true;
+  l.owner.send(Msu(4, 1));  // FSN 0, T7 armed
+  l.Run(6000);
+  l.owner.send(Msu(4, 2));  // FSN 1: T7 runs on
+  l.Run(4000);
+  l.Inject(Unit(0, true, 127, true));  // frees 0: T7 again, from now
+  l.Run(11999);
+  EXPECT_EQ(kWorked, l.link.get_state_id());
   // An acknowledgement that frees nothing does not restart it.
-  Inject(Unit(0, true, 127, true));
+  l.Inject(Unit(0, true, 127, true));
   Capture log(std::clog);
-  Run(1);
-  EXPECT_EQ(kIdle, a.get_state_id());
+  l.Run(1);
+  EXPECT_EQ(kIdle, l.link.get_state_id());
   EXPECT_TRUE(Has(log.text(), "(worked): T7 expired: 1 packets in RTB.\n")) << log.text();
 
   // None outstanding: T7 stopped.
-  Drive(kWorked);
-  oa.send(Msu(4, 3));
-  Inject(Unit(0, true, 127, true));
-  Run(50000);
-  EXPECT_EQ(kWorked, a.get_state_id());
+  l.To(kWorked);
+  l.owner.send(Msu(4, 3));
+  l.Inject(Unit(0, true, 127, true));
+  l.Run(50000);
+  EXPECT_EQ(kWorked, l.link.get_state_id());
 }
 
 // ------------------------------------------------------------- unit reader
 
-TEST_F(SlcTest, LengthIndicatorMismatches) {
+TEST_F(LoneTest, LengthIndicatorMismatches) {
   struct Case {
     int li;
     unsigned octets;
@@ -431,15 +425,15 @@ TEST_F(SlcTest, LengthIndicatorMismatches) {
       {10, 5, "invalid packet length, expected = 10, received = 5\n", 5},
   };
   unsigned fsn = 0;
-  Drive(kWorked);
+  l.To(kWorked);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.li);
     Capture err(std::cerr);
-    oa.received.clear();
-    Inject(Unit(127, true, fsn++, true, Msu(c.octets), c.li));
-    ASSERT_EQ(1u, oa.received.size());
+    l.owner.received.clear();
+    l.Inject(Unit(127, true, fsn++, true, Msu(c.octets), c.li));
+    ASSERT_EQ(1u, l.owner.received.size());
     const Bytes sent = Msu(c.octets);
-    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + c.delivered), oa.received[0]);
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + c.delivered), l.owner.received[0]);
     if (!c.log) {
       EXPECT_EQ("", err.text());
       continue;
@@ -450,78 +444,78 @@ TEST_F(SlcTest, LengthIndicatorMismatches) {
   }
 }
 
-TEST_F(SlcTest, LiOfSentMsusIsCappedAt63) {
-  Drive(kWorked);
-  for (unsigned n : {3u, 62u, 63u, 64u, 272u}) oa.send(Msu(n));
+TEST_F(LoneTest, LiOfSentMsusIsCappedAt63) {
+  l.To(kWorked);
+  for (unsigned n : {3u, 62u, 63u, 64u, 272u}) l.owner.send(Msu(n));
   EXPECT_EQ((Strings{"MSU 127.1 0.1 li=3 n=3", "MSU 127.1 1.1 li=62 n=62", "MSU 127.1 2.1 li=63 n=63",
                      "MSU 127.1 3.1 li=63 n=64", "MSU 127.1 4.1 li=63 n=272"}),
-            SentByA());
+            l.Sent());
 }
 
-TEST_F(SlcTest, MsusTooShortToFrameAreRefused) {
-  Drive(kWorked);
+TEST_F(LoneTest, MsusTooShortToFrameAreRefused) {
+  l.To(kWorked);
   Capture err(std::cerr);
-  for (unsigned n : {1u, 2u}) oa.send(Msu(n));
-  oa.send(Bytes());
-  EXPECT_TRUE(SentByA().empty());
+  for (unsigned n : {1u, 2u}) l.owner.send(Msu(n));
+  l.owner.send(Bytes());
+  EXPECT_TRUE(l.Sent().empty());
   EXPECT_TRUE(Has(err.text(), "ignore msu, bad length 2\n")) << err.text();
 }
 
-TEST_F(SlcTest, ShortUnitOnlyCounts) {
-  Drive(kWorked);
+TEST_F(LoneTest, ShortUnitOnlyCounts) {
+  l.To(kWorked);
   Capture err(std::cerr);
-  const std::int32_t before = a.statistics()->octetsRx;
-  const std::int32_t units = a.statistics()->msuRxCount;
-  Inject(Bytes{0x7F, 0xFF});
-  EXPECT_EQ(before + 2, a.statistics()->octetsRx);
-  EXPECT_EQ(units, a.statistics()->msuRxCount);
+  const std::int32_t before = l.link.statistics()->octetsRx;
+  const std::int32_t units = l.link.statistics()->msuRxCount;
+  l.Inject(Bytes{0x7F, 0xFF});
+  EXPECT_EQ(before + 2, l.link.statistics()->octetsRx);
+  EXPECT_EQ(units, l.link.statistics()->msuRxCount);
   EXPECT_EQ("SS7/L2 [dpc=2, slc=1, trunk=0] (worked): ignore packet, length too small 7F FF\n", err.text());
 }
 
-TEST_F(SlcTest, BadBsnTwiceEndsServiceWithoutAnAnswerAfterSios) {
-  Drive(kWorked);
-  a.trace.msu_processing = true;
+TEST_F(LoneTest, BadBsnTwiceEndsServiceWithoutAnAnswerAfterSios) {
+  l.To(kWorked);
+  l.link.trace.msu_processing = true;
   Capture err(std::cerr);
-  Inject(Unit(5, true, 127, true));
-  EXPECT_EQ(kWorked, a.get_state_id());
+  l.Inject(Unit(5, true, 127, true));
+  EXPECT_EQ(kWorked, l.link.get_state_id());
   // The FSN is unexpected too; the BSN check comes first and ends it.
-  Inject(Unit(5, true, 3, true));
-  EXPECT_EQ(kIdle, a.get_state_id());
-  EXPECT_EQ(Strings{"SIOS"}, SentByA());
-  EXPECT_EQ(0, a.statistics()->badSeqCntr);
+  l.Inject(Unit(5, true, 3, true));
+  EXPECT_EQ(kIdle, l.link.get_state_id());
+  EXPECT_EQ(Strings{"SIOS"}, l.Sent());
+  EXPECT_EQ(0, l.link.statistics()->badSeqCntr);
   EXPECT_TRUE(Has(err.text(), "(worked): bad su acknowledgement received:  BSN=5 BIB=1 FSN=3 FIB=1\n")) << err.text();
 }
 
-TEST_F(SlcTest, UnexpectedFibTwiceEndsService) {
-  Drive(kWorked);
-  Inject(Unit(127, true, 127, false));
-  EXPECT_EQ(kWorked, a.get_state_id());
-  Inject(Unit(127, true, 127, false));
-  EXPECT_EQ(kIdle, a.get_state_id());
-  EXPECT_EQ(Strings{"SIOS"}, SentByA());
+TEST_F(LoneTest, UnexpectedFibTwiceEndsService) {
+  l.To(kWorked);
+  l.Inject(Unit(127, true, 127, false));
+  EXPECT_EQ(kWorked, l.link.get_state_id());
+  l.Inject(Unit(127, true, 127, false));
+  EXPECT_EQ(kIdle, l.link.get_state_id());
+  EXPECT_EQ(Strings{"SIOS"}, l.Sent());
 }
 
 // ------------------------------------------------------------- the channel
 
-TEST_F(SlcTest, RefusedMsuWaitsForReadyAndIsNotAnnounced) {
-  Drive(kWorked);
-  link.a().refuse(0);
+TEST_F(LoneTest, RefusedMsuWaitsForReadyAndIsNotAnnounced) {
+  l.To(kWorked);
+  l.line.a().refuse(0);
   Capture log(std::clog);
-  oa.send(Msu(8, 1));
-  EXPECT_TRUE(SentByA().empty());
-  link.a().accept();
+  l.owner.send(Msu(8, 1));
+  EXPECT_TRUE(l.Sent().empty());
+  l.line.a().accept();
   // Before the channel reports ready, an MSU from the peer is acknowledged:
   // the FISU must not carry the FSN of the MSU that did not go.
   Packet p = HdlcTesting::ToPacket(Unit(127, true, 0, true, Msu(3)));
-  a.receive(p);
-  EXPECT_EQ(Strings{"FISU 0.1 127.1"}, SentByA());
-  Drain();
-  EXPECT_EQ((Strings{"FISU 0.1 127.1", "MSU 0.1 0.1 li=8 n=8"}), SentByA());
+  l.link.receive(p);
+  EXPECT_EQ(Strings{"FISU 0.1 127.1"}, l.Sent());
+  l.Drain();
+  EXPECT_EQ((Strings{"FISU 0.1 127.1", "MSU 0.1 0.1 li=8 n=8"}), l.Sent());
   EXPECT_TRUE(Has(log.text(), "(worked): hdlc ready\n")) << log.text();
 }
 
-TEST_F(SlcTest, EmptyPoolSendsNothingAndKeepsTheMsu) {
-  Drive(kWorked);
+TEST_F(LoneTest, EmptyPoolSendsNothingAndKeepsTheMsu) {
+  l.To(kWorked);
   Capture err(std::cerr);
   Packet m;
   m.reserve_head(3);
@@ -531,14 +525,14 @@ TEST_F(SlcTest, EmptyPoolSendsNothingAndKeepsTheMsu) {
     hog.emplace_back();
     hog.back().reserve_head(0);
   }
-  oa.message(m);
-  a.on_hdlc_ready();
-  EXPECT_TRUE(SentByA().empty());
+  l.owner.message(m);
+  l.link.on_hdlc_ready();
+  EXPECT_TRUE(l.Sent().empty());
   EXPECT_TRUE(Has(err.text(), "(worked): no packet buffer, unit not sent\n")) << err.text();
-  EXPECT_EQ(kWorked, a.get_state_id());
+  EXPECT_EQ(kWorked, l.link.get_state_id());
   hog.clear();
-  oa.send(Msu(6));
-  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=5 n=5", "MSU 127.1 1.1 li=6 n=6"}), SentByA());
+  l.owner.send(Msu(6));
+  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=5 n=5", "MSU 127.1 1.1 li=6 n=6"}), l.Sent());
 }
 
 // ------------------------------------------------------------- idle line
