@@ -411,3 +411,18 @@ TEST(DefaultBoard, HasTheControllerAndCabledTrunks) {
 }
 
 }  // namespace
+
+TEST(HalFedBy, ListsEveryOutputTheSourceFeedsDenseAndSparse) {
+  SimBoard::Simulator sim;
+  sim.add(std::unique_ptr<SimBoard::Driver>(new SimBoard::Hal));
+  Fd fd = sim.open(Board::Hal::kDevice, O_RDWR);
+  for (int output : {20000, 16, 9000, 17}) {
+    Board::Hal::XcConnect rec = {output, output == 17 ? 301 : 300};
+    ASSERT_EQ(0, sim.ioctl(fd.lowlevel_fd(), Board::Hal::kXcConnect, &rec));
+  }
+  std::vector<int> outputs = {1, 2, 3};
+  sim.device<SimBoard::Hal>(Board::Hal::kDevice)->fed_by(300, outputs);
+  EXPECT_EQ((std::vector<int>{16, 9000, 20000}), outputs);
+  sim.device<SimBoard::Hal>(Board::Hal::kDevice)->fed_by(302, outputs);
+  EXPECT_TRUE(outputs.empty());
+}
