@@ -29,7 +29,9 @@ public:
     nt->set_log(log);
     add_protocol_tail(nt);
   }
-  void transmit(Packet& frame) override { channel_.hdlc_transmit(frame); }
+  void transmit(Packet& frame) override {
+    if (channel_.hdlc_transmit(frame)) sent.push_back(HdlcTesting::ToBytes(frame));
+  }
   void on_hdlc_receive(Packet& frame) override { receive(frame); }
   void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
   void on_hdlc_ready() override {}
@@ -47,6 +49,7 @@ public:
 
   ISDN::LAPD_NT* nt;
   std::vector<Bytes> received;
+  std::vector<Bytes> sent;
   Strings events;
 
 private:
