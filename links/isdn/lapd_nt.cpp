@@ -341,36 +341,33 @@ void LAPD_NT_user::set_unbusy() {
   busy_ = false;
 }
 
-bool LAPD_NT_user::pump() {
-  bool sent = false;
+void LAPD_NT_user::pump() {
   Packet m;
   while (!busy_ && ack_.count() < window && out_.get(m)) {
     // A frame without a buffer counts as sent: T200 sends it again.
     tx_I(m, vr_, vs_);
     ack_.put(m);
     ++vs_;
-    sent = true;
   }
-  return sent;
 }
 
 void LAPD_NT_user::settle(bool moved) {
   if (state_ == unassigned) return;
-  bool const sent = pump();
+  pump();
   if (va_ == vs_) {
     state_ = assigned;
     arm(idle_ms);
-  } else if (moved || sent || state_ != wait_answer || !timer_.is_running()) {
-    // A fresh T200 when the window moved or the first frame went out; a
-    // stream of new messages alone does not put off the retransmission.
-    if (moved || state_ != wait_answer) {
-      retries_ = 0;
-      arm(T200_ms);
-    } else if (!timer_.is_running()) {
-      arm(T200_ms);
-    }
-    state_ = wait_answer;
+    return;
   }
+  // A fresh T200 when the window moved or the first frame went out; a
+  // stream of new messages alone does not put off the retransmission.
+  if (moved || state_ != wait_answer) {
+    retries_ = 0;
+    arm(T200_ms);
+  } else if (!timer_.is_running()) {
+    arm(T200_ms);
+  }
+  state_ = wait_answer;
 }
 
 void LAPD_NT_user::on_timer() {

@@ -91,8 +91,8 @@ private:
   void retransmit();
   void set_busy();
   void set_unbusy();
-  // Sends what the window and the busy condition allow; true when any went.
-  bool pump();
+  // Sends what the window and the busy condition allow.
+  void pump();
   // After an acknowledgement: idle when nothing is outstanding, else waiting
   // for the answer (a fresh T200 when the window moved).
   void settle(bool moved);
