@@ -465,3 +465,50 @@ TEST_F(BriTraffic, TerminalMessagesGoUpOnceInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<Packet> Hoard() {
+  std::vector<Packet> hoard;
+  for (;;) {
+    Packet p;
+    if (!p.try_reserve_head(0)) break;
+    hoard.push_back(p);
+  }
+  return hoard;
+}
+
+TEST_F(BriTraffic, WithAnEmptyPoolTheFrameIsNotSentAndGoesAgainLater) {
+  FromTerminal(0, L3(0x01, britest::SETUP));
+  b.bus.clear_log();
+  std::vector<Packet> hoard = Hoard();
+  ASSERT_FALSE(hoard.empty());
+  Packet msg = hoard.back();
+  hoard.pop_back();
+  for (uint8_t o : L3(0x81, britest::CONNECT)) msg.put8(o);
+  std::string const before = log.text();
+  b.net.message(msg);
+  EXPECT_TRUE(b.Log().empty());
+  EXPECT_EQ(1u, b.nt_user(0).outstanding());
+  EXPECT_NE(std::string::npos, log.text().find("LAPD(NT BRI): no packet buffer: frame not sent", before.size()));
+  hoard.clear();
+  msg.clear();
+  b.Run(ISDN::LAPD_NT_user::T200_ms);
+  EXPECT_EQ(1u, b.user(0).received.size());
+  EXPECT_EQ(0u, b.nt_user(0).outstanding());
+}
+
+TEST_F(BriTest, WithAnEmptyPoolTheIdentityRequestWaitsForT202) {
+  Bus b(1);
+  b.Up();
+  std::vector<Packet> hoard = Hoard();
+  b.Attach(0);
+  EXPECT_TRUE(b.Frames(0).empty());
+  EXPECT_EQ(2u, b.link(0).full_state().state);
+  hoard.clear();
+  b.Run(ISDN::LAPD::T202_ms);
+  EXPECT_EQ(6u, b.link(0).full_state().state);
+  EXPECT_EQ(64u, b.link(0).full_state().own_tei);
+}
+
+}  // namespace
