@@ -1,0 +1,7 @@
+#include "links/isdn/logbuf.h"
+
+namespace ISDN {
+
+char logbuf[logbuf_size];
+
+}  // namespace ISDN
