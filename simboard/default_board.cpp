@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "foundation/sys_paths.h"
+#include "simboard/dsp.h"
+#include "simboard/dtmf.h"
 #include "simboard/hal.h"
 #include "simboard/simulator.h"
 #include "simboard/watchdog.h"
@@ -20,6 +22,10 @@ const Device kDefaultBoard[] = {
     // Every cross-connect output disabled.
     {"cross-connect", [] { return std::unique_ptr<Driver>(new Hal); }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
+    // Detectors, rejection and echo cancellers off, no loops.
+    {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},
+    // Interface version 2, every function off.
+    {"voice processing", [] { return std::unique_ptr<Driver>(new Dsp); }},
 };
 
 }  // namespace
