@@ -340,12 +340,14 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool t
 }
 
 void DSProcReceiverService::OnEvent(int fd, short revents) {
+  // The driver went away: the close below says so once, for the read too.
+  const bool gone = (revents & (POLLERR | POLLHUP)) != 0;
   if (revents & POLLIN) {
     for (;;) {
       Req::Event rec;
       const ssize_t n = ::read(fd, &rec, sizeof rec);
       if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || gone) break;
         Errno err;
         std::cerr << "fail to read from dsproc: " << err << std::endl;
         break;
@@ -353,14 +355,15 @@ void DSProcReceiverService::OnEvent(int fd, short revents) {
       // A record cut short, or none at all: nothing to hand over, and the
       // pass ends here rather than reading the same end again.
       if (n != static_cast<ssize_t>(sizeof rec)) {
+        if (n == 0 && gone) break;
         std::cerr << "short read from dsproc: " << n << " bytes" << std::endl;
         break;
       }
       deliver(rec);
     }
   }
-  // A driver that went away: poll would report it again on every pass.
-  if (revents & (POLLERR | POLLHUP)) {
+  // Poll would report it again on every pass; the next request reopens.
+  if (gone) {
     std::cerr << "dsproc device closed: " << PollEventAsText(revents) << std::endl;
     Release();
   }

@@ -360,12 +360,14 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 }
 
 void TonecReceiverService::OnEvent(int fd, short revents) {
+  // The driver went away: the close below says so once, for the read too.
+  const bool gone = (revents & (POLLERR | POLLHUP)) != 0;
   if (revents & POLLIN) {
     for (;;) {
       Req::Event rec;
       const ssize_t n = ::read(fd, &rec, sizeof rec);
       if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || gone) break;
         Errno err;
         std::cerr << "fail to read from tonec: " << err << std::endl;
         break;
@@ -373,6 +375,7 @@ void TonecReceiverService::OnEvent(int fd, short revents) {
       // A record cut short, or none at all: nothing to hand over, and the
       // pass ends here rather than reading the same end again.
       if (n != static_cast<ssize_t>(sizeof rec)) {
+        if (n == 0 && gone) break;
         std::cerr << "short read from tonec: " << n << " bytes" << std::endl;
         break;
       }
@@ -408,8 +411,8 @@ void TonecReceiverService::OnEvent(int fd, short revents) {
       receiver->tonec_event(TonecReceiver::Params{rec.code, rec.timestamp});
     }
   }
-  // A driver that went away: poll would report it again on every pass.
-  if (revents & (POLLERR | POLLHUP)) {
+  // Poll would report it again on every pass; the next request reopens.
+  if (gone) {
     std::cerr << "tonec device closed: " << PollEventAsText(revents) << std::endl;
     Release();
   }
