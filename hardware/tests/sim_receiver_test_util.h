@@ -47,6 +47,13 @@ inline bool DrainLoop(int fd) {
   return simtest::run_until([fd] { return !Readable(fd); });
 }
 
+// The text without the line the loop writes each time it ends.
+inline std::string WithoutLoopEnd(std::string text) {
+  const std::string line = "Mux: terminating...\n";
+  for (std::size_t at; (at = text.find(line)) != std::string::npos;) text.erase(at, line.size());
+  return text;
+}
+
 // How often part occurs in text.
 inline int Count(const std::string& text, const std::string& part) {
   int n = 0;
