@@ -58,9 +58,19 @@ bool is_space_or_newline(char c) { return c == ' ' || c == '\n'; }
 bool get_string(std::istream& is, std::string& text) {
   char quote;
   if (!(is >> std::ws).get(quote) || quote != '"') return false;
-  std::getline(is, text, '"');
-  // Without the closing quote getline stops at the end of the input.
-  return input_success(is) && !is.eof();
+  text.clear();
+  for (;;) {
+    std::string part;
+    std::getline(is, part, '"');
+    // Without the closing quote getline stops at the end of the input.
+    if (!input_success(is) || is.eof()) return false;
+    text += part;
+    // A doubled quote stands for one inside the text. Looking through the
+    // buffer leaves the stream's state alone at the end of the input.
+    if (is.rdbuf()->sgetc() != '"') return true;
+    is.get();
+    text.push_back('"');
+  }
 }
 
 bool get_id(const char* const* names, unsigned count, const std::string& name, int& index) {

@@ -54,7 +54,7 @@ private:
 // Neither badbit nor failbit: the end of the input alone is success.
 bool input_success(std::istream& is);
 bool is_space_or_newline(char c);
-// A double-quoted text; no escapes.
+// A double-quoted text; two quotes in a row inside it stand for one.
 bool get_string(std::istream& is, std::string& text);
 bool get_id(const char* const* names, unsigned count, const std::string& name, int& index);
 // 'digits'H or 'digits'B: octets appended, bits receives the number of bits

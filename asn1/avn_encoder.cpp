@@ -97,9 +97,23 @@ bool AVNEncoder::writeOctets(const char* p, std::size_t n) {
 
 bool AVNEncoder::do_visit(const OCTET_STRING& v) { return writeOctets(v.data(), v.size()); }
 
-bool AVNEncoder::do_visit(const AbstractString& v) {
-  os_ << '"' << static_cast<const std::string&>(v) << '"';
+bool AVNEncoder::writeText(const char* p, std::size_t n) {
+  // A quote inside is written twice, so that the text reads back whole.
+  os_ << '"';
+  for (std::size_t start = 0; start < n && os_.good();) {
+    const void* quote = std::memchr(p + start, '"', n - start);
+    const std::size_t end = quote ? std::size_t(static_cast<const char*>(quote) - p) + 1 : n;
+    os_.write(p + start, std::streamsize(end - start));
+    if (quote) os_ << '"';
+    start = end;
+  }
+  os_ << '"';
   return os_.good();
+}
+
+bool AVNEncoder::do_visit(const AbstractString& v) {
+  const std::string& text = v;
+  return writeText(text.data(), text.size());
 }
 
 bool AVNEncoder::do_visit(const BMPString& v) {
@@ -107,10 +121,7 @@ bool AVNEncoder::do_visit(const BMPString& v) {
   // NUL would end the conversion early and cut the text short.
   const std::size_t n = v.size();
   std::vector<char> narrow(2 * n + 1, 0);
-  if (std::wcstombs(narrow.data(), v.c_str(), n) == n) {
-    os_ << '"' << narrow.data() << '"';
-    return os_.good();
-  }
+  if (std::wcstombs(narrow.data(), v.c_str(), n) == n) return writeText(narrow.data(), n);
   os_ << '{';
   for (std::size_t i = 0; i < n && os_.good(); ++i) {
     if (i != 0) os_ << ", ";
@@ -135,8 +146,8 @@ bool AVNEncoder::do_visit(const OpenData& v) {
 }
 
 bool AVNEncoder::do_visit(const GeneralizedTime& v) {
-  os_ << '"' << v.get() << '"';
-  return os_.good();
+  const std::string text = v.get();
+  return writeText(text.data(), text.size());
 }
 
 bool AVNEncoder::do_visit(const SEQUENCE_OF_Base& v) {

@@ -37,6 +37,8 @@ protected:
 
 private:
   bool writeOctets(const char* p, std::size_t n);
+  // Between double quotes.
+  bool writeText(const char* p, std::size_t n);
 
   std::ostream& os_;
   int indent_;

@@ -42,6 +42,10 @@ bool timeValid(const GeneralizedTime& t) {
          t.getSecond() <= 59 && t.getMinuteDifference() >= -720 && t.getMinuteDifference() <= 720;
 }
 
+// A value between declared ones names nothing; a record without names
+// leaves only the range to check.
+bool declared(const ENUMERATED& v) { return v.info()->names == nullptr || !v.getName().empty(); }
+
 bool charactersValid(const AbstractString& s) { return s.find_first_invalid() < 0; }
 bool charactersValid(const BMPString& s) { return s.first_illegal_at() == s.size(); }
 
@@ -60,7 +64,7 @@ bool AbstractData::isStrictlyValid() const {
 bool INTEGER::isStrictValid() const { return !belowLower(*this) && !aboveUpper(*this); }
 bool INTEGER::isValid() const { return isStrictValid() || extendable(); }
 
-bool ENUMERATED::isStrictlyValid() const { return asInt() <= getMaximum(); }
+bool ENUMERATED::isStrictlyValid() const { return asInt() <= getMaximum() && declared(*this); }
 bool ENUMERATED::isValid() const { return extendable() || isStrictlyValid(); }
 
 bool OBJECT_IDENTIFIER::isValid() const { return levels() > 0; }
@@ -82,6 +86,8 @@ bool GeneralizedTime::isValid() const { return timeValid(*this); }
 bool GeneralizedTime::isStrictlyValid() const { return timeValid(*this); }
 
 bool CHOICE::isValid() const {
+  // An alternative added after this side was built is the peer's right.
+  if (isUnknownSelection()) return extendable();
   if (currentSelection() < 0 || getSelection() == nullptr) return false;
   if (unsigned(currentSelection()) >= getNumChoices() && !extendable()) return false;
   return getSelection()->isValid();
@@ -168,7 +174,7 @@ bool InvalidTracer::do_visit(const INTEGER& v) {
 }
 
 bool InvalidTracer::do_visit(const ENUMERATED& v) {
-  if (v.asInt() <= v.getMaximum()) return true;
+  if (v.isStrictlyValid()) return true;
   text_ << " This ENUMERATED has invalid value " << v.asInt();
   return false;
 }

@@ -1,12 +1,16 @@
 #include "control/ctrl_server.h"
 
 #include <algorithm>
+#include <boost/core/demangle.hpp>
+#include <exception>
 #include <iostream>
 #include <iterator>
+#include <typeinfo>
 #include <vector>
 
 #include "asn1/coder_env.h"
 #include "foundation/ext_text.h"
+#include "messages/LGCP.h"
 #include "transport/tpkt.h"
 
 CtrlSrv::Server ctrlServer;
@@ -22,6 +26,32 @@ const size_t kMaxDeferred = 4096;
 
 const unsigned kMaxSlot = 1023;
 const unsigned kAvgStatMs = 5000;
+
+// An undecodable payload is shown by its head only.
+const unsigned kDumpOctets = 64;
+
+std::string NameOf(const Service& service) { return boost::core::demangle(typeid(service).name()); }
+
+const char* AlternativeOf(const ASN1::CHOICE& choice) {
+  if (choice.isUnknownSelection()) return "(unknown)";
+  const char* name = choice.getSelectionName();
+  return name ? name : "(none)";
+}
+
+// Runs one call into a service. A program error in it (a getter asked for
+// what the message does not hold, above all) is logged and ends the call, so
+// that one faulty service cannot take the daemon down. False when it threw.
+template <class Header, class Call>
+bool Guarded(const Header* header, const Service& service, const char* event, const char* alternative, Call call) {
+  try {
+    call();
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << ext::header(header) << "software error: " << NameOf(service) << " failed on " << event
+              << (*alternative ? " " : "") << alternative << ": " << e.what() << std::endl;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -51,7 +81,7 @@ void Service::Error(LGCP::ErrorCause::NamedNumber cause) {
 
 void Service::ShowSignal(const LGCP::Signal& signal) {
   for (Service* s : server->services)
-    if (s != this) s->OnSignal(signal);
+    if (s != this) Guarded(server, *s, "signal", AlternativeOf(signal), [&] { s->OnSignal(signal); });
 }
 
 void Service::SendSignal(const LGCP::Signal& signal) {
@@ -144,12 +174,12 @@ void Server::PutHeader(std::ostream& os) const {
 
 void Server::OnConnect() {
   std::clog << ext::header(this) << "controller connect." << std::endl;
-  for (Service* s : services) s->OnConnect();
+  for (Service* s : services) Guarded(this, *s, "connect", "", [s] { s->OnConnect(); });
   avgStatTimer.set<Server>(kAvgStatMs, &Server::OnUpdateAvgStat, this);
 }
 
 void Server::OnDisconnect() {
-  for (Service* s : services) s->OnDisconnect();
+  for (Service* s : services) Guarded(this, *s, "disconnect", "", [s] { s->OnDisconnect(); });
   avgStatTimer.reset();
   // Answers still promised belonged to that controller.
   deferred.clear();
@@ -169,7 +199,9 @@ void Server::OnMessage(const char* data, int length) {
     OnMessage(message);
   } else {
     std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
-    std::cerr << " msg: " << ext::hex(data, unsigned(length)) << std::endl;
+    const unsigned shown = std::min(unsigned(length), kDumpOctets);
+    std::cerr << " msg: " << ext::hex(data, shown) << (shown < unsigned(length) ? "... " : "") << '(' << length
+              << " octets)" << std::endl;
   }
   slot = -1;
 }
@@ -193,20 +225,39 @@ void Server::OnMessage(const LGCP::Message& message) {
   } else {
     if (message.slot_isPresent()) slot = int32_t(message.get_slot().getValue());
     const LGCP::Command& command = pdu.get_command();
-    bool taken = false;
-    for (Service* s : services)
-      if (s->OnCommand(command)) {
-        taken = true;
-        break;
-      }
-    if (!taken) {
-      Error(LGCP::ErrorCause::unexpectedMsgType);
-    } else if (answerState == AnswerState::None) {
-      std::cerr << ext::header(this) << "software error: server do NOT send ack!!!" << std::endl;
-      Error(LGCP::ErrorCause::internal);
+    if (command.connect_isSelected() && command.get_connect().getValue() > kMaxSlot) {
+      // The slot manager's answer to a target beyond the slot range.
+      Error(LGCP::ErrorCause::invalidSlot);
+    } else if (!message.isValid()) {
+      // The decoder takes whatever fits the bits of a field; the ranges, sizes
+      // and enumerations are judged here, once for every service.
+      Error(LGCP::ErrorCause::invalidParams);
+    } else {
+      Dispatch(command);
     }
   }
   handling = false;
+}
+
+void Server::Dispatch(const LGCP::Command& command) {
+  bool taken = false;
+  for (Service* s : services) {
+    bool took = false;
+    if (!Guarded(this, *s, "command", AlternativeOf(command), [&] { took = s->OnCommand(command); })) {
+      if (answerState == AnswerState::None) Error(LGCP::ErrorCause::internal);
+      return;
+    }
+    if (took) {
+      taken = true;
+      break;
+    }
+  }
+  if (!taken) {
+    Error(LGCP::ErrorCause::unexpectedMsgType);
+  } else if (answerState == AnswerState::None) {
+    std::cerr << ext::header(this) << "software error: server do NOT send ack!!!" << std::endl;
+    Error(LGCP::ErrorCause::internal);
+  }
 }
 
 void Server::Answer(LGCP::Response& response, bool success) {

@@ -2,12 +2,24 @@
 // The command server: every controller message enters here, is decoded as one
 // LGCP::Message and offered to the bound command services in bind order; every
 // answer and signal leaves through here.
+//
+// A command reaches the services only when every value in it lies in its
+// declared range, size and enumeration (the slot and a connect target in
+// 0..1023); anything else is answered by the server itself. Services may rely
+// on that and need not check ranges again. Fields and alternatives the
+// controller may leave out still have to be asked for (_isPresent,
+// _isSelected); reading one that is not there throws ASN1::AccessError, which
+// the server reports as a software error and answers with internal.
+//
+// Service headers include only messages/LGCP_fwd.h and take messages by
+// reference; their sources include the message headers they read, so that a
+// schema change recompiles only the code that uses the changed types.
 #include <cstdint>
 #include <iosfwd>
 #include <list>
 
 #include "foundation/timer.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 #include "transport/control_service.h"
 
 namespace CtrlSrv {
@@ -107,6 +119,7 @@ private:
   };
 
   void OnMessage(const LGCP::Message& message);
+  void Dispatch(const LGCP::Command& command);
   void Answer(LGCP::Response& response, bool success);
   void DelayedAnswer(unsigned int slot, unsigned int seq, const LGCP::Response& response);
   bool SendMsg(const LGCP::Message& message);

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "messages/LGCP.h"
+
 HeartBeatCtl& HeartBeatCtl::instance() {
   static HeartBeatCtl theInstance;
   return theInstance;

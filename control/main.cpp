@@ -11,8 +11,8 @@
 #include <string>
 
 #include "board/board.h"
+#include "control/bound_services.h"
 #include "control/ctrl_server.h"
-#include "control/heartbeat.h"
 #include "control/trace_ctl.h"
 #include "foundation/child_wait.h"
 #include "foundation/dpc.h"
@@ -138,10 +138,8 @@ void CreateSingletons(IniFile::File&) {
   HwMux::instance();
 }
 
-// Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
-// BusCtl, E1Ctl, spiCtrl, MonitoringCtl.
 void BindServices() {
-  ctrlServer.Bind(&HeartBeatCtl::instance());
+  for (CtrlSrv::Service* service : CtrlSrv::BoundServices()) ctrlServer.Bind(service);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@ Usage:
 
 Each directory messages/<module>/ with *.asn files is one module; see README.md
 for the schema subset. Output per module M: <out>/messages/M_fwd.h (forward
-declarations and the enumerations), <out>/messages/M.h (the classes) and
-<out>/M.cpp (records and accessors).
+declarations and the enumerations), <out>/messages/M.h (the classes; of the
+modules M uses only their M_fwd.h) and <out>/M.cpp (records and accessors).
 """
 
 import argparse
@@ -16,50 +16,15 @@ import os
 import re
 import sys
 
-# Expected counts of SEQUENCE/CHOICE/ENUMERATED types per module.
-EXPECTED_COUNTS = {
-    'LGCP': 106, 'TERM': 154, 'ACP': 42, 'MON': 19, 'LEMZGW': 145,
-    'HSP': 21, 'BASE': 3, 'CCP': 2, 'MEDIA': 11,
-}
-EXPECTED_KINDS = {
-    'LGCP': (63, 24, 19), 'MON': (11, 7, 1), 'LEMZGW': (92, 20, 33),
-}
-# The only integer ranges the runtime has records for.
-KNOWN_RANGES = [
-    (0, 1), (0, 3), (0, 7), (0, 15), (0, 31), (0, 63), (0, 127), (0, 255),
-    (0, 511), (0, 1023), (0, 2047), (0, 4095), (0, 65535), (0, 4294967295),
-    (1, 3), (1, 21), (1, 50), (1, 255), (2, 50), (20, 1000), (112000, 399975),
-    (-128, 127),
-]
-# Element types of every list in the modules.
-KNOWN_LIST_ELEMENTS = {
-    'SET OF': {'LGCP.TonecMask'},
-    'SEQUENCE OF': {
-        'IA5String', 'INTEGER', 'BASE.Stream', 'LGCP.DualTone', 'LGCP.HdlcPackage',
-        'LGCP.MixerInput', 'LGCP.MixerResources_subtype', 'MEDIA.ContextUnit',
-        'MEDIA.MediaTermError', 'MON.SnmpSetCommand', 'MON.SnmpSetResponse',
-        'MON.SnmpTrap', 'MON.SnmpTrapsink', 'TERM.DDModemParam',
-        'TERM.DigitalDataModeEnum', 'TERM.Payload', 'TERM.RequestModeVariant',
-        'LEMZGW.ProtoLemzAnalogGainIDV1', 'LEMZGW.ProtoLemzAnalogGainIDV2',
-        'LEMZGW.ProtoLemzPacket',
-        'LEMZGW.ProtoLemzPacketPayloadDconChannelDigitalV1',
-        'LEMZGW.ProtoLemzPacketPayloadGgsChannelAnalogV1',
-        'LEMZGW.ProtoLemzPacketPayloadGgsChannelAnalogV2',
-        'LEMZGW.ProtoLemzPacketPayloadGgsChannelDigitalV1',
-        'LEMZGW.ProtoLemzPacketPayloadGgsChannelDigitalV2',
-        'LEMZGW.ProtoLemzPacketPayloadLineDigital',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelAnalogKeepAliveV1',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelAnalogV1',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelAnalogV2',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelDigitalKeepAliveV1',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelDigitalV1',
-        'LEMZGW.ProtoLemzPacketPayloadRadioChannelDigitalV2',
-    },
-}
-# Types with extension additions: (root, additions).
-KNOWN_EXTENSIONS = {
-    'TERM.TermParams': (6, 13), 'TERM.ISDN_NumberType': (2, 1),
-    'ACP.AcpResponse': (2, 7), 'ACP.AcpCommand': (6, 11), 'LGCP.TonecCode': (6, 1),
+# The one table of the modules and their SEQUENCE, CHOICE and ENUMERATED type
+# counts. Check mode fails when the schema differs, so that a type lost or
+# added by mistake while editing a schema file shows; everything else the
+# generator needs (ranges, list element types, extension additions) it takes
+# from the schema itself.
+MODULE_TYPES = {
+    'LGCP': (63, 24, 19), 'TERM': (84, 39, 31), 'ACP': (21, 7, 14),
+    'MON': (11, 7, 1), 'LEMZGW': (92, 20, 33), 'HSP': (11, 4, 6),
+    'BASE': (1, 0, 2), 'CCP': (1, 1, 0), 'MEDIA': (3, 7, 1),
 }
 
 BUILTINS = ('NULL', 'BOOLEAN', 'INTEGER', 'OCTET STRING', 'IA5String',
@@ -141,12 +106,17 @@ class TypeRef:
         self.target = None        # ref: the TypeDef, after resolution
 
     def key(self):
-        """Text naming the type, as the lists of known element types write it."""
-        if self.kind == 'ref':
-            return '%s.%s' % (self.module, self.name)
-        if self.kind in ('SEQUENCE OF', 'SET OF'):
-            return '%s %s' % (self.kind, self.elem.key())
-        return self.kind
+        """Text naming the type behind any aliases, with its range or size."""
+        r = strip_alias(self)
+        if r.kind == 'ref':
+            return '%s.%s' % (r.module, r.name)
+        if r.kind in ('SEQUENCE OF', 'SET OF'):
+            return '%s %s' % (r.kind, r.elem.key())
+        if r.lo is not None:
+            return '%s (%d..%d)' % (r.kind, r.lo, r.hi)
+        if r.size is not None:
+            return '%s (SIZE (%d..%d))' % ((r.kind,) + r.size)
+        return r.kind
 
 
 class Element:
@@ -359,9 +329,12 @@ class Parser:
         if self.peek().text == '(':
             if kind == 'INTEGER':
                 ref.lo, ref.hi = self.parse_range()
-                if ref.lo > ref.hi or ref.lo < -2**31 or ref.hi > 0xFFFFFFFF \
+                # The record holds the lower bound signed and the upper one
+                # unsigned; a signed range compares its upper bound as signed.
+                if ref.lo > ref.hi or ref.lo < -2**31 or ref.hi < 0 or ref.hi > 0xFFFFFFFF \
                         or (ref.lo < 0 and ref.hi > 2**31 - 1):
-                    raise SchemaError('%s: range %d..%d does not fit 32 bits' % (w, ref.lo, ref.hi))
+                    raise SchemaError('%s: range %d..%d does not fit 32 bits as the runtime holds a range: '
+                                      'a signed lower bound, an upper bound of 0 or more' % (w, ref.lo, ref.hi))
             elif kind in SIZED:
                 ref.size = self.parse_size()
             else:
@@ -513,57 +486,54 @@ def check_names(modules):
     return errors
 
 
-def self_check(modules, errors):
-    """Texts of every failed self-check (empty when all pass)."""
-    problems = []
-    for mod in sorted(errors):
-        problems.extend(errors[mod])
-    problems.extend(check_names(modules))
-    for name, mod in sorted(modules.items()):
-        total, kinds = counts(mod)
-        if name not in EXPECTED_COUNTS:
-            problems.append('module %s is not one of the known modules' % name)
-            continue
-        if total != EXPECTED_COUNTS[name]:
-            problems.append('module %s has %d types, expected %d' % (name, total, EXPECTED_COUNTS[name]))
-        elif name in EXPECTED_KINDS and kinds != EXPECTED_KINDS[name]:
-            problems.append('module %s has %d SEQUENCE, %d CHOICE, %d ENUMERATED types, expected %d, %d, %d'
-                            % ((name,) + kinds + EXPECTED_KINDS[name]))
-    complete = set(modules) == set(EXPECTED_COUNTS)
+def shapes(modules):
+    """What the schema uses, as the generated code will: the integer ranges,
+    the element type of every list kind, and the types with extension
+    additions with their (root, additions) member counts."""
     ranges, lists, ext = set(), {'SEQUENCE OF': set(), 'SET OF': set()}, {}
     for mod in modules.values():
         for td in mod.order:
             for r in walk_refs(td):
+                r = strip_alias(r)
                 if r.kind == 'INTEGER' and r.lo is not None:
                     ranges.add((r.lo, r.hi))
-                    if (r.lo, r.hi) not in KNOWN_RANGES:
-                        problems.append('%s: %s uses the range %d..%d, which is not one of the known ranges'
-                                        % (r.where, td.qname(), r.lo, r.hi))
-                if r.kind in lists:
-                    e = strip_alias(r.elem)
-                    key = e.key()
-                    lists[r.kind].add(key)
-                    if key not in KNOWN_LIST_ELEMENTS[r.kind]:
-                        problems.append('%s: %s: %s %s is not one of the known list types'
-                                        % (r.where, td.qname(), r.kind, key))
-            if td.kind in ('SEQUENCE', 'CHOICE') and td.additions:
+                elif r.kind in lists:
+                    lists[r.kind].add(r.elem.key())
+            if td.additions:
                 ext[td.qname()] = (len(td.root), len(td.additions))
-    for q, shape in ext.items():
-        if KNOWN_EXTENSIONS.get(q) != shape:
-            problems.append('%s has %d root and %d added members; no such type has additions' % ((q,) + shape)
-                            if q not in KNOWN_EXTENSIONS else
-                            '%s has %d root and %d added members, expected %d and %d'
-                            % ((q,) + shape + KNOWN_EXTENSIONS[q]))
-    if complete:
-        for r in KNOWN_RANGES:
-            if r not in ranges:
-                problems.append('no type uses the known range %d..%d' % r)
-        for kind, known in KNOWN_LIST_ELEMENTS.items():
-            for k in sorted(known - lists[kind]):
-                problems.append('no type uses %s %s' % (kind, k))
-        for q in KNOWN_EXTENSIONS:
-            if q not in ext:
-                problems.append('%s has no added members' % q)
+    return {'ranges': sorted(ranges), 'lists': {k: sorted(v) for k, v in lists.items()}, 'extensions': ext}
+
+
+def unrepresentable(modules):
+    """Texts for the types the runtime has no class for: a sized string stands
+    only as a field or alternative type, where it gets a subtype of its own."""
+    problems = []
+    for mod in modules.values():
+        for td in mod.order:
+            for r in walk_refs(td):
+                if r.elem is not None:
+                    e = strip_alias(r.elem)
+                    if e.size is not None:
+                        problems.append('%s: %s: %s of a sized %s: list elements cannot carry a size'
+                                        % (r.where, td.qname(), r.kind, e.kind))
+    return problems
+
+
+def self_check(modules, errors, table=MODULE_TYPES):
+    """Texts of every failed self-check (empty when all pass); table holds the
+    expected type counts."""
+    problems = []
+    for mod in sorted(errors):
+        problems.extend(errors[mod])
+    problems.extend(check_names(modules))
+    problems.extend(unrepresentable(modules))
+    for name, mod in sorted(modules.items()):
+        _, kinds = counts(mod)
+        if name not in table:
+            problems.append('module %s is not one of the known modules' % name)
+        elif kinds != table[name]:
+            problems.append('module %s has %d SEQUENCE, %d CHOICE, %d ENUMERATED types, expected %d, %d, %d'
+                            % ((name,) + kinds + table[name]))
     return problems
 
 
@@ -682,6 +652,10 @@ class Emitter:
                 out.append((e, i, -1))
         return out
 
+    def type_label(self, name):
+        """The class name an access error reports, as a C string."""
+        return cstr('%s::%s' % (self.mod.name, name))
+
     def nopt(self, td):
         return sum(1 for e in td.root if e.optional)
 
@@ -693,7 +667,7 @@ class Emitter:
     def fwd_header(self):
         m = self.mod.name
         out = ['// Generated by messages/asn1gen.py from messages/%s/*.asn; do not edit.' % m.lower(),
-               '#pragma once', '', '#include "asn1/asn1.h"', '', 'namespace %s {' % m, '']
+               '#pragma once', '', '#include "asn1/value.h"', '', 'namespace %s {' % m, '']
         for td in self.mod.order:
             if td.kind in ('SEQUENCE', 'CHOICE'):
                 out.append('class %s;' % td.name)
@@ -738,16 +712,21 @@ class Emitter:
         deps = sorted(graph[m])
         out = ['// Generated by messages/asn1gen.py from messages/%s/*.asn; do not edit.' % m.lower(),
                '#pragma once', '', '#include <string>', '#include <type_traits>', '#include <vector>', '',
-               '#include "messages/%s_fwd.h"' % m]
+               '#include "asn1/asn1.h"', '#include "messages/%s_fwd.h"' % m]
+        # The declarations name the other modules' classes only by reference,
+        # so a change there recompiles only who includes their full header.
         for d in deps:
-            # A full header only where it cannot lead back here.
-            out.append('#include "messages/%s%s.h"' % (d, '_fwd' if reaches(graph, d, m) else ''))
+            out.append('#include "messages/%s_fwd.h"' % d)
         out += ['', 'namespace %s {' % m, '']
         for td in self.mod.order:
             if td.kind == 'SEQUENCE':
                 out.extend(self.sequence_decl(td))
             elif td.kind == 'CHOICE':
                 out.extend(self.choice_decl(td))
+            elif td.kind == 'ALIAS' and strip_alias(td.alias).size is not None:
+                # Each field of a sized string type has a subtype of its own.
+                out.append('// %s: %s, sized; see the fields that use it.' % (td.name, strip_alias(td.alias).kind))
+                out.append('')
             elif td.kind == 'ALIAS':
                 out.append('using %s = %s;' % (td.name, cpp_type(td.alias)))
                 out.append('')
@@ -922,7 +901,8 @@ class Emitter:
                 out.append('%s& %s::set_%s() { return fieldAt<%s>(*this, %d); }' % (t, n, c, t, i))
                 out.append('%s& %s::ref_%s() { return fieldAt<%s>(*this, %d); }' % (t, n, c, t, i))
             else:
-                out.append('const %s& %s::get_%s() const { return presentAt<%s>(*this, %d, %d); }' % (t, n, c, t, bit, i))
+                out.append('const %s& %s::get_%s() const { return presentAt<%s>(*this, %d, %d, %s); }'
+                           % (t, n, c, t, bit, i, self.type_label(n)))
                 if a:
                     out.append('%s& %s::set_%s(%s v) { return assigned(includeAt<%s>(*this, %d, %d), v); }'
                                % (t, n, c, a, t, bit, i))
@@ -955,24 +935,11 @@ class Emitter:
             out.append('%s& %s::select_%s() { return selectNew<%s>(*this, %d); }' % (t, n, c, t, i))
             if a:
                 out.append('%s& %s::select_%s(%s v) { return selectMade<%s>(*this, %d, v); }' % (t, n, c, a, t, i))
-            out.append('const %s& %s::get_%s() const { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
-            out.append('%s& %s::ref_%s() { return selectedAt<%s>(*this, %d); }' % (t, n, c, t, i))
+            out.append('const %s& %s::get_%s() const { return selectedAt<%s>(*this, %d, %s); }'
+                       % (t, n, c, t, i, self.type_label(n)))
+            out.append('%s& %s::ref_%s() { return selectedAt<%s>(*this, %d, %s); }' % (t, n, c, t, i, self.type_label(n)))
         out.append('')
         return out
-
-
-def reaches(graph, a, b):
-    """Whether module a refers, directly or not, to module b."""
-    seen, todo = set(), [a]
-    while todo:
-        x = todo.pop()
-        if x == b:
-            return True
-        if x in seen:
-            continue
-        seen.add(x)
-        todo.extend(graph.get(x, ()))
-    return False
 
 
 def write_if_changed(path, text):
@@ -1025,12 +992,25 @@ def report_counts(modules, out):
     out.write('%-7s %4d types\n' % ('all', total))
 
 
+def report_shapes(modules, out):
+    found = shapes(modules)
+    for lo, hi in found['ranges']:
+        out.write('range   %d..%d\n' % (lo, hi))
+    for kind, elems in sorted(found['lists'].items()):
+        for e in elems:
+            out.write('list    %s %s\n' % (kind, e))
+    for q, (root, added) in sorted(found['extensions'].items()):
+        out.write('added   %s: %d root, %d added\n' % (q, root, added))
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument('--src', required=True, help='directory holding one subdirectory per module')
     ap.add_argument('--out', help='output directory')
     ap.add_argument('--check', action='store_true', help='fail when a self-check fails')
     ap.add_argument('--quiet', action='store_true')
+    ap.add_argument('--shapes', action='store_true',
+                    help='list the integer ranges, list element types and extension additions used')
     ap.add_argument('--modules', default='', help='comma-separated modules whose files must exist')
     args = ap.parse_args(argv)
     try:
@@ -1041,6 +1021,8 @@ def main(argv):
     errors = resolve(modules)
     if not args.quiet:
         report_counts(modules, sys.stdout)
+    if args.shapes:
+        report_shapes(modules, sys.stdout)
     problems = self_check(modules, errors)
     for p in problems:
         sys.stderr.write('asn1gen: %s: %s\n' % ('error' if args.check else 'warning', p))

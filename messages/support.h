@@ -3,11 +3,11 @@
 //
 // Every value of a generated type is created by its record's create function,
 // which makes an object of the generated class itself, so the casts below are
-// to the value's real class. The getters assert presence and selection: asking
-// for an absent field or an unselected alternative is a caller's error.
+// to the value's real class. The getters check presence and selection in every
+// build: controller input decides what is there, so reading what is not throws
+// ASN1::AccessError rather than touching a value that does not exist.
 
-#include <cassert>
-
+#include "asn1/access_error.h"
 #include "asn1/asn1.h"
 
 // Records are constant data; this makes the compiler refuse any record that
@@ -32,11 +32,12 @@ inline const T& fieldAt(const ASN1::SEQUENCE& s, unsigned index) {
   return static_cast<const T&>(*s.getField(index));
 }
 
+// type names the generated class for the error.
 template <class T>
-inline const T& presentAt(const ASN1::SEQUENCE& s, unsigned bit, unsigned index) {
-  assert(s.hasOptionalField(bit) && s.getField(index) != nullptr);
-  (void)bit;
-  return fieldAt<T>(s, index);
+inline const T& presentAt(const ASN1::SEQUENCE& s, unsigned bit, unsigned index, const char* type) {
+  const ASN1::AbstractData* field = s.hasOptionalField(bit) ? s.getField(index) : nullptr;
+  if (field == nullptr) ASN1::AccessError::absent(type, s, index);
+  return static_cast<const T&>(*field);
 }
 
 template <class T>
@@ -65,16 +66,14 @@ inline T& selectMade(ASN1::CHOICE& c, int id, const V& v) {
 }
 
 template <class T>
-inline const T& selectedAt(const ASN1::CHOICE& c, int id) {
-  assert(c.currentSelection() == id && c.getSelection() != nullptr);
-  (void)id;
+inline const T& selectedAt(const ASN1::CHOICE& c, int id, const char* type) {
+  if (c.currentSelection() != id || c.getSelection() == nullptr) ASN1::AccessError::unselected(type, c, id);
   return static_cast<const T&>(*c.getSelection());
 }
 
 template <class T>
-inline T& selectedAt(ASN1::CHOICE& c, int id) {
-  assert(c.currentSelection() == id && c.getSelection() != nullptr);
-  (void)id;
+inline T& selectedAt(ASN1::CHOICE& c, int id, const char* type) {
+  if (c.currentSelection() != id || c.getSelection() == nullptr) ASN1::AccessError::unselected(type, c, id);
   return static_cast<T&>(*c.getSelection());
 }
 

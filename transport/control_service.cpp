@@ -263,6 +263,13 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
   for (;;) {
     // Pending connections wait until the end of the last one is reported.
     if (state == State::Deactivating) return;
+    // The served connection may have ended in this same pass, its end not
+    // read yet: a controller that reconnects at once must not be refused
+    // for its own old connection. The stream layer reads on toward the end
+    // (what the peer sent before it went comes first), and the next
+    // connection waits until the end is reported. A read that finds nothing
+    // after all falls back to refusing, so that the loop cannot spin here.
+    if (state == State::Connected && strm->peer_gone() && strm->do_read() != 0) return;
     sockaddr_in sa = {};
     socklen_t len = sizeof sa;
     const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);

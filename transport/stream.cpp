@@ -56,6 +56,18 @@ void StrmProtocol::release() {
   fd.close();
 }
 
+bool StrmProtocol::peer_gone() const {
+  if (!opened()) return false;
+  pollfd entry = {fd.lowlevel_fd(), POLLIN | POLLRDHUP, 0};
+  if (::poll(&entry, 1, 0) != 1) return false;
+  if (entry.revents & (POLLERR | POLLHUP | POLLRDHUP | POLLNVAL)) return true;
+  if (!(entry.revents & POLLIN)) return false;
+  // A socket kind that does not report the hang-up: an empty peek is the end.
+  char octet;
+  const ssize_t n = ::recv(fd.lowlevel_fd(), &octet, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
 void StrmProtocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
 
 void StrmProtocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }

@@ -35,6 +35,9 @@ public:
   // told.
   void release();
   bool opened() const { return fd.is_valid(); }
+  // True when the peer has closed its side or the socket holds an error,
+  // although the loop has not read that yet; asked without reading.
+  bool peer_gone() const;
 
   void on_event(int fd, short events);
   // One receive. Result: bytes handed up (or dropped for want of a buffer),

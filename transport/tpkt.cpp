@@ -7,7 +7,14 @@
 #include "foundation/version.h"
 
 Tpkt_protocol::Tpkt_protocol()
-    : fname("TPKT"), remaining(0), state(idle), resyncing(false), skipped(0), generation(0) {}
+    : fname("TPKT"),
+      remaining(0),
+      state(idle),
+      resyncing(false),
+      skipped(0),
+      bad_headers(0),
+      skipped_input(0),
+      generation(0) {}
 
 Tpkt_protocol::~Tpkt_protocol() { timer.reset(); }
 
@@ -28,8 +35,7 @@ void Tpkt_protocol::reset() {
   frame.clear();
   state = idle;
   remaining = 0;
-  report_skipped();
-  resyncing = false;
+  back_in_step();
   ++generation;
 }
 
@@ -60,19 +66,43 @@ bool Tpkt_protocol::send(Packet& p) {
   return true;
 }
 
-void Tpkt_protocol::skip_garbage() {
-  if (!resyncing) {
-    resyncing = true;
-    std::clog << fname.name() << " bad TPKT packet start." << std::endl;
-    return;
-  }
-  ++skipped;
+bool Tpkt_protocol::first_of_resync() {
+  if (resyncing) return false;
+  resyncing = true;
+  skipped_input = 0;
+  return true;
 }
 
-void Tpkt_protocol::report_skipped() {
-  if (skipped == 0) return;
-  std::clog << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start." << std::endl;
+void Tpkt_protocol::skip_garbage() {
+  if (first_of_resync())
+    std::clog << fname.name() << " bad TPKT packet start." << std::endl;
+  else
+    ++skipped;
+}
+
+void Tpkt_protocol::skip_header() {
+  if (!first_of_resync())
+    ++bad_headers;
+  else if (state == wait_r)
+    std::clog << fname.name() << " bad TPKT reserved." << std::endl;
+  else
+    std::clog << "TPKT too small " << remaining << std::endl;
+}
+
+void Tpkt_protocol::back_in_step() {
+  report_skipped(true);
+  resyncing = false;
+}
+
+void Tpkt_protocol::report_skipped(bool force) {
+  if (skipped == 0 && bad_headers == 0) return;
+  if (!force && skipped_input < report_after) return;
+  if (skipped) std::clog << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start.\n";
+  if (bad_headers) std::clog << fname.name() << ' ' << bad_headers << " more bad TPKT headers skipped.\n";
+  std::clog << std::flush;
   skipped = 0;
+  bad_headers = 0;
+  skipped_input = 0;
 }
 
 void Tpkt_protocol::start_frame() {
@@ -103,21 +133,19 @@ void Tpkt_protocol::deliver() {
 void Tpkt_protocol::receive(Packet& p) {
   const uint32_t entry = generation;
   while (!p.empty()) {
+    const unsigned before = p.length();
     switch (state) {
       case idle:
-        if (p.pull8() == 0x03) {
-          report_skipped();
-          resyncing = false;
+        if (p.pull8() == 0x03)
           state = wait_r;
-        } else {
+        else
           skip_garbage();
-        }
         break;
       case wait_r:
         if (p.pull8() == 0x00) {
           state = len_1;
         } else {
-          std::clog << fname.name() << " bad TPKT reserved." << std::endl;
+          skip_header();
           state = idle;
         }
         break;
@@ -128,9 +156,10 @@ void Tpkt_protocol::receive(Packet& p) {
       case len_2:
         remaining = remaining * 256 + p.pull8();
         if (remaining < header_size) {
-          std::clog << "TPKT too small " << remaining << std::endl;
+          skip_header();
           state = idle;
         } else {
+          back_in_step();
           start_frame();
         }
         break;
@@ -151,8 +180,9 @@ void Tpkt_protocol::receive(Packet& p) {
     }
     // The owner took the layer down while a frame was delivered.
     if (generation != entry) return;
+    if (resyncing) skipped_input += before - p.length();
   }
-  report_skipped();
+  report_skipped(false);
   if (state != idle)
     timer.set<Tpkt_protocol>(frame_timeout_ms, &Tpkt_protocol::on_timeout, this);
   else

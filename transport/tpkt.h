@@ -15,6 +15,10 @@ public:
   static constexpr unsigned header_size = 4;
   static constexpr unsigned max_payload = 0xFFFF - header_size;
   static constexpr unsigned frame_timeout_ms = 3000;
+  // While out of step, the counts of skipped input are written at the end of
+  // a read once this much was skipped since the last line, and when the
+  // stream is back in step.
+  static constexpr unsigned report_after = 4096;
 
   Tpkt_protocol();
   ~Tpkt_protocol() override;
@@ -38,8 +42,16 @@ public:
   bool timer_running() const { return timer.is_running(); }
 
 private:
+  // Bad input: the first octet or header of a resynchronisation is logged
+  // on its own, the rest counted. True for the first.
+  bool first_of_resync();
   void skip_garbage();
-  void report_skipped();
+  void skip_header();
+  void back_in_step();
+  // Writes the counts; unless forced, only once report_after octets were
+  // skipped since the last line, so that the log stays far smaller than
+  // what a peer sends, however it is cut into reads.
+  void report_skipped(bool force);
   void start_frame();
   void deliver();
 
@@ -48,10 +60,12 @@ private:
   Timer timer;
   State state;
   Packet frame;
-  // Resynchronisation: the first skipped octet is logged on its own, the
-  // rest are counted into one line.
+  // Resynchronisation, from the first bad octet or header to the next good
+  // header.
   bool resyncing;
   uint32_t skipped;
+  uint32_t bad_headers;
+  uint32_t skipped_input;
   // Moves on every reset, so that a receive loop notices when the owner took
   // the layer down from inside a delivery.
   uint32_t generation;

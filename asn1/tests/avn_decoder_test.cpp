@@ -232,6 +232,65 @@ TEST(AvnDecoder, ScalarTexts) {
   EXPECT_FALSE(named.setFromValueNotation("eleven"));
 }
 
+TEST(AvnDecoder, QuotesInsideStringsReadBack) {
+  // The writer doubles a quote inside a string; the reader takes two in a
+  // row as one, wherever the string stands.
+  const struct {
+    std::string value;
+    std::string text;
+  } cases[] = {
+      {"", R"("")"},
+      {R"(")", R"("""")"},
+      {R"("")", R"("""""")"},
+      {R"(say "hi")", R"("say ""hi""")"},
+      {R"("lead)", R"("""lead")"},
+      {R"(trail")", R"("trail""")"},
+      {R"(", flag TRUE)", R"(""", flag TRUE")"},  // a field separator inside
+      {R"("})", R"("""}")"},                      // a closing brace inside
+      {R"('"'H)", R"("'""'H")"},
+  };
+  typedef ASN1::SEQUENCE_OF<ASN1::IA5String> Texts;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ASN1::IA5String s(c.value);
+    EXPECT_EQ(s.asValueNotation(), c.text);
+    ASN1::IA5String back("old");
+    ASSERT_TRUE(back.setFromValueNotation(c.text));
+    EXPECT_EQ(static_cast<const std::string&>(back), c.value);
+    expectRoundTrip(s);
+
+    ASN1::BMPString wide;
+    const std::wstring w(c.value.begin(), c.value.end());
+    wide.assign(w.data(), w.size());
+    EXPECT_EQ(wide.asValueNotation(), c.text);
+    expectRoundTrip(wide);
+
+    // Inside a SEQUENCE, followed by more fields, and in a list.
+    KS::Everything full;
+    KS::fillAll(full);
+    full.ref<ASN1::IA5String>(KS::Everything::text) = c.value;
+    full.ref<ASN1::BMPString>(KS::Everything::wide).assign(w.data(), w.size());
+    expectRoundTrip(full);
+    Texts texts;
+    texts.push_back(s);
+    texts.push_back(s);
+    expectRoundTrip(texts);
+  }
+}
+
+TEST(AvnDecoder, QuotedTextsThatDoNotEnd) {
+  for (const char* text : {R"(")", R"("a"")", R"(""""")", R"("a""b)"}) {
+    ASN1::IA5String s;
+    EXPECT_FALSE(s.setFromValueNotation(text)) << text;
+  }
+  // A string at the end of the input leaves the stream good.
+  std::istringstream in(R"("a""b")");
+  ASN1::IA5String s;
+  in >> s;
+  EXPECT_TRUE(in.good());
+  EXPECT_EQ(static_cast<const std::string&>(s), R"(a"b)");
+}
+
 TEST(AvnDecoder, StreamExtraction) {
   std::istringstream in("  { seq 7, pdu command : 3 } rest");
   TS::Message m;

@@ -100,7 +100,7 @@ TEST(ValueNotation, Scalars) {
       {bits, "'101'B"},
       {ASN1::OCTET_STRING(std::vector<char>{'\x01', '\xA0', '\xFF'}), "'01 a0 ff'H"},
       {ASN1::OCTET_STRING(), "''H"},
-      {ASN1::IA5String("say \"hi\""), "\"say \"hi\"\""},
+      {ASN1::IA5String("say \"hi\""), "\"say \"\"hi\"\"\""},
       {ASN1::GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true), "\"20240102030405Z\""},
       {ASN1::BMPString(L"Hi"), "\"Hi\""},
       {ASN1::BMPString(L"\x0416"

@@ -64,6 +64,29 @@ TEST(ValidCheckers, Enumerations) {
   TS::Colour closed;  // maximum 2
   closed.setFromInt(3);
   expectVerdict(closed, {false, false, " This ENUMERATED has invalid value 3"});
+
+  // Between declared values: nothing in a closed enumeration, a later
+  // addition in an extendable one.
+  static const char* const gappedNames[] = {"low", "high=5"};
+  static const ASN1::ENUMERATED::InfoType gapped = {{&ASN1::ENUMERATED::create, 10}, false, 5, gappedNames, 2};
+  static const ASN1::ENUMERATED::InfoType gappedOpen = {{&ASN1::ENUMERATED::create, 10}, true, 5, gappedNames, 2};
+  const struct {
+    const ASN1::ENUMERATED::InfoType* info;
+    int value;
+    Verdict want;
+  } cases[] = {
+      {&gapped, 0, {true, true, ""}},
+      {&gapped, 5, {true, true, ""}},
+      {&gapped, 3, {false, false, " This ENUMERATED has invalid value 3"}},
+      {&gappedOpen, 3, {true, false, " This ENUMERATED has invalid value 3"}},
+      {&gappedOpen, 6, {true, false, " This ENUMERATED has invalid value 6"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASN1::ENUMERATED e(c.info);
+    e.setFromInt(c.value);
+    expectVerdict(e, c.want);
+  }
 }
 
 TEST(ValidCheckers, SizesOfStringsAndLists) {
@@ -148,6 +171,13 @@ TEST(ValidCheckers, Choices) {
   ASN1::CHOICE extension(&grown);
   ASSERT_TRUE(extension.select(2));
   expectVerdict(extension, {true, false, ""});
+
+  // An alternative added after this side was built: the peer's right where
+  // the type is extendable.
+  ASN1::CHOICE unknown(&grown);
+  unknown.select(7);
+  ASSERT_TRUE(unknown.isUnknownSelection());
+  expectVerdict(unknown, {true, false, " This selection is not understood by this decoder"});
 
   TS::Pdu pdu;
   expectVerdict(pdu, {false, false, " This CHOICE is not selected"});

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "control/testing/test_controller.h"
+#include "messages/LGCP.h"
 
 namespace {
 

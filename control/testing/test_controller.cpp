@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
+#include "messages/LGCP.h"
 
 namespace CtrlTest {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "foundation/os.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 
 namespace CtrlTest {
 

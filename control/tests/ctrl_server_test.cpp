@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "messages/TERM.h"
 #include "server_fixture.h"
 
 using srvtest::Activated;
@@ -43,6 +46,63 @@ std::string PingWithRawSlot(unsigned slot) {
   payload[2] = char(slot & 0xFF);
   return payload;
 }
+
+bool BitAt(std::string const& octets, size_t i) { return (uint8_t(octets[i / 8]) >> (7 - i % 8)) & 1u; }
+
+void SetBit(std::string& octets, size_t i, bool on) {
+  const uint8_t mask = uint8_t(0x80u >> (i % 8));
+  octets[i / 8] = char(on ? uint8_t(octets[i / 8]) | mask : uint8_t(octets[i / 8]) & ~mask);
+}
+
+// The encoder refuses a value past its field's bound, so such a payload is
+// made from two encodings inside it: where the octets for hi and for hi - 1
+// last differ is the field's lowest bit, and adding delta there gives the
+// field hi + delta with everything else unchanged.
+std::string PastTheBound(std::function<LGCP::Message(unsigned)> const& make, unsigned hi, unsigned delta) {
+  std::string top, below;
+  EXPECT_TRUE(Controller::Encode(make(hi), top));
+  EXPECT_TRUE(Controller::Encode(make(hi - 1), below));
+  EXPECT_EQ(top.size(), below.size());
+  size_t lowest = top.size() * 8;
+  for (size_t i = top.size() * 8; i-- > 0;)
+    if (BitAt(top, i) != BitAt(below, i)) {
+      lowest = i;
+      break;
+    }
+  EXPECT_LT(lowest, top.size() * 8);
+  uint64_t carry = delta;
+  for (size_t i = lowest + 1; i-- > 0 && carry != 0;) {
+    const unsigned sum = unsigned(BitAt(top, i)) + unsigned(carry & 1u);
+    SetBit(top, i, sum & 1u);
+    carry = (carry >> 1) + (sum >> 1);
+  }
+  return top;
+}
+
+LGCP::Message Create(std::function<void(LGCP::CreateParams&)> const& fill, long seq, long slot = kNone) {
+  LGCP::Command command;
+  fill(command.select_create());
+  return Controller::Make(command, seq, slot);
+}
+
+TERM::RtpParams& Rtp(LGCP::CreateParams& create) {
+  TERM::RtpParams& rtp = create.select_rtp().set_codecRTP();
+  rtp.set_dhost().set_iaddr("10.0.0.1");
+  rtp.ref_dhost().set_port(5004);
+  return rtp;
+}
+
+TERM::ED137RadioResponse& RadioAnswer(LGCP::Command& command) {
+  return command.select_activate().select_signalling().select_answer().select_ed_137().select_radio();
+}
+
+LGCP::Message Activate(std::function<void(TERM::ED137RadioResponse&)> const& fill, long seq) {
+  LGCP::Command command;
+  fill(RadioAnswer(command));
+  return Controller::Make(command, seq);
+}
+
+const int kNoAnswer = -1;
 
 class CtrlServer : public ServerFixture {};
 
@@ -275,8 +335,168 @@ TEST_F(CtrlServer, GarbledPayloadGetsNoAnswerAndTheNextCommandWorks) {
   ExpectNothingBefore(77);
   const std::string err = streams.err.text();
   EXPECT_EQ(2u, count(err, "]: receive fail: decode error!\n"));
-  EXPECT_TRUE(contains(err, "receive fail: decode error!\n msg: C0 05 FF \n"));
+  EXPECT_TRUE(contains(err, "receive fail: decode error!\n msg: C0 05 FF (3 octets)\n")) << err;
+  EXPECT_TRUE(contains(err, "receive fail: decode error!\n msg: (0 octets)\n")) << err;
   EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(CtrlServer, UndecodablePayloadIsShownByItsHeadAndLength) {
+  // No seq, no slot, PDU alternative 3 of 3: fails on the first octet.
+  std::string payload(200, '\x11');
+  payload[0] = '\x30';
+  ASSERT_TRUE(controller.SendPayload(payload));
+  ExpectNothingBefore();
+  std::string head = "30 ";
+  for (int i = 1; i < 64; ++i) head += "11 ";
+  const std::string err = streams.err.text();
+  EXPECT_TRUE(contains(err, "receive fail: decode error!\n msg: " + head + "... (200 octets)\n")) << err;
+  EXPECT_LT(err.size(), 300u);
+}
+
+// One row a command alternative that has a field whose next value past its
+// bound still fits the field's bits. The others cannot carry one: query,
+// disconnect, destroy, deactivate, userData and ping hold no bounded value;
+// the ranges in testBpc, ioctl, trunkCfg and clockCfg fill their bits
+// exactly, and protoLemz holds only extensible enumerations.
+TEST_F(CtrlServer, ValuePastItsBoundIsRefusedBeforeAnyService) {
+  typedef std::function<LGCP::Message(unsigned)> Make;
+  typedef std::function<long(LGCP::Message const&)> Read;
+  const struct {
+    const char* name;
+    Make make;
+    unsigned hi;
+    unsigned delta;
+    Read read;  // the field as decoded; null when the decoder refuses it
+    int expected;
+  } cases[] = {
+      {"create ats-qsig-b subslot (1..3)",
+       [](unsigned v) {
+         return Create(
+             [v](LGCP::CreateParams& c) {
+               c.select_ats_qsig_b().set_slot(5);
+               c.ref_ats_qsig_b().set_subslot(v);
+             },
+             1);
+       },
+       3, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu().get_command().get_create().get_ats_qsig_b().get_subslot().getValue());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"create ats-qsig-b slot (0..1023)",
+       [](unsigned v) {
+         return Create(
+             [v](LGCP::CreateParams& c) {
+               c.select_ats_qsig_b().set_slot(v);
+               c.ref_ats_qsig_b().set_subslot(1);
+             },
+             2);
+       },
+       1023, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu().get_command().get_create().get_ats_qsig_b().get_slot().getValue());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"create rtp ttl (1..255)",
+       [](unsigned v) { return Create([v](LGCP::CreateParams& c) { Rtp(c).set_ttl(v); }, 3); }, 255, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu().get_command().get_create().get_rtp().get_codecRTP().get_ttl().getValue());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"create rtp payload between ptG728(13) and ptR2S(123)",
+       [](unsigned v) { return Create([v](LGCP::CreateParams& c) { Rtp(c).set_payload().setFromInt(int(v)); }, 4); },
+       13, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu().get_command().get_create().get_rtp().get_codecRTP().get_payload().asInt());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"activate ed-137 sigtime (1..50)",
+       [](unsigned v) { return Activate([v](TERM::ED137RadioResponse& r) { r.set_sigtime(v); }, 5); }, 50, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu()
+                         .get_command()
+                         .get_activate()
+                         .get_signalling()
+                         .get_answer()
+                         .get_ed_137()
+                         .get_radio()
+                         .get_sigtime()
+                         .getValue());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"activate ed-137 r2s-keepalive-period (20..1000)",
+       [](unsigned v) { return Activate([v](TERM::ED137RadioResponse& r) { r.set_r2s_keepalive_period(v); }, 6); },
+       1000, 1,
+       [](LGCP::Message const& m) {
+         return long(m.get_pdu()
+                         .get_command()
+                         .get_activate()
+                         .get_signalling()
+                         .get_answer()
+                         .get_ed_137()
+                         .get_radio()
+                         .get_r2s_keepalive_period()
+                         .getValue());
+       },
+       LGCP::ErrorCause::invalidParams},
+      {"connect (0..1023)",
+       [](unsigned v) {
+         LGCP::Command c;
+         c.select_connect(v);
+         return Controller::Make(c, 7, 3);
+       },
+       1023, 1, [](LGCP::Message const& m) { return long(m.get_pdu().get_command().get_connect().getValue()); },
+       LGCP::ErrorCause::invalidSlot},
+      {"slot 1100", [](unsigned v) { return Controller::Make(Destroy(), 8, v); }, 1023, 77,
+       [](LGCP::Message const& m) { return long(m.get_slot().getValue()); }, LGCP::ErrorCause::invalidSlot},
+      // A closed enumeration's next index is refused by the decoder itself.
+      {"display termCounter owner (5 names)",
+       [](unsigned v) {
+         LGCP::Command c;
+         LGCP::TermCounter& counter = c.select_display().select_termCounter();
+         counter.set_owner().setFromInt(int(v));
+         counter.set_cnt(1);
+         return Controller::Make(c, 9);
+       },
+       4, 1, nullptr, kNoAnswer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string payload = PastTheBound(c.make, c.hi, c.delta);
+    LGCP::Message decoded;
+    if (c.read) {
+      ASSERT_TRUE(Controller::Decode(payload, decoded));
+      EXPECT_EQ(long(c.hi + c.delta), c.read(decoded));
+    } else {
+      EXPECT_FALSE(Controller::Decode(payload, decoded));
+    }
+    first.script = [](Scripted& s, const LGCP::Command&) {
+      s.Success();
+      return true;
+    };
+    ASSERT_TRUE(controller.SendPayload(payload));
+    if (c.expected == kNoAnswer) {
+      ExpectNothingBefore();
+      EXPECT_TRUE(contains(streams.err.text(), "receive fail: decode error!"));
+    } else {
+      LGCP::Message answer;
+      ASSERT_EQ(Controller::Ok, Next(answer));
+      EXPECT_EQ(c.expected, Controller::ErrorOf(answer));
+      EXPECT_EQ(Controller::SeqOf(decoded), Controller::SeqOf(answer));
+      // A slot past the range is not echoed; a good one is.
+      const long slot = Controller::SlotOf(decoded);
+      EXPECT_EQ(slot == kNone || slot > 1023 ? kNone : slot, Controller::SlotOf(answer));
+    }
+    EXPECT_EQ(std::vector<std::string>{}, journal);
+    journal.clear();
+    // Inside the bound the same command is served.
+    ASSERT_TRUE(controller.Send(c.make(c.hi)));
+    LGCP::Message answer;
+    ASSERT_EQ(Controller::Ok, Next(answer));
+    EXPECT_TRUE(Controller::IsSuccess(answer));
+    EXPECT_EQ((std::vector<std::string>{"first command"}), journal);
+    journal.clear();
+  }
 }
 
 TEST_F(CtrlServer, TrailingOctetsAfterAMessageAreIgnored) {
@@ -468,4 +688,100 @@ TEST(CtrlServerAlone, ServicesLeaveTheServerWhenTheyDieAndBindOnce) {
   }
   ASSERT_EQ(1u, server.GetServices().size());
   EXPECT_EQ(&kept, server.GetServices().front());
+}
+
+namespace {
+
+// Reads what a signal does not hold.
+class CarelessListener : public CtrlSrv::Service {
+public:
+  void OnConnect() override {}
+  void OnDisconnect() override {}
+  bool OnCommand(const LGCP::Command&) override { return false; }
+  void OnSignal(const LGCP::Signal& signal) override { seen += int(signal.get_number().size()); }
+  int seen = 0;
+};
+
+}  // namespace
+
+TEST_F(CtrlServer, ReadingWhatTheCommandDoesNotHoldIsAnsweredInternal) {
+  const struct {
+    const char* name;
+    Scripted::Script script;
+    std::vector<int> answers;  // 0 success, else the error cause
+    const char* line;
+  } cases[] = {
+      {"absent field",
+       [](Scripted&, const LGCP::Command& c) {
+         return c.get_create().get_rtp().get_codecRTP().get_ttl().getValue() > 0;
+       },
+       {LGCP::ErrorCause::internal},
+       "]: software error: srvtest::Scripted failed on command create: TERM::RtpParams.ttl read but absent\n"},
+      {"unselected alternative",
+       [](Scripted&, const LGCP::Command& c) { return c.get_connect().getValue() > 0; },
+       {LGCP::ErrorCause::internal},
+       "]: software error: srvtest::Scripted failed on command create: LGCP::Command.connect read but create "
+       "selected\n"},
+      {"after the answer",
+       [](Scripted& s, const LGCP::Command& c) {
+         s.Success();
+         return c.get_create().get_mixerOut().get_unit().getValue() > 0;
+       },
+       {0},
+       "]: software error: srvtest::Scripted failed on command create: LGCP::CreateParams.mixerOut read but rtp "
+       "selected\n"},
+  };
+  long seq = 30;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t mark = streams.err.text().size();
+    first.script = c.script;
+    ASSERT_TRUE(controller.Send(Create([](LGCP::CreateParams& p) { Rtp(p); }, ++seq, 12)));
+    for (int expected : c.answers) {
+      LGCP::Message answer;
+      ASSERT_EQ(Controller::Ok, Next(answer));
+      if (expected == 0)
+        EXPECT_TRUE(Controller::IsSuccess(answer));
+      else
+        EXPECT_EQ(expected, Controller::ErrorOf(answer));
+      EXPECT_EQ(seq, Controller::SeqOf(answer));
+      EXPECT_EQ(12, Controller::SlotOf(answer));
+    }
+    ExpectNothingBefore();
+    EXPECT_EQ((std::vector<std::string>{"first command"}), journal) << "the offer ends with the failing service";
+    journal.clear();
+    const std::string err = streams.err.text().substr(mark);
+    EXPECT_EQ(1u, count(err, c.line)) << err;
+    EXPECT_EQ(1u, count(err, "software error")) << err;
+  }
+}
+
+TEST_F(CtrlServer, ServiceFailingOnASignalDoesNotStopIt) {
+  CarelessListener careless;
+  Scripted third{"third", &journal};
+  server.Bind(&careless);
+  server.Bind(&third);
+  first.SendSignal(Activated());
+  LGCP::Message m;
+  ASSERT_EQ(Controller::Ok, Next(m));
+  EXPECT_TRUE(m.get_pdu().signal_isSelected());
+  EXPECT_EQ((std::vector<std::string>{"second signal 5", "third signal 5"}), journal);
+  EXPECT_TRUE(
+      contains(streams.err.text(),
+               "CarelessListener failed on signal activated: LGCP::Signal.number read but activated selected\n"))
+      << streams.err.text();
+}
+
+TEST_F(CtrlServer, AlternativeAddedByANewerControllerIsOfferedNotRefused) {
+  // No seq, no slot, PDU command; Command's extension bit, addition 5 (20 in
+  // all), then its open type: one octet of content.
+  const std::string payload("\x08\x28\x01\x00", 4);
+  LGCP::Message decoded;
+  ASSERT_TRUE(Controller::Decode(payload, decoded));
+  ASSERT_TRUE(decoded.get_pdu().get_command().isUnknownSelection());
+  ASSERT_TRUE(controller.SendPayload(payload));
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, Next(answer));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
+  EXPECT_EQ((std::vector<std::string>{"first command", "second command"}), journal);
 }

@@ -10,6 +10,7 @@
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
 #include "control/testing/test_controller.h"
+#include "messages/LGCP.h"
 #include "transport/testing/link_test_util.h"
 
 namespace srvtest {

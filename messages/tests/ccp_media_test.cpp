@@ -5,6 +5,7 @@
 
 #include "messages/CCP.h"
 #include "messages/MEDIA.h"
+#include "messages/TERM.h"
 #include "sample_filler.h"
 #include "wire_codec.h"
 

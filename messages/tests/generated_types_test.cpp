@@ -233,15 +233,4 @@ TEST(GeneratedChoice, NestedValuesAreOfTheGeneratedClassesAndCopyDeeply) {
             2);
 }
 
-#ifndef NDEBUG
-TEST(GeneratedAccessorsDeathTest, GettersAssertPresenceAndSelection) {
-  MON::SnmpTrapsink sink;
-  EXPECT_DEATH(sink.get_port(), "");
-  MON::CommonResponse rsp;
-  EXPECT_DEATH(rsp.get_error(), "");
-  rsp.select_success();
-  EXPECT_DEATH(rsp.ref_error(), "");
-}
-#endif
-
 }  // namespace

@@ -319,3 +319,64 @@ TEST(ControlListener, BusyPortIsRetriedUntilBindSucceeds) {
   acceptor.Deactivate();
   EXPECT_FALSE(acceptor.IsListening());
 }
+
+TEST_F(Listener, ControllerThatReconnectsAtOnceIsServedEveryTime) {
+  // The old connection's end and the new connection arrive in the same loop
+  // pass; the listener may see the new one first.
+  const struct {
+    const char* what;
+    bool reset;
+  } cases[] = {{"orderly close", false}, {"reset", true}};
+  const int cycles = 1000;
+  for (const auto& c : cases) {
+    auto served = std::make_unique<Client>(port);
+    serve(*served);
+    const size_t before = owner.journal.size();
+    for (int i = 0; i < cycles; ++i) {
+      if (c.reset)
+        served->abort();
+      else
+        served->fd.close();
+      auto next = std::make_unique<Client>(port);
+      ASSERT_TRUE(next->connected) << c.what << ", cycle " << i;
+      ASSERT_TRUE(run_until([&] { return acceptor.IsConnected() && acceptor.GetAddr() == next->name(); }))
+          << c.what << ", cycle " << i << ": " << streams.err.text().substr(0, 400);
+      served = std::move(next);
+    }
+    EXPECT_EQ(count(streams.err.text(), "refuse connection"), 0u) << c.what;
+    // Every end was reported to the owner before the next connection.
+    ASSERT_EQ(owner.journal.size(), before + 2 * cycles) << c.what;
+    for (size_t i = before; i < owner.journal.size(); i += 2) {
+      EXPECT_EQ(owner.journal[i], "disconnect") << c.what << ", entry " << i;
+      EXPECT_EQ(owner.journal[i + 1], "connect") << c.what << ", entry " << i;
+    }
+    // The last one is served both ways.
+    ASSERT_TRUE(served->send(frame("hello")));
+    ASSERT_TRUE(run_until([&] { return !owner.messages.empty() && owner.messages.back() == "hello"; }));
+    EXPECT_TRUE(acceptor.Send("ack", 3));
+    EXPECT_EQ(served->receive(), frame("ack"));
+    served->fd.close();
+    ASSERT_TRUE(run_until([&] { return acceptor.GetState() == State::Connecting; }));
+  }
+}
+
+TEST_F(Listener, WhatALeavingControllerSentIsDeliveredBeforeItsEnd) {
+  Client old(port);
+  serve(old);
+  // More than one read's worth, then the close, then the next controller,
+  // all before the loop runs. (The end must have reached this side: a close
+  // still queued behind unsent data cannot be seen, and the next controller
+  // is refused then.)
+  const std::string big(Tpkt_protocol::max_payload, 'b');
+  const std::string burst = frame("last words") + frame(big);
+  ASSERT_EQ(::send(old.fd.lowlevel_fd(), burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL),
+            ssize_t(burst.size()));
+  old.fd.close();
+  Client next(port);
+  serve(next);
+  ASSERT_EQ(owner.messages.size(), 2u);
+  EXPECT_EQ(owner.messages[0], "last words");
+  EXPECT_EQ(owner.messages[1], big);
+  EXPECT_EQ(owner.journal, (std::vector<std::string>{"connect", "disconnect", "connect"}));
+  EXPECT_EQ(count(streams.err.text(), "refuse connection"), 0u);
+}

@@ -244,3 +244,44 @@ TEST(StrmProtocol, EmptyPoolDropsInputWithALineAndKeepsTheConnection) {
   EXPECT_EQ(rig.strm->do_read(), 4);
   EXPECT_EQ(rig.chunks, std::vector<std::string>{"kept"});
 }
+
+TEST(StrmProtocol, PeerGoneIsSeenWithoutReading) {
+  const struct {
+    const char* what;
+    bool data;
+    bool close;
+    bool gone;
+  } cases[] = {
+      {"idle", false, false, false},
+      {"data waiting", true, false, false},
+      {"closed", false, true, true},
+      {"closed after data", true, true, true},
+  };
+  for (const auto& c : cases) {
+    SocketPair sp;
+    Rig rig;
+    EXPECT_FALSE(rig.strm->peer_gone()) << c.what << ", not attached";
+    rig.start(sp.a);
+    if (c.data) put(sp.b, "abc");
+    if (c.close) sp.b.close();
+    EXPECT_EQ(rig.strm->peer_gone(), c.gone) << c.what;
+    EXPECT_TRUE(rig.chunks.empty()) << c.what;
+    EXPECT_TRUE(rig.reports.empty()) << c.what;
+    EXPECT_TRUE(rig.strm->opened()) << c.what;
+  }
+}
+
+TEST(StrmProtocol, PeerGoneAfterATcpReset) {
+  linktest::AcceptorSocket listener;
+  Client peer(listener.port);
+  ASSERT_TRUE(peer.connected);
+  Rig rig;
+  rig.start(listener.accept());
+  EXPECT_FALSE(rig.strm->peer_gone());
+  peer.abort();
+  EXPECT_TRUE(rig.strm->peer_gone());
+  // The read that follows ends the layer as usual.
+  EXPECT_EQ(rig.strm->do_read(), -1);
+  EXPECT_EQ(rig.reports, std::vector<std::string>{"read error: Connection reset by peer"});
+  EXPECT_FALSE(rig.strm->peer_gone());
+}

@@ -121,16 +121,117 @@ TEST(Tpkt, BadInputIsLoggedAndTheStreamResynchronises) {
   }
 }
 
-TEST(Tpkt, GarbageOverSeveralReadsGivesOneLinePerRead) {
+TEST(Tpkt, BadHeadersAreCountedLikeGarbage) {
+  const std::string reserved("\x03\x01", 2);
+  const std::string short_length("\x03\x00\x00\x02", 4);
+  const struct {
+    const char* what;
+    std::string input;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"bad reserved octets",
+       reserved + reserved + reserved + frame("A"),
+       {"TPKT bad TPKT reserved.", "TPKT 2 more bad TPKT headers skipped."}},
+      {"short lengths",
+       short_length + short_length + short_length + frame("A"),
+       {"TPKT too small 2", "TPKT 2 more bad TPKT headers skipped."}},
+      {"garbage and headers mixed",
+       "\xFF\xFE" + reserved + "\xFD" + short_length + frame("A"),
+       {"TPKT bad TPKT packet start.", "TPKT 2 more octets skipped before a TPKT packet start.",
+        "TPKT 2 more bad TPKT headers skipped."}},
+      {"a good header ends the resynchronisation",
+       reserved + reserved + frame("A") + reserved + frame("A"),
+       {"TPKT bad TPKT reserved.", "TPKT 1 more bad TPKT headers skipped.", "TPKT bad TPKT reserved."}},
+  };
+  for (const auto& c : cases) {
+    Streams captured;
+    Rig rig;
+    rig.feed(c.input);
+    EXPECT_EQ(rig.frames.back(), "A") << c.what;
+    EXPECT_EQ(lines(captured.log.text()), c.log) << c.what;
+  }
+}
+
+TEST(Tpkt, CountsAreWrittenWhenTheSkippedInputOutgrowsTheLine) {
   Streams captured;
   Rig rig;
+  // Too little skipped for a line of its own: the count waits.
   rig.feed(std::string(5, '\x7F'));
+  rig.feed(std::string(3, '\x7F'));
+  EXPECT_EQ(lines(captured.log.text()), std::vector<std::string>{"TPKT bad TPKT packet start."});
+  // Enough for it: written at the end of the read.
+  rig.feed(std::string(Tpkt_protocol::report_after - 9, '\x7F'));
+  EXPECT_EQ(lines(captured.log.text()).size(), 1u);
+  rig.feed(std::string(1, '\x7F'));
+  EXPECT_EQ(lines(captured.log.text()),
+            (std::vector<std::string>{"TPKT bad TPKT packet start.",
+                                      "TPKT 4095 more octets skipped before a TPKT packet start."}));
+  // Back in step, whatever is left is written.
   rig.feed(std::string(3, '\x7F') + frame("ok"));
   EXPECT_EQ(rig.frames, std::vector<std::string>{"ok"});
+  EXPECT_EQ(lines(captured.log.text()),
+            (std::vector<std::string>{"TPKT bad TPKT packet start.",
+                                      "TPKT 4095 more octets skipped before a TPKT packet start.",
+                                      "TPKT 3 more octets skipped before a TPKT packet start."}));
+}
+
+TEST(Tpkt, PendingCountsAreWrittenWhenTheLayerGoesDown) {
+  Streams captured;
+  Rig rig;
+  rig.feed(std::string("\x03\x01\x03\x01\x55", 5));
+  EXPECT_EQ(lines(captured.log.text()), std::vector<std::string>{"TPKT bad TPKT reserved."});
+  rig.deactivate();
   EXPECT_EQ(
       lines(captured.log.text()),
-      (std::vector<std::string>{"TPKT bad TPKT packet start.", "TPKT 4 more octets skipped before a TPKT packet start.",
-                                "TPKT 3 more octets skipped before a TPKT packet start."}));
+      (std::vector<std::string>{"TPKT bad TPKT reserved.", "TPKT 1 more octets skipped before a TPKT packet start.",
+                                "TPKT 1 more bad TPKT headers skipped."}));
+}
+
+namespace {
+
+// Sum of the counts in the summary lines.
+unsigned long counted(std::vector<std::string> const& log, std::string const& what) {
+  unsigned long sum = 0;
+  for (std::string const& line : log) {
+    if (line.find(what) == std::string::npos || line.compare(0, 5, "TPKT ") != 0) continue;
+    sum += std::stoul(line.substr(5));
+  }
+  return sum;
+}
+
+}  // namespace
+
+TEST(Tpkt, HostileInputGivesLessLogThanInput) {
+  const struct {
+    const char* what;
+    std::string unit;
+    const char* first;
+  } inputs[] = {
+      {"bad reserved octets", std::string("\x03\x01", 2), "TPKT bad TPKT reserved."},
+      {"short lengths", std::string("\x03\x00\x00\x00", 4), "TPKT too small 0"},
+      {"garbage", std::string("\xFF", 1), "TPKT bad TPKT packet start."},
+  };
+  const size_t reads[] = {65536, 1460, 7, 3, 1};
+  for (const auto& in : inputs) {
+    std::string hostile;
+    while (hostile.size() < 65536) hostile += in.unit;
+    const unsigned long units = hostile.size() / in.unit.size();
+    for (size_t chunk : reads) {
+      Streams captured;
+      Rig rig;
+      for (size_t at = 0; at < hostile.size(); at += chunk) rig.feed(hostile.substr(at, chunk));
+      const size_t log_bytes = captured.log.text().size();
+      EXPECT_LE(log_bytes * 50, hostile.size()) << in.what << ", reads of " << chunk;
+      // Still in step afterwards, and every bad header or octet accounted for.
+      rig.feed(frame("A"));
+      EXPECT_EQ(rig.frames, std::vector<std::string>{"A"}) << in.what << ", reads of " << chunk;
+      const std::vector<std::string> log = lines(captured.log.text());
+      ASSERT_FALSE(log.empty());
+      EXPECT_EQ(log[0], in.first);
+      EXPECT_EQ(1 + counted(log, "more bad TPKT headers") + counted(log, "more octets skipped"), units)
+          << in.what << ", reads of " << chunk;
+    }
+  }
 }
 
 TEST(Tpkt, StalledFrameIsDroppedThreeSecondsAfterItsLastChunk) {

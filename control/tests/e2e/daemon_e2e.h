@@ -23,6 +23,7 @@
 
 #include "control/testing/test_controller.h"
 #include "foundation/sys_paths.h"
+#include "messages/LGCP.h"
 
 namespace e2e {
 

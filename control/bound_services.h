@@ -1,0 +1,14 @@
+#pragma once
+// The daemon's command services, in the order every command is offered to
+// them. The daemon binds this list to ctrlServer and the full-path fuzz
+// target to its own server, so a service added here is fuzzed as well; its
+// library joins CONTROL_BOUND_LIBS in control/CMakeLists.txt.
+#include <vector>
+
+#include "control/ctrl_server.h"
+
+namespace CtrlSrv {
+
+std::vector<Service*> BoundServices();
+
+}  // namespace CtrlSrv
