@@ -12,6 +12,7 @@
 #include "control/trace_ctl.h"
 #include "foundation/ext_text.h"
 #include "hardware/dev_names.h"
+#include "messages/LGCP.h"
 #include "messages/TERM.h"
 
 namespace Hardware {

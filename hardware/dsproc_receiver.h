@@ -9,7 +9,7 @@
 #include "board/dsp.h"
 #include "foundation/containers.h"
 #include "foundation/event.h"
-#include "messages/LGCP.h"
+#include "messages/LGCP_fwd.h"
 
 namespace Hardware {
 

@@ -11,6 +11,8 @@
 #include "board/board.h"
 #include "board/dtmf.h"
 #include "hardware/dev_names.h"
+#include "messages/LGCP.h"
+#include "messages/TERM.h"
 
 namespace Dtmf {
 
@@ -57,7 +59,7 @@ const unsigned kWaitTone = 1000, kWaitPause = 3000;
 
 // ----- receiver
 
-TonecReceiver::TonecReceiver() { receivers.AddToTail(&receiverLink); }
+TonecReceiver::TonecReceiver() : dtmfString(new LGCP::TranslateDtmfParams) { receivers.AddToTail(&receiverLink); }
 
 TonecReceiver::~TonecReceiver() = default;
 
@@ -113,14 +115,14 @@ bool TonecReceiver::disableToneGenerator(bool force) {
 
 void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
   // A string in progress goes on with the new digits at its next step.
-  dtmfString = params;
+  *dtmfString = params;
   if (inDTMFTransmit) return;
   inDTMFTransmit = true;
   on_DTMFPauseFinish(&toneTimer);
 }
 
 void TonecReceiver::on_DTMFPauseFinish(Timer*) {
-  ASN1::SEQUENCE_OF<LGCP::DualTone>& digits = dtmfString.ref_digits();
+  ASN1::SEQUENCE_OF<LGCP::DualTone>& digits = dtmfString->ref_digits();
   if (digits.empty()) {
     disableToneGenerator(true);
     tone_gen_complete();
@@ -130,21 +132,21 @@ void TonecReceiver::on_DTMFPauseFinish(Timer*) {
   const auto f1 = static_cast<unsigned short>(tone.get_freq1().getValue());
   const auto f2 = static_cast<unsigned short>(tone.get_freq2().getValue());
   const auto amp1 =
-      dtmfString.amp1_isPresent() ? static_cast<unsigned short>(dtmfString.get_amp1().getValue()) : kDefaultAmplitude;
+      dtmfString->amp1_isPresent() ? static_cast<unsigned short>(dtmfString->get_amp1().getValue()) : kDefaultAmplitude;
   const auto amp2 =
-      dtmfString.amp2_isPresent() ? static_cast<unsigned short>(dtmfString.get_amp2().getValue()) : kDefaultAmplitude;
+      dtmfString->amp2_isPresent() ? static_cast<unsigned short>(dtmfString->get_amp2().getValue()) : kDefaultAmplitude;
   enableToneGenerator(f1, f2, amp1, amp2);
   digits.erase(digits.begin());
-  const unsigned duration = dtmfString.toneDuration_isPresent()
-                                ? static_cast<unsigned>(dtmfString.get_toneDuration().getValue())
+  const unsigned duration = dtmfString->toneDuration_isPresent()
+                                ? static_cast<unsigned>(dtmfString->get_toneDuration().getValue())
                                 : kDefaultDuration;
   toneTimer.set<TonecReceiver>(duration, &TonecReceiver::on_DTMFToneFinish, this);
 }
 
 void TonecReceiver::on_DTMFToneFinish(Timer*) {
   enableSilence();
-  const unsigned pause = dtmfString.pauseDuration_isPresent()
-                             ? static_cast<unsigned>(dtmfString.get_pauseDuration().getValue())
+  const unsigned pause = dtmfString->pauseDuration_isPresent()
+                             ? static_cast<unsigned>(dtmfString->get_pauseDuration().getValue())
                              : kDefaultDuration;
   toneTimer.set<TonecReceiver>(pause, &TonecReceiver::on_DTMFPauseFinish, this);
 }

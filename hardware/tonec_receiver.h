@@ -6,13 +6,14 @@
 // device and turns each request into one ioctl.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "foundation/containers.h"
 #include "foundation/event.h"
 #include "foundation/timer.h"
-#include "messages/LGCP.h"
-#include "messages/TERM.h"
+#include "messages/LGCP_fwd.h"
+#include "messages/TERM_fwd.h"
 
 namespace Dtmf {
 
@@ -109,7 +110,8 @@ private:
   Timer toneTimer;
   bool inDTMFTransmit = false;
   std::uint32_t detectorId = 0;
-  LGCP::TranslateDtmfParams dtmfString;
+  // The digits still to be sent, with the string's amplitudes and durations.
+  std::unique_ptr<LGCP::TranslateDtmfParams> dtmfString;
   Containers::CyclicList receiverLink;
   // What this receiver switched on, for CleanBeforeDestroy.
   bool ivaOn = false;

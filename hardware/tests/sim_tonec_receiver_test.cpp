@@ -12,6 +12,8 @@
 #include "foundation/tests/loop_test_util.h"
 #include "hardware/dev_names.h"
 #include "hardware/tonec_receiver.h"
+#include "messages/LGCP.h"
+#include "messages/TERM.h"
 #include "sim_receiver_test_util.h"
 #include "simboard/dtmf.h"
 
