@@ -1,11 +1,12 @@
 #include "control/bound_services.h"
 
 #include "control/heartbeat.h"
+#include "hardware/hw_tests.h"
 
 namespace CtrlSrv {
 
-// Still to come, in this order after the heartbeat: Slots, HwTests, BusCtl,
-// E1Ctl, spiCtrl, MonitoringCtl.
-std::vector<Service*> BoundServices() { return {&HeartBeatCtl::instance()}; }
+// Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
+// BusCtl, E1Ctl, spiCtrl, MonitoringCtl (those not built yet are left out).
+std::vector<Service*> BoundServices() { return {&HeartBeatCtl::instance(), &HwTests::instance()}; }
 
 }  // namespace CtrlSrv

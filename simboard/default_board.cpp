@@ -1,5 +1,7 @@
 // The default simulated board: what tools/run-daemon starts on and what
-// "board reset" returns to. Each row builds one device in its default state.
+// "board reset" returns to. Each row builds one device in its default state;
+// a new device is one Driver class (its requests, commands and reset) and
+// one row here.
 #include <memory>
 
 #include "foundation/sys_paths.h"

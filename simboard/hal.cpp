@@ -4,20 +4,21 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <iostream>
+#include <limits>
 
 namespace SimBoard {
 
 namespace Req = Board::Hal;
 
-Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), outputs_(kOutputs) {
+Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), dense_(kDense) {
   add_request(Req::kXcConnect, [this](Session&, void* arg) { return connect(arg); });
   add_request(Req::kXcDisable, [this](Session&, void* arg) { return disable(arg); });
   add_request(Req::kXcWrite, [this](Session&, void* arg) { return write_constant(arg); });
   add_request(Req::kXcRead, [this](Session&, void* arg) { return read(arg); });
 
   auto output_arg = [](const std::string& text, long long& n, Reply& r) {
-    if (!ParseNumber(text, 0, kOutputs - 1, n))
-      r.fail("bad output " + text + " (0.." + std::to_string(kOutputs - 1) + ")");
+    if (!ParseNumber(text, 0, std::numeric_limits<std::int32_t>::max(), n)) r.fail("bad output " + text);
     return !r.failed();
   };
   add_command("xc", "get", "<output>", "the output's state, source or byte, disable count and what a read answers",
@@ -50,7 +51,24 @@ Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), outputs_(kOutputs) {
 }
 
 const Hal::Output* Hal::output(int n) const {
-  return n >= 0 && n < kOutputs ? &outputs_[static_cast<std::size_t>(n)] : nullptr;
+  static const Output untouched;
+  if (n < 0) return nullptr;
+  if (n < kDense) return &dense_[static_cast<std::size_t>(n)];
+  const auto it = sparse_.find(n);
+  return it == sparse_.end() ? &untouched : &it->second;
+}
+
+Hal::Output* Hal::touch(int n) {
+  if (n < 0) return nullptr;
+  if (n < kDense) return &dense_[static_cast<std::size_t>(n)];
+  const auto it = sparse_.find(n);
+  if (it != sparse_.end()) return &it->second;
+  if (sparse_.size() >= kSparse) {
+    if (!sparse_full_logged_) std::cerr << "simboard: /dev/hal: no room for more outputs above " << kDense << std::endl;
+    sparse_full_logged_ = true;
+    return nullptr;
+  }
+  return &sparse_[n];
 }
 
 unsigned char Hal::carried(int n) const { return carried(n, 0); }
@@ -73,24 +91,27 @@ unsigned char Hal::carried(int n, int depth) const {
 }
 
 bool Hal::put(int n, unsigned char byte) {
-  if (!output(n)) return false;
-  Output& o = outputs_[static_cast<std::size_t>(n)];
-  o.state = State::Constant;
-  o.byte = byte;
+  Output* o = touch(n);
+  if (!o) return false;
+  o->state = State::Constant;
+  o->byte = byte;
   return true;
 }
 
 bool Hal::stick(int n, int bit, bool value) {
-  if (!output(n) || bit < 0 || bit > 7) return false;
-  Output& o = outputs_[static_cast<std::size_t>(n)];
+  if (bit < 0 || bit > 7) return false;
+  Output* o = touch(n);
+  if (!o) return false;
   const std::uint8_t b = static_cast<std::uint8_t>(1u << bit);
-  o.stuck_mask |= b;
-  o.stuck_value = static_cast<std::uint8_t>(value ? o.stuck_value | b : o.stuck_value & ~b);
+  o->stuck_mask |= b;
+  o->stuck_value = static_cast<std::uint8_t>(value ? o->stuck_value | b : o->stuck_value & ~b);
   return true;
 }
 
 void Hal::clear() {
-  for (Output& o : outputs_) o = Output();
+  for (Output& o : dense_) o = Output();
+  sparse_.clear();
+  sparse_full_logged_ = false;
 }
 
 std::string Hal::describe(int n) const {
@@ -125,10 +146,11 @@ std::string Hal::describe(int n) const {
 int Hal::connect(void* arg) {
   Req::XcConnect rec;
   std::memcpy(&rec, arg, sizeof rec);
-  if (!output(rec.output) || rec.source < 0) return -EINVAL;
-  Output& o = outputs_[static_cast<std::size_t>(rec.output)];
-  o.state = State::Fed;
-  o.source = rec.source;
+  if (rec.output < 0 || rec.source < 0) return -EINVAL;
+  Output* o = touch(rec.output);
+  if (!o) return -ENOSPC;
+  o->state = State::Fed;
+  o->source = rec.source;
   return 0;
 }
 
@@ -136,25 +158,25 @@ int Hal::connect(void* arg) {
 int Hal::disable(void* arg) {
   std::int32_t n;
   std::memcpy(&n, arg, sizeof n);
-  if (!output(n)) return -EINVAL;
-  Output& o = outputs_[static_cast<std::size_t>(n)];
-  o.state = State::Disabled;
-  ++o.disables;
+  if (n < 0) return -EINVAL;
+  Output* o = touch(n);
+  if (!o) return -ENOSPC;
+  o->state = State::Disabled;
+  ++o->disables;
   return 0;
 }
 
 int Hal::write_constant(void* arg) {
   Req::XcByte rec;
   std::memcpy(&rec, arg, sizeof rec);
-  if (!output(rec.channel)) return -EINVAL;
-  put(rec.channel, static_cast<unsigned char>(rec.value & 0xFF));
-  return 0;
+  if (rec.channel < 0) return -EINVAL;
+  return put(rec.channel, static_cast<unsigned char>(rec.value & 0xFF)) ? 0 : -ENOSPC;
 }
 
 int Hal::read(void* arg) {
   Req::XcByte rec;
   std::memcpy(&rec, arg, sizeof rec);
-  if (!output(rec.channel)) return -EINVAL;
+  if (rec.channel < 0) return -EINVAL;
   rec.value = carried(rec.channel);
   std::memcpy(arg, &rec, sizeof rec);
   return 0;

@@ -4,6 +4,7 @@
 // read answers the byte the output carries. The other request types of the
 // device come with their services.
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "board/hal.h"
@@ -13,8 +14,12 @@ namespace SimBoard {
 
 class Hal : public Driver {
 public:
-  // Outputs 0 to kOutputs - 1 exist; the bus outputs lie inside.
-  static constexpr int kOutputs = 16384;
+  // Every non-negative output exists. Outputs 0 to kDense - 1 (the bus
+  // outputs among them) have their state at hand, so that requests on them
+  // never allocate; the others get theirs on first change, at most kSparse
+  // of them (ENOSPC beyond).
+  static constexpr int kDense = 16384;
+  static constexpr std::size_t kSparse = 65536;
   // A fed output that leads through more sources than this (a cycle) reads 255.
   static constexpr int kMaxChain = 64;
   static constexpr unsigned char kDisabledByte = 255;
@@ -33,8 +38,8 @@ public:
 
   void reset() override { clear(); }
 
-  // The model, for tests and commands. Outputs outside 0..kOutputs-1 do not
-  // exist (null, false, 255).
+  // The model, for tests and commands. A negative output does not exist
+  // (null, false, 255).
   const Output* output(int n) const;
   // The byte a read of the output answers.
   unsigned char carried(int n) const;
@@ -52,8 +57,13 @@ private:
   int write_constant(void* arg);
   int read(void* arg);
   unsigned char carried(int n, int depth) const;
+  // The output's state to change; null when it does not exist or there is no
+  // room for it.
+  Output* touch(int n);
 
-  std::vector<Output> outputs_;
+  std::vector<Output> dense_;
+  std::map<int, Output> sparse_;
+  bool sparse_full_logged_ = false;
 };
 
 }  // namespace SimBoard

@@ -1,5 +1,8 @@
 // The cross-connect on the simulated board, in-process.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cstdint>
 #include <memory>
@@ -337,6 +340,37 @@ TEST_F(HwMuxTest, DestructionClosesTheDevice) {
   mux.reset();
   sim.collect_closed();
   EXPECT_EQ(0u, hal->sessions().size());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PrintTrace, PrintsTheFrameCountThenOneLinePerFrame) {
+  std::fflush(stdout);
+  char path[] = "/tmp/hwmux-trace-XXXXXX";
+  const int file = ::mkstemp(path);
+  ASSERT_GE(file, 0);
+  const int saved = ::dup(1);
+  ::dup2(file, 1);
+  print_trace();
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  std::string text;
+  char buf[4096];
+  ::lseek(file, 0, SEEK_SET);
+  for (ssize_t n; (n = ::read(file, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  ::close(file);
+  ::unlink(path);
+
+  unsigned frames = 0;
+  ASSERT_EQ(1, std::sscanf(text.c_str(), "Obtained %u stack frames.\n", &frames)) << text;
+  EXPECT_GE(frames, 1u);
+  EXPECT_LE(frames, 10u);
+  unsigned lines = 0;
+  for (char c : text) lines += c == '\n';
+  EXPECT_EQ(frames + 1, lines) << text;
 }
 
 }  // namespace

@@ -1,6 +1,28 @@
 // The daemon binary as the controller sees it: started on a free loopback
 // port with the configuration file under the build's system root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/testing/test_controller.h"
 #include "control/tests/e2e/daemon_e2e.h"
+#include "foundation/sys_paths.h"
+#include "messages/LGCP.h"
 
 using CtrlTest::Controller;
 using CtrlTest::kNone;
