@@ -3,17 +3,27 @@
 // a new device is one Driver class (its requests, commands and reset) and
 // one row here.
 #include <memory>
+#include <vector>
 
 #include "foundation/sys_paths.h"
 #include "simboard/dsp.h"
 #include "simboard/dtmf.h"
 #include "simboard/hal.h"
+#include "simboard/mcc.h"
 #include "simboard/simulator.h"
 #include "simboard/watchdog.h"
 
 namespace SimBoard {
 
 namespace {
+
+// The HDLC controller's channel timeslots: clear of the trunk timeslots
+// (0..127) and of the buses (8192..10239).
+std::vector<int> MccPool() {
+  std::vector<int> pool;
+  for (int t = 256; t < 320; ++t) pool.push_back(t);
+  return pool;
+}
 
 struct Device {
   const char* what;
@@ -23,6 +33,11 @@ struct Device {
 const Device kDefaultBoard[] = {
     // Every cross-connect output disabled.
     {"cross-connect", [] { return std::unique_ptr<Driver>(new Hal); }},
+    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    {"hdlc controller",
+     [] {
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+     }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
     // Detectors, rejection and echo cancellers off, no loops.
     {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},

@@ -56,8 +56,21 @@ bool Session::read_once() {
   return true;
 }
 
+void Session::set_draining(bool on) {
+  if (hung_ || released_ || draining_ == on) return;
+  draining_ = on;
+  // Still polled for the hang-up while the records wait.
+  event_.SetEvents(on ? POLLIN : 0);
+  if (on) drain();
+}
+
 void Session::drain() {
   if (hung_ || released_) return;
+  if (!draining_) {
+    pollfd p = {far_.lowlevel_fd(), 0, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) sim_.release(*this);
+    return;
+  }
   for (;;) {
     pollfd p = {far_.lowlevel_fd(), POLLIN, 0};
     if (::poll(&p, 1, 0) != 1) return;

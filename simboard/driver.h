@@ -75,6 +75,10 @@ public:
   bool send(const void* data, std::size_t len);
   // Reads at once whatever the daemon wrote, handing it to the driver.
   void drain();
+  // While off, what the daemon writes stays in the socket (its writes meet
+  // EAGAIN once the buffer is full); turning it on again drains.
+  void set_draining(bool on);
+  bool draining() const { return draining_; }
 
   OpenState* state() const { return state_.get(); }
   template <class T>
@@ -97,6 +101,7 @@ private:
   int flags_;
   bool hung_ = false;
   bool released_ = false;
+  bool draining_ = true;
   Event event_;
   std::unique_ptr<OpenState> state_;
 };
@@ -127,6 +132,9 @@ public:
   const std::string& path() const { return path_; }
   int socket_type() const { return socket_type_; }
 
+  // The driver is on the board now; a driver that works with another
+  // device finds it there (when it needs it: the order of adding is free).
+  virtual void on_added(Simulator&) {}
   // A new open; a non-zero errno refuses it.
   virtual int on_open(Session&) { return 0; }
   // The open is gone: its last descriptor was closed or the device hung up.

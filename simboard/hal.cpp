@@ -108,6 +108,16 @@ bool Hal::stick(int n, int bit, bool value) {
   return true;
 }
 
+void Hal::fed_by(int source, std::vector<int>& outputs) const {
+  outputs.clear();
+  for (int n = 0; n < kDense; ++n) {
+    const Output& o = dense_[static_cast<std::size_t>(n)];
+    if (o.state == State::Fed && o.source == source) outputs.push_back(n);
+  }
+  for (const auto& entry : sparse_)
+    if (entry.second.state == State::Fed && entry.second.source == source) outputs.push_back(entry.first);
+}
+
 void Hal::clear() {
   for (Output& o : dense_) o = Output();
   sparse_.clear();

@@ -46,6 +46,8 @@ public:
   // Another board puts a constant byte on the output.
   bool put(int n, unsigned char byte);
   bool stick(int n, int bit, bool value);
+  // The outputs fed straight by the source, ascending (frames follow these).
+  void fed_by(int source, std::vector<int>& outputs) const;
   // Every output disabled, no stuck bit, disable counts 0.
   void clear();
   // "output=9000 state=fed source=8325 disables=0 read=18 ..."

@@ -57,6 +57,7 @@ Simulator& Simulator::instance() {
 bool Simulator::add(std::unique_ptr<Driver> driver) {
   if (!driver || find(driver->path())) return false;
   drivers_.push_back(std::move(driver));
+  drivers_.back()->on_added(*this);
   return true;
 }
 
