@@ -23,6 +23,7 @@
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
+#include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
 #include "transport/control_service.h"
 
@@ -165,6 +166,7 @@ int main(int argc, char* argv[]) {
         daemon = true;
         break;
       case kDisableClock:
+        BusCtl::instance().DisableControl();
         break;
       case 'p':
         if (!ParsePort(optarg, port)) {

@@ -8,7 +8,9 @@
 #include "foundation/sys_paths.h"
 #include "simboard/dsp.h"
 #include "simboard/dtmf.h"
+#include "simboard/e1_cas.h"
 #include "simboard/hal.h"
+#include "simboard/maintenance.h"
 #include "simboard/mcc.h"
 #include "simboard/simulator.h"
 #include "simboard/watchdog.h"
@@ -31,13 +33,18 @@ struct Device {
 };
 
 const Device kDefaultBoard[] = {
-    // Every cross-connect output disabled.
-    {"cross-connect", [] { return std::unique_ptr<Driver>(new Hal); }},
+    // Every cross-connect output disabled; the eight BRI framers' status
+    // register 51 at 0xC5 (normal); the clock on freerun.
+    {"cross-connect, SPI framers, clock", [] { return std::unique_ptr<Driver>(new Hal); }},
     // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
     {"hdlc controller",
      [] {
        return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
      }},
+    // Four E1 trunks normal, counters 0.
+    {"E1 maintenance", [] { return std::unique_ptr<Driver>(new Maintenance); }},
+    // CAS closed on every trunk.
+    {"E1 CAS", [] { return std::unique_ptr<Driver>(new E1Cas); }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
     // Detectors, rejection and echo cancellers off, no loops.
     {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},

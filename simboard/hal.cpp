@@ -48,6 +48,8 @@ Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), dense_(kDense) {
                 if (!a.empty()) return r.fail("usage: xc clear");
                 clear();
               });
+  spi_.install(*this);
+  clock_.install(*this);
 }
 
 const Hal::Output* Hal::output(int n) const {

@@ -1,14 +1,16 @@
 #pragma once
 // "/dev/hal" of the simulated board. Type 'M' is the TDM cross-connect: every
 // output is disabled, carries a constant byte, or is fed by a source, and a
-// read answers the byte the output carries. The other request types of the
-// device come with their services.
+// read answers the byte the output carries. Type 'B' is the SPI bus of the
+// BRI framers (simboard/spi.h), type 'C' the bus clock (simboard/clock.h).
 #include <cstdint>
 #include <map>
 #include <vector>
 
 #include "board/hal.h"
+#include "simboard/clock.h"
 #include "simboard/driver.h"
+#include "simboard/spi.h"
 
 namespace SimBoard {
 
@@ -36,7 +38,14 @@ public:
 
   Hal();
 
-  void reset() override { clear(); }
+  void reset() override {
+    clear();
+    spi_.reset();
+    clock_.reset();
+  }
+
+  SpiFramers& spi() { return spi_; }
+  ClockSource& clock() { return clock_; }
 
   // The model, for tests and commands. A negative output does not exist
   // (null, false, 255).
@@ -54,6 +63,9 @@ public:
   std::string describe(int n) const;
 
 private:
+  friend class SpiFramers;
+  friend class ClockSource;
+
   int connect(void* arg);
   int disable(void* arg);
   int write_constant(void* arg);
@@ -66,6 +78,8 @@ private:
   std::vector<Output> dense_;
   std::map<int, Output> sparse_;
   bool sparse_full_logged_ = false;
+  SpiFramers spi_;
+  ClockSource clock_;
 };
 
 }  // namespace SimBoard

@@ -335,11 +335,13 @@ TEST_F(HwMuxTest, WhileTheDeviceCannotBeOpenedOnlyConnectComplains) {
 }
 
 TEST_F(HwMuxTest, DestructionClosesTheDevice) {
+  // Other services of the process may hold the device as well.
+  const std::size_t others = hal->sessions().size();
   Make();
-  ASSERT_EQ(1u, hal->sessions().size());
+  ASSERT_EQ(others + 1, hal->sessions().size());
   mux.reset();
   sim.collect_closed();
-  EXPECT_EQ(0u, hal->sessions().size());
+  EXPECT_EQ(others, hal->sessions().size());
 }
 
 }  // namespace

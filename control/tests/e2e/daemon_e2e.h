@@ -149,15 +149,24 @@ private:
 
 class Daemon : public ::testing::Test {
 protected:
-  void SetUp() override { std::remove(statusPath.c_str()); }
+  void SetUp() override {
+    std::remove(statusPath.c_str());
+    // The board's services signal on their own.
+    controller.SetSignalsApart(true);
+  }
 
-  void Run(std::string const& config = "[traces]\nsignalling.hdlc=true\n") {
+  void Run(std::string const& config = "[traces]\nsignalling.hdlc=true\n", std::vector<std::string> args = {}) {
     configFile.reset(new ConfigFile(config));
     port = FreePort();
-    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
+    ASSERT_TRUE(daemon.Start(WithPort(args)));
     ASSERT_TRUE(controller.Connect(port, 10000)) << daemon.Err();
     LGCP::Message answer;
     ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(1), answer, 5000)) << daemon.Err();
+  }
+
+  std::vector<std::string> WithPort(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--port", std::to_string(port)});
+    return args;
   }
 
   LGCP::Message Call(LGCP::Message const& request) {

@@ -123,8 +123,8 @@ TEST_F(BusTests, AStuckBitFailsTheWriteTest) {
   const std::string line = "bus 1: write failed on channel 6 write " + Hex(pattern[1]) + " written " + Hex(read) + "\n";
   EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), line); })) << daemon.Err();
   // The first timeslot passed, the third was not looked at: one line only.
-  EXPECT_EQ(std::string::npos, daemon.Err().find("channel 5"));
-  EXPECT_EQ(std::string::npos, daemon.Err().find("channel 7"));
+  EXPECT_EQ(std::string::npos, daemon.Err().find("on channel 5"));
+  EXPECT_EQ(std::string::npos, daemon.Err().find("on channel 7"));
 }
 
 TEST_F(BusTests, ARunPastTheBusEndIsInvalid) {
