@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "foundation/sys_paths.h"
+#include "simboard/dsp.h"
+#include "simboard/dtmf.h"
 #include "simboard/e1_cas.h"
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
@@ -54,6 +56,10 @@ const Device kDefaultBoard[] = {
     // CAS closed on every trunk.
     {"E1 CAS", [] { return std::unique_ptr<Driver>(new E1Cas); }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
+    // Detectors, rejection and echo cancellers off, no loops.
+    {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},
+    // Interface version 2, every function off.
+    {"voice processing", [] { return std::unique_ptr<Driver>(new Dsp); }},
     // 64 RTP sessions, none open.
     {"RTP engine", [] { return std::unique_ptr<Driver>(new Rtp(RtpPool())); }},
     // Channels per codec class: g729, g723, g711, g711 through the HDLC
