@@ -25,6 +25,7 @@
 #include "foundation/version.h"
 #include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
+#include "mediaslots/rtp_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
@@ -140,6 +141,7 @@ void RunDaemon() {
 // in the reverse order; the singletons die in the reverse order at exit.
 void CreateSingletons(IniFile::File&) {
   MapFactory::instance();
+  RtpFactory::instance();
   ExtFactory::instance();
   EchoFactory::instance();
   // Opens the cross-connect and disables every output before a controller
