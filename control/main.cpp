@@ -29,6 +29,8 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
+#include "slots/mcc_slot.h"
+#include "slots/mixer_slot.h"
 #include "slots/slots.h"
 #include "transport/control_service.h"
 
@@ -142,7 +144,9 @@ void RunDaemon() {
 void CreateSingletons(IniFile::File&) {
   MapFactory::instance();
   RtpFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
+  MccFactory::instance();
   EchoFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.

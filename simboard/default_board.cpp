@@ -12,6 +12,7 @@
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
 #include "simboard/mcc.h"
+#include "simboard/mixer.h"
 #include "simboard/rtp.h"
 #include "simboard/simulator.h"
 #include "simboard/voice.h"
@@ -69,6 +70,8 @@ const Device kDefaultBoard[] = {
        return std::unique_ptr<Driver>(
            new Voice({{4, 32}, {2, 16}, {1, 64}, {8, 16}, {65, 8}}, Board::Voice::Version{{2, 6, 1, 0, 0}}));
      }},
+    // Mixer units 0 and 1, each with 32 TDM channels and 8 mixer inputs.
+    {"mixer", [] { return std::unique_ptr<Driver>(new Mixer({{0, 32, 8}, {1, 32, 8}})); }},
 };
 
 }  // namespace
