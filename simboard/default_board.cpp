@@ -47,10 +47,11 @@ const Device kDefaultBoard[] = {
     // Every cross-connect output disabled; the eight BRI framers' status
     // register 51 at 0xC5 (normal); the clock on freerun.
     {"cross-connect, SPI framers, clock", [] { return std::unique_ptr<Driver>(new Hal); }},
-    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    // 64 HDLC channels: 32 data, 16 BRI, 16 transparent, 32 SS7; E1 trunks
+    // cabled 0 <-> 1 and 2 <-> 3.
     {"hdlc controller",
      [] {
-       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}, {32, 16, 16, 32}));
      }},
     // Four E1 trunks normal, counters 0.
     {"E1 maintenance", [] { return std::unique_ptr<Driver>(new Maintenance); }},
@@ -71,7 +72,10 @@ const Device kDefaultBoard[] = {
            new Voice({{4, 32}, {2, 16}, {1, 64}, {8, 16}, {65, 8}}, Board::Voice::Version{{2, 6, 1, 0, 0}}));
      }},
     // Mixer units 0 and 1, each with 32 TDM channels and 8 mixer inputs.
-    {"mixer", [] { return std::unique_ptr<Driver>(new Mixer({{0, 32, 8}, {1, 32, 8}})); }},
+    {"mixer",
+     [] {
+       return std::unique_ptr<Driver>(new Mixer({{0, 32, 8}, {1, 32, 8}}));
+     }},
 };
 
 }  // namespace
