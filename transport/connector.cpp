@@ -55,6 +55,27 @@ void Connector<Kind>::RetryLater(unsigned slow_ms) {
   }
 }
 
+template <class Kind>
+bool Connector<Kind>::OpenNonBlocking(int family, int protocol, char const* what) {
+  const int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (s < 0) {
+    // Mostly a shortage of descriptors, which passes: retried like a
+    // failed connect.
+    Errno e;
+    std::cerr << "can't create " << what << ":" << e << std::endl;
+    RetryLater(RetryDelay::connect_failed_ms);
+    return false;
+  }
+  sockFd = Fd(s);
+  if (!NonBlockMode(s)) {
+    Errno e;
+    std::cerr << "can't set " << what << " to non block mode: " << e << std::endl;
+    RetryLater(RetryDelay::connect_failed_ms);
+    return false;
+  }
+  return true;
+}
+
 template class Connector<ServiceNet>;
 template class Connector<ServiceUnix>;
 
@@ -93,22 +114,8 @@ void ConnectorNet::TryConnect() {
     return;
   }
   connectEvent.Release();
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) {
-    // Mostly a shortage of descriptors, which passes: retried like a
-    // failed connect.
-    Errno e;
-    std::cerr << "can't create socket:" << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
-  sockFd = Fd(s);
-  if (!NonBlockMode(s)) {
-    Errno e;
-    std::cerr << "can't set socket to non block mode: " << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
+  if (!OpenNonBlocking(AF_INET, IPPROTO_TCP, "socket")) return;
+  const int s = sockFd.lowlevel_fd();
   if (::connect(s, target, target.size()) == 0) {
     std::clog << "already connected to " << target << std::endl;
     Connected(sockFd, target);

@@ -44,6 +44,9 @@ protected:
   virtual void TryConnect() = 0;
   void OnTimeout(Timer*);
   void RetryLater(unsigned slow_ms);
+  // Opens sockFd, non-blocking; when that fails, logs it (what names the
+  // socket) and tries again later.
+  bool OpenNonBlocking(int family, int protocol, char const* what);
 
   Fd sockFd;
   Timer retryTimer;

@@ -109,20 +109,8 @@ bool ConnectorUnix::ImplActivate() {
 
 void ConnectorUnix::TryConnect() {
   connectEvent.Release();
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    Errno e;
-    std::cerr << "can't create domain socket:" << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
-  sockFd = Fd(s);
-  if (!NonBlockMode(s)) {
-    Errno e;
-    std::cerr << "can't set domain socket to non block mode: " << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
+  if (!OpenNonBlocking(AF_UNIX, 0, "domain socket")) return;
+  const int s = sockFd.lowlevel_fd();
   if (!localPath.empty()) {
     if (!Fits(localPath)) {
       RefusePath(localPath);
