@@ -16,13 +16,7 @@
 
 namespace {
 
-using bustest::Disconnect;
-using bustest::Hex;
-using bustest::LibraryPattern;
-using bustest::Mode;
-using bustest::Read;
-using bustest::TestBpc;
-using bustest::Write;
+using namespace bustest;
 using CtrlTest::Controller;
 using linktest::run_until;
 

@@ -9,13 +9,7 @@
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
-using bustest::Disconnect;
-using bustest::Hex;
-using bustest::LibraryPattern;
-using bustest::Mode;
-using bustest::Read;
-using bustest::TestBpc;
-using bustest::Write;
+using namespace bustest;
 
 namespace {
 
