@@ -22,11 +22,12 @@ static_assert(sizeof(sockaddr_un) == 110, "a local socket address is a family an
 constexpr size_t path_room = sizeof(sockaddr_un::sun_path);
 
 // A path that fills the field leaves no room for its end: it would name
-// another file. An empty one would name an abstract socket.
-bool Fits(std::string const& path) { return !path.empty() && path.size() < path_room; }
-
-void RefusePath(std::string const& path) {
+// another file. An empty one would name an abstract socket. Such a path is
+// refused with a log line.
+bool Usable(std::string const& path) {
+  if (!path.empty() && path.size() < path_room) return true;
   std::cerr << "can't use domain socket path '" << path << "': " << (path.empty() ? "empty" : "too long") << std::endl;
+  return false;
 }
 
 sockaddr_un Address(std::string const& path) {
@@ -66,13 +67,7 @@ AcceptorUnix::AcceptorUnix(std::string const& path) : Listener("AcceptorUnix::On
 
 AcceptorUnix::~AcceptorUnix() {}
 
-bool AcceptorUnix::ImplActivate() {
-  if (!Fits(path)) {
-    RefusePath(path);
-    return false;
-  }
-  return Listener::ImplActivate();
-}
+bool AcceptorUnix::ImplActivate() { return Usable(path) && Listener::ImplActivate(); }
 
 int AcceptorUnix::OpenSocket() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
@@ -99,22 +94,14 @@ ConnectorUnix::ConnectorUnix(std::string const& remotePath, std::string const& l
 
 ConnectorUnix::~ConnectorUnix() {}
 
-bool ConnectorUnix::ImplActivate() {
-  if (!Fits(remotePath)) {
-    RefusePath(remotePath);
-    return false;
-  }
-  return Connector::ImplActivate();
-}
+bool ConnectorUnix::ImplActivate() { return Usable(remotePath) && Connector::ImplActivate(); }
 
 void ConnectorUnix::TryConnect() {
   connectEvent.Release();
   if (!OpenNonBlocking(AF_UNIX, 0, "domain socket")) return;
   const int s = sockFd.lowlevel_fd();
   if (!localPath.empty()) {
-    if (!Fits(localPath)) {
-      RefusePath(localPath);
-    } else {
+    if (Usable(localPath)) {
       RemoveStaleSocket(localPath);
       const sockaddr_un local = Address(localPath);
       if (::bind(s, reinterpret_cast<sockaddr const*>(&local), sizeof local) != 0) {
