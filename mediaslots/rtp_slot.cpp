@@ -111,6 +111,7 @@ void RtpSlot::IOnInputRelease() {
 }
 
 void RtpSlot::OnRtpEvent(int fd, short revents) {
+  bool hungUp = false;
   if (revents & POLLIN) {
     for (;;) {
       rtp_event rec;
@@ -123,19 +124,27 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
         }
         break;
       }
-      if (n == 0) break;
+      if (n == 0) {
+        // An empty record, or the end of the device.
+        pollfd p = {fd, 0, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) {
+          hungUp = true;
+          break;
+        }
+        continue;
+      }
       if (static_cast<std::size_t>(n) != sizeof rec) {
         header(std::cerr) << "rtp event of " << n << " bytes, dropped" << std::endl;
         continue;
       }
-      header(std::clog) << "rtp event: "
-                        << " type=" << rec.type << std::endl;
+      header(std::clog) << "rtp event: " << " type=" << rec.type << std::endl;
       processRtpEvent(rec);
     }
-    return;
+  } else if (revents & (POLLHUP | POLLERR)) {
+    hungUp = true;
   }
-  // Nothing to read and the driver gone: stop watching, or the loop spins.
-  if (revents & (POLLHUP | POLLERR)) {
+  // Nothing more will come, and the loop would spin on the descriptor.
+  if (hungUp) {
     header(std::cerr) << "fail to read from rtp: device hung up" << std::endl;
     event.Release();
   }
