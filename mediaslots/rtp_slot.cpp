@@ -137,7 +137,8 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
         header(std::cerr) << "rtp event of " << n << " bytes, dropped" << std::endl;
         continue;
       }
-      header(std::clog) << "rtp event: " << " type=" << rec.type << std::endl;
+      header(std::clog) << "rtp event: "
+                        << " type=" << rec.type << std::endl;
       processRtpEvent(rec);
     }
   } else if (revents & (POLLHUP | POLLERR)) {
@@ -219,13 +220,13 @@ bool RtpSlot::changeMode(LGCP::IoctlParams const& command, LGCP::CodecMode const
     std::clog << line.str() << " - Nothing to do" << std::endl;
     return true;
   }
-  std::clog << line.str() << std::endl;
   current = static_cast<std::uint16_t>(pt);
   if (!restart()) {
+    std::clog << line.str() << std::endl;
     header(std::cerr) << "fail to restart RTP session!" << std::endl;
     return false;
   }
-  if (encoder) header(std::clog) << "do restart RTP session (change tx payload): - OK" << std::endl;
+  std::clog << line.str() << (encoder ? " - OK" : "") << std::endl;
   return true;
 }
 
