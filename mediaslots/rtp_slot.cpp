@@ -111,6 +111,7 @@ void RtpSlot::IOnInputRelease() {
 }
 
 void RtpSlot::OnRtpEvent(int fd, short revents) {
+  bool hungUp = false;
   if (revents & POLLIN) {
     for (;;) {
       rtp_event rec;
@@ -123,7 +124,15 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
         }
         break;
       }
-      if (n == 0) break;
+      if (n == 0) {
+        // An empty record, or the end of the device.
+        pollfd p = {fd, 0, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) {
+          hungUp = true;
+          break;
+        }
+        continue;
+      }
       if (static_cast<std::size_t>(n) != sizeof rec) {
         header(std::cerr) << "rtp event of " << n << " bytes, dropped" << std::endl;
         continue;
@@ -132,10 +141,11 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
                         << " type=" << rec.type << std::endl;
       processRtpEvent(rec);
     }
-    return;
+  } else if (revents & (POLLHUP | POLLERR)) {
+    hungUp = true;
   }
-  // Nothing to read and the driver gone: stop watching, or the loop spins.
-  if (revents & (POLLHUP | POLLERR)) {
+  // Nothing more will come, and the loop would spin on the descriptor.
+  if (hungUp) {
     header(std::cerr) << "fail to read from rtp: device hung up" << std::endl;
     event.Release();
   }
@@ -210,13 +220,13 @@ bool RtpSlot::changeMode(LGCP::IoctlParams const& command, LGCP::CodecMode const
     std::clog << line.str() << " - Nothing to do" << std::endl;
     return true;
   }
-  std::clog << line.str() << std::endl;
   current = static_cast<std::uint16_t>(pt);
   if (!restart()) {
+    std::clog << line.str() << std::endl;
     header(std::cerr) << "fail to restart RTP session!" << std::endl;
     return false;
   }
-  if (encoder) header(std::clog) << "do restart RTP session (change tx payload): - OK" << std::endl;
+  std::clog << line.str() << (encoder ? " - OK" : "") << std::endl;
   return true;
 }
 

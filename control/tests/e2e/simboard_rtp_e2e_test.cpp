@@ -454,6 +454,9 @@ TEST_F(RtpBoard, EncoderModeRestartsTheSessionOnTheSameChannel) {
   EXPECT_EQ(kSuccess, Answer(ulaw, 1));
   EXPECT_EQ(before, Log(kFirstTdm).size());
   EXPECT_TRUE(contains(Logs(), " - Nothing to do")) << Logs();
+  EXPECT_TRUE(contains(Logs(), "rtp[" + std::to_string(kFirstTdm) + "]: do restart RTP session (change tx payload):"))
+      << Logs();
+  EXPECT_TRUE(contains(Logs(), " - OK\n")) << Logs();
 
   Board("fail open /dev/rtp ENOENT");
   EXPECT_EQ(LGCP::ErrorCause::unsupported,
