@@ -178,6 +178,7 @@ TEST_F(MixerTest, AUnitGoneLivesUntilItsLastPortIsReleased) {
 }
 
 TEST_F(MixerTest, SetTxAddsTheRoutesInListOrder) {
+  Board("mixer log clear");
   Slot* out = Make(Out(0, 7, {{5, 100}, {2, 200}, {9, 300}}));
   ASSERT_NE(nullptr, out);
   EXPECT_EQ((std::vector<std::string>{"tx=5 gain=100", "tx=2 gain=200", "tx=9 gain=300"}), Board("mixer routes 0 7"));
