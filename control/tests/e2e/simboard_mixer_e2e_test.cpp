@@ -202,6 +202,9 @@ TEST_F(MixerBoard, OutputRoutesItsInputsAndClearsThemWhenDestroyed) {
   EXPECT_EQ(kSuccess, Answer(Destroy(), 5));
   EXPECT_TRUE(Routes(0, 3).empty());
   EXPECT_EQ("state=disabled", Xc(MixerTs(0, 3)));
+  EXPECT_TRUE(contains(Board("xc get " + std::to_string(MixerTs(0, 3))).text(), "disables=1"));
+  // The trunk it fed idles.
+  EXPECT_EQ("state=constant byte=213", Xc(9));
 
   EXPECT_EQ(kSuccess, Answer(MixerOut(0, 3, {}), 5));
   EXPECT_EQ((std::vector<std::string>{"tx=3 gain=32767"}), Routes(0, 3));
