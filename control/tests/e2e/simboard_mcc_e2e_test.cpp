@@ -122,6 +122,14 @@ protected:
     return bytes;
   }
 
+  // The status dump the daemon writes on SIGUSR2: the loop's live events.
+  std::string Status() {
+    std::remove(statusPath.c_str());
+    EXPECT_TRUE(daemon.Signal(SIGUSR2));
+    EXPECT_TRUE(Eventually([&] { return contains(ReadFile(statusPath), "\n\n"); }));
+    return ReadFile(statusPath);
+  }
+
   SimBoard::Client board;
   long seq = 0;
 };
@@ -200,6 +208,7 @@ TEST_F(MccBoard, AStalledChannelAnswersBusError) {
 TEST_F(MccBoard, AHungUpChannelIsNoLongerPolled) {
   ASSERT_NO_FATAL_FAILURE(Start());
   const std::string ts = TimeslotOf(Create(1, LGCP::MccType::data, LGCP::MccMode::standard));
+  EXPECT_TRUE(contains(Status(), "MccSlot::OnEvent"));
   Board("mcc hangup " + ts);
   const std::string line = "mcc[" + ts + "]: channel hung up, not read any more";
   EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), line); }));
@@ -210,6 +219,8 @@ TEST_F(MccBoard, AHungUpChannelIsNoLongerPolled) {
   // The daemon went on through many passes of its loop with one line.
   const std::string err = daemon.Err();
   EXPECT_EQ(err.find(line), err.rfind(line)) << err;
+  // Its event has left the loop.
+  EXPECT_FALSE(contains(Status(), "MccSlot::OnEvent"));
   EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
   EXPECT_EQ(0, Stop());
 }
