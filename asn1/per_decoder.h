@@ -5,6 +5,7 @@
 
 #include "asn1/visitor.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +18,7 @@ extern unsigned MaximumArraySize;
 // Largest OCTET STRING (octets), BIT STRING (bits) or character string.
 extern unsigned MaximumStringSize;
 
-class PERDecoder : public Visitor {
+class PERDecoder final : public Visitor {
 public:
   struct memento_type {
     memento_type() : position(nullptr), bitsLeft(8) {}
@@ -33,7 +34,8 @@ public:
   unsigned decodeSingleBit();
   bool decodeMultiBit(unsigned n, unsigned& v);
   // Fills the first ceil(n/8) octets of bits, which must be that large.
-  bool decodeBitMap(std::vector<char>& bits, unsigned n);
+  bool decodeBitMap(std::vector<char>& bits, unsigned n) { return decodeBitMap(bits.data(), bits.size(), n); }
+  bool decodeBitMap(char* bits, std::size_t octets, unsigned n);
   bool decodeSmallUnsigned(unsigned& v);
   int decodeUnsigned(unsigned lb, unsigned ub, unsigned& v);
   int decodeLength(unsigned lb, unsigned ub, unsigned& n);
@@ -58,6 +60,7 @@ protected:
   bool do_visit(AbstractString& v) override;
   bool do_visit(BMPString& v) override;
   bool do_visit(CHOICE& v) override;
+  bool do_visit(SEQUENCE& v) override;
   bool do_visit(SEQUENCE_OF_Base& v) override;
   bool do_visit(OpenData& v) override;
   bool do_revisit(OpenData& v) override;
@@ -77,6 +80,9 @@ private:
   bool openTypeEnd(const char*& contentEnd);
   // Decodes value from the octets up to contentEnd only, then moves there.
   bool decodeBounded(AbstractData& value, const char* contentEnd);
+  // A value inside a constructed one; leaves are read from their record
+  // without the value's own dispatch.
+  bool decodeField(AbstractData& value);
 
   const char* pos_;
   const char* end_;

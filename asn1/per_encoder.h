@@ -4,6 +4,7 @@
 
 #include "asn1/visitor.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +19,8 @@ public:
 
   void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
   void encodeMultiBit(unsigned value, unsigned n);
-  void encodeBitMap(const std::vector<char>& bits, unsigned n);
+  void encodeBitMap(const std::vector<char>& bits, unsigned n) { encodeBitMap(bits.data(), bits.size(), n); }
+  void encodeBitMap(const char* bits, std::size_t octets, unsigned n);
   void byteAlign() { freeBits_ = 8; }
   void encodeByte(unsigned octet);
   void encodeBlock(const char* p, unsigned n);
