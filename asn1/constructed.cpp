@@ -151,7 +151,9 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
   std::swap(store_, other.store_);
 }
 
-SEQUENCE::FieldVector::FieldVector(std::size_t n) : size_(n), data_(n <= kInline ? inline_ : new AbstractData*[n]) {
+SEQUENCE::FieldVector::FieldVector(std::size_t n)
+    : size_(n),
+      data_(n <= kInline ? inline_ : static_cast<AbstractData**>(detail::poolAllocate(n * sizeof(AbstractData*)))) {
   std::fill(data_, data_ + n, nullptr);
 }
 
@@ -181,7 +183,7 @@ void SEQUENCE::FieldVector::steal(FieldVector& other) noexcept {
 
 void SEQUENCE::FieldVector::destroy() noexcept {
   for (std::size_t i = 0; i < size_; ++i) delete data_[i];
-  if (data_ != inline_) delete[] data_;
+  if (data_ != inline_) detail::poolFree(data_, size_ * sizeof(AbstractData*));
   size_ = 0;
   data_ = inline_;
 }

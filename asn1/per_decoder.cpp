@@ -27,7 +27,7 @@ unsigned PERDecoder::getBitsLeft() const {
 
 // Reads through a window of the next eight octets: one load and one shift
 // per field instead of a step per octet.
-bool PERDecoder::decodeMultiBit(unsigned n, unsigned& v) {
+bool PERDecoder::decodeBitsAcross(unsigned n, unsigned& v) {
   if (n > 32) return false;
   const std::size_t octets = pos_ < end_ ? std::size_t(end_ - pos_) : 0;
   const unsigned used = 8u - unread_;
@@ -47,8 +47,8 @@ bool PERDecoder::decodeMultiBit(unsigned n, unsigned& v) {
     window = __builtin_bswap64(window);
 #endif
   } else {
-    for (std::size_t i = 0; i < octets; ++i)
-      window |= std::uint64_t(static_cast<unsigned char>(pos_[i])) << (56 - 8 * i);
+    const unsigned need = (used + n + 7) / 8;
+    for (unsigned i = 0; i < need; ++i) window |= std::uint64_t(static_cast<unsigned char>(pos_[i])) << (56 - 8 * i);
   }
   v = static_cast<std::uint32_t>((window << used) >> (64 - n));
   const unsigned total = used + n;

@@ -32,7 +32,19 @@ public:
 
   // 0 also when no bit is left; callers that care test atEnd() first.
   unsigned decodeSingleBit();
-  bool decodeMultiBit(unsigned n, unsigned& v);
+  bool decodeMultiBit(unsigned n, unsigned& v) {
+    // Most fields lie within the octet at hand.
+    if (n <= unread_ && pos_ < end_) {
+      v = (static_cast<unsigned char>(*pos_) >> (unread_ - n)) & ((1u << n) - 1u);
+      unread_ = static_cast<std::uint16_t>(unread_ - n);
+      if (unread_ == 0) {
+        ++pos_;
+        unread_ = 8;
+      }
+      return true;
+    }
+    return decodeBitsAcross(n, v);
+  }
   // Fills the first ceil(n/8) octets of bits, which must be that large.
   bool decodeBitMap(std::vector<char>& bits, unsigned n) { return decodeBitMap(bits.data(), bits.size(), n); }
   bool decodeBitMap(char* bits, std::size_t octets, unsigned n);
@@ -78,6 +90,7 @@ private:
   // Reads an open-type length; contentEnd is where its octets end, which
   // must lie within the input.
   bool openTypeEnd(const char*& contentEnd);
+  bool decodeBitsAcross(unsigned n, unsigned& v);
   // Decodes value from the octets up to contentEnd only, then moves there.
   bool decodeBounded(AbstractData& value, const char* contentEnd);
   // A value inside a constructed one; leaves are read from their record
