@@ -24,6 +24,11 @@ int ioctl(int fd, Request request, void* arg);
 // A request whose argument is passed as the value itself.
 int ioctlValue(int fd, Request request, unsigned long value);
 
+// Brings the board up before any service opens a device: nothing to do on the
+// board itself; the simulated build builds its devices and opens its control
+// socket.
+void Start();
+
 // PowerPC ioctl encoding: direction in bits 29-31 (1 none, 2 read, 4 write),
 // size in bits 16-28, type in bits 8-15, number in bits 0-7.
 namespace Ppc {

@@ -1,11 +1,18 @@
 #include "control/bound_services.h"
 
 #include "control/heartbeat.h"
+#include "hardware/bus_ctl.h"
+#include "hardware/e1_ctl.h"
+#include "hardware/hw_tests.h"
+#include "hardware/spi_ctrl.h"
 
 namespace CtrlSrv {
 
-// Still to come, in this order after the heartbeat: Slots, HwTests, BusCtl,
-// E1Ctl, spiCtrl, MonitoringCtl.
-std::vector<Service*> BoundServices() { return {&HeartBeatCtl::instance()}; }
+// Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
+// BusCtl, E1Ctl, spiCtrl, MonitoringCtl (those not built yet are left out).
+std::vector<Service*> BoundServices() {
+  return {&HeartBeatCtl::instance(), &HwTests::instance(), &BusCtl::instance(), &E1Ctl::instance(),
+          &spiCtrl::instance()};
+}
 
 }  // namespace CtrlSrv

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "board/board.h"
 #include "control/bound_services.h"
 #include "control/ctrl_server.h"
 #include "control/trace_ctl.h"
@@ -22,6 +23,8 @@
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
 #include "foundation/version.h"
+#include "hardware/bus_ctl.h"
+#include "hardware/hw_mux.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -65,6 +68,9 @@ bool ParsePort(const char* text, int& port) {
   port = int(value);
   return true;
 }
+
+// The loop's watchdog is a board device; the loop takes a plain descriptor.
+int OpenBoardDevice(const char* path, int flags) { return Board::open(path, flags).release(); }
 
 void SigPipeHandler(int, siginfo_t*, void*) {}
 
@@ -127,7 +133,11 @@ void RunDaemon() {
 // from the configuration (an empty one when the file did not open). A factory
 // joins the head of the factory chain when it is built, so the chain is asked
 // in the reverse order; the singletons die in the reverse order at exit.
-void CreateSingletons(IniFile::File&) {}
+void CreateSingletons(IniFile::File&) {
+  // Opens the cross-connect and disables every output before a controller
+  // can connect.
+  HwMux::instance();
+}
 
 void BindServices() {
   for (CtrlSrv::Service* service : CtrlSrv::BoundServices()) ctrlServer.Bind(service);
@@ -156,6 +166,7 @@ int main(int argc, char* argv[]) {
         daemon = true;
         break;
       case kDisableClock:
+        BusCtl::instance().DisableControl();
         break;
       case 'p':
         if (!ParsePort(optarg, port)) {
@@ -181,6 +192,9 @@ int main(int argc, char* argv[]) {
     std::cout << "server version: " << Version::current << std::endl;
     return 2;
   }
+
+  Board::Start();
+  multiplexer.set_watchdog_device(&OpenBoardDevice, SysPaths::kWatchdog);
 
   CreateSingletons(config);
 

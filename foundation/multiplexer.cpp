@@ -386,7 +386,8 @@ void Multiplexer::dispatch() {
 }
 
 void Multiplexer::open_watchdog() {
-  watchdog_ = ::open(watchdog_path_.c_str(), O_WRONLY | O_CLOEXEC);
+  const int flags = O_WRONLY | O_CLOEXEC;
+  watchdog_ = watchdog_open_ ? watchdog_open_(watchdog_path_.c_str(), flags) : ::open(watchdog_path_.c_str(), flags);
   if (watchdog_ < 0) {
     Errno e;
     std::cerr << "Mux: fail to open watchdog: " << e << std::endl;

@@ -118,9 +118,18 @@ public:
   int timerPoll_schedule();
   void execute_dpc();
 
+  // Opens a device: a descriptor, or -1 with errno set.
+  using DeviceOpen = int (*)(const char* path, int flags);
+
   // The watchdog device; relocatable so that tests can read back what the
   // loop wrote.
   void set_watchdog_path(const std::string& path) { watchdog_path_ = path; }
+  // The watchdog is a board device: the daemon opens it by its board name
+  // through the board's own open, which lives above this loop.
+  void set_watchdog_device(DeviceOpen open, const std::string& path) {
+    watchdog_open_ = open;
+    watchdog_path_ = path;
+  }
   const std::string& watchdog_path() const { return watchdog_path_; }
   bool watchdog_open() const { return watchdog_ >= 0; }
 
@@ -176,6 +185,7 @@ private:
   TimerPollNotify* poll_guard_ = nullptr;
   int watchdog_ = -1;
   std::string watchdog_path_;
+  DeviceOpen watchdog_open_ = nullptr;
 };
 
 extern Multiplexer& multiplexer;

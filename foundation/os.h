@@ -37,6 +37,12 @@ public:
 
   // -1 with EBADF when empty; otherwise close(2)'s result, and empty afterwards.
   int close();
+  // Gives up the descriptor without closing it; -1 when empty.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes the present descriptor first; flags never include O_CREAT.
   bool open(const char* path, int flags);
   bool NonBlock();

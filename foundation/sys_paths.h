@@ -14,6 +14,8 @@ inline constexpr const char* kMonitoringDir = "/var/monitoring/";
 inline constexpr const char* kSyslogSocket = "/dev/log";
 inline constexpr const char* kConsole = "/dev/console";
 inline constexpr const char* kWatchdog = "/dev/misc/gw-wd";
+// The simulated board's control socket (host build only).
+inline constexpr const char* kSimBoardSocket = "/var/run/simboard.sock";
 
 // An absolute system path as this build sees it.
 inline std::string resolve(const char* absolute) { return std::string(kRootPrefix) + absolute; }

@@ -29,6 +29,10 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
+Controller::Controller() = default;
+
+Controller::~Controller() = default;
+
 Controller::Controller(Fd const& other) : fd(other) {}
 
 bool Controller::Connect(unsigned short port, int timeout_ms) {
@@ -56,6 +60,8 @@ void Controller::Close() {
   fd.close();
   buffer.clear();
   eof = false;
+  signals.clear();
+  answers.clear();
 }
 
 bool Controller::SendBytes(std::string const& bytes) {
@@ -122,6 +128,35 @@ Controller::Result Controller::ReceivePayload(std::string& payload, int timeout_
 }
 
 Controller::Result Controller::Receive(LGCP::Message& message, int timeout_ms) {
+  if (!signalsApart) return ReceiveAny(message, timeout_ms);
+  if (!answers.empty()) {
+    message = answers.front();
+    answers.pop_front();
+    return Ok;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const Result r = ReceiveAny(message, RemainingMs(deadline));
+    if (r != Ok || !message.get_pdu().signal_isSelected()) return r;
+    signals.push_back(message);
+  }
+}
+
+Controller::Result Controller::ReceiveSignal(LGCP::Message& message, int timeout_ms) {
+  if (!signals.empty()) {
+    message = signals.front();
+    signals.pop_front();
+    return Ok;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const Result r = ReceiveAny(message, RemainingMs(deadline));
+    if (r != Ok || message.get_pdu().signal_isSelected()) return r;
+    answers.push_back(message);
+  }
+}
+
+Controller::Result Controller::ReceiveAny(LGCP::Message& message, int timeout_ms) {
   std::string payload;
   const Result r = ReceivePayload(payload, timeout_ms);
   if (r != Ok) return r;

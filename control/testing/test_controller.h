@@ -4,6 +4,7 @@
 // It never waits unless asked to, so it can share a thread with the
 // daemon's loop: send, run the loop, then Receive with no wait.
 #include <climits>
+#include <list>
 #include <string>
 
 #include "foundation/os.h"
@@ -18,7 +19,8 @@ class Controller {
 public:
   enum Result { Ok = 0, Timeout = 1, Closed = 2, Garbled = 3 };
 
-  Controller() = default;
+  Controller();
+  ~Controller();
   // Takes a connected stream socket.
   explicit Controller(Fd const& fd);
   Controller(const Controller&) = delete;
@@ -38,8 +40,16 @@ public:
 
   // Waits up to timeout_ms (0: only what has arrived) for one whole frame.
   Result ReceivePayload(std::string& payload, int timeout_ms);
-  // Garbled when the payload does not decode.
+  // Garbled when the payload does not decode. With signals apart, the next
+  // message that is not a signal.
   Result Receive(LGCP::Message& message, int timeout_ms);
+
+  // A daemon that sends signals on its own: Receive (and Call) put them
+  // aside, in order, for ReceiveSignal, which in turn keeps the other
+  // messages arriving meanwhile for Receive.
+  void SetSignalsApart(bool on) { signalsApart = on; }
+  Result ReceiveSignal(LGCP::Message& message, int timeout_ms);
+  void DropSignals() { signals.clear(); }
   // True when the peer closed within the time; frames arriving meanwhile are
   // kept for Receive.
   bool WaitClosed(int timeout_ms);
@@ -67,9 +77,15 @@ private:
   bool Fill(int timeout_ms);
   bool TakeFrame(std::string& payload, bool& garbled);
 
+  Result ReceiveAny(LGCP::Message& message, int timeout_ms);
+
   Fd fd;
   std::string buffer;
   bool eof = false;
+  bool signalsApart = false;
+  // Of a type this header only declares.
+  std::list<LGCP::Message> signals;
+  std::list<LGCP::Message> answers;
 };
 
 }  // namespace CtrlTest

@@ -1,0 +1,216 @@
+#include "hardware/hdlc.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "board/board.h"
+#include "board/mcc.h"
+#include "control/trace_ctl.h"
+#include "foundation/ext_text.h"
+#include "foundation/os.h"
+#include "hardware/hw_mux.h"
+
+namespace {
+
+namespace Mcc = Board::Mcc;
+
+class NullClient : public HDLC::Notify {
+public:
+  void on_hdlc_receive(Packet&) override {}
+  void on_hdlc_error(Cause::Type) override {}
+  void on_hdlc_ready() override {}
+};
+
+HDLC::Notify* NullNotify() {
+  static NullClient client;
+  return &client;
+}
+
+// The driver's code for the channel's mode; -1 for none.
+std::int32_t ModeCode(int mode) {
+  switch (mode) {
+    case 0:
+      return 3;
+    case 1:
+      return 0;
+    case 2:
+      return 1;
+    default:
+      return -1;
+  }
+}
+
+bool Tracing() { return traces.signalling.hdlc; }
+
+}  // namespace
+
+GenericHDLC::~GenericHDLC() = default;
+
+HDLC::Notify::~Notify() = default;
+
+HDLC::HDLC() : HDLC(HwMux::instance()) {}
+
+HDLC::HDLC(HwMux& mux) : mux_(mux), params_{0, 0, -1, -1, 0}, stats_{0, 0, 0, 0, 0}, client_(NullNotify()) {
+  // Bound once: a client may reactivate the channel from inside a callback,
+  // while the handler is running.
+  event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+}
+
+HDLC::~HDLC() { close(); }
+
+void HDLC::bind(Notify* client) { client_ = client ? client : NullNotify(); }
+
+void HDLC::unbind() { client_ = NullNotify(); }
+
+void HDLC::PutHeader(std::ostream& os) const { os << "hdlc [" << trunk_ << "/" << params_.timeslot << "]: "; }
+
+bool HDLC::activate() {
+  deactivate();
+  stats_ = Statistics{0, 0, 0, 0, 0};
+
+  Fd fd = Board::open(Mcc::kDevice, O_RDWR | O_NONBLOCK);
+  if (!fd.is_valid()) {
+    Errno err;
+    std::cerr << ext::header(this) << "fail to open MCC device: " << err << std::endl;
+    return false;
+  }
+  Mcc::Allocate rec;
+  std::memset(&rec, 0, sizeof rec);
+  rec.mode = ModeCode(params_.mode);
+  rec.rxSize = 512;
+  rec.reserved = 0;
+  rec.rxThreshold = 1;
+  rec.txThreshold = 4;
+  if (Board::ioctl(fd.lowlevel_fd(), Mcc::kAllocate, &rec) == -1) {
+    Errno err;
+    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << err << std::endl;
+    return false;
+  }
+  const int channel = Board::ioctlValue(fd.lowlevel_fd(), Mcc::kTimeslot, 0);
+  if (channel < 0) {
+    Errno err;
+    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << err << std::endl;
+    return false;
+  }
+
+  // The channel transmits to the link, then receives from it. A channel left
+  // half connected would feed or hear a timeslot nobody asked for.
+  channel_ = channel;
+  const int out = params_.mode == 2 ? params_.tdmOut : params_.tdm;
+  if (!mux_.Connect(channel, out)) {
+    std::cerr << ext::header(this) << "activate: connect " << channel << " -> " << out << " failed" << std::endl;
+    close();
+    return false;
+  }
+  linkOutput_ = out;
+  if (!mux_.Connect(params_.tdm, channel)) {
+    std::cerr << ext::header(this) << "activate: connect " << params_.tdm << " -> " << channel << " failed"
+              << std::endl;
+    close();
+    return false;
+  }
+  inputLinked_ = true;
+
+  event_.Schedule(fd, POLLIN | POLLOUT);
+  ready_ = false;
+  if (Tracing()) std::clog << ext::header(this) << "activated" << std::endl;
+  return true;
+}
+
+void HDLC::close() {
+  event_.Release();
+  ready_ = false;
+  // The output idles and the channel hears nothing, so the controller
+  // channel can be handed out again without an old timeslot attached.
+  if (linkOutput_ >= 0) mux_.Disconnect(linkOutput_);
+  if (inputLinked_) mux_.Disconnect(channel_);
+  linkOutput_ = -1;
+  inputLinked_ = false;
+  channel_ = -1;
+}
+
+void HDLC::deactivate() {
+  close();
+  if (Tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+void HDLC::on_event(int, short events) {
+  // A hang-up or an error is seen by the read, which then closes the channel.
+  if (events & (POLLIN | POLLHUP | POLLERR)) do_read();
+  if ((events & POLLOUT) && is_open() && !ready_) {
+    ready_ = true;
+    event_.SetEvents(POLLIN);
+    client_->on_hdlc_ready();
+  }
+}
+
+void HDLC::do_read() {
+  if (Tracing()) std::clog << ext::header(this) << "do_read" << std::endl;
+  if (!is_open()) {
+    std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
+    return;
+  }
+  Packet frame;
+  ssize_t n;
+  if (frame.try_reserve_head(0)) {
+    do {
+      n = ::read(event_.lowlevel_fd(), frame.tail(), frame._tailroom());
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      frame.put(static_cast<unsigned>(n));
+      if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
+      ++stats_.rxSU;
+      client_->on_hdlc_receive(frame);
+      frame.clear();
+      return;
+    }
+  } else {
+    // No buffer: the frame is taken off the device (the rest of the record
+    // goes with the first octet) and lost, or it would wake the loop at once.
+    unsigned char scrap[1];
+    do {
+      n = ::read(event_.lowlevel_fd(), scrap, sizeof scrap);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
+      return;
+    }
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+  // The end of the descriptor is a read error too: nothing more will come.
+  const char* reason = n == 0 ? "end of file" : std::strerror(errno);
+  std::cerr << ext::header(this) << "read error: " << reason << std::endl;
+  deactivate();
+  client_->on_hdlc_error(Notify::Cause::read_error);
+}
+
+bool HDLC::hdlc_transmit(Packet& frame) {
+  if (frame.empty()) return true;
+  if (!is_open()) {
+    ++stats_.txDiscard;
+    return false;
+  }
+  if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
+  const unsigned len = frame.length();
+  ssize_t n;
+  do {
+    n = ::write(event_.lowlevel_fd(), frame.cdata(), len);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(len)) {
+    ++stats_.txSU;
+    return true;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    ready_ = false;
+    event_.SetEvents(POLLIN | POLLOUT);
+    return false;
+  }
+  // A failure, or part of the frame only: the peer gets no whole frame.
+  ++stats_.txError;
+  return false;
+}

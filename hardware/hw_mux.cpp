@@ -1,0 +1,158 @@
+#include "hardware/hw_mux.h"
+
+#include <execinfo.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "board/board.h"
+#include "board/hal.h"
+#include "foundation/ext_text.h"
+
+static_assert(HwMux::kFirstOutput == Board::Hal::kFirstBusOutput && HwMux::kOutputs == Board::Hal::kBusOutputs);
+
+HwMux& HwMux::instance() {
+  static HwMux theInstance;
+  return theInstance;
+}
+
+HwMux::HwMux() : cursor(0) {
+  for (Output& o : table) o = Output{State::Disabled, 0};
+  std::clog << "hwMux: init" << std::endl;
+  // Bound first: opening activates it. It runs once the loop runs.
+  refresh.Bind(this, &HwMux::OnDPC);
+  IsOpened();
+}
+
+HwMux::~HwMux() { device.close(); }
+
+bool HwMux::IsOpened() {
+  if (device.is_valid()) return true;
+  device = Board::open(Board::Hal::kDevice, O_RDWR);
+  if (!device.is_valid()) {
+    Errno err;
+    std::clog << "hwMux: can't open device: " << err << std::endl;
+    return false;
+  }
+  std::clog << "hwMux: device opened" << std::endl;
+  for (int i = 0; i < kOutputs; ++i) {
+    std::int32_t output = kFirstOutput + i;
+    Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcDisable, &output);
+    table[i] = Output{State::Disabled, 0};
+  }
+  cursor = 0;
+  refresh.Activate();
+  ::usleep(500);
+  return true;
+}
+
+HwMux::Output* HwMux::Entry(int output) {
+  if (output < kFirstOutput || output >= kFirstOutput + kOutputs) return nullptr;
+  return &table[output - kFirstOutput];
+}
+
+const HwMux::Output* HwMux::Find(int output) const { return const_cast<HwMux*>(this)->Entry(output); }
+
+bool HwMux::Connect(int source, int output) {
+  if (!IsOpened() || source < 0 || output < 0) {
+    std::clog << "hwMux: ERROR not opened" << std::endl;
+    return false;
+  }
+  // Recorded before the request, and kept even when it fails.
+  if (Output* o = Entry(output)) *o = Output{State::Connected, source};
+  Board::Hal::XcConnect request = {};
+  request.output = output;
+  request.source = source;
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcConnect, &request) < 0) {
+    Errno err;
+    std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Disconnect(int output) {
+  if (!IsOpened() || output < 0) return false;
+  if (Output* o = Entry(output)) *o = Output{State::Constant, 0};
+  Board::Hal::XcByte request = {};
+  request.channel = output;
+  request.value = Board::Hal::kIdleByte;
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcWrite, &request) < 0) {
+    Errno err;
+    std::clog << "hwMux: disconnect failed " << output << " : " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Disable(int output) {
+  if (!IsOpened() || output < 0) return false;
+  if (Output* o = Entry(output)) *o = Output{State::Disabled, 0};
+  std::int32_t request = output;
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcDisable, &request) < 0) {
+    Errno err;
+    std::clog << "hwMux: disable failed " << output << " : " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Write(int output, unsigned char byte) {
+  if (!IsOpened() || output < 0) return false;
+  if (Output* o = Entry(output)) *o = Output{State::Constant, 0};
+  Board::Hal::XcByte request = {};
+  request.channel = output;
+  request.value = byte;
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcWrite, &request) < 0) {
+    Errno err;
+    std::clog << "hwMux: write failed " << output << " <- " << ext::hex(byte, 0) << " : " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+int HwMux::Read(int channel) {
+  if (!IsOpened() || channel < 0) return 255;
+  Board::Hal::XcByte request = {};
+  request.channel = channel;
+  request.value = 255;
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcRead, &request) < 0) {
+    Errno err;
+    std::clog << "hwMux: read failed " << channel << " -> " << ext::hex(static_cast<unsigned>(request.value), 0)
+              << " : " << err << std::endl;
+    return 255;
+  }
+  return request.value & 0xFF;
+}
+
+// The loop runs an active Dpc twice a pass, so a pass visits 256 outputs
+// (at most 256 disable requests) and each disabled output is disabled again
+// once every 8 passes (2048 / 256).
+void HwMux::OnDPC() {
+  if (!device.is_valid()) return;
+  for (int i = 0; i < kRefreshPerRun; ++i) {
+    cursor = cursor == kOutputs - 1 ? 0 : cursor + 1;
+    RefreshChannel(cursor);
+  }
+}
+
+// Neither checked nor logged: it runs for ever.
+void HwMux::RefreshChannel(int index) {
+  if (index < 0 || index >= kOutputs || table[index].state != State::Disabled) return;
+  std::int32_t output = kFirstOutput + index;
+  Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcDisable, &output);
+}
+
+void print_trace() {
+  void* frames[10];
+  const int n = ::backtrace(frames, 10);
+  char** symbols = ::backtrace_symbols(frames, n);
+  std::printf("Obtained %zd stack frames.\n", static_cast<ssize_t>(n));
+  if (symbols) {
+    for (int i = 0; i < n; ++i) std::printf("%s\n", symbols[i]);
+    std::free(symbols);
+  }
+}

@@ -1,0 +1,246 @@
+#pragma once
+// The Q.921 data link entity of one ISDN D channel (modulo 128, window 7),
+// user or network side, as one layer of a protocol stack. Frames come from
+// an HDLC channel through the HDLC::Notify side and leave through the
+// GenericHDLC given to hdlc(); layer-3 messages go up through on_message and
+// come down through message.
+//
+// A primary-rate link works with the fixed TEI 0 and SAPI 0 it starts with.
+// A basic-rate link (change_to_bri) runs the TEI management of Q.921: on the
+// user side it asks for a TEI before its first establishment, answers
+// checks and obeys removals; both sides pass UI unit data up.
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "foundation/containers.h"
+#include "foundation/timer.h"
+#include "hardware/hdlc.h"
+#include "messages/ACP.h"
+#include "transport/packet.h"
+#include "transport/protocol.h"
+
+namespace ISDN {
+
+struct Side {
+  enum type { user = 0, network = 1 };
+};
+
+using Seq = Cyclic<unsigned int, 127u>;
+
+// The Q.921 state variables, copied whole into every status report.
+struct LAPDFullState {
+  uint32_t state = 3;
+  uint32_t own_tei = 0;
+  uint32_t own_sapi = 0;
+  uint32_t peer_tei = 0;
+  uint32_t peer_sapi = 0;
+  uint32_t rc = 0;  // retransmission counter
+  bool peer_busy = false;
+  bool own_busy = false;  // nothing raises it yet
+  bool reject_exception = false;
+  bool l3_initiated = false;
+  bool establishable = true;
+  bool queued_up = false;  // I frames may be waiting to go out
+  bool retr_rq = false;    // retransmit every unacknowledged I frame
+  bool ack_rq = false;     // an acknowledgement is owed to the peer
+  bool t200_running = false;
+  bool t202_running = false;
+  bool t203_running = false;
+  Seq vs, va, vr;
+};
+
+// "TEI unassigned" ... "Timer recovery"; "(unknown)" past 7.
+char const* statetext(unsigned char state);
+
+std::ostream& operator<<(std::ostream& os, LAPDFullState const& s);
+std::ostream& operator<<(std::ostream& os, Side::type side);
+
+class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
+public:
+  class Notify {
+  public:
+    virtual ~Notify();
+    // The flow status changed; GetFlowStatus() tells the new one.
+    virtual void OnLAPD_FlowStatusChange(LAPD* link) = 0;
+  };
+
+  struct FlowStatus {
+    enum Type { no_congestion = 0, congestion = 1 };
+  };
+
+  struct Stats {
+    uint32_t t200_expiries = 0;
+    uint32_t t202_expiries = 0;
+    uint32_t t203_expiries = 0;
+    uint32_t errors = 0;  // frames dropped for their size
+    uint32_t retrains = 0;
+    uint32_t out_overflows = 0;
+    uint32_t ack_overflows = 0;
+    uint32_t transmitted = 0;  // calls of message
+    uint32_t received = 0;     // in-sequence I frames passed up
+    uint32_t empty_messages = 0;
+    uint32_t rejected = 0;
+    uint32_t bad_confirmations = 0;
+    // Not reported: frames whose SAPI is not the link's own (they still go up).
+    uint32_t other_sapi = 0;
+  };
+
+  // An error or release reason with the state variables of its moment.
+  class Status : public Protocol_status_error, private LAPDFullState {
+  public:
+    Status(LAPD const& link, std::string const& text);
+    void out(std::ostream& os) const override;
+    LAPDFullState const& snapshot() const { return *this; }
+  };
+
+  LAPD(Side::type side, unsigned log);
+  ~LAPD() override;
+
+  // Configuration, before activation.
+  void set_side(Side::type side);
+  void set_linkno(unsigned linkno) { linkno_ = linkno; }
+  void set_log(unsigned log) { log_ = log; }
+  void hdlc(GenericHDLC* device) { device_ = device; }
+  void BindNotify(Notify* notify) { notify_ = notify; }
+  // Basic rate: TEI management on. A user-side link not yet established has
+  // no TEI until one is assigned, so its first establishment asks for one.
+  void change_to_bri();
+  bool is_bri() const { return bri_; }
+
+  FlowStatus::Type GetFlowStatus() const { return flow_; }
+  // Fills the record (the side is left as given); 1 when it differs from the
+  // one last reported, which it then replaces, 0 when equal.
+  int GetInfo(ACP::IsdnLinkInfo& info) const;
+
+  Protocol_name const& name() const override { return name_; }
+  void local_prepare_head(Packet& p) override;
+  void local_activate() override;    // DL-ESTABLISH request
+  void local_deactivate() override;  // DL-RELEASE request
+  void message(Packet& p) override;  // DL-DATA request
+  void receive(Packet& p) override;  // one frame, address first
+
+  virtual void PutHeader(std::ostream& os) const;
+
+  void on_hdlc_receive(Packet& frame) override;
+  // The channel has closed itself: the link is released at once.
+  void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+  void on_hdlc_ready() override;
+
+  // Starts (or restarts) the user side's TEI assignment.
+  void BeginTeiAssignProcedure();
+  // MDL-ASSIGN request: the TEI to use from now on.
+  virtual void mdl_assign(unsigned char tei);
+  // MDL-ASSIGN indication hook; nothing to do here.
+  virtual void on_mdl_assign();
+  // MDL-REMOVE request: the TEI is gone.
+  virtual void mdl_remove();
+  // MDL-ERROR indication: the code's text goes up as a status.
+  virtual void on_error(unsigned code);
+  void on_error(char const* text);
+  static char const* error_text(unsigned code);
+
+  Protocol_status status() const;
+  char const* state_text() const { return statetext(static_cast<unsigned char>(state)); }
+  void show_stat() const;
+
+  // For traces and tests.
+  Stats const& statistics() const { return stats_; }
+  LAPDFullState const& full_state() const { return *this; }
+  unsigned queued_out() const { return out_.count(); }
+  unsigned queued_ack() const { return ack_.count(); }
+  Side::type side() const { return side_; }
+  uint16_t tei_request_ri() const { return ri_; }
+  // The reference numbers of TEI requests come from a generator of their own,
+  // seeded once per process; tests may seed it.
+  static uint16_t next_ri();
+  static void seed_ri(uint32_t seed);
+
+  static constexpr unsigned T200_ms = 1000;
+  static constexpr unsigned T202_ms = 2000;
+  static constexpr unsigned T203_ms = 10000;
+  static constexpr unsigned N200 = 3;
+  static constexpr unsigned N202 = 3;
+  static constexpr unsigned window = 7;
+  // message() takes at most this many waiting messages.
+  static constexpr unsigned out_limit = 128;
+  static constexpr unsigned congestion_on = 88;   // more than this queued
+  static constexpr unsigned congestion_off = 65;  // fewer than this queued
+  // The longest message: a frame is one packet buffer.
+  static constexpr unsigned max_message = Packet::packet_max_size - 4;
+
+private:
+  // Frames.
+  bool xmit(Packet& frame);
+  bool tx_cmd_resp(uint8_t code, bool pf, bool command);
+  bool tx_cmd(uint8_t code, bool pf) { return tx_cmd_resp(code, pf, true); }
+  bool tx_response(uint8_t code, bool pf) { return tx_cmd_resp(code, pf, false); }
+  bool tx_iframe(Packet const& msg, bool p);
+  // A fresh frame buffer with the head room of the layers below; false (and
+  // one log line) when the pool is empty.
+  bool new_frame(Packet& frame);
+  void trace_frame(char const* what, Packet const& frame, bool network_to_user) const;
+  void wrong_size();
+
+  // Received frames.
+  void on_SABME(bool command, bool pf);
+  void on_DISC(bool command, bool pf);
+  void on_UA(bool command, bool pf);
+  void on_DM(bool command, bool pf);
+  void on_FRMR(bool command, bool pf);
+  void on_S(unsigned type, bool command, bool pf, Seq nr);
+  void on_ICOM(Packet& info, bool p, Seq ns, Seq nr);
+  void on_UI(Packet& info);
+  void tx_identity(uint16_t ri, int ai, unsigned char type);
+  void nr_error_recovery();
+
+  // Shared steps.
+  void establish_dl();
+  void clear_exception();
+  void retransmission(Seq nr);
+  void tx_enquiry();
+  void tx_enquiry_response();
+  void discard_queue();
+  void change_state(unsigned char s);
+  bool nr_valid(Seq nr) const { return (va <= nr) <= vs; }
+
+  // Timers.
+  void start_T200();
+  void start_T202();
+  void start_T203();
+  void stop_T200();
+  void stop_T202();
+  void stop_T203();
+  void on_T200();
+  void on_T202();
+  void on_T203();
+
+  // Pending work after every event.
+  void local_events();
+  void ack_queue_refresh();
+  void queued_up_run();
+  void ack_pending();
+
+  void change_flowstatus(FlowStatus::Type f);
+  void report_congestion() { change_flowstatus(FlowStatus::congestion); }
+  void release_congestion() { change_flowstatus(FlowStatus::no_congestion); }
+
+  Side::type side_;
+  Stats stats_;
+  Notify* notify_ = nullptr;
+  FlowStatus::Type flow_ = FlowStatus::no_congestion;
+  mutable ACP::IsdnLinkInfo info_;
+  uint32_t linkno_ = 0;
+  uint32_t log_;
+  bool bri_ = false;
+  uint16_t ri_ = 0;  // reference number of the current TEI request
+  Timer timer_;
+  CleanQueue<Packet, 135> out_;
+  CleanQueue<Packet, 7> ack_;
+  Protocol_name_str name_{"ISDN::LAPD"};
+  GenericHDLC* device_ = nullptr;
+};
+
+std::ostream& operator<<(std::ostream& os, LAPD::Stats const& s);
+
+}  // namespace ISDN

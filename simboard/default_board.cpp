@@ -1,0 +1,55 @@
+// The default simulated board: what tools/run-daemon starts on and what
+// "board reset" returns to. Each row builds one device in its default state;
+// a new device is one Driver class (its requests, commands and reset) and
+// one row here.
+#include <memory>
+#include <vector>
+
+#include "foundation/sys_paths.h"
+#include "simboard/e1_cas.h"
+#include "simboard/hal.h"
+#include "simboard/maintenance.h"
+#include "simboard/mcc.h"
+#include "simboard/simulator.h"
+#include "simboard/watchdog.h"
+
+namespace SimBoard {
+
+namespace {
+
+// The HDLC controller's channel timeslots: clear of the trunk timeslots
+// (0..127) and of the buses (8192..10239).
+std::vector<int> MccPool() {
+  std::vector<int> pool;
+  for (int t = 256; t < 320; ++t) pool.push_back(t);
+  return pool;
+}
+
+struct Device {
+  const char* what;
+  std::unique_ptr<Driver> (*make)();
+};
+
+const Device kDefaultBoard[] = {
+    // Every cross-connect output disabled; the eight BRI framers' status
+    // register 51 at 0xC5 (normal); the clock on freerun.
+    {"cross-connect, SPI framers, clock", [] { return std::unique_ptr<Driver>(new Hal); }},
+    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    {"hdlc controller",
+     [] {
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+     }},
+    // Four E1 trunks normal, counters 0.
+    {"E1 maintenance", [] { return std::unique_ptr<Driver>(new Maintenance); }},
+    // CAS closed on every trunk.
+    {"E1 CAS", [] { return std::unique_ptr<Driver>(new E1Cas); }},
+    {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
+};
+
+}  // namespace
+
+void BuildDefaultBoard(Simulator& sim) {
+  for (const Device& d : kDefaultBoard) sim.add(d.make());
+}
+
+}  // namespace SimBoard

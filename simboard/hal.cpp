@@ -1,0 +1,197 @@
+#include "simboard/hal.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <iostream>
+#include <limits>
+
+namespace SimBoard {
+
+namespace Req = Board::Hal;
+
+Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), dense_(kDense) {
+  add_request(Req::kXcConnect, [this](Session&, void* arg) { return connect(arg); });
+  add_request(Req::kXcDisable, [this](Session&, void* arg) { return disable(arg); });
+  add_request(Req::kXcWrite, [this](Session&, void* arg) { return write_constant(arg); });
+  add_request(Req::kXcRead, [this](Session&, void* arg) { return read(arg); });
+
+  auto output_arg = [](const std::string& text, long long& n, Reply& r) {
+    if (!ParseNumber(text, 0, std::numeric_limits<std::int32_t>::max(), n)) r.fail("bad output " + text);
+    return !r.failed();
+  };
+  add_command("xc", "get", "<output>", "the output's state, source or byte, disable count and what a read answers",
+              [=](const Args& a, Reply& r) {
+                long long n = 0;
+                if (a.size() != 1) return r.fail("usage: xc get <output>");
+                if (output_arg(a[0], n, r)) r.line(describe(static_cast<int>(n)));
+              });
+  add_command("xc", "write", "<output> <byte>", "another board puts a constant byte on the output",
+              [=](const Args& a, Reply& r) {
+                long long n = 0, byte = 0;
+                if (a.size() != 2) return r.fail("usage: xc write <output> <byte>");
+                if (!output_arg(a[0], n, r)) return;
+                if (!ParseNumber(a[1], 0, 255, byte)) return r.fail("bad byte " + a[1]);
+                put(static_cast<int>(n), static_cast<unsigned char>(byte));
+              });
+  add_command("xc", "stuck", "<output> <bit> 0|1", "reads of the output show the bit forced",
+              [=](const Args& a, Reply& r) {
+                long long n = 0, bit = 0;
+                if (a.size() != 3 || (a[2] != "0" && a[2] != "1")) return r.fail("usage: xc stuck <output> <bit> 0|1");
+                if (!output_arg(a[0], n, r)) return;
+                if (!ParseNumber(a[1], 0, 7, bit)) return r.fail("bad bit " + a[1] + " (0..7)");
+                stick(static_cast<int>(n), static_cast<int>(bit), a[2] == "1");
+              });
+  add_command("xc", "clear", "", "every output disabled, no stuck bit, disable counts 0",
+              [this](const Args& a, Reply& r) {
+                if (!a.empty()) return r.fail("usage: xc clear");
+                clear();
+              });
+  spi_.install(*this);
+  clock_.install(*this);
+}
+
+const Hal::Output* Hal::output(int n) const {
+  static const Output untouched;
+  if (n < 0) return nullptr;
+  if (n < kDense) return &dense_[static_cast<std::size_t>(n)];
+  const auto it = sparse_.find(n);
+  return it == sparse_.end() ? &untouched : &it->second;
+}
+
+Hal::Output* Hal::touch(int n) {
+  if (n < 0) return nullptr;
+  if (n < kDense) return &dense_[static_cast<std::size_t>(n)];
+  const auto it = sparse_.find(n);
+  if (it != sparse_.end()) return &it->second;
+  if (sparse_.size() >= kSparse) {
+    if (!sparse_full_logged_) std::cerr << "simboard: /dev/hal: no room for more outputs above " << kDense << std::endl;
+    sparse_full_logged_ = true;
+    return nullptr;
+  }
+  return &sparse_[n];
+}
+
+unsigned char Hal::carried(int n) const { return carried(n, 0); }
+
+unsigned char Hal::carried(int n, int depth) const {
+  const Output* o = output(n);
+  if (!o || depth > kMaxChain) return kDisabledByte;
+  unsigned char byte = kDisabledByte;
+  switch (o->state) {
+    case State::Disabled:
+      break;
+    case State::Constant:
+      byte = o->byte;
+      break;
+    case State::Fed:
+      byte = carried(o->source, depth + 1);
+      break;
+  }
+  return static_cast<unsigned char>((byte & ~o->stuck_mask) | (o->stuck_value & o->stuck_mask));
+}
+
+bool Hal::put(int n, unsigned char byte) {
+  Output* o = touch(n);
+  if (!o) return false;
+  o->state = State::Constant;
+  o->byte = byte;
+  return true;
+}
+
+bool Hal::stick(int n, int bit, bool value) {
+  if (bit < 0 || bit > 7) return false;
+  Output* o = touch(n);
+  if (!o) return false;
+  const std::uint8_t b = static_cast<std::uint8_t>(1u << bit);
+  o->stuck_mask |= b;
+  o->stuck_value = static_cast<std::uint8_t>(value ? o->stuck_value | b : o->stuck_value & ~b);
+  return true;
+}
+
+void Hal::fed_by(int source, std::vector<int>& outputs) const {
+  outputs.clear();
+  for (int n = 0; n < kDense; ++n) {
+    const Output& o = dense_[static_cast<std::size_t>(n)];
+    if (o.state == State::Fed && o.source == source) outputs.push_back(n);
+  }
+  for (const auto& entry : sparse_)
+    if (entry.second.state == State::Fed && entry.second.source == source) outputs.push_back(entry.first);
+}
+
+void Hal::clear() {
+  for (Output& o : dense_) o = Output();
+  sparse_.clear();
+  sparse_full_logged_ = false;
+}
+
+std::string Hal::describe(int n) const {
+  const Output* o = output(n);
+  if (!o) return "output=" + std::to_string(n) + " none";
+  std::string text = "output=" + std::to_string(n);
+  switch (o->state) {
+    case State::Disabled:
+      text += " state=disabled";
+      break;
+    case State::Constant:
+      text += " state=constant byte=" + std::to_string(o->byte);
+      break;
+    case State::Fed:
+      text += " state=fed source=" + std::to_string(o->source);
+      break;
+  }
+  text += " disables=" + std::to_string(o->disables) + " read=" + std::to_string(carried(n));
+  if (o->stuck_mask) {
+    text += " stuck=";
+    bool first = true;
+    for (int bit = 0; bit < 8; ++bit) {
+      if (!(o->stuck_mask & (1u << bit))) continue;
+      if (!first) text += ",";
+      first = false;
+      text += std::to_string(bit) + ":" + ((o->stuck_value & (1u << bit)) ? "1" : "0");
+    }
+  }
+  return text;
+}
+
+int Hal::connect(void* arg) {
+  Req::XcConnect rec;
+  std::memcpy(&rec, arg, sizeof rec);
+  if (rec.output < 0 || rec.source < 0) return -EINVAL;
+  Output* o = touch(rec.output);
+  if (!o) return -ENOSPC;
+  o->state = State::Fed;
+  o->source = rec.source;
+  return 0;
+}
+
+// Runs for every output many times a second: no allocation, no log line.
+int Hal::disable(void* arg) {
+  std::int32_t n;
+  std::memcpy(&n, arg, sizeof n);
+  if (n < 0) return -EINVAL;
+  Output* o = touch(n);
+  if (!o) return -ENOSPC;
+  o->state = State::Disabled;
+  ++o->disables;
+  return 0;
+}
+
+int Hal::write_constant(void* arg) {
+  Req::XcByte rec;
+  std::memcpy(&rec, arg, sizeof rec);
+  if (rec.channel < 0) return -EINVAL;
+  return put(rec.channel, static_cast<unsigned char>(rec.value & 0xFF)) ? 0 : -ENOSPC;
+}
+
+int Hal::read(void* arg) {
+  Req::XcByte rec;
+  std::memcpy(&rec, arg, sizeof rec);
+  if (rec.channel < 0) return -EINVAL;
+  rec.value = carried(rec.channel);
+  std::memcpy(arg, &rec, sizeof rec);
+  return 0;
+}
+
+}  // namespace SimBoard

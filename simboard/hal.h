@@ -1,0 +1,85 @@
+#pragma once
+// "/dev/hal" of the simulated board. Type 'M' is the TDM cross-connect: every
+// output is disabled, carries a constant byte, or is fed by a source, and a
+// read answers the byte the output carries. Type 'B' is the SPI bus of the
+// BRI framers (simboard/spi.h), type 'C' the bus clock (simboard/clock.h).
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "board/hal.h"
+#include "simboard/clock.h"
+#include "simboard/driver.h"
+#include "simboard/spi.h"
+
+namespace SimBoard {
+
+class Hal : public Driver {
+public:
+  // Every non-negative output exists. Outputs 0 to kDense - 1 (the bus
+  // outputs among them) have their state at hand, so that requests on them
+  // never allocate; the others get theirs on first change, at most kSparse
+  // of them (ENOSPC beyond).
+  static constexpr int kDense = 16384;
+  static constexpr std::size_t kSparse = 65536;
+  // A fed output that leads through more sources than this (a cycle) reads 255.
+  static constexpr int kMaxChain = 64;
+  static constexpr unsigned char kDisabledByte = 255;
+
+  enum class State : std::uint8_t { Disabled, Constant, Fed };
+  struct Output {
+    State state = State::Disabled;
+    std::uint8_t byte = 0;         // Constant
+    std::int32_t source = 0;       // Fed
+    std::uint8_t stuck_mask = 0;   // bits forced on every read
+    std::uint8_t stuck_value = 0;  // their forced values
+    std::uint32_t disables = 0;    // disable requests since the last clear
+  };
+
+  Hal();
+
+  void reset() override {
+    clear();
+    spi_.reset();
+    clock_.reset();
+  }
+
+  SpiFramers& spi() { return spi_; }
+  ClockSource& clock() { return clock_; }
+
+  // The model, for tests and commands. A negative output does not exist
+  // (null, false, 255).
+  const Output* output(int n) const;
+  // The byte a read of the output answers.
+  unsigned char carried(int n) const;
+  // Another board puts a constant byte on the output.
+  bool put(int n, unsigned char byte);
+  bool stick(int n, int bit, bool value);
+  // The outputs fed straight by the source, ascending (frames follow these).
+  void fed_by(int source, std::vector<int>& outputs) const;
+  // Every output disabled, no stuck bit, disable counts 0.
+  void clear();
+  // "output=9000 state=fed source=8325 disables=0 read=18 ..."
+  std::string describe(int n) const;
+
+private:
+  friend class SpiFramers;
+  friend class ClockSource;
+
+  int connect(void* arg);
+  int disable(void* arg);
+  int write_constant(void* arg);
+  int read(void* arg);
+  unsigned char carried(int n, int depth) const;
+  // The output's state to change; null when it does not exist or there is no
+  // room for it.
+  Output* touch(int n);
+
+  std::vector<Output> dense_;
+  std::map<int, Output> sparse_;
+  bool sparse_full_logged_ = false;
+  SpiFramers spi_;
+  ClockSource clock_;
+};
+
+}  // namespace SimBoard

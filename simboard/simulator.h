@@ -1,0 +1,90 @@
+#pragma once
+// The simulated board: its registry of device drivers, the opens of their
+// devices, injected faults and the control commands. It runs inside the
+// daemon's own loop (no threads): the driver's end of every open is an Event
+// of the loop.
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "foundation/dpc.h"
+#include "foundation/os.h"
+#include "simboard/driver.h"
+
+namespace SimBoard {
+
+class Simulator {
+public:
+  // An empty board; instance() is the one the seam uses.
+  Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+  ~Simulator();
+
+  // The board the seam's calls reach, built from the default board on first
+  // use.
+  static Simulator& instance();
+
+  // Registers a device; a path registered already keeps its first driver
+  // (false).
+  bool add(std::unique_ptr<Driver> driver);
+  Driver* find(const std::string& path) const;
+  template <class T>
+  T* device(const std::string& path) const {
+    return dynamic_cast<T*>(find(path));
+  }
+  const std::vector<std::unique_ptr<Driver>>& drivers() const { return drivers_; }
+
+  // The seam.
+  Fd open(const char* path, int flags);
+  int ioctl(int fd, Board::Request request, void* arg);
+  int ioctl_value(int fd, Board::Request request, unsigned long value);
+
+  // The open a descriptor belongs to, or null.
+  Session* session_of(int fd) const;
+
+  // One control command line; blank lines are no command (empty reply, not
+  // failed, no lines).
+  Reply execute(const std::string& line);
+  // Every device back to the default board, every pending fault dropped.
+  void reset();
+  // Releases the opens whose last descriptor is gone. The loop notices that
+  // by itself; this is for callers that do not run the loop.
+  void collect_closed();
+  // Hangs up every open of the device: the daemon sees POLLHUP and end of
+  // file; requests on its descriptors fail with EIO.
+  void hangup(Driver& driver);
+
+private:
+  friend class Session;
+
+  struct Found {
+    Session* session = nullptr;
+    int error = 0;
+  };
+  Found lookup(int fd, Board::Request request);
+  const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
+  void release(Session& s);
+  void reap();
+  std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }
+
+  void add_builtin_commands();
+  void help(Reply& reply) const;
+
+  std::vector<std::unique_ptr<Driver>> drivers_;
+  std::vector<Driver::CommandSpec> builtins_;
+  std::map<ino_t, std::unique_ptr<Session>> sessions_;
+  // Released opens, deleted outside their own callbacks.
+  std::vector<std::unique_ptr<Session>> graveyard_;
+  Dpc reaper_;
+  std::vector<std::uint8_t> read_buffer_;
+};
+
+// Builds the default board's devices into an empty simulator (default_board.cpp).
+void BuildDefaultBoard(Simulator& sim);
+
+}  // namespace SimBoard

@@ -1,0 +1,87 @@
+#include "simboard/watchdog.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include "board/board.h"
+#include "foundation/multiplexer.h"
+#include "foundation/mux_time.h"
+#include "foundation/sys_paths.h"
+#include "foundation/timer.h"
+#include "simboard/simulator.h"
+
+namespace {
+
+using SimBoard::Simulator;
+
+int OpenBoardDevice(const char* path, int flags) { return Board::open(path, flags).release(); }
+
+// Passes of the loop 400 ms apart on a test clock; stops after `passes`.
+class Ticker {
+public:
+  explicit Ticker(int passes) : left_(passes) { t_.set<Ticker>(0, &Ticker::on, this); }
+  void on() {
+    if (--left_ <= 0) return multiplexer.terminate();
+    // Due at once in the next pass.
+    t_.set<Ticker>(400, &Ticker::on, this);
+    now_ += 400;
+    Mux::set_cached_time(Mux::timeval(now_ / 1000, (now_ % 1000) * 1000));
+  }
+
+private:
+  int left_;
+  long now_ = 2000000000;
+  Timer t_;
+};
+
+TEST(SimulatedWatchdog, RecordsStartPingsAndStopWithTheLoopClock) {
+  Simulator::instance().reset();
+  auto* wd = Simulator::instance().device<SimBoard::Watchdog>(SysPaths::kWatchdog);
+  ASSERT_NE(nullptr, wd);
+  const std::string old = multiplexer.watchdog_path();
+  multiplexer.set_watchdog_device(&OpenBoardDevice, SysPaths::kWatchdog);
+  Mux::set_cached_time(Mux::timeval(2000000, 0));
+  {
+    Ticker ticker(8);
+    multiplexer.run(true, true);
+  }
+  Mux::clear_cached_time();
+  multiplexer.set_watchdog_device(nullptr, old);
+
+  const SimBoard::Reply log = Simulator::instance().execute("wd log");
+  ASSERT_FALSE(log.failed());
+  std::string what;
+  for (const auto& rec : wd->records()) what += rec.what + " ";
+  EXPECT_EQ("START PING PING PING STOP ", what) << log.text();
+  ASSERT_EQ(5u, wd->records().size());
+  const auto& r = wd->records();
+  // The first ping comes at once, then one a second at most.
+  EXPECT_LE(r[1].ms - r[0].ms, 400u);
+  EXPECT_GE(r[2].ms - r[1].ms, 1000u);
+  EXPECT_GE(r[3].ms - r[2].ms, 1000u);
+  EXPECT_EQ(std::to_string(r[0].ms) + " START", log.lines().at(0));
+  // The loop closed it: the open is gone.
+  Simulator::instance().collect_closed();
+  EXPECT_TRUE(wd->sessions().empty());
+  Simulator::instance().execute("board reset");
+  EXPECT_EQ("(nothing)", Simulator::instance().execute("wd log").lines().at(0));
+}
+
+TEST(SimulatedWatchdog, FailedOpenLeavesTheLoopRunning) {
+  Simulator::instance().reset();
+  ASSERT_FALSE(Simulator::instance().execute("fail open /dev/misc/gw-wd EBUSY").failed());
+  const std::string old = multiplexer.watchdog_path();
+  multiplexer.set_watchdog_device(&OpenBoardDevice, SysPaths::kWatchdog);
+  Mux::set_cached_time(Mux::timeval(2000000, 0));
+  {
+    Ticker ticker(3);
+    multiplexer.run(true, true);
+  }
+  Mux::clear_cached_time();
+  multiplexer.set_watchdog_device(nullptr, old);
+  EXPECT_FALSE(multiplexer.watchdog_open());
+  auto* wd = Simulator::instance().device<SimBoard::Watchdog>(SysPaths::kWatchdog);
+  EXPECT_TRUE(wd->records().empty());
+}
+
+}  // namespace
