@@ -39,7 +39,7 @@ PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBi
   out_.reserve(256);
 }
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned n) {
+void PEREncoder::encodeBitsAcross(unsigned value, unsigned n) {
   if (n > 32) n = 32;
   if (n == 0) return;
   std::uint64_t bits = n < 32 ? value & ((1u << n) - 1u) : value;
