@@ -5,14 +5,15 @@
 #include "hardware/e1_ctl.h"
 #include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
+#include "slots/slots.h"
 
 namespace CtrlSrv {
 
 // Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
 // BusCtl, E1Ctl, spiCtrl, MonitoringCtl (those not built yet are left out).
 std::vector<Service*> BoundServices() {
-  return {&HeartBeatCtl::instance(), &HwTests::instance(), &BusCtl::instance(), &E1Ctl::instance(),
-          &spiCtrl::instance()};
+  return {&HeartBeatCtl::instance(), &Slots::instance(), &HwTests::instance(),
+          &BusCtl::instance(),       &E1Ctl::instance(), &spiCtrl::instance()};
 }
 
 }  // namespace CtrlSrv

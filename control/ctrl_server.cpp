@@ -96,6 +96,12 @@ void Service::SendSignal(unsigned int slot, const LGCP::Signal& signal) {
   server->SendSignal(slot, signal);
 }
 
+void Service::SendBoardSignal(const LGCP::Signal& signal) {
+  if (!CheckServer()) return;
+  ShowSignal(signal);
+  server->SendBoardSignal(signal);
+}
+
 int Service::GetSlot() const { return CheckServer() ? server->GetSlot() : -1; }
 
 bool Service::IsSlotPresent() const { return CheckServer() && server->IsSlotPresent(); }
@@ -343,6 +349,12 @@ void Server::SendSignal(const LGCP::Signal& signal) {
 void Server::SendSignal(unsigned int toSlot, const LGCP::Signal& signal) {
   LGCP::Message message;
   message.set_slot(toSlot);
+  message.set_pdu().select_signal(signal);
+  SendMsg(message);
+}
+
+void Server::SendBoardSignal(const LGCP::Signal& signal) {
+  LGCP::Message message;
   message.set_pdu().select_signal(signal);
   SendMsg(message);
 }

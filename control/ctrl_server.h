@@ -50,6 +50,8 @@ protected:
   // Shown to every other bound service first.
   void SendSignal(const LGCP::Signal& signal);
   void SendSignal(unsigned int slot, const LGCP::Signal& signal);
+  // A signal of the whole board: never carries a slot number.
+  void SendBoardSignal(const LGCP::Signal& signal);
   int GetSlot() const;
   bool IsSlotPresent() const;
   // Promises a later answer; keep the result and GetSlot() for it.
@@ -95,6 +97,7 @@ public:
   void delayedError(unsigned int slot, unsigned int seq, LGCP::ErrorCause::NamedNumber cause);
   void SendSignal(const LGCP::Signal& signal);
   void SendSignal(unsigned int slot, const LGCP::Signal& signal);
+  void SendBoardSignal(const LGCP::Signal& signal);
 
   int GetSlot() const { return slot; }
   bool IsSlotPresent() const { return slot != -1; }

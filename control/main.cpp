@@ -25,6 +25,11 @@
 #include "foundation/version.h"
 #include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
+#include "mediaslots/rtp_slot.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/map_slot.h"
+#include "slots/slots.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -102,6 +107,7 @@ void CheckUpdateResources() {
   if (!updateResources) return;
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
+  Slots::instance().UpdateHardwareResources();
 }
 
 void CheckSignals() {
@@ -134,6 +140,10 @@ void RunDaemon() {
 // joins the head of the factory chain when it is built, so the chain is asked
 // in the reverse order; the singletons die in the reverse order at exit.
 void CreateSingletons(IniFile::File&) {
+  MapFactory::instance();
+  RtpFactory::instance();
+  ExtFactory::instance();
+  EchoFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.
   HwMux::instance();

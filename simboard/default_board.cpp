@@ -6,11 +6,15 @@
 #include <vector>
 
 #include "foundation/sys_paths.h"
+#include "simboard/dsp.h"
+#include "simboard/dtmf.h"
 #include "simboard/e1_cas.h"
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
 #include "simboard/mcc.h"
+#include "simboard/rtp.h"
 #include "simboard/simulator.h"
+#include "simboard/voice.h"
 #include "simboard/watchdog.h"
 
 namespace SimBoard {
@@ -22,6 +26,14 @@ namespace {
 std::vector<int> MccPool() {
   std::vector<int> pool;
   for (int t = 256; t < 320; ++t) pool.push_back(t);
+  return pool;
+}
+
+// The RTP engine's TDM channels: clear of the trunks, the HDLC controller's
+// channels and the buses.
+std::vector<int> RtpPool() {
+  std::vector<int> pool;
+  for (int t = 512; t < 576; ++t) pool.push_back(t);
   return pool;
 }
 
@@ -44,6 +56,19 @@ const Device kDefaultBoard[] = {
     // CAS closed on every trunk.
     {"E1 CAS", [] { return std::unique_ptr<Driver>(new E1Cas); }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
+    // Detectors, rejection and echo cancellers off, no loops.
+    {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},
+    // Interface version 2, every function off.
+    {"voice processing", [] { return std::unique_ptr<Driver>(new Dsp); }},
+    // 64 RTP sessions, none open.
+    {"RTP engine", [] { return std::unique_ptr<Driver>(new Rtp(RtpPool())); }},
+    // Channels per codec class: g729, g723, g711, g711 through the HDLC
+    // controller, universal.
+    {"voice codecs",
+     [] {
+       return std::unique_ptr<Driver>(
+           new Voice({{4, 32}, {2, 16}, {1, 64}, {8, 16}, {65, 8}}, Board::Voice::Version{{2, 6, 1, 0, 0}}));
+     }},
 };
 
 }  // namespace

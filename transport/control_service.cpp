@@ -206,7 +206,6 @@ void AcceptorNet::Serve(Fd const& conn, sockaddr_in const& from, std::string con
 // sent before it went comes first), and the next connection waits until the
 // end is reported. A read that finds nothing after all falls back to
 // refusing, so that the loop cannot spin here.
-bool AcceptorNet::HoldPending() { return state == State::Connected && strm->peer_gone() && strm->do_read() != 0; }
 
 // AcceptorNetCheckConnection --------------------------------------------------
 

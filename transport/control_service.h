@@ -127,7 +127,6 @@ protected:
   int BindAddress() override;
   std::string PeerText(sockaddr_in const& from, socklen_t len) const override;
   void Serve(Fd const& conn, sockaddr_in const& from, std::string const& name) override;
-  bool HoldPending() override;
 
   uint16_t port;
 };

@@ -10,6 +10,7 @@
 
 #include "transport/control_service.h"
 #include "transport/local_socket.h"
+#include "transport/stream.h"
 
 namespace Control {
 
@@ -107,9 +108,12 @@ void Listener<Kind, SockAddr>::ImplRefuseConnection() {}
 template <class Kind, class SockAddr>
 void Listener<Kind, SockAddr>::ImplConnected(Fd const&) {}
 
+// A peer that left and came straight back finds its old connection still
+// served when the new connection is seen first in a loop pass: finish that
+// end (reading what it sent before leaving) before deciding to refuse.
 template <class Kind, class SockAddr>
 bool Listener<Kind, SockAddr>::HoldPending() {
-  return false;
+  return this->state == Kind::State::Connected && this->strm->peer_gone() && this->strm->do_read() != 0;
 }
 
 template <class Kind, class SockAddr>

@@ -43,7 +43,7 @@ protected:
   virtual void Serve(Fd const& conn, SockAddr const& from, std::string const& name) = 0;
   // True when the pending connections are to wait once more before
   // anything is accepted.
-  virtual bool HoldPending();
+  bool HoldPending();
 
   bool BindSocket();
   void OnTimeout(Timer*);

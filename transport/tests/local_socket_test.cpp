@@ -291,3 +291,32 @@ TEST_F(LocalSockets, SocketThatCannotBeCreatedIsRetried) {
   advance(clock, 1);
   EXPECT_TRUE(connector.IsConnected());
 }
+
+TEST_F(LocalSockets, ClientThatReconnectsAtOnceIsServedEveryTime) {
+  const std::string p = path("listener");
+  Control::AcceptorUnix acceptor(p);
+  acceptor.Bind(&owner);
+  ASSERT_TRUE(acceptor.Activate());
+  Fd served = local_socket();
+  ASSERT_TRUE(connect_to(served, p));
+  ASSERT_TRUE(run_until([&] { return acceptor.IsConnected(); }));
+  const int cycles = 200;
+  for (int i = 0; i < cycles; ++i) {
+    // The old end and the new connection reach the loop in the same pass.
+    served.close();
+    Fd next = local_socket();
+    ASSERT_TRUE(connect_to(next, p)) << "cycle " << i;
+    ASSERT_TRUE(run_until([&] { return owner.journal.size() == size_t(2 * i + 3); }))
+        << "cycle " << i << ": " << streams.err.text().substr(0, 400);
+    served = std::move(next);
+  }
+  EXPECT_EQ(count(streams.err.text(), "refuse connection"), 0u);
+  for (size_t i = 1; i < owner.journal.size(); i += 2) {
+    EXPECT_EQ(owner.journal[i], "disconnect") << "entry " << i;
+    EXPECT_EQ(owner.journal[i + 1], "connect") << "entry " << i;
+  }
+  const std::string hello = frame("hello");
+  ASSERT_EQ(::send(served.lowlevel_fd(), hello.data(), hello.size(), MSG_NOSIGNAL), ssize_t(hello.size()));
+  ASSERT_TRUE(run_until([&] { return !owner.messages.empty() && owner.messages.back() == "hello"; }));
+  acceptor.Deactivate();
+}

@@ -1,0 +1,332 @@
+// Slots on the daemon and the default simulated board: trunk, map and ext
+// slots created, connected and taken down by a controller, with the
+// cross-connect read back through the board's control socket.
+#include <string>
+#include <vector>
+
+#include "control/tests/e2e/daemon_e2e.h"
+#include "messages/LGCP.h"
+#include "messages/TERM.h"
+#include "simboard/testing/sim_client.h"
+
+using namespace e2e;
+
+namespace {
+
+const char kFailNextConnect[] = "fail ioctl /dev/hal 0x80084D02 EIO 1";
+const int kSuccess = -1;
+
+LGCP::Command Trunk(int trunk, int timeslot, bool bri = false) {
+  LGCP::Command c;
+  LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
+  p.set_trunk(unsigned(trunk));
+  p.set_timeslot(unsigned(timeslot));
+  return c;
+}
+
+// Bus and channel; a bus of -1 leaves the direction out.
+LGCP::Command Map(int txBus, int txChannel, int rxBus, int rxChannel) {
+  LGCP::Command c;
+  LGCP::MapParams& p = c.select_create().select_map();
+  if (txBus >= 0) {
+    p.set_transmitter().set_bus(unsigned(txBus));
+    p.set_transmitter().set_channel(unsigned(txChannel));
+  }
+  if (rxBus >= 0) {
+    p.set_receiver().set_bus(unsigned(rxBus));
+    p.set_receiver().set_channel(unsigned(rxChannel));
+  }
+  return c;
+}
+
+LGCP::Command Ext(int tx, int rx) {
+  LGCP::Command c;
+  LGCP::ExtParams& p = c.select_create().select_ext();
+  p.set_transmitter(tx);
+  p.set_receiver(rx);
+  return c;
+}
+
+LGCP::Command Echo(int bus, int channel) {
+  LGCP::Command c;
+  LGCP::EchoParams& p = c.select_create().select_echo();
+  p.set_bus(bus);
+  p.set_channel(channel);
+  return c;
+}
+
+LGCP::Command ConnectTo(int target) {
+  LGCP::Command c;
+  c.select_connect(unsigned(target));
+  return c;
+}
+
+LGCP::Command Plain(int alternative) {
+  LGCP::Command c;
+  switch (alternative) {
+    case 0:
+      c.select_query();
+      break;
+    case 3:
+      c.select_disconnect();
+      break;
+    case 5:
+      c.select_destroy();
+      break;
+    case 6:
+      c.select_activate().select_empty();
+      break;
+    case 7:
+      c.select_deactivate();
+      break;
+  }
+  return c;
+}
+const int kQuery = 0, kDisconnect = 3, kDestroy = 5, kActivate = 6, kDeactivate = 7;
+
+// A stream signal: slot, 't'ransmitter or 'r'eceiver, channel (-1 inactive).
+struct Stream {
+  long slot;
+  char kind;
+  int channel;
+  bool operator==(const Stream& o) const { return slot == o.slot && kind == o.kind && channel == o.channel; }
+};
+std::ostream& operator<<(std::ostream& os, const Stream& s) {
+  return os << "{" << s.slot << ", " << s.kind << ", " << s.channel << "}";
+}
+
+class SlotBoard : public Daemon {
+protected:
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Run(""));
+    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
+  }
+
+  void Board(const std::string& command) {
+    const SimBoard::Answer a = board.Command(command);
+    ASSERT_TRUE(a.ok) << command << ": " << a.text();
+  }
+
+  // What the cross-connect has on the output, after "output=N".
+  std::string Xc(int output) {
+    const SimBoard::Answer a = board.Command("xc get " + std::to_string(output));
+    EXPECT_TRUE(a.ok) << a.text();
+    const std::string line = a.lines.empty() ? "" : a.lines[0];
+    const size_t state = line.find(" state=");
+    if (state == std::string::npos) return line;
+    const size_t end = line.find(" disables=");
+    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
+  }
+
+  // kSuccess or the error cause; the answer carries the command's seq and slot.
+  int Answer(const LGCP::Command& command, long slot, Controller& c) {
+    LGCP::Message answer;
+    EXPECT_EQ(Controller::Ok, c.Call(Controller::Make(command, ++seq, slot), answer, 5000));
+    EXPECT_EQ(seq, Controller::SeqOf(answer));
+    EXPECT_EQ(slot, Controller::SlotOf(answer));
+    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
+  }
+  int Answer(const LGCP::Command& command, long slot) { return Answer(command, slot, controller); }
+
+  // The signals other than trunk status that arrive within the time.
+  std::vector<LGCP::Message> SlotSignals(Controller& c, std::size_t n, int timeout_ms = 1500) {
+    std::vector<LGCP::Message> got;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (got.size() < n) {
+      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      LGCP::Message m;
+      if (left <= 0 || c.ReceiveSignal(m, left) != Controller::Ok) break;
+      if (m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
+      got.push_back(m);
+    }
+    return got;
+  }
+
+  std::vector<Stream> Streams(Controller& c, std::size_t n, int timeout_ms = 1500) {
+    std::vector<Stream> out;
+    for (const LGCP::Message& m : SlotSignals(c, n, timeout_ms)) {
+      const LGCP::Signal& s = m.get_pdu().get_signal();
+      const LGCP::Stream* stream = s.transmitter_isSelected() ? &s.get_transmitter()
+                                   : s.receiver_isSelected()  ? &s.get_receiver()
+                                                              : nullptr;
+      if (!stream) {
+        ADD_FAILURE() << "not a stream signal: " << s;
+        continue;
+      }
+      out.push_back(Stream{Controller::SlotOf(m), s.transmitter_isSelected() ? 't' : 'r',
+                           stream->active_isSelected() ? int(stream->get_active().getValue()) : -1});
+    }
+    return out;
+  }
+  std::vector<Stream> Streams(std::size_t n, int timeout_ms = 1500) { return Streams(controller, n, timeout_ms); }
+
+  // Nothing but trunk status for a while.
+  void ExpectNoSlotSignal() { EXPECT_EQ(0u, SlotSignals(controller, 1, 300).size()); }
+
+  SimBoard::Client board;
+  long seq = 0;
+};
+
+TEST_F(SlotBoard, TrunkSlotsSignalTheirChannelAfterTheAnswer) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(kSuccess, Answer(Trunk(2, 5), 3));
+  EXPECT_EQ((std::vector<Stream>{{3, 't', 69}, {3, 'r', 69}}), Streams(2));
+  EXPECT_EQ(kSuccess, Answer(Trunk(3, 2, true), 4));
+  EXPECT_EQ((std::vector<Stream>{{4, 't', 14}, {4, 'r', 14}}), Streams(2));
+
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(3, 4, true), 5));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(4, 0), 5));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(8, 0, true), 5));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 5));
+  ExpectNoSlotSignal();
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(SlotBoard, ConnectFeedsTheOutputAndAFailedMoveKeepsTheOldSource) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  for (int ts : {1, 2, 3}) EXPECT_EQ(kSuccess, Answer(Trunk(0, ts), ts));
+  Streams(6);
+
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  EXPECT_EQ("state=fed source=1", Xc(2));
+  // Already fed by that source: nothing to do.
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(1), 1));
+
+  Board(kFailNextConnect);
+  EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(2), 3));
+  EXPECT_EQ("state=fed source=1", Xc(2));
+
+  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 2));
+  EXPECT_EQ("state=constant byte=213", Xc(2));
+  // Nothing to take apart.
+  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 2));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(ConnectTo(9), 1));
+  ExpectNoSlotSignal();
+  EXPECT_EQ(0, Stop());
+  EXPECT_TRUE(contains(daemon.Out() + daemon.Err(), "mux: slot 01:trunk [1] -> 02:trunk [2]"))
+      << daemon.Out() << daemon.Err();
+}
+
+TEST_F(SlotBoard, ASecondSlotOnATimeslotOrChannelPushesTheFirstOut) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 7), 4));
+  EXPECT_EQ((std::vector<Stream>{{4, 't', 7}, {4, 'r', 7}}), Streams(2));
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 7), 10));
+  // Slot 4 goes without a word.
+  EXPECT_EQ((std::vector<Stream>{{10, 't', 7}, {10, 'r', 7}}), Streams(3, 800));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 4));
+
+  // Receive channel bus 1 channel 5, fed by the trunk.
+  EXPECT_EQ(kSuccess, Answer(Map(-1, 0, 1, 5), 20));
+  EXPECT_EQ((std::vector<Stream>{{20, 'r', 8325}}), Streams(1));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(20), 10));
+  EXPECT_EQ("state=fed source=7", Xc(8325));
+  // The same channel as another slot's transmitter.
+  EXPECT_EQ(kSuccess, Answer(Map(1, 5, -1, 0), 21));
+  EXPECT_EQ((std::vector<Stream>{{21, 't', 8325}}), Streams(2, 800));
+  EXPECT_EQ("state=disabled", Xc(8325));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 20));
+  // A map slot without receive channel takes no source.
+  EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(21), 10));
+  EXPECT_EQ(0, Stop());
+  const std::string err = daemon.Err();
+  EXPECT_TRUE(contains(err, "trunk-slot: two slots require the same timeslot, remove old.\n old slot 04:trunk\n"))
+      << err;
+  EXPECT_TRUE(contains(err,
+                       "map-slot: two slots require the same ipc-slot, remove old.\n"
+                       "new slot na:map <-> old slot 20:map\n"))
+      << err;
+  EXPECT_TRUE(contains(daemon.Out() + err, "map: disable map channel 133")) << daemon.Out();
+}
+
+TEST_F(SlotBoard, ExtSlotTakesASourceOnlyWhileActivated) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(kSuccess, Answer(Ext(5, 6), 30));
+  EXPECT_EQ((std::vector<Stream>{{30, 't', 8197}}), Streams(1));
+  EXPECT_EQ(kSuccess, Answer(Trunk(1, 0), 31));
+  Streams(2);
+  EXPECT_EQ("state=disabled", Xc(8198));
+
+  EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(30), 31));
+  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 30));
+  EXPECT_EQ((std::vector<Stream>{{30, 'r', 8198}}), Streams(1));
+  EXPECT_EQ("state=constant byte=213", Xc(8198));
+
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(30), 31));
+  EXPECT_EQ("state=fed source=32", Xc(8198));
+  // Again: no signal, and the connection stays in the hardware.
+  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 30));
+  EXPECT_EQ("state=fed source=32", Xc(8198));
+  ExpectNoSlotSignal();
+
+  EXPECT_EQ(kSuccess, Answer(Plain(kDeactivate), 30));
+  EXPECT_EQ((std::vector<Stream>{{30, 'r', -1}}), Streams(1));
+  EXPECT_EQ("state=disabled", Xc(8198));
+  // The trunk has no activation.
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Plain(kActivate), 31));
+
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ext(2048, 0), 32));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ext(0, -1), 32));
+  EXPECT_EQ(kSuccess, Answer(Ext(2047, 0), 32));
+  EXPECT_EQ((std::vector<Stream>{{32, 't', 10239}}), Streams(1));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(SlotBoard, QuerySignalCarriesNoSlotAlsoOnSighup) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  LGCP::Message answer;
+  ASSERT_EQ(Controller::Ok, controller.Call(Controller::Make(Plain(kQuery), 7), answer, 5000));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(CtrlTest::kNone, Controller::SlotOf(answer));
+
+  // The query signal, then once more on SIGHUP right after a slot command.
+  for (int round = 0; round < 2; ++round) {
+    const std::vector<LGCP::Message> got = SlotSignals(controller, 1, 3000);
+    ASSERT_EQ(1u, got.size()) << round;
+    EXPECT_EQ(CtrlTest::kNone, Controller::SlotOf(got[0]));
+    EXPECT_EQ(CtrlTest::kNone, Controller::SeqOf(got[0]));
+    const LGCP::Signal& s = got[0].get_pdu().get_signal();
+    ASSERT_TRUE(s.query_isSelected()) << s;
+    EXPECT_TRUE(bool(s.get_query().get_mux()));
+    EXPECT_EQ(0u, s.get_query().get_echoBus().size());
+    EXPECT_FALSE(s.get_query().drvVersion_isPresent());
+    if (round == 0) {
+      EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Echo(0, 3), 12));
+      ASSERT_TRUE(daemon.Signal(SIGHUP));
+    }
+  }
+  // With a slot number the query is not the slot manager's.
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Answer(Plain(kQuery), 12));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(SlotBoard, ControllerGoneLeavesIdleOutputsAndFreeNumbers) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 1), 1));
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 2), 2));
+  EXPECT_EQ(kSuccess, Answer(Ext(7, 8), 3));
+  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 3));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(3), 1));
+  EXPECT_EQ("state=fed source=1", Xc(2));
+  EXPECT_EQ("state=fed source=1", Xc(8200));
+
+  controller.Close();
+  EXPECT_TRUE(Eventually([&] { return Xc(8200) == "state=disabled"; }));
+  EXPECT_EQ("state=constant byte=213", Xc(2));
+
+  Controller next;
+  next.SetSignalsApart(true);
+  LGCP::Message answer;
+  ASSERT_TRUE(Eventually(
+      [&] { return next.Connect(port) && next.Call(Controller::Ping(99), answer, 5000) == Controller::Ok; }));
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 2), 1, next));
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 1), 2, next));
+  EXPECT_EQ(kSuccess, Answer(Ext(7, 8), 3, next));
+  EXPECT_EQ((std::vector<Stream>{{1, 't', 2}, {1, 'r', 2}, {2, 't', 1}, {2, 'r', 1}, {3, 't', 8199}}),
+            Streams(next, 5));
+  EXPECT_EQ(0, Stop());
+}
+
+}  // namespace
