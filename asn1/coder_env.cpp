@@ -10,11 +10,35 @@
 
 namespace ASN1 {
 
+namespace {
+thread_local std::vector<char> scratchOctets;
+thread_local bool scratchLent = false;
+// A rare large message does not pin its buffer for good.
+const std::size_t kScratchKept = 65536;
+}  // namespace
+
+CoderEnv::Scratch::Scratch() : octets_(&own_) {
+  if (!scratchLent) {
+    scratchLent = true;
+    octets_ = &scratchOctets;
+  }
+}
+
+CoderEnv::Scratch::~Scratch() {
+  if (octets_ != &scratchOctets) return;
+  if (scratchOctets.capacity() > kScratchKept) std::vector<char>().swap(scratchOctets);
+  scratchLent = false;
+}
+
 CoderEnv::Encoded CoderEnv::encodePER(const AbstractData& value) {
   Encoded e;
-  PEREncoder encoder(e.octets, true);
-  e.ok = value.accept(encoder);
+  e.ok = encodePERTo(value, e.octets);
   return e;
+}
+
+bool CoderEnv::encodePERTo(const AbstractData& value, std::vector<char>& octets) {
+  PEREncoder encoder(octets, true);
+  return value.accept(encoder);
 }
 
 CoderEnv::Encoded CoderEnv::encodeBER(const AbstractData& value) {

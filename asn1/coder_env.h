@@ -59,7 +59,10 @@ public:
   }
   template <class OutputIterator>
   bool encodePER(const AbstractData& value, OutputIterator out) {
-    return copyOut(encodePER(value), out);
+    Scratch scratch;
+    if (!encodePERTo(value, scratch.octets())) return false;
+    std::copy(scratch.octets().begin(), scratch.octets().end(), out);
+    return true;
   }
   template <class OutputIterator>
   bool encodeBER(const AbstractData& value, OutputIterator out) {
@@ -79,7 +82,24 @@ private:
     bool ok;
     std::vector<char> octets;
   };
+  // The thread's encoding buffer, reused from one encoding to the next so
+  // that a message costs no allocation; an encoding started while it is
+  // lent out gets one of its own.
+  class Scratch {
+  public:
+    Scratch();
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    std::vector<char>& octets() { return *octets_; }
+
+  private:
+    std::vector<char>* octets_;
+    std::vector<char> own_;
+  };
+
   Encoded encodePER(const AbstractData& value);
+  bool encodePERTo(const AbstractData& value, std::vector<char>& octets);
   Encoded encodeBER(const AbstractData& value);
   Encoded encodeAVN(const AbstractData& value);
 

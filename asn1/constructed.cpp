@@ -113,70 +113,115 @@ AbstractData* CHOICE::do_clone() const { return detail::cloneByRecord(*this, &CH
 bool CHOICE::do_accept(Visitor& v) { return v.visit(*this); }
 bool CHOICE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 
-void SEQUENCE::BitMap::resize(unsigned n) {
-  size_ = n;
-  bits_.resize((std::size_t(n) + 7) / 8, 0);
+SEQUENCE::BitMap::BitMap(const BitMap& other) : size_(0), capacity_(kInline) {
+  store_.word = 0;
+  resize(other.size_);
+  std::copy(other.data(), other.data() + other.octets(), data());
+}
+
+SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(const BitMap& other) {
+  if (this != &other) {
+    BitMap copy(other);
+    swap(copy);
+  }
+  return *this;
+}
+
+void SEQUENCE::BitMap::grow(unsigned n) {
+  const std::uint32_t need = (n + 7) / 8;
+  const std::uint32_t had = octets();
+  if (need > capacity_) {
+    char* grown = new char[need]();
+    std::copy(data(), data() + had, grown);
+    if (capacity_ > kInline) delete[] store_.heap;
+    store_.heap = grown;
+    capacity_ = need;
+  }
+  char* bits = data();
   // Bits cut off by a shrink must not come back on a later growth.
-  if (n % 8) bits_.back() = char(static_cast<unsigned char>(bits_.back()) & (0xFFu << (8 - n % 8)));
-}
-
-bool SEQUENCE::BitMap::operator[](unsigned i) const {
-  if (i >= size_ || i / 8 >= bits_.size()) return false;
-  return (static_cast<unsigned char>(bits_[i / 8]) >> (7 - i % 8)) & 1u;
-}
-
-void SEQUENCE::BitMap::set(unsigned i) {
-  if (i >= size_ || i / 8 >= bits_.size()) return;
-  bits_[i / 8] = char(static_cast<unsigned char>(bits_[i / 8]) | (0x80u >> (i % 8)));
-}
-
-void SEQUENCE::BitMap::clear(unsigned i) {
-  if (i >= size_ || i / 8 >= bits_.size()) return;
-  bits_[i / 8] = char(static_cast<unsigned char>(bits_[i / 8]) & ~(0x80u >> (i % 8)));
+  if (need < had) std::fill(bits + need, bits + had, char(0));
+  if (need > had) std::fill(bits + had, bits + need, char(0));
+  size_ = n;
+  if (n % 8) bits[need - 1] = char(static_cast<unsigned char>(bits[need - 1]) & (0xFFu << (8 - n % 8)));
 }
 
 void SEQUENCE::BitMap::swap(BitMap& other) {
   std::swap(size_, other.size_);
-  bits_.swap(other.bits_);
+  std::swap(capacity_, other.capacity_);
+  std::swap(store_, other.store_);
 }
 
-SEQUENCE::FieldVector::FieldVector(const FieldVector& other) : std::vector<AbstractData*>(other.size(), nullptr) {
+SEQUENCE::FieldVector::FieldVector(std::size_t n)
+    : size_(n),
+      data_(n <= kInline ? inline_ : static_cast<AbstractData**>(detail::poolAllocate(n * sizeof(AbstractData*)))) {
+  std::fill(data_, data_ + n, nullptr);
+}
+
+SEQUENCE::FieldVector::FieldVector(const FieldVector& other) : FieldVector(other.size()) {
   try {
     for (std::size_t i = 0; i < other.size(); ++i)
-      if (other[i]) (*this)[i] = other[i]->clone();
+      if (other[i]) data_[i] = other[i]->clone();
   } catch (...) {
-    for (AbstractData* p : *this) delete p;
+    destroy();
     throw;
   }
+}
+
+SEQUENCE::FieldVector::FieldVector(FieldVector&& other) noexcept : size_(0), data_(inline_) { steal(other); }
+
+void SEQUENCE::FieldVector::steal(FieldVector& other) noexcept {
+  size_ = other.size_;
+  if (other.data_ == other.inline_) {
+    data_ = inline_;
+    std::copy(other.inline_, other.inline_ + size_, inline_);
+  } else {
+    data_ = other.data_;
+  }
+  other.size_ = 0;
+  other.data_ = other.inline_;
+}
+
+void SEQUENCE::FieldVector::destroy() noexcept {
+  for (std::size_t i = 0; i < size_; ++i) delete data_[i];
+  if (data_ != inline_) detail::poolFree(data_, size_ * sizeof(AbstractData*));
+  size_ = 0;
+  data_ = inline_;
 }
 
 SEQUENCE::FieldVector& SEQUENCE::FieldVector::operator=(const FieldVector& other) {
   if (this != &other) {
     FieldVector copy(other);
-    std::vector<AbstractData*>::swap(copy);
+    swap(copy);
   }
   return *this;
 }
 
 SEQUENCE::FieldVector& SEQUENCE::FieldVector::operator=(FieldVector&& other) noexcept {
   if (this != &other) {
-    FieldVector old(std::move(*this));
-    std::vector<AbstractData*>::swap(other);
+    destroy();
+    steal(other);
   }
   return *this;
 }
 
-SEQUENCE::FieldVector::~FieldVector() {
-  for (AbstractData* p : *this) delete p;
+void SEQUENCE::FieldVector::swap(FieldVector& other) noexcept {
+  FieldVector held(std::move(*this));
+  steal(other);
+  other.steal(held);
 }
+
+SEQUENCE::FieldVector::~FieldVector() { destroy(); }
 
 const std::uint32_t SEQUENCE::defaultTag = 0;
 
 SEQUENCE::SEQUENCE(const InfoType* info)
     : AbstractData(info), fields_(std::size_t(info->numFields) + info->knownExtensions) {
-  optionalMap_.resize(info->numOptional);
-  for (std::uint32_t i = 0; i < info->numFields; ++i)
-    if (info->fieldIds == nullptr || info->fieldIds[i] == -1) fields_[i] = AbstractData::create(getFieldInfo(i));
+  if (info->numOptional != 0) optionalMap_.resize(info->numOptional);
+  const AbstractData::InfoType* const* infos = info->fieldInfos;
+  if (infos != nullptr) {
+    for (std::uint32_t i = 0; i < info->numFields; ++i)
+      if (info->fieldIds == nullptr || info->fieldIds[i] == -1) fields_[i] = AbstractData::create(infos[i]);
+  }
   if (info->extDefaults != nullptr) {
     extensionMap_.resize(info->knownExtensions);
     for (std::uint32_t k = 0; k < info->knownExtensions; ++k) {
@@ -216,7 +261,7 @@ void SEQUENCE::swap(SEQUENCE& other) {
   extensionMap_.swap(other.extensionMap_);
 }
 
-AbstractData* SEQUENCE::getOrCreateField(unsigned index) {
+AbstractData* SEQUENCE::createField(unsigned index) {
   if (index >= fields_.size()) return nullptr;
   if (fields_[index] == nullptr) fields_[index] = AbstractData::create(getFieldInfo(index));
   return fields_[index];
@@ -230,16 +275,6 @@ const char* SEQUENCE::getFieldName(unsigned index) const {
 const AbstractData::InfoType* SEQUENCE::getFieldInfo(unsigned index) const {
   if (index >= fields_.size() || info()->fieldInfos == nullptr) return nullptr;
   return info()->fieldInfos[index];
-}
-
-int SEQUENCE::getFieldId(unsigned index) const {
-  if (index >= info()->numFields || info()->fieldIds == nullptr) return -1;
-  return info()->fieldIds[index];
-}
-
-bool SEQUENCE::hasOptionalField(unsigned bit) const {
-  if (bit < optionalMap_.size()) return optionalMap_[bit];
-  return extensionMap_[bit - optionalMap_.size()];
 }
 
 void SEQUENCE::includeOptionalField(unsigned bit, unsigned index) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -84,36 +85,104 @@ public:
   // Its address in fieldTags: every field keeps its own type's tag.
   static const std::uint32_t defaultTag;
 
-  // Presence bits, most significant bit of the first octet first.
+  // Presence bits, most significant bit of the first octet first. Up to
+  // 64 bits live inside the object.
   class BitMap {
   public:
-    BitMap() : size_(0) {}
+    BitMap() : size_(0), capacity_(kInline) { store_.word = 0; }
+    BitMap(const BitMap& other);
+    BitMap& operator=(const BitMap& other);
+    ~BitMap() {
+      if (capacity_ > kInline) delete[] store_.heap;
+    }
     unsigned size() const { return size_; }
-    void resize(unsigned n);
-    bool operator[](unsigned i) const;
-    void set(unsigned i);
-    void clear(unsigned i);
+    void resize(unsigned n) {
+      if (capacity_ == kInline && n <= kInline * 8) {
+        size_ = n;
+        keepFirst(n);
+      } else {
+        grow(n);
+      }
+    }
+    bool operator[](unsigned i) const {
+      return i < size_ && ((static_cast<unsigned char>(data()[i / 8]) >> (7 - i % 8)) & 1u);
+    }
+    void set(unsigned i) {
+      if (i < size_) data()[i / 8] = char(static_cast<unsigned char>(data()[i / 8]) | (0x80u >> (i % 8)));
+    }
+    void clear(unsigned i) {
+      if (i < size_) data()[i / 8] = char(static_cast<unsigned char>(data()[i / 8]) & ~(0x80u >> (i % 8)));
+    }
     void swap(BitMap& other);
-    // The octets, for the coders that move presence maps as bit fields.
-    const std::vector<char>& bitData() const { return bits_; }
-    std::vector<char>& bitData() { return bits_; }
+    // The octets, (size() + 7) / 8 of them, for the coders that move
+    // presence maps as bit fields.
+    const char* bitData() const { return data(); }
+    char* bitData() { return data(); }
+    unsigned octets() const { return (size_ + 7) / 8; }
 
   private:
+    static constexpr std::uint32_t kInline = 8;
+    char* data() { return capacity_ > kInline ? store_.heap : store_.octets; }
+    // Clears the inline bits from bit n on: bits cut off by a shrink must not
+    // come back on a later growth.
+    void keepFirst(unsigned n) {
+      std::uint64_t w;
+      std::memcpy(&w, store_.octets, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      w = __builtin_bswap64(w);
+#endif
+      w = n == 0 ? 0 : w & (~std::uint64_t(0) << (64 - n));
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      w = __builtin_bswap64(w);
+#endif
+      std::memcpy(store_.octets, &w, sizeof w);
+    }
+    void grow(unsigned n);
+    const char* data() const { return capacity_ > kInline ? store_.heap : store_.octets; }
+
     std::uint32_t size_;
-    std::vector<char> bits_;
+    std::uint32_t capacity_;  // octets
+    union {
+      char octets[kInline];
+      std::uint64_t word;
+      char* heap;
+    } store_;
   };
 
   // One owned value per root and known extension field; null while absent
-  // and never created.
-  class FieldVector : public std::vector<AbstractData*> {
+  // and never created. Up to six slots live inside the object.
+  class FieldVector {
   public:
-    FieldVector() {}
-    explicit FieldVector(std::size_t n) : std::vector<AbstractData*>(n, nullptr) {}
+    typedef AbstractData** iterator;
+    typedef AbstractData* const* const_iterator;
+
+    FieldVector() : size_(0), data_(inline_) {}
+    explicit FieldVector(std::size_t n);
     FieldVector(const FieldVector& other);
-    FieldVector(FieldVector&& other) noexcept : std::vector<AbstractData*>(std::move(other)) {}
+    FieldVector(FieldVector&& other) noexcept;
     FieldVector& operator=(const FieldVector& other);
     FieldVector& operator=(FieldVector&& other) noexcept;
     ~FieldVector();
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    AbstractData*& operator[](std::size_t i) { return data_[i]; }
+    AbstractData* operator[](std::size_t i) const { return data_[i]; }
+    iterator begin() { return data_; }
+    iterator end() { return data_ + size_; }
+    const_iterator begin() const { return data_; }
+    const_iterator end() const { return data_ + size_; }
+    void swap(FieldVector& other) noexcept;
+
+  private:
+    static constexpr std::size_t kInline = 6;
+    void destroy() noexcept;
+    // Takes other's slots, leaving it empty.
+    void steal(FieldVector& other) noexcept;
+
+    std::size_t size_;
+    AbstractData** data_;
+    AbstractData* inline_[kInline];
   };
 
   explicit SEQUENCE(const InfoType* info);
@@ -129,13 +198,22 @@ public:
   const AbstractData* getField(unsigned index) const { return index < fields_.size() ? fields_[index] : nullptr; }
   // The field's value, created from its record when the slot is empty; null
   // for an index beyond the type's fields.
-  AbstractData* getOrCreateField(unsigned index);
+  AbstractData* getOrCreateField(unsigned index) {
+    if (index < fields_.size() && fields_[index] != nullptr) return fields_[index];
+    return createField(index);
+  }
   const char* getFieldName(unsigned index) const;
   const AbstractData::InfoType* getFieldInfo(unsigned index) const;
   // -1 for a mandatory root field, else its optional bit; -1 beyond the root.
-  int getFieldId(unsigned index) const;
+  int getFieldId(unsigned index) const {
+    if (index >= info()->numFields || info()->fieldIds == nullptr) return -1;
+    return info()->fieldIds[index];
+  }
 
-  bool hasOptionalField(unsigned bit) const;
+  bool hasOptionalField(unsigned bit) const {
+    if (bit < optionalMap_.size()) return optionalMap_[bit];
+    return extensionMap_[bit - optionalMap_.size()];
+  }
   void includeOptionalField(unsigned bit, unsigned index);
   void removeOptionalField(unsigned bit);
 
@@ -161,6 +239,8 @@ protected:
   bool do_accept(ConstVisitor& v) const override;
 
 private:
+  AbstractData* createField(unsigned index);
+
   FieldVector fields_;
   BitMap optionalMap_;
   BitMap extensionMap_;

@@ -5,6 +5,7 @@
 
 #include "asn1/visitor.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +18,7 @@ extern unsigned MaximumArraySize;
 // Largest OCTET STRING (octets), BIT STRING (bits) or character string.
 extern unsigned MaximumStringSize;
 
-class PERDecoder : public Visitor {
+class PERDecoder final : public Visitor {
 public:
   struct memento_type {
     memento_type() : position(nullptr), bitsLeft(8) {}
@@ -31,9 +32,22 @@ public:
 
   // 0 also when no bit is left; callers that care test atEnd() first.
   unsigned decodeSingleBit();
-  bool decodeMultiBit(unsigned n, unsigned& v);
+  bool decodeMultiBit(unsigned n, unsigned& v) {
+    // Most fields lie within the octet at hand.
+    if (n <= unread_ && pos_ < end_) {
+      v = (static_cast<unsigned char>(*pos_) >> (unread_ - n)) & ((1u << n) - 1u);
+      unread_ = static_cast<std::uint16_t>(unread_ - n);
+      if (unread_ == 0) {
+        ++pos_;
+        unread_ = 8;
+      }
+      return true;
+    }
+    return decodeBitsAcross(n, v);
+  }
   // Fills the first ceil(n/8) octets of bits, which must be that large.
-  bool decodeBitMap(std::vector<char>& bits, unsigned n);
+  bool decodeBitMap(std::vector<char>& bits, unsigned n) { return decodeBitMap(bits.data(), bits.size(), n); }
+  bool decodeBitMap(char* bits, std::size_t octets, unsigned n);
   bool decodeSmallUnsigned(unsigned& v);
   int decodeUnsigned(unsigned lb, unsigned ub, unsigned& v);
   int decodeLength(unsigned lb, unsigned ub, unsigned& n);
@@ -58,6 +72,7 @@ protected:
   bool do_visit(AbstractString& v) override;
   bool do_visit(BMPString& v) override;
   bool do_visit(CHOICE& v) override;
+  bool do_visit(SEQUENCE& v) override;
   bool do_visit(SEQUENCE_OF_Base& v) override;
   bool do_visit(OpenData& v) override;
   bool do_revisit(OpenData& v) override;
@@ -75,8 +90,12 @@ private:
   // Reads an open-type length; contentEnd is where its octets end, which
   // must lie within the input.
   bool openTypeEnd(const char*& contentEnd);
+  bool decodeBitsAcross(unsigned n, unsigned& v);
   // Decodes value from the octets up to contentEnd only, then moves there.
   bool decodeBounded(AbstractData& value, const char* contentEnd);
+  // A value inside a constructed one; leaves are read from their record
+  // without the value's own dispatch.
+  bool decodeField(AbstractData& value);
 
   const char* pos_;
   const char* end_;

@@ -39,23 +39,36 @@ PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBi
   out_.reserve(256);
 }
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned n) {
+void PEREncoder::encodeBitsAcross(unsigned value, unsigned n) {
   if (n > 32) n = 32;
-  if (n < 32) value &= (1u << n) - 1u;
-  while (n > 0) {
-    if (freeBits_ == 8) out_.push_back(0);
-    const unsigned take = std::min<unsigned>(n, freeBits_);
-    const unsigned chunk = (value >> (n - take)) & ((1u << take) - 1u);
+  if (n == 0) return;
+  std::uint64_t bits = n < 32 ? value & ((1u << n) - 1u) : value;
+  if (freeBits_ != 8) {
+    // Fill the partly written octet first.
+    const unsigned room = freeBits_;
     const unsigned last = static_cast<unsigned char>(out_.back());
-    out_.back() = static_cast<char>(last | (chunk << (freeBits_ - take)));
-    freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
-    n -= take;
-    if (freeBits_ == 0) freeBits_ = 8;
+    if (n <= room) {
+      out_.back() = static_cast<char>(last | unsigned(bits << (room - n)));
+      freeBits_ = static_cast<std::uint16_t>(room - n == 0 ? 8 : room - n);
+      return;
+    }
+    n -= room;
+    out_.back() = static_cast<char>(last | unsigned(bits >> n));
+    bits &= (std::uint64_t(1) << n) - 1u;
+  }
+  // Whole octets, then the rest at the top of a new one.
+  const unsigned rest = n % 8;
+  for (unsigned i = n / 8; i-- > 0;) out_.push_back(static_cast<char>(bits >> (8 * i + rest)));
+  if (rest) {
+    out_.push_back(static_cast<char>((bits & ((1u << rest) - 1u)) << (8 - rest)));
+    freeBits_ = static_cast<std::uint16_t>(8 - rest);
+  } else {
+    freeBits_ = 8;
   }
 }
 
-void PEREncoder::encodeBitMap(const std::vector<char>& bits, unsigned n) {
-  auto octet = [&bits](unsigned i) { return i < bits.size() ? static_cast<unsigned char>(bits[i]) : 0u; };
+void PEREncoder::encodeBitMap(const char* bits, std::size_t octets, unsigned n) {
+  auto octet = [bits, octets](unsigned i) { return i < octets ? static_cast<unsigned char>(bits[i]) : 0u; };
   unsigned i = 0;
   for (; i < n / 8; ++i) encodeMultiBit(octet(i), 8);
   if (n % 8) encodeMultiBit(octet(i) >> (8 - n % 8), n % 8);
@@ -319,7 +332,7 @@ bool PEREncoder::do_visit(const SEQUENCE_OF_Base& v) {
 
 bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq) {
   if (seq.extendable()) encodeSingleBit(anyKnownExtension(seq));
-  encodeBitMap(seq.optionalMap().bitData(), seq.numOptional());
+  encodeBitMap(seq.optionalMap().bitData(), seq.optionalMap().octets(), seq.numOptional());
   return true;
 }
 
@@ -333,7 +346,7 @@ bool PEREncoder::preVisitExtensions(const SEQUENCE& seq) {
   // The map runs to the highest addition ever marked, not to the type's count.
   const unsigned n = writtenExtensions(seq);
   encodeSmallUnsigned(n - 1);
-  encodeBitMap(seq.extensionMap().bitData(), n);
+  encodeBitMap(seq.extensionMap().bitData(), seq.extensionMap().octets(), n);
   return true;
 }
 

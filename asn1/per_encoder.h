@@ -4,6 +4,7 @@
 
 #include "asn1/visitor.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,8 +18,26 @@ public:
   PEREncoder(std::vector<char>& out, bool aligned = true);
 
   void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
-  void encodeMultiBit(unsigned value, unsigned n);
-  void encodeBitMap(const std::vector<char>& bits, unsigned n);
+  void encodeMultiBit(unsigned value, unsigned n) {
+    // Most fields fit the octet at hand or start a new one.
+    if (freeBits_ != 8 && n <= freeBits_) {
+      const unsigned last = static_cast<unsigned char>(out_.back());
+      freeBits_ = static_cast<std::uint16_t>(freeBits_ - n);
+      out_.back() = static_cast<char>(last | ((value & ((1u << n) - 1u)) << freeBits_));
+      if (freeBits_ == 0) freeBits_ = 8;
+      return;
+    }
+    if (freeBits_ == 8 && n != 0 && n <= 8) {
+      freeBits_ = static_cast<std::uint16_t>(8 - n);
+      out_.push_back(static_cast<char>((value & ((1u << n) - 1u)) << freeBits_));
+      if (freeBits_ == 0) freeBits_ = 8;
+      return;
+    }
+    encodeBitsAcross(value, n);
+  }
+  void encodeBitsAcross(unsigned value, unsigned n);
+  void encodeBitMap(const std::vector<char>& bits, unsigned n) { encodeBitMap(bits.data(), bits.size(), n); }
+  void encodeBitMap(const char* bits, std::size_t octets, unsigned n);
   void byteAlign() { freeBits_ = 8; }
   void encodeByte(unsigned octet);
   void encodeBlock(const char* p, unsigned n);

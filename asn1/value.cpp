@@ -10,12 +10,74 @@
 
 namespace ASN1 {
 
-unsigned CountBits(unsigned n) {
-  if (n == 0) return 32;
-  unsigned b = 0;
-  while (b < 32 && (std::uint64_t(1) << b) < n) ++b;
+namespace detail {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ASN1_POOL_OFF 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ASN1_POOL_OFF 1
+#endif
+#endif
+
+#ifdef ASN1_POOL_OFF
+// The sanitizers must see every object come and go.
+void* poolAllocate(std::size_t n) { return ::operator new(n); }
+void poolFree(void* p, std::size_t) noexcept { ::operator delete(p); }
+#else
+namespace {
+constexpr std::size_t kGrain = 16;
+constexpr std::size_t kClasses = kPoolLimit / kGrain;
+constexpr std::size_t kChunk = 8192;
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// Chunks are never given back: a thread's lists keep the most it ever held.
+struct Pools {
+  FreeBlock* free[kClasses] = {};
+};
+thread_local Pools pools;
+
+[[gnu::noinline]] void* refill(std::size_t cls) {
+  const std::size_t size = (cls + 1) * kGrain;
+  char* chunk = static_cast<char*>(::operator new(kChunk));
+  const std::size_t count = kChunk / size;
+  FreeBlock* head = nullptr;
+  for (std::size_t i = count; i-- > 1;) {
+    FreeBlock* b = reinterpret_cast<FreeBlock*>(chunk + i * size);
+    b->next = head;
+    head = b;
+  }
+  pools.free[cls] = head;
+  return chunk;
+}
+}  // namespace
+
+void* poolAllocate(std::size_t n) {
+  if (n > kPoolLimit || n == 0) return ::operator new(n);
+  const std::size_t cls = (n - 1) / kGrain;
+  FreeBlock* b = pools.free[cls];
+  if (b == nullptr) return refill(cls);
+  pools.free[cls] = b->next;
   return b;
 }
+
+void poolFree(void* p, std::size_t n) noexcept {
+  if (p == nullptr) return;
+  if (n > kPoolLimit || n == 0) {
+    ::operator delete(p);
+    return;
+  }
+  const std::size_t cls = (n - 1) / kGrain;
+  FreeBlock* b = static_cast<FreeBlock*>(p);
+  b->next = pools.free[cls];
+  pools.free[cls] = b;
+}
+#endif
+
+}  // namespace detail
 
 int lexicographic_compare_bytes(const char* b1, const char* e1, const char* b2, const char* e2) {
   for (; b1 != e1 && b2 != e2; ++b1, ++b2) {
@@ -25,11 +87,6 @@ int lexicographic_compare_bytes(const char* b1, const char* e1, const char* b2, 
   }
   if (b1 == e1) return b2 == e2 ? 0 : -1;
   return 1;
-}
-
-AbstractData* AbstractData::create(const InfoType* info) {
-  if (info == nullptr || info->create == nullptr) return nullptr;
-  return info->create(info);
 }
 
 const AbstractData::InfoType Null::theInfo = {&Null::create, 5};

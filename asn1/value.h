@@ -2,6 +2,7 @@
 // Base of every ASN.1 value, the type records, and the scalar value classes.
 // See asn1/asn1.h for how a generated type declares its records.
 
+#include <cstddef>
 #include <cstdint>
 #include <ios>
 #include <iosfwd>
@@ -25,7 +26,10 @@ enum ConstraintType : std::int32_t {
 
 // Bits needed to write n distinct values; 32 for n == 0 (a full 2^32 range
 // whose count wrapped).
-unsigned CountBits(unsigned n);
+inline unsigned CountBits(unsigned n) {
+  if (n == 0) return 32;
+  return n == 1 ? 0 : 32u - unsigned(__builtin_clz(n - 1u));
+}
 
 // Three-way result of two ordered values: -1, 0 or 1.
 template <class T>
@@ -38,8 +42,23 @@ inline int compare3(T a, T b) {
 int lexicographic_compare_bytes(const char* b1, const char* e1, const char* b2, const char* e2);
 
 namespace detail {
+// Per-thread free lists of value objects by size, in 16-octet classes up to
+// kPoolLimit; larger objects go to the global heap. Decoding makes and drops
+// many small objects per message, which the general heap serves slowly.
+constexpr std::size_t kPoolLimit = 256;
+void* poolAllocate(std::size_t n);
+void poolFree(void* p, std::size_t n) noexcept;
+
+// Every value class derives from it, so that a class and all classes derived
+// from it are made from the pools; the sized delete returns the object to
+// the list of its own size.
 template <class T>
-struct Allocator {};
+struct Allocator {
+  static void* operator new(std::size_t n) { return poolAllocate(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { poolFree(p, n); }
+  static void* operator new(std::size_t, void* at) noexcept { return at; }
+  static void operator delete(void*, void*) noexcept {}
+};
 }  // namespace detail
 
 class AbstractData {
@@ -56,7 +75,9 @@ public:
 
   virtual ~AbstractData() {}
 
-  static AbstractData* create(const InfoType* info);
+  static AbstractData* create(const InfoType* info) {
+    return info == nullptr || info->create == nullptr ? nullptr : info->create(info);
+  }
 
   AbstractData* clone() const { return do_clone(); }
   int compare(const AbstractData& other) const { return do_compare(other); }

@@ -7,7 +7,7 @@ namespace ASN1 {
 
 bool Visitor::do_visit(IntegerWithNamedNumber& v) { return visit(static_cast<INTEGER&>(v)); }
 
-bool Visitor::visit(SEQUENCE& seq) {
+bool Visitor::walk(SEQUENCE& seq) {
   int r = preVisitExtensionRoots(seq);
   if (r < NO_EXTENSION) return r != FAIL;
   const bool withExtensions = r == CONTINUE;

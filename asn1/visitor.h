@@ -57,9 +57,14 @@ public:
   bool revisit(OpenData& v) { return do_revisit(v); }
   bool visit(TypeConstrainedOpenData& v) { return do_visit(v); }
   bool visit(GeneralizedTime& v) { return do_visit(v); }
-  bool visit(SEQUENCE& seq);
+  bool visit(SEQUENCE& seq) { return do_visit(seq); }
 
 protected:
+  // The walk below through the hooks; a coder may read a SEQUENCE in one
+  // piece instead, as long as it numbers the bits alike.
+  virtual bool do_visit(SEQUENCE& seq) { return walk(seq); }
+  bool walk(SEQUENCE& seq);
+
   virtual bool do_visit(Null& v) = 0;
   virtual bool do_visit(BOOLEAN& v) = 0;
   virtual bool do_visit(INTEGER& v) = 0;

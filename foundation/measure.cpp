@@ -4,10 +4,10 @@
 
 #include "foundation/mux_time.h"
 
-void Measure::begin() { start_ = Mux::microseconds(); }
+void Measure::begin() { start_ = Mux::statistics_microseconds(); }
 
 void Measure::end() {
-  uint32_t d = Mux::microseconds() - start_;
+  uint32_t d = Mux::statistics_microseconds() - start_;
   if (first_) {
     first_ = false;
     min_ = max_ = last_ = d;

@@ -3,6 +3,8 @@
 #include <iosfwd>
 
 // Durations in microseconds: minimum, maximum, the latest one and the count.
+// On the live clock they are read from the coarse statistics clock, which
+// costs next to nothing but counts in kernel ticks.
 // Printed as "min=... max=... avg=... counter=..."; "avg" is the latest
 // duration, which is what the status dump has always shown.
 class Measure {
@@ -15,6 +17,8 @@ public:
   uint32_t max() const { return max_; }
   uint32_t last() const { return last_; }
   uint32_t counter() const { return counter_; }
+  // The clock reading at the end of the latest measurement.
+  uint32_t ended() const { return start_ + last_; }
 
 private:
   uint32_t min_ = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
@@ -172,35 +173,69 @@ void Multiplexer::unlink_handler(EventHandler* h) {
   }
 }
 
-// Most timers are set with the longest delay so far and go to the tail at
-// once; a short one among many long ones is placed scanning from the head,
-// so that neither costs a walk of the whole queue. Equal expiries keep their
-// setting order either way.
+bool Multiplexer::earlier(const TimerEvent* a, const TimerEvent* b) {
+  const int32_t d = a->compare(*b);
+  return d < 0 || (d == 0 && a->sequence_ < b->sequence_);
+}
+
+void Multiplexer::heap_place(TimerEvent* t, size_t i) {
+  timers_[i] = t;
+  t->heap_index_ = static_cast<uint32_t>(i);
+}
+
+void Multiplexer::heap_up(size_t i) {
+  TimerEvent* t = timers_[i];
+  while (i > 0) {
+    const size_t parent = (i - 1) / 2;
+    if (!earlier(t, timers_[parent])) break;
+    heap_place(timers_[parent], i);
+    i = parent;
+  }
+  heap_place(t, i);
+}
+
+void Multiplexer::heap_down(size_t i) {
+  TimerEvent* t = timers_[i];
+  const size_t n = timers_.size();
+  for (;;) {
+    size_t child = 2 * i + 1;
+    if (child >= n) break;
+    if (child + 1 < n && earlier(timers_[child + 1], timers_[child])) ++child;
+    if (!earlier(timers_[child], t)) break;
+    heap_place(timers_[child], i);
+    i = child;
+  }
+  heap_place(t, i);
+}
+
+// A timer set again ranks behind those already due at the same time.
+void Multiplexer::heap_push(TimerEvent* t) {
+  t->sequence_ = ++timer_sequence_;
+  timers_.push_back(t);
+  heap_up(timers_.size() - 1);
+}
+
+void Multiplexer::heap_remove(TimerEvent* t) {
+  const size_t i = t->heap_index_;
+  TimerEvent* last = timers_.back();
+  timers_.pop_back();
+  if (last == t) return;
+  heap_place(last, i);
+  if (i > 0 && earlier(last, timers_[(i - 1) / 2]))
+    heap_up(i);
+  else
+    heap_down(i);
+}
+
 void Multiplexer::set(TimerEvent* t) {
   reset(t);
+  heap_push(t);
   t->queued_ = true;
-  TimerEvent* head = *timers_.begin();
-  TimerEvent* tail = *timers_.last();
-  if (!head || tail->compare(*t) <= 0) {
-    timers_.insert_to_tail(t);
-    return;
-  }
-  if (t->compare(*head) < 0) {
-    timers_.insert_to_head(t);
-    return;
-  }
-  if (tail->compare(*t) < t->compare(*head)) {
-    timers_.insert_to_tail_by_grown(t);
-    return;
-  }
-  TimerEvent* e = head;
-  while (e->compare(*t) <= 0) e = e->get_next();
-  timers_.insert_after(e->get_prev(), t);
 }
 
 void Multiplexer::reset(TimerEvent* t) {
   if (!t->queued_) return;
-  timers_.remove(t);
+  heap_remove(t);
   t->queued_ = false;
 }
 
@@ -223,6 +258,18 @@ void Multiplexer::unhook(TimerPoolPlugin* p) {
     plugins_.remove(p);
 }
 
+void Multiplexer::begin_pass() {
+  Mux::begin_pass(Mux::milliseconds());
+  pass_mark_ = Mux::statistics_microseconds();
+}
+
+// The pass's reading is taken again once the statistics clock has moved on
+// a tick since, so that a handler, timer or Dpc that ran long does not make
+// the timers set after it fire early.
+void Multiplexer::check_pass(const Measure& m) {
+  if (Mux::in_pass() && !Mux::cached() && m.ended() != pass_mark_) begin_pass();
+}
+
 void Multiplexer::execute_dpc() {
   dpc_run_ = dpcs_;
   while (!dpc_run_.empty()) {
@@ -231,33 +278,39 @@ void Multiplexer::execute_dpc() {
     dpc_measure_.begin();
     d->Invoke();
     dpc_measure_.end();
+    check_pass(dpc_measure_);
   }
 }
 
 int Multiplexer::timers_schedule() {
-  const uint32_t now = Mux::milliseconds();
-  for (;;) {
-    TimerEvent* head = *timers_.begin();
-    if (!head || static_cast<int32_t>(now - head->expiry_) < 0) break;
-    timers_.remove_from_head();
+  const uint32_t now = Mux::pass_milliseconds();
+  // On the pass's frozen reading, a timer set again from its own callback
+  // with no delay would be due for ever: what is set meanwhile waits for
+  // the next pass.
+  const uint64_t last = Mux::cached() ? UINT64_MAX : timer_sequence_;
+  while (!timers_.empty()) {
+    TimerEvent* head = timers_.front();
+    if (static_cast<int32_t>(now - head->expiry_) < 0 || head->sequence_ > last) break;
+    heap_remove(head);
     head->queued_ = false;
     timer_measure_.begin();
     head->fire();
     timer_measure_.end();
+    check_pass(timer_measure_);
   }
   execute_dpc();
   for (;;) {
-    TimerEvent* head = *timers_.begin();
+    TimerEvent* head = timers_.empty() ? nullptr : timers_.front();
     const uint32_t first = head ? head->expiry_ : now;
     const int32_t wait = static_cast<int32_t>(first - now);
     if (wait >= 0 && wait <= kMaxWait) return wait;
     std::cerr << "******** RUNTIME ERROR CONDITION *************"
               << "Multiplexer::timers_schedule() invalid wait time detected!\n"
-              << "now = " << now << "\nfirst = " << first << "\ncount = " << timers_.count() << std::endl;
+              << "now = " << now << "\nfirst = " << first << "\ncount = " << timers_.size() << std::endl;
     // Only the offending timer moves; the others keep their expiries.
-    timers_.remove(head);
+    heap_remove(head);
     head->expiry_ = now + 1000;
-    timers_.insert_to_tail_by_grown(head);
+    heap_push(head);
   }
 }
 
@@ -299,8 +352,8 @@ void Multiplexer::build_poll_set() {
 // counts. Only an empty timer queue waits for ever.
 int Multiplexer::poll_timeout(int plugin_wait) const {
   int timeout = -1;
-  if (const TimerEvent* head = *timers_.begin()) {
-    const int32_t wait = static_cast<int32_t>(head->expiry_ - Mux::milliseconds());
+  if (const TimerEvent* head = first_timer()) {
+    const int32_t wait = static_cast<int32_t>(head->expiry_ - Mux::pass_milliseconds());
     // Out of range goes back to timers_schedule() at once, which reports it.
     timeout = (wait < 0 || wait > kMaxWait) ? 0 : wait;
   }
@@ -321,6 +374,7 @@ void Multiplexer::dispatch() {
     event_measure_.begin();
     h->svc_event();
     event_measure_.end();
+    check_pass(event_measure_);
   }
   // When the loop stops half way, the handlers not yet served stay in the
   // rotation behind the served ones.
@@ -370,6 +424,13 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
   uint32_t last_ping = 0;
   if (watchdog) open_watchdog();
   if (!live_clock) Mux::mux_settimeofday();
+  // One clock reading per pass, taken when poll returns: the handlers, the
+  // timers they set, the next pass's timers and its poll timeout all count
+  // from it. Work done since then shows as lateness of a millisecond or so.
+  struct PassEnd {
+    ~PassEnd() { Mux::end_pass(); }
+  } pass_end;
+  begin_pass();
   while (!terminating()) {
     timers_schedule();
     const int plugin_wait = timerPoll_schedule();
@@ -386,7 +447,8 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     const int n = ::poll(poll_set_.data(), poll_set_.size(), timeout);
     const int err = errno;
     if (!live_clock) Mux::mux_settimeofday();
-    const uint32_t now = Mux::milliseconds();
+    begin_pass();
+    const uint32_t now = Mux::pass_milliseconds();
     if (last_ping == 0 || last_ping > now || now - last_ping > 999) {
       last_ping = now;
       resetWD();

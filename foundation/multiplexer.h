@@ -133,10 +133,10 @@ public:
   const std::string& watchdog_path() const { return watchdog_path_; }
   bool watchdog_open() const { return watchdog_ >= 0; }
 
-  unsigned timer_count() const { return timers_.count(); }
+  unsigned timer_count() const { return static_cast<unsigned>(timers_.size()); }
   unsigned handler_count() const { return attach_.count() + served_->count() + active_->count(); }
   size_t dpc_count() const { return dpcs_.size(); }
-  const TimerEvent* first_timer() const { return *timers_.begin(); }
+  const TimerEvent* first_timer() const { return timers_.empty() ? nullptr : timers_.front(); }
   const Measure& dpc_measure() const { return dpc_measure_; }
   const Measure& event_measure() const { return event_measure_; }
   const Measure& timer_measure() const { return timer_measure_; }
@@ -149,9 +149,23 @@ private:
   int poll_timeout(int plugin_wait) const;
   void dispatch();
   void open_watchdog();
+  void begin_pass();
+  void check_pass(const Measure& m);
   void close_watchdog();
 
-  F_sorted_list<TimerEvent> timers_;
+  // Binary min-heap on (expiry, setting order): set, reset and fire cost
+  // O(log n) whatever the number of timers.
+  static bool earlier(const TimerEvent* a, const TimerEvent* b);
+  void heap_place(TimerEvent* t, size_t i);
+  void heap_up(size_t i);
+  void heap_down(size_t i);
+  void heap_push(TimerEvent* t);
+  void heap_remove(TimerEvent* t);
+
+  std::vector<TimerEvent*> timers_;
+  uint64_t timer_sequence_ = 0;
+  // The statistics clock when the pass's reading was taken.
+  uint32_t pass_mark_ = 0;
   F_dual_list<EventHandler> attach_;
   // The served and active lists trade places after every dispatch.
   F_dual_list<EventHandler> lists_[2];

@@ -61,6 +61,33 @@ void clear_cached_time() { set_cached_time(timeval()); }
 
 unsigned milliseconds() { return static_cast<uint32_t>(total_usec(counter_time()) / 1000u); }
 
+namespace {
+bool g_in_pass = false;
+uint32_t g_pass_ms = 0;
+}  // namespace
+
+bool cached() { return !g_tv_clock.is_zero() || !g_tv_time.is_zero(); }
+
+// A cache set during the pass (a test stepping the clock) wins over the
+// pass's reading.
+unsigned pass_milliseconds() { return g_in_pass && !cached() ? g_pass_ms : milliseconds(); }
+
+void begin_pass(unsigned ms) {
+  g_pass_ms = ms;
+  g_in_pass = true;
+}
+
+void end_pass() { g_in_pass = false; }
+
+bool in_pass() { return g_in_pass; }
+
+unsigned statistics_microseconds() {
+  if (cached()) return microseconds();
+  timespec ts;
+  if (::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) != 0) return microseconds();
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u);
+}
+
 unsigned microseconds() { return static_cast<uint32_t>(total_usec(counter_time())); }
 
 time_t seconds() {

@@ -50,6 +50,20 @@ void clear_cached_time();
 
 // Monotonic milliseconds, low 32 bits; wraps every ~49.7 days.
 unsigned milliseconds();
+// milliseconds() as the main loop read it for the pass it is in; the live
+// or cached reading outside a pass. Timers count from it, so that setting
+// one costs no clock read.
+unsigned pass_milliseconds();
+// Called by the main loop with each pass's reading; end_pass() when it stops.
+void begin_pass(unsigned ms);
+void end_pass();
+bool in_pass();
+// Whether the counters run on the cache (tests, or a loop without its live
+// clock) rather than on the clock.
+bool cached();
+// Microseconds for statistics: the cache when set, else a coarse clock that
+// costs a memory read, exact to the kernel's tick.
+unsigned statistics_microseconds();
 // Monotonic microseconds, low 32 bits; wraps every ~71.6 minutes.
 unsigned microseconds();
 // Wall-clock seconds.

@@ -5,7 +5,7 @@
 TimerEvent::~TimerEvent() { reset(); }
 
 void TimerEvent::schedule(unsigned int ms) {
-  expiry_ = Mux::milliseconds() + ms;
+  expiry_ = Mux::pass_milliseconds() + ms;
   multiplexer.set(this);
 }
 

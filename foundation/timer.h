@@ -32,6 +32,10 @@ private:
   friend class Multiplexer;
   uint32_t expiry_ = 0;
   bool queued_ = false;
+  // Place in the loop's timer heap, and the order of setting, which ranks
+  // equal expiries.
+  uint32_t heap_index_ = 0;
+  uint64_t sequence_ = 0;
 };
 
 template <class T>

@@ -1,19 +1,24 @@
 // Controller round trips: one controller sends pings one after another and
-// waits for each answer. The same client against a bare echo server with the
-// same framing on the loopback gives the floor the daemon is held against.
+// waits for each answer. The same client against a bare poll() echo server
+// with the same framing on the loopback gives the floor the daemon is held
+// against: of_echo is the daemon's rate of round trips as a share of the
+// echo's, vs_echo its inverse.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <thread>
 
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
@@ -23,19 +28,14 @@ namespace {
 using CtrlTest::Controller;
 using Clock = std::chrono::steady_clock;
 
-bool ReadAll(int fd, char* at, size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, at, n, 0);
-    if (got <= 0) return false;
-    at += got;
-    n -= size_t(got);
-  }
-  return true;
-}
-
 bool WriteAll(int fd, const char* at, size_t n) {
   while (n > 0) {
     const ssize_t put = ::send(fd, at, n, MSG_NOSIGNAL);
+    if (put < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd entry = {fd, POLLOUT, 0};
+      ::poll(&entry, 1, 1000);
+      continue;
+    }
     if (put <= 0) return false;
     at += put;
     n -= size_t(put);
@@ -43,11 +43,13 @@ bool WriteAll(int fd, const char* at, size_t n) {
   return true;
 }
 
-// Sends every TPKT frame back as it came, one connection, blocking.
+// The floor: a process of its own that sends every TPKT frame back as it
+// came, with the daemon's system calls per ping (poll, one read, one send)
+// and no other work.
 class EchoServer {
 public:
   EchoServer() {
-    listenFd = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd listenFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in sa = {};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -56,32 +58,51 @@ public:
     socklen_t len = sizeof sa;
     ::getsockname(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
     port = ntohs(sa.sin_port);
-    worker = std::thread([this] { Serve(); });
+    pid = ::fork();
+    if (pid == 0) {
+      Serve(listenFd.lowlevel_fd());
+      ::_exit(0);
+    }
   }
   ~EchoServer() {
-    ::shutdown(listenFd.lowlevel_fd(), SHUT_RDWR);
-    worker.join();
-  }
-
-  unsigned short port = 0;
-
-private:
-  void Serve() {
-    Fd conn(::accept4(listenFd.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!conn.is_valid()) return;
-    int on = 1;
-    ::setsockopt(conn.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    char frame[65536];
-    for (;;) {
-      if (!ReadAll(conn.lowlevel_fd(), frame, 4)) return;
-      const size_t length = (size_t(static_cast<unsigned char>(frame[2])) << 8) | static_cast<unsigned char>(frame[3]);
-      if (frame[0] != 3 || length < 4) return;
-      if (!ReadAll(conn.lowlevel_fd(), frame + 4, length - 4) || !WriteAll(conn.lowlevel_fd(), frame, length)) return;
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
     }
   }
 
-  Fd listenFd;
-  std::thread worker;
+  unsigned short port = 0;
+  pid_t pid = -1;
+
+private:
+  static void Serve(int listenFd) {
+    const int conn = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (conn < 0) return;
+    int on = 1;
+    ::setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    static char buf[65536 + 4];
+    size_t have = 0;
+    for (;;) {
+      pollfd entry = {conn, POLLIN, 0};
+      if (::poll(&entry, 1, -1) < 0) continue;
+      const ssize_t got = ::recv(conn, buf + have, sizeof buf - have, 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;
+      if (got < 0) continue;
+      have += size_t(got);
+      // Every complete frame goes back at once.
+      size_t at = 0;
+      while (have - at >= 4) {
+        const size_t length =
+            (size_t(static_cast<unsigned char>(buf[at + 2])) << 8) | static_cast<unsigned char>(buf[at + 3]);
+        if (buf[at] != 3 || length < 4) return;
+        if (have - at < length) break;
+        at += length;
+      }
+      if (at > 0 && !WriteAll(conn, buf, at)) return;
+      std::memmove(buf, buf + at, have - at);
+      have -= at;
+    }
+  }
 };
 
 unsigned short FreePort() {
@@ -104,7 +125,10 @@ public:
       ::dup2(null, 1);
       ::dup2(null, 2);
       const std::string portText = std::to_string(port);
-      ::execl(ULVAROND_BINARY, ULVAROND_BINARY, "--port", portText.c_str(), static_cast<char*>(nullptr));
+      // ULVAROND_DAEMON runs another build of the daemon against the same client.
+      const char* binary = std::getenv("ULVAROND_DAEMON");
+      if (binary == nullptr || *binary == '\0') binary = ULVAROND_BINARY;
+      ::execl(binary, binary, "--port", portText.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
   }
@@ -150,8 +174,20 @@ double RoundTrips(benchmark::State& state, Controller& client) {
   return seconds > 0 ? double(state.iterations()) / seconds : 0;
 }
 
-void BM_EchoRoundTrip(benchmark::State& state) {
+// One of each for the whole run, shared by the benchmarks: the daemons
+// would share the build's fixed paths.
+Peer<EchoServer>& echoPeer() {
   static Peer<EchoServer> peer;
+  return peer;
+}
+
+Peer<DaemonProcess>& daemonPeer() {
+  static Peer<DaemonProcess> peer;
+  return peer;
+}
+
+void BM_EchoRoundTrip(benchmark::State& state) {
+  Peer<EchoServer>& peer = echoPeer();
   if (!peer.ready) {
     state.SkipWithError("echo server unreachable");
     return;
@@ -160,7 +196,7 @@ void BM_EchoRoundTrip(benchmark::State& state) {
 }
 
 void BM_DaemonRoundTrip(benchmark::State& state) {
-  static Peer<DaemonProcess> peer;
+  Peer<DaemonProcess>& peer = daemonPeer();
   if (!peer.ready) {
     state.SkipWithError("daemon unreachable");
     return;
@@ -168,6 +204,47 @@ void BM_DaemonRoundTrip(benchmark::State& state) {
   const double rate = RoundTrips(state, peer.client);
   // Above 1: the daemon is that many times slower than the echo.
   if (rate > 0 && echoRate > 0) state.counters["vs_echo"] = echoRate / rate;
+  // The daemon's rate as a share of the echo's.
+  if (rate > 0 && echoRate > 0) state.counters["of_echo"] = rate / echoRate;
+}
+
+// Seconds for n sequential pings, 0 on a missing answer.
+double Burst(Controller& client, long& seq, int n) {
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < n; ++i) {
+    LGCP::Message answer;
+    if (client.Call(Controller::Ping(++seq), answer, 5000) != Controller::Ok || Controller::SeqOf(answer) != seq)
+      return 0;
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Bursts to the echo and to the daemon in turn, so that both see the same
+// load on a busy machine; of_echo is the daemon's rate over the echo's.
+void BM_DaemonVsEcho(benchmark::State& state) {
+  Peer<EchoServer>& echo = echoPeer();
+  Peer<DaemonProcess>& daemon = daemonPeer();
+  if (!echo.ready || !daemon.ready) {
+    state.SkipWithError("a server is unreachable");
+    return;
+  }
+  const int burst = 50;
+  long echoSeq = 0, daemonSeq = 0;
+  double echoSeconds = 0, daemonSeconds = 0;
+  for (auto _ : state) {
+    const double e = Burst(echo.client, echoSeq, burst);
+    const double d = Burst(daemon.client, daemonSeq, burst);
+    if (e <= 0 || d <= 0) {
+      state.SkipWithError("no answer");
+      return;
+    }
+    echoSeconds += e;
+    daemonSeconds += d;
+  }
+  const double pings = double(state.iterations()) * burst;
+  state.counters["echo_per_s"] = pings / echoSeconds;
+  state.counters["daemon_per_s"] = pings / daemonSeconds;
+  state.counters["of_echo"] = echoSeconds / daemonSeconds;
 }
 
 }  // namespace
@@ -175,3 +252,4 @@ void BM_DaemonRoundTrip(benchmark::State& state) {
 // The echo first: the daemon's figure is compared with it.
 BENCHMARK(BM_EchoRoundTrip)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_DaemonRoundTrip)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_DaemonVsEcho)->UseRealTime()->MinTime(4.0);

@@ -1,9 +1,11 @@
-// Cost of the main loop at the size a busy controller gives it: 1,000
-// attached descriptors and 5,000 pending timers.
+// Cost of the main loop as it grows: a pass at 10, 100 and 1,000 attached
+// descriptors, and setting, resetting and firing a timer among 100, 1,000
+// and 10,000 pending ones. A flat row across the sizes is the aim.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -17,23 +19,24 @@ namespace {
 
 struct Client {
   Event ev;
-  Timer timers[5];
   unsigned seen = 0;
+  unsigned fired = 0;
   bool last = false;
   void OnEvent(int, short revents) {
     seen += revents;
     if (last) multiplexer.terminate();
   }
-  void OnTimer() {}
+  void OnTimer() { ++fired; }
 };
 
 struct Load {
   std::vector<std::unique_ptr<Client>> clients;
+  std::unique_ptr<Timer[]> timers;
   int fds[2];
   std::ostringstream sink;
   std::streambuf* old_clog;
 
-  Load(int descriptors, int timers) {
+  Load(int descriptors, int pending) : timers(new Timer[pending > 0 ? pending : 1]) {
     rlimit lim;
     getrlimit(RLIMIT_NOFILE, &lim);
     lim.rlim_cur = lim.rlim_max;
@@ -49,63 +52,81 @@ struct Load {
       c.ev.Bind("client", &Client::OnEvent, &c);
       c.ev.Schedule(readable, POLLIN);
     }
-    clients.back()->last = true;
+    if (!clients.empty()) clients.back()->last = true;
     // Delays spread over the first hour, as slot timers are.
-    for (int i = 0; i < timers; ++i) {
-      Client& c = *clients[i % clients.size()];
-      c.timers[(i / clients.size()) % 5].set(1000 + (i * 7919u) % 3600000u, &Client::OnTimer, &c);
-    }
+    Client& owner = clients.empty() ? spare : *clients.front();
+    for (int i = 0; i < pending; ++i) timers[i].set(1000 + (i * 7919u) % 3600000u, &Client::OnTimer, &owner);
   }
   ~Load() {
+    timers.reset();
     clients.clear();
     close(fds[1]);
     std::clog.rdbuf(old_clog);
     Mux::clear_cached_time();
   }
+  Client spare;
 };
 
 // One pass: timers, Dpcs, poll set, poll, dispatch to every handler.
 void BM_LoopPass(benchmark::State& state) {
-  Load load(1000, 5000);
+  Load load(int(state.range(0)), int(state.range(1)));
   for (auto _ : state) multiplexer.run(false, true);
   state.counters["timers"] = multiplexer.timer_count();
   state.counters["handlers"] = multiplexer.handler_count();
 }
-BENCHMARK(BM_LoopPass)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoopPass)->ArgsProduct({{10, 100, 1000}, {1000}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoopPass)->ArgsProduct({{100}, {100, 10000}})->Unit(benchmark::kMicrosecond);
 
-// Re-arming with the longest delay so far: the insertion stops at the tail.
-void BM_TimerSetLongest(benchmark::State& state) {
-  Load load(1000, 5000);
+// Setting a timer anywhere in the queue's range, then cancelling it.
+void BM_TimerSetReset(benchmark::State& state) {
+  Load load(1, int(state.range(0)));
   Client c;
-  for (auto _ : state) {
-    c.timers[0].set(3700000, &Client::OnTimer, &c);
-    c.timers[0].reset();
-  }
-}
-BENCHMARK(BM_TimerSetLongest);
-
-// Re-arming with delays anywhere in the queue's range.
-void BM_TimerSetSpread(benchmark::State& state) {
-  Load load(1000, 5000);
-  Client c;
+  Timer t;
   unsigned i = 0;
   for (auto _ : state) {
-    c.timers[0].set(1000 + (++i * 104729u) % 3600000u, &Client::OnTimer, &c);
-    c.timers[0].reset();
+    t.set(1000 + (++i * 104729u) % 3600000u, &Client::OnTimer, &c);
+    t.reset();
   }
+  state.counters["timers"] = double(state.range(0));
 }
-BENCHMARK(BM_TimerSetSpread);
+BENCHMARK(BM_TimerSetReset)->Arg(100)->Arg(1000)->Arg(10000);
+
+// Moving a pending timer to a new expiry: the common re-arm of a
+// supervision timer on every message.
+void BM_TimerRearm(benchmark::State& state) {
+  Load load(1, int(state.range(0)));
+  Client c;
+  Timer t;
+  unsigned i = 0;
+  for (auto _ : state) t.set(1000 + (++i * 104729u) % 3600000u, &Client::OnTimer, &c);
+  state.counters["timers"] = double(state.range(0));
+}
+BENCHMARK(BM_TimerRearm)->Arg(100)->Arg(1000)->Arg(10000);
 
 // The periodic 3000 ms statistics timer among the others.
 void BM_TimerSetPeriodic(benchmark::State& state) {
-  Load load(1000, 5000);
+  Load load(1, int(state.range(0)));
   Client c;
+  Timer t;
   for (auto _ : state) {
-    c.timers[0].set(3000, &Client::OnTimer, &c);
-    c.timers[0].reset();
+    t.set(3000, &Client::OnTimer, &c);
+    t.reset();
   }
 }
-BENCHMARK(BM_TimerSetPeriodic);
+BENCHMARK(BM_TimerSetPeriodic)->Arg(100)->Arg(1000)->Arg(10000);
+
+// A timer due at once, set and fired by the loop's timer step.
+void BM_TimerFire(benchmark::State& state) {
+  Load load(1, int(state.range(0)));
+  Client c;
+  Timer t;
+  for (auto _ : state) {
+    t.set(0, &Client::OnTimer, &c);
+    multiplexer.timers_schedule();
+  }
+  if (c.fired != state.iterations()) state.SkipWithError("timer did not fire");
+}
+BENCHMARK(BM_TimerFire)->Arg(100)->Arg(1000)->Arg(10000);
 
 }  // namespace
 
