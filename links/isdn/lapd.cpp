@@ -1,8 +1,10 @@
 #include "links/isdn/lapd.h"
 
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <random>
 
 #include "foundation/ext_text.h"
 #include "links/isdn/logbuf.h"
@@ -20,6 +22,34 @@ constexpr uint8_t code_rr = 0, code_rnr = 1, code_rej = 2;
 
 char const* const reason_n200 = "link error (T200 expired N200 times)";
 
+// TEI management: the information field of a UI frame on SAPI 63, TEI 127.
+constexpr uint8_t tei_entity = 0x0F;
+constexpr unsigned tei_message_size = 5;
+constexpr unsigned group_ai = 127;
+enum TeiType : uint8_t {
+  identity_request = 1,
+  identity_assigned = 2,
+  identity_denied = 3,
+  identity_check_request = 4,
+  identity_check_response = 5,
+  identity_remove = 6,
+};
+
+// Not the C library's rand(): other code may reseed that one, and terminals
+// on one bus that reseed alike would then ask with equal reference numbers.
+std::minstd_rand& ri_generator() {
+  static std::minstd_rand gen([] {
+    uint32_t seed = uint32_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+      seed ^= std::random_device{}();
+    } catch (...) {
+      // The clock alone will do.
+    }
+    return seed ? seed : 1u;
+  }());
+  return gen;
+}
+
 }  // namespace
 
 LAPD::Notify::~Notify() = default;
@@ -27,6 +57,23 @@ LAPD::Notify::~Notify() = default;
 LAPD::LAPD(Side::type side, unsigned log) : side_(side), log_(log) { discard_queue(); }
 
 LAPD::~LAPD() = default;
+
+void LAPD::set_side(Side::type side) {
+  side_ = side;
+  // Only the user side goes without a TEI; the network side keeps its own.
+  if (bri_ && side_ == Side::network && state == 0) state = 3;
+}
+
+void LAPD::change_to_bri() {
+  bri_ = true;
+  // Several terminals on one bus must never share the TEI 0 a link starts
+  // with: the first establishment asks for a TEI instead.
+  if (side_ == Side::user && state == 3) state = 0;
+}
+
+uint16_t LAPD::next_ri() { return uint16_t(ri_generator()() & 0xFFFF); }
+
+void LAPD::seed_ri(uint32_t seed) { ri_generator().seed(seed ? seed : 1u); }
 
 void LAPD::local_prepare_head(Packet& p) { p.reserve_head(Q::is_header_size); }
 
@@ -144,6 +191,10 @@ void LAPD::receive(Packet& p) {
   peer_tei = a2;
   if (!(a2 & Q::ea1_bit)) return;
   peer_tei = Q::tei_of(a2);
+  if (bri_ && side_ == Side::user && peer_tei != Q::group_tei) {
+    // Without a TEI (states 0-2) only group frames are for this link.
+    if (peer_tei != own_tei || state < 3) return;
+  }
 
   // Octets the frame does not have are never read.
   if (n < Q::u_header_size) {
@@ -155,7 +206,7 @@ void LAPD::receive(Packet& p) {
     wrong_size();
     return;
   }
-  if (peer_sapi != own_sapi) {
+  if (peer_sapi != own_sapi && !(bri_ && peer_sapi == Q::sapi_tei_management)) {
     ++stats_.other_sapi;
     if (log_ > 0 || (stats_.other_sapi & (stats_.other_sapi - 1)) == 0)
       std::clog << ext::header(this) << "frame for SAPI " << peer_sapi << " (" << stats_.other_sapi << " so far)"
@@ -184,6 +235,12 @@ void LAPD::receive(Packet& p) {
         on_DISC(command, pf);
         break;
       case Q::u_ui:
+        try {
+          p.pull(Q::u_header_size);
+        } catch (std::bad_alloc const&) {
+          std::clog << ext::header(this) << "no packet buffer: frame dropped" << std::endl;
+          return;
+        }
         on_UI(p);
         break;
       case Q::u_dm:
@@ -358,7 +415,140 @@ void LAPD::on_FRMR(bool command, bool pf) {
 }
 
 // UI frames carry TEI management and unit data on basic-rate links only.
-void LAPD::on_UI(Packet&) {}
+void LAPD::on_UI(Packet& info) {
+  if (!bri_ || info.empty()) return;
+  if (log_ > 3) std::clog << ext::header(this) << "on_UI()" << std::endl;
+  uint8_t const* f = info.cdata();
+  if (f[0] != tei_entity) {
+    if (side_ == Side::user) {
+      if (state == 4) change_state(3);
+      if (state == 3) local_activate();
+    }
+    on_message(info);
+    return;
+  }
+  if (info.length() < tei_message_size) return;
+  uint16_t const ri = uint16_t(f[1] | f[2] << 8);
+  uint8_t const type = f[3];
+  unsigned const ai = f[4] >> 1;
+  bool const ext_bit = (f[4] & 1) != 0;
+  if (log_ > 3) std::clog << ext::header(this) << "on_UI() type=" << unsigned(type) << " Ai=" << ai << std::endl;
+  switch (type) {
+    case identity_assigned:
+      // Ai 127 is no TEI, and an Ai octet without its E bit is malformed.
+      if ((state == 1 || state == 2) && ri == ri_ && ai != group_ai && ext_bit) {
+        stop_T202();
+        // An establishment that follows runs its own T200; a link merely
+        // assigned (state 3) has nothing to time, and a T200 left running
+        // would make its next establishment report a timer misuse.
+        mdl_assign(static_cast<unsigned char>(ai));
+      }
+      break;
+    case identity_denied:
+      // An establishment waiting for its TEI (state 2) is refused alike.
+      if ((state == 1 || state == 2) && ri == ri_) {
+        if (ai == group_ai)
+          std::clog << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
+        else
+          std::clog << ext::header(this) << "ASP returned: TEI " << ai << " denied" << std::endl;
+        on_error(32768u);
+      }
+      break;
+    case identity_check_request:
+      if (state >= 3 && state <= 7 && (ai == group_ai || ai == own_tei))
+        tx_identity(ri_, int(own_tei), identity_check_response);
+      break;
+    case identity_remove:
+      // Removes come in pairs; a link without a TEI has nothing to remove
+      // and its request is already on its way.
+      if (state >= 3 && (ai == group_ai || ai == own_tei)) {
+        mdl_remove();
+        BeginTeiAssignProcedure();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void LAPD::tx_identity(uint16_t ri, int ai, unsigned char type) {
+  if (!bri_) return;
+  Packet frame;
+  if (!new_frame(frame)) return;
+  frame.put8(side_ == Side::user ? 0xFC : 0xFE);
+  frame.put8(Q::address2(Q::group_tei));
+  frame.put8(Q::u_ui);
+  frame.put8(tei_entity);
+  frame.put8(uint8_t(ri & 0xFF));
+  frame.put8(uint8_t(ri >> 8));
+  frame.put8(type);
+  frame.put8(uint8_t((unsigned(ai) << 1) | 1));
+  xmit(frame);
+}
+
+void LAPD::BeginTeiAssignProcedure() {
+  if (!bri_ || side_ != Side::user) return;
+  // An establishment waiting for the TEI keeps waiting for it.
+  if (state != 2) change_state(1);
+  on_mdl_assign();
+  ri_ = next_ri();
+  tx_identity(ri_, int(group_ai), identity_request);
+  rc = 0;
+  stop_T200();
+  stop_T203();
+  start_T202();
+}
+
+void LAPD::mdl_assign(unsigned char tei) {
+  if (log_ > 1)
+    std::clog << ext::header(this) << "MDL-ASSIGN"
+              << " (tei=" << unsigned(tei) << ")" << std::endl;
+  own_tei = tei;
+  if (state == 2) {
+    establish_dl();
+    l3_initiated = true;
+    change_state(4);
+  } else {
+    change_state(3);
+  }
+}
+
+void LAPD::mdl_remove() {
+  std::clog << ext::header(this) << "MDL-REMOVE" << std::endl;
+  Protocol_status st(new Status(*this, "error (MDL-REMOVE received)"));
+  switch (state) {
+    case 3:
+      discard_queue();
+      change_state(0);
+      break;
+    case 4:
+      discard_queue();
+      stop_T200();
+      change_state(0);
+      on_deactivate(st);
+      break;
+    case 5:
+      stop_T200();
+      change_state(0);
+      on_deactivate(st);
+      break;
+    case 6:
+      discard_queue();
+      stop_T200();
+      stop_T203();
+      change_state(0);
+      on_deactivate(st);
+      break;
+    case 7:
+      discard_queue();
+      stop_T200();
+      change_state(0);
+      on_deactivate(st);
+      break;
+    default:
+      break;
+  }
+}
 
 void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
   static char const* const names[] = {"RR ", "RNR ", "REJ "};
@@ -537,10 +727,13 @@ void LAPD::local_activate() {
   if (log_ > 0) std::clog << ext::header(this) << "DL-ESTABLISH" << std::endl;
   switch (state) {
     case 0:
-      // The TEI assignment that follows runs on basic-rate links only.
+      // The establishment follows the TEI assignment (basic rate only).
       rc = 0;
-      on_mdl_assign();
       change_state(2);
+      if (bri_ && side_ == Side::user)
+        BeginTeiAssignProcedure();
+      else
+        on_mdl_assign();
       break;
     case 1:
       change_state(2);
@@ -617,7 +810,13 @@ void LAPD::message(Packet& p) {
     out_.put(p);
     queued_up = true;
   }
-  if (state == 0) change_state(1);
+  // Data without a TEI asks for one; it goes out once the link is up.
+  if (state == 0) {
+    if (bri_ && side_ == Side::user)
+      BeginTeiAssignProcedure();
+    else
+      change_state(1);
+  }
   if (out_.count() > congestion_on) report_congestion();
   local_events();
 }
@@ -630,6 +829,13 @@ void LAPD::start_T200() {
   if (t200_running) stop_T200();
   t200_running = true;
   timer_.set<LAPD>(T200_ms, &LAPD::on_T200, this);
+}
+
+void LAPD::start_T202() {
+  if (t200_running) on_error("trying to start T202 while T200 running");
+  if (t203_running) on_error("trying to start T202 while T203 running");
+  t202_running = true;
+  timer_.set<LAPD>(T202_ms, &LAPD::on_T202, this);
 }
 
 void LAPD::start_T203() {
@@ -714,6 +920,23 @@ void LAPD::on_T200() {
       break;
     default:
       break;
+  }
+  local_events();
+}
+
+void LAPD::on_T202() {
+  t202_running = false;
+  ++stats_.t202_expiries;
+  if (state == 1 || state == 2) {
+    if (rc > N202) {
+      state = 0;
+      on_deactivate(Protocol_status(new Status(*this, "link error (T202 expired N202 times)")));
+    } else {
+      ri_ = next_ri();
+      tx_identity(ri_, int(group_ai), identity_request);
+      start_T202();
+      ++rc;
+    }
   }
   local_events();
 }

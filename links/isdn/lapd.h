@@ -6,9 +6,9 @@
 // come down through message.
 //
 // A primary-rate link works with the fixed TEI 0 and SAPI 0 it starts with.
-// The basic-rate TEI procedures (UI frames on SAPI 63, T202, MDL-ASSIGN and
-// MDL-REMOVE) join this class later; states 0-2 and the T202 flag are kept
-// for them.
+// A basic-rate link (change_to_bri) runs the TEI management of Q.921: on the
+// user side it asks for a TEI before its first establishment, answers
+// checks and obeys removals; both sides pass UI unit data up.
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -98,11 +98,15 @@ public:
   ~LAPD() override;
 
   // Configuration, before activation.
-  void set_side(Side::type side) { side_ = side; }
+  void set_side(Side::type side);
   void set_linkno(unsigned linkno) { linkno_ = linkno; }
   void set_log(unsigned log) { log_ = log; }
   void hdlc(GenericHDLC* device) { device_ = device; }
   void BindNotify(Notify* notify) { notify_ = notify; }
+  // Basic rate: TEI management on. A user-side link not yet established has
+  // no TEI until one is assigned, so its first establishment asks for one.
+  void change_to_bri();
+  bool is_bri() const { return bri_; }
 
   FlowStatus::Type GetFlowStatus() const { return flow_; }
   // Fills the record (the side is left as given); 1 when it differs from the
@@ -123,8 +127,14 @@ public:
   void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
   void on_hdlc_ready() override;
 
+  // Starts (or restarts) the user side's TEI assignment.
+  void BeginTeiAssignProcedure();
+  // MDL-ASSIGN request: the TEI to use from now on.
+  virtual void mdl_assign(unsigned char tei);
   // MDL-ASSIGN indication hook; nothing to do here.
   virtual void on_mdl_assign();
+  // MDL-REMOVE request: the TEI is gone.
+  virtual void mdl_remove();
   // MDL-ERROR indication: the code's text goes up as a status.
   virtual void on_error(unsigned code);
   void on_error(char const* text);
@@ -140,11 +150,17 @@ public:
   unsigned queued_out() const { return out_.count(); }
   unsigned queued_ack() const { return ack_.count(); }
   Side::type side() const { return side_; }
+  uint16_t tei_request_ri() const { return ri_; }
+  // The reference numbers of TEI requests come from a generator of their own,
+  // seeded once per process; tests may seed it.
+  static uint16_t next_ri();
+  static void seed_ri(uint32_t seed);
 
   static constexpr unsigned T200_ms = 1000;
   static constexpr unsigned T202_ms = 2000;
   static constexpr unsigned T203_ms = 10000;
   static constexpr unsigned N200 = 3;
+  static constexpr unsigned N202 = 3;
   static constexpr unsigned window = 7;
   // message() takes at most this many waiting messages.
   static constexpr unsigned out_limit = 128;
@@ -175,6 +191,7 @@ private:
   void on_S(unsigned type, bool command, bool pf, Seq nr);
   void on_ICOM(Packet& info, bool p, Seq ns, Seq nr);
   void on_UI(Packet& info);
+  void tx_identity(uint16_t ri, int ai, unsigned char type);
   void nr_error_recovery();
 
   // Shared steps.
@@ -189,11 +206,13 @@ private:
 
   // Timers.
   void start_T200();
+  void start_T202();
   void start_T203();
   void stop_T200();
   void stop_T202();
   void stop_T203();
   void on_T200();
+  void on_T202();
   void on_T203();
 
   // Pending work after every event.
@@ -213,6 +232,8 @@ private:
   mutable ACP::IsdnLinkInfo info_;
   uint32_t linkno_ = 0;
   uint32_t log_;
+  bool bri_ = false;
+  uint16_t ri_ = 0;  // reference number of the current TEI request
   Timer timer_;
   CleanQueue<Packet, 135> out_;
   CleanQueue<Packet, 7> ack_;

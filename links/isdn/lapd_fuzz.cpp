@@ -1,8 +1,8 @@
 // Feeds a LAPD link a sequence of frames and events. The first octet picks
-// the side, the log level and the state to start from; then each record is
-// a frame (a length octet below 0xF0, then that many octets) or an event
-// (0xF0 and up: a timer expiry, a message from layer 3, establish, release,
-// the channel refusing, taking again or failing). After every record the
+// the side, the log level, the state to start from and basic rate (0x20);
+// then each record is a frame (a length octet below 0xF0, then that many
+// octets) or an event (0xF0 and up: a timer expiry, a message from layer 3,
+// establish, release, the channel refusing, taking again or failing). After every record the
 // state variables must be consistent; at the end every packet buffer must be
 // back in the pool.
 #include <cstddef>
@@ -77,6 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     Owner owner;
     uint8_t const mode = data[0];
     ISDN::LAPD* link = new ISDN::LAPD(ISDN::Side::user, 0);
+    // As the slots do: the basic-rate flag first, then the side.
+    if (mode & 0x20) link->change_to_bri();
     link->set_side(mode & 1 ? ISDN::Side::network : ISDN::Side::user);
     link->set_log(mode & 2 ? 4 : 0);
     link->hdlc(&device);
@@ -149,6 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
             break;
           case 0xF7:
             link->on_hdlc_error(HDLC::Notify::Cause::read_error);
+            break;
+          case 0xF8:
+            Advance(ISDN::LAPD::T202_ms);
             break;
           default: {
             Packet empty;

@@ -1,0 +1,132 @@
+// Feeds the network side of a basic-rate bus a sequence of frames and events.
+// The first octet picks the log level and whether the link is activated;
+// then each record is a frame from the bus (a length octet below 0xF0, then
+// that many octets) or an event (0xF0 and up: time passes, a layer-3 message
+// comes from above, the link is activated or deactivated). After every
+// record each terminal's state must be consistent; at the end every packet
+// buffer must be back in the pool and no timer left.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+
+#include "foundation/multiplexer.h"
+#include "foundation/mux_time.h"
+#include "links/isdn/lapd_nt.h"
+#include "transport/protocol.h"
+
+namespace {
+
+// The slot: frames go nowhere, messages from below are dropped, and every
+// second one is answered from inside the upward call, as a slot may.
+struct Owner : ProtocolsFamily {
+  void transmit(Packet& frame) override {
+    if (!frame.empty()) ++sent;
+  }
+  void on_message(Packet& p) override {
+    if (++messages % 2 == 0 && p.length() >= 4) highest()->message(p);
+  }
+  unsigned sent = 0;
+  unsigned messages = 0;
+};
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+void CheckUsers(ISDN::LAPD_NT& nt) {
+  for (unsigned i = 0; i < ISDN::LAPD_NT::n_users; ++i) {
+    ISDN::LAPD_NT_user& u = nt.user(i);
+    Check(u.vs() < 128 && u.va() < 128 && u.vr() < 128);
+    Check(u.outstanding() <= ISDN::LAPD_NT_user::window);
+    // Every frame between V(A) and V(S) is kept for retransmission.
+    Check(u.outstanding() == ((u.vs() - u.va()) & 127));
+    Check(u.waiting() <= ISDN::LAPD_NT_user::out_limit);
+    Check(u.calls() <= ISDN::LAPD_NT_user::max_calls);
+    // Two assigned terminals never share a TEI.
+    for (unsigned j = i + 1; j < ISDN::LAPD_NT::n_users; ++j)
+      if (u.is_assigned() && nt.user(j).is_assigned()) Check(u.get_Tei() != nt.user(j).get_Tei());
+  }
+}
+
+void Advance(unsigned ms) {
+  Mux::timeval t = Mux::g_tv_time;
+  Mux::timevaladd(t, Mux::make_from_msec(ms));
+  Mux::set_cached_time(t);
+  multiplexer.timers_schedule();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+  static bool const silent = (std::clog.rdbuf(nullptr), true);
+  (void)silent;
+  if (size < 1) return 0;
+  Mux::set_cached_time(Mux::timeval(1000000, 0));
+  unsigned const pool = Packet::pool_free();
+  {
+    Owner owner;
+    ISDN::LAPD_NT* nt = new ISDN::LAPD_NT;
+    nt->set_log(data[0] & 3);
+    owner.add_protocol_tail(nt);
+    if (data[0] & 4) owner.activate();
+    CheckUsers(*nt);
+
+    std::size_t at = 1;
+    while (at < size) {
+      uint8_t const op = data[at++];
+      if (op < 0xF0) {
+        std::size_t const n = op < size - at ? op : size - at;
+        Packet p;
+        p.reserve_head(0);
+        for (std::size_t i = 0; i < n; ++i) p.put8(data[at + i]);
+        at += n;
+        nt->receive(p);
+      } else {
+        switch (op) {
+          case 0xF0:
+            Advance(ISDN::LAPD_NT_user::T200_ms);
+            break;
+          case 0xF1:
+            Advance(ISDN::LAPD_NT_user::check_ms);
+            break;
+          case 0xF2:
+            Advance(ISDN::LAPD_NT_user::idle_ms);
+            break;
+          case 0xF3:
+            Advance(ISDN::LAPD_NT::check_period_ms);
+            break;
+          case 0xF4: {
+            // A message from above: the next two octets are its call
+            // reference and type.
+            uint8_t const cref = at < size ? data[at++] : 0;
+            uint8_t const type = at < size ? data[at++] : 0;
+            Packet p;
+            owner.prepare_head(p);
+            for (uint8_t o : {uint8_t(0x08), uint8_t(0x01), cref, type}) p.put8(o);
+            owner.message(p);
+            break;
+          }
+          case 0xF5:
+            owner.activate();
+            break;
+          case 0xF6:
+            owner.deactivate();
+            break;
+          default: {
+            Packet shortmsg;
+            shortmsg.reserve_head(0);
+            shortmsg.put8(op);
+            owner.message(shortmsg);
+            break;
+          }
+        }
+      }
+      CheckUsers(*nt);
+    }
+  }
+  Check(Packet::pool_free() == pool);
+  Check(multiplexer.timer_count() == 0);
+  Mux::clear_cached_time();
+  return 0;
+}
