@@ -27,7 +27,9 @@
 #include "hardware/hw_mux.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
+#include "slots/hdlc_slot.h"
 #include "slots/map_slot.h"
+#include "slots/pstn_slot.h"
 #include "slots/slots.h"
 #include "transport/control_service.h"
 
@@ -140,8 +142,10 @@ void RunDaemon() {
 // in the reverse order; the singletons die in the reverse order at exit.
 void CreateSingletons(IniFile::File&) {
   MapFactory::instance();
+  PstnFactory::instance();
   ExtFactory::instance();
   EchoFactory::instance();
+  HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.
   HwMux::instance();
