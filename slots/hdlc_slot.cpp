@@ -41,6 +41,10 @@ Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
   return slot;
 }
 
+HdlcSlot* HdlcSlot::Of(Slot* slot) {
+  return slot && slot->GetSlotFactory() == &HdlcSlotFactory::instance() ? static_cast<HdlcSlot*>(slot) : nullptr;
+}
+
 HdlcSlot::~HdlcSlot() {
   updateTimer_.reset();
   flushTimer_.reset();

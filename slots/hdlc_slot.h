@@ -48,7 +48,8 @@ public:
   void OnUpdateTimer();
   void flushResponce();
 
-  // For tests.
+  // For tests: the slot behind a table entry, null when it is not an hdlc one.
+  static HdlcSlot* Of(Slot* slot);
   HDLC& channel() { return *channel_; }
   unsigned queued() const { return queue_.count(); }
   std::uint32_t overflows() const { return overflows_; }

@@ -89,6 +89,10 @@ Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
   return slot;
 }
 
+PstnSlot* PstnSlot::Of(Slot* slot) {
+  return slot && slot->GetSlotFactory() == &PstnFactory::instance() ? static_cast<PstnSlot*>(slot) : nullptr;
+}
+
 PstnSlot::~PstnSlot() {
   updateTimer_.reset();
   channel_->unbind();

@@ -62,8 +62,10 @@ public:
 
   void OnUpdateTimer();
 
-  // For tests.
+  // For tests: the slot behind a table entry, null when it is not a pstn one.
+  static PstnSlot* Of(Slot* slot);
   int kind() const { return kind_; }
+  SS7::SLC* ss7() const { return ss7_; }
   unsigned trunk_index() const { return trunkIndex_; }
   HDLC& channel() { return *channel_; }
 
