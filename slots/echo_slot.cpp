@@ -37,7 +37,8 @@ Slot* EchoFactory::INewSlot(LGCP::CreateParams const& params) {
   const LGCP::EchoParams& p = params.get_echo();
   const int bus = p.get_bus().getValue();
   if (bus < 0 || bus >= kBuses || !present[bus]) return nullptr;
-  return new EchoSlot(unsigned(bus * 32 + p.get_channel().getValue()));
+  // The channel is not bounded: wrap rather than overflow.
+  return new EchoSlot(unsigned(bus) * 32u + unsigned(p.get_channel().getValue()));
 }
 
 void EchoFactory::Query(LGCP::Resources& resources) {

@@ -7,7 +7,79 @@
 
 #include <iostream>
 
+#include "transport/local_socket.h"
+
 namespace Control {
+
+// Connector -------------------------------------------------------------------
+
+template <class Kind>
+Connector<Kind>::Connector() : fastRetries(0) {}
+
+template <class Kind>
+Connector<Kind>::~Connector() {}
+
+template <class Kind>
+bool Connector<Kind>::ImplActivate() {
+  fastRetries = RetryDelay::fast_attempts;
+  TryConnect();
+  return this->state != Kind::State::Idle;
+}
+
+template <class Kind>
+void Connector<Kind>::ImplDeactivate() {
+  this->Release();
+  sockFd.close();
+  retryTimer.reset();
+  connectEvent.Release();
+}
+
+template <class Kind>
+void Connector<Kind>::ImplOnDisconnect() {
+  retryTimer.set<Connector>(RetryDelay::reconnect_ms, &Connector::OnTimeout, this);
+}
+
+template <class Kind>
+void Connector<Kind>::OnTimeout(Timer*) {
+  TryConnect();
+}
+
+template <class Kind>
+void Connector<Kind>::RetryLater(unsigned slow_ms) {
+  sockFd.close();
+  if (fastRetries > 0) {
+    --fastRetries;
+    retryTimer.set<Connector>(RetryDelay::fast_ms, &Connector::OnTimeout, this);
+  } else {
+    retryTimer.set<Connector>(slow_ms, &Connector::OnTimeout, this);
+  }
+}
+
+template <class Kind>
+bool Connector<Kind>::OpenNonBlocking(int family, int protocol, char const* what) {
+  const int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (s < 0) {
+    // Mostly a shortage of descriptors, which passes: retried like a
+    // failed connect.
+    Errno e;
+    std::cerr << "can't create " << what << ":" << e << std::endl;
+    RetryLater(RetryDelay::connect_failed_ms);
+    return false;
+  }
+  sockFd = Fd(s);
+  if (!NonBlockMode(s)) {
+    Errno e;
+    std::cerr << "can't set " << what << " to non block mode: " << e << std::endl;
+    RetryLater(RetryDelay::connect_failed_ms);
+    return false;
+  }
+  return true;
+}
+
+template class Connector<ServiceNet>;
+template class Connector<ServiceUnix>;
+
+// ConnectorNet ----------------------------------------------------------------
 
 ConnectorNet::ConnectorNet() : ConnectorNet(std::string(), 0) {}
 
@@ -22,7 +94,7 @@ ConnectorNet::ConnectorNet(std::string const& addr) : ConnectorNet(addr, 0) {
   }
 }
 
-ConnectorNet::ConnectorNet(std::string const& host, unsigned short port) : port(port), host(host), fastRetries(0) {
+ConnectorNet::ConnectorNet(std::string const& host, unsigned short port) : port(port), host(host) {
   connectEvent.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
 }
 
@@ -34,35 +106,6 @@ bool ConnectorNet::Target(INet4::Addr& target) const {
   return target.Assign(host, nullptr);
 }
 
-bool ConnectorNet::ImplActivate() {
-  fastRetries = RetryDelay::fast_attempts;
-  TryConnect();
-  return state != State::Idle;
-}
-
-void ConnectorNet::ImplDeactivate() {
-  Release();
-  sockFd.close();
-  retryTimer.reset();
-  connectEvent.Release();
-}
-
-void ConnectorNet::ImplOnDisconnect() {
-  retryTimer.set<ConnectorNet>(RetryDelay::reconnect_ms, &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
-
-void ConnectorNet::RetryLater(unsigned slow_ms) {
-  sockFd.close();
-  if (fastRetries > 0) {
-    --fastRetries;
-    retryTimer.set<ConnectorNet>(RetryDelay::fast_ms, &ConnectorNet::OnTimeout, this);
-  } else {
-    retryTimer.set<ConnectorNet>(slow_ms, &ConnectorNet::OnTimeout, this);
-  }
-}
-
 void ConnectorNet::TryConnect() {
   INet4::Addr target;
   if (!Target(target)) {
@@ -71,22 +114,8 @@ void ConnectorNet::TryConnect() {
     return;
   }
   connectEvent.Release();
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) {
-    // Mostly a shortage of descriptors, which passes: retried like a
-    // failed connect.
-    Errno e;
-    std::cerr << "can't create socket:" << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
-  sockFd = Fd(s);
-  if (!NonBlockMode(s)) {
-    Errno e;
-    std::cerr << "can't set socket to non block mode: " << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
+  if (!OpenNonBlocking(AF_INET, IPPROTO_TCP, "socket")) return;
+  const int s = sockFd.lowlevel_fd();
   if (::connect(s, target, target.size()) == 0) {
     std::clog << "already connected to " << target << std::endl;
     Connected(sockFd, target);

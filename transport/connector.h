@@ -24,7 +24,37 @@ struct RetryDelay {
   static constexpr unsigned pending_error_ms = 12000;
 };
 
-class ConnectorNet : public ServiceNet {
+// Retries and reconnects of the outgoing kinds, whatever the socket family:
+// a few fast attempts, then slow ones whose delay depends on the cause.
+template <class Kind>
+class Connector : public Kind {
+public:
+  ~Connector() override;
+
+  int GetFastRetries() const { return fastRetries; }
+  bool IsRetryPending() const { return retryTimer.is_running(); }
+
+protected:
+  Connector();
+
+  bool ImplActivate() override;
+  void ImplDeactivate() override;
+  void ImplOnDisconnect() override;
+
+  virtual void TryConnect() = 0;
+  void OnTimeout(Timer*);
+  void RetryLater(unsigned slow_ms);
+  // Opens sockFd, non-blocking; when that fails, logs it (what names the
+  // socket) and tries again later.
+  bool OpenNonBlocking(int family, int protocol, char const* what);
+
+  Fd sockFd;
+  Timer retryTimer;
+  Event connectEvent;
+  int fastRetries;
+};
+
+class ConnectorNet : public Connector<ServiceNet> {
 public:
   ConnectorNet();
   // "a.b.c.d" or "a.b.c.d:port"; without a port the port is 0.
@@ -35,29 +65,17 @@ public:
 
   std::string const& GetHost() const { return host; }
   unsigned short GetPort() const { return port; }
-  int GetFastRetries() const { return fastRetries; }
-  bool IsRetryPending() const { return retryTimer.is_running(); }
   bool IsConnectPending() const { return connectEvent.IsActive(); }
 
 protected:
-  bool ImplActivate() override;
-  void ImplDeactivate() override;
-  void ImplOnDisconnect() override;
-
-  void TryConnect();
+  void TryConnect() override;
   void OnSocketEvent(int fd, short revents);
-  void OnTimeout(Timer*);
 
   // False when host does not parse as a dotted address with optional port.
   bool Target(INet4::Addr& target) const;
-  void RetryLater(unsigned slow_ms);
 
   uint16_t port;
   std::string host;
-  Fd sockFd;
-  Timer retryTimer;
-  Event connectEvent;
-  int fastRetries;
 };
 
 }  // namespace Control

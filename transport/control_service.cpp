@@ -164,9 +164,7 @@ void ServiceNet::Connected(Fd const& fd, INet4::Addr const& peerAddr) {
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
 
-AcceptorNet::AcceptorNet(int port) : port(static_cast<uint16_t>(port)) {
-  acceptEvent.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
-}
+AcceptorNet::AcceptorNet(int port) : Listener("AcceptorNet::OnSocketEvent"), port(static_cast<uint16_t>(port)) {}
 
 AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) { this->verbose = verbose; }
 
@@ -180,129 +178,34 @@ unsigned short AcceptorNet::GetListenPort() const {
   return ntohs(sa.sin_port);
 }
 
-bool AcceptorNet::ImplActivate() { return StartListener(); }
-
-bool AcceptorNet::StartListener() {
+int AcceptorNet::OpenSocket() {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't create socket:" << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  listenFd = Fd(s);
+  if (s < 0) return s;
   int on = 1;
   ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  return BindSocket();
+  return s;
 }
 
-void AcceptorNet::RetryStart() {
-  listenFd.close();
-  bindTimer.set<AcceptorNet>(bind_retry_ms, &AcceptorNet::OnTimeout, this);
-}
-
-bool AcceptorNet::BindSocket() {
+int AcceptorNet::BindAddress() {
   sockaddr_in sa = {};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't bind to socket: \"" << e << "\"  waiting..." << std::endl;
-    bindTimer.set<AcceptorNet>(bind_retry_ms, &AcceptorNet::OnTimeout, this);
-    return false;
-  }
-  if (::listen(listenFd.lowlevel_fd(), 1) != 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't listen socket: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  if (!NonBlockMode(listenFd.lowlevel_fd())) {
-    Errno e;
-    if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  acceptEvent.Schedule(listenFd, POLLIN);
-  if (!acceptEvent.IsActive()) {
-    Errno e;
-    if (verbose) std::cerr << "can't watch listening socket: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  // A start that failed at first left the service Idle.
-  if (state == State::Idle && activated) state = State::Connecting;
-  return true;
+  return ::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
 }
 
-void AcceptorNet::OnTimeout(Timer*) {
-  if (listenFd.is_valid())
-    BindSocket();
-  else
-    StartListener();
+std::string AcceptorNet::PeerText(sockaddr_in const& from, socklen_t) const { return INet4::Addr(from).GetString(); }
+
+void AcceptorNet::Serve(Fd const& conn, sockaddr_in const& from, std::string const&) {
+  Connected(conn, INet4::Addr(from));
 }
 
-void AcceptorNet::OnResume(Timer*) { acceptEvent.SetEvents(POLLIN); }
-
-void AcceptorNet::ImplDeactivate() {
-  bindTimer.reset();
-  pauseTimer.reset();
-  acceptEvent.Release();
-  listenFd.close();
-}
-
-void AcceptorNet::ImplOnDisconnect() {}
-
-void AcceptorNet::ImplRefuseConnection() {}
-
-void AcceptorNet::ImplConnected(Fd const&) {}
-
-void AcceptorNet::OnSocketEvent(int, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    // Pending connections wait until the end of the last one is reported.
-    if (state == State::Deactivating) return;
-    // The served connection may have ended in this same pass, its end not
-    // read yet: a controller that reconnects at once must not be refused
-    // for its own old connection. The stream layer reads on toward the end
-    // (what the peer sent before it went comes first), and the next
-    // connection waits until the end is reported. A read that finds nothing
-    // after all falls back to refusing, so that the loop cannot spin here.
-    if (state == State::Connected && strm->peer_gone() && strm->do_read() != 0) return;
-    sockaddr_in sa = {};
-    socklen_t len = sizeof sa;
-    const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
-    if (s < 0) {
-      const int err = errno;
-      if (err == EMFILE || err == ENFILE) {
-        // The connection stays pending and the socket readable: pause
-        // instead of spinning.
-        if (verbose) std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
-        acceptEvent.SetEvents(0);
-        pauseTimer.set<AcceptorNet>(accept_pause_ms, &AcceptorNet::OnResume, this);
-      }
-      return;
-    }
-    Fd conn(s);
-    const INet4::Addr from(sa);
-    if (state != State::Connected) {
-      if (!NonBlockMode(s)) {
-        Errno e;
-        if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
-        continue;
-      }
-      if (verbose) std::cout << "new connection from " << from.GetString() << std::endl;
-      Connected(conn, from);
-      // A connection that ended while it was taken over (a failed write in
-      // the owner's OnConnect) has no descriptor left to keep.
-      if (state == State::Connected) ImplConnected(conn);
-    } else {
-      if (verbose) std::cerr << "refuse connection from " << from.GetString() << std::endl;
-      ImplRefuseConnection();
-    }
-  }
-}
+// The served connection may have ended in this same pass, its end not read
+// yet: a controller that reconnects at once must not be refused for its own
+// old connection. The stream layer reads on toward the end (what the peer
+// sent before it went comes first), and the next connection waits until the
+// end is reported. A read that finds nothing after all falls back to
+// refusing, so that the loop cannot spin here.
 
 // AcceptorNetCheckConnection --------------------------------------------------
 

@@ -2,6 +2,8 @@
 // A message connection over a stream socket, one TPKT frame per message: the
 // stream layer at the bottom, the TPKT layer above it. How the connection is
 // made (listening, connecting out) is left to the derived kinds.
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -12,6 +14,7 @@
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
+#include "transport/listener.h"
 #include "transport/protocol.h"
 
 class StrmProtocol;
@@ -109,11 +112,8 @@ protected:
 
 // Listens on a TCP port and serves one connection at a time; every further
 // one is accepted and closed at once.
-class AcceptorNet : public ServiceNet {
+class AcceptorNet : public Listener<ServiceNet, sockaddr_in> {
 public:
-  static constexpr unsigned bind_retry_ms = 5000;
-  static constexpr unsigned accept_pause_ms = 1000;
-
   AcceptorNet();
   explicit AcceptorNet(int port);
   AcceptorNet(int port, bool verbose);
@@ -121,29 +121,14 @@ public:
 
   // The port the listening socket is bound to; 0 while not listening.
   unsigned short GetListenPort() const;
-  bool IsListening() const { return acceptEvent.IsActive(); }
 
 protected:
-  bool ImplActivate() override;
-  void ImplDeactivate() override;
-  void ImplOnDisconnect() override;
-  virtual void ImplRefuseConnection();
-  virtual void ImplConnected(Fd const& fd);
-
-  bool BindSocket();
-  void OnTimeout(Timer*);
-  void OnResume(Timer*);
-  void OnSocketEvent(int fd, short revents);
+  int OpenSocket() override;
+  int BindAddress() override;
+  std::string PeerText(sockaddr_in const& from, socklen_t len) const override;
+  void Serve(Fd const& conn, sockaddr_in const& from, std::string const& name) override;
 
   uint16_t port;
-  Fd listenFd;
-  Timer bindTimer;
-  Event acceptEvent;
-  Timer pauseTimer;
-
-private:
-  bool StartListener();
-  void RetryStart();
 };
 
 // The controller listener: checks the served connection every second, and

@@ -22,11 +22,12 @@ static_assert(sizeof(sockaddr_un) == 110, "a local socket address is a family an
 constexpr size_t path_room = sizeof(sockaddr_un::sun_path);
 
 // A path that fills the field leaves no room for its end: it would name
-// another file. An empty one would name an abstract socket.
-bool Fits(std::string const& path) { return !path.empty() && path.size() < path_room; }
-
-void RefusePath(std::string const& path) {
+// another file. An empty one would name an abstract socket. Such a path is
+// refused with a log line.
+bool Usable(std::string const& path) {
+  if (!path.empty() && path.size() < path_room) return true;
   std::cerr << "can't use domain socket path '" << path << "': " << (path.empty() ? "empty" : "too long") << std::endl;
+  return false;
 }
 
 sockaddr_un Address(std::string const& path) {
@@ -62,128 +63,23 @@ void ServiceUnix::Connected(Fd const& fd, std::string const& name) { TakeOver(fd
 
 AcceptorUnix::AcceptorUnix() : AcceptorUnix(std::string()) {}
 
-AcceptorUnix::AcceptorUnix(std::string const& path) : path(path) {
-  acceptEvent.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
-}
+AcceptorUnix::AcceptorUnix(std::string const& path) : Listener("AcceptorUnix::OnSocketEvent"), path(path) {}
 
 AcceptorUnix::~AcceptorUnix() {}
 
-bool AcceptorUnix::ImplActivate() {
-  if (!Fits(path)) {
-    RefusePath(path);
-    return false;
-  }
-  return StartListener();
-}
+bool AcceptorUnix::ImplActivate() { return Usable(path) && Listener::ImplActivate(); }
 
-bool AcceptorUnix::StartListener() {
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't create socket:" << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  listenFd = Fd(s);
-  return BindSocket();
-}
+int AcceptorUnix::OpenSocket() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
-void AcceptorUnix::RetryStart() {
-  listenFd.close();
-  bindTimer.set<AcceptorUnix>(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
-}
-
-bool AcceptorUnix::BindSocket() {
+int AcceptorUnix::BindAddress() {
   RemoveStaleSocket(path);
   const sockaddr_un sa = Address(path);
-  if (::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&sa), sizeof sa) != 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't bind to socket: \"" << e << "\"  waiting..." << std::endl;
-    bindTimer.set<AcceptorUnix>(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
-    return false;
-  }
-  if (::listen(listenFd.lowlevel_fd(), 1) != 0) {
-    Errno e;
-    if (verbose) std::cerr << "can't listen socket: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  if (!NonBlockMode(listenFd.lowlevel_fd())) {
-    Errno e;
-    if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  acceptEvent.Schedule(listenFd, POLLIN);
-  if (!acceptEvent.IsActive()) {
-    Errno e;
-    if (verbose) std::cerr << "can't watch listening socket: " << e << std::endl;
-    RetryStart();
-    return false;
-  }
-  // A start that failed at first left the service Idle.
-  if (state == State::Idle && activated) state = State::Connecting;
-  return true;
+  return ::bind(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&sa), sizeof sa);
 }
 
-void AcceptorUnix::OnTimeout(Timer*) {
-  if (listenFd.is_valid())
-    BindSocket();
-  else
-    StartListener();
-}
+std::string AcceptorUnix::PeerText(sockaddr_un const& from, socklen_t len) const { return PeerName(from, len); }
 
-void AcceptorUnix::OnResume(Timer*) { acceptEvent.SetEvents(POLLIN); }
-
-void AcceptorUnix::ImplDeactivate() {
-  bindTimer.reset();
-  pauseTimer.reset();
-  acceptEvent.Release();
-  listenFd.close();
-}
-
-void AcceptorUnix::ImplOnDisconnect() {}
-
-void AcceptorUnix::ImplRefuseConnection() {}
-
-void AcceptorUnix::ImplConnected(Fd const&) {}
-
-void AcceptorUnix::OnSocketEvent(int, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    // Pending connections wait until the end of the last one is reported.
-    if (state == State::Deactivating) return;
-    sockaddr_un sa = {};
-    socklen_t len = sizeof sa;
-    const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
-    if (s < 0) {
-      const int err = errno;
-      if (err == EMFILE || err == ENFILE) {
-        // The connection stays pending and the socket readable: pause
-        // instead of spinning.
-        if (verbose) std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
-        acceptEvent.SetEvents(0);
-        pauseTimer.set<AcceptorUnix>(accept_pause_ms, &AcceptorUnix::OnResume, this);
-      }
-      return;
-    }
-    Fd conn(s);
-    const std::string from = PeerName(sa, len);
-    if (state != State::Connected) {
-      if (!NonBlockMode(s)) {
-        Errno e;
-        if (verbose) std::cerr << "can't set socket to non block mode: " << e << std::endl;
-        continue;
-      }
-      if (verbose) std::cout << "new connection from " << from << std::endl;
-      Connected(conn, from);
-      if (state == State::Connected) ImplConnected(conn);
-    } else {
-      if (verbose) std::cerr << "refuse connection from " << from << std::endl;
-      ImplRefuseConnection();
-    }
-  }
-}
+void AcceptorUnix::Serve(Fd const& conn, sockaddr_un const&, std::string const& name) { Connected(conn, name); }
 
 // ConnectorUnix ---------------------------------------------------------------
 
@@ -192,65 +88,20 @@ ConnectorUnix::ConnectorUnix() : ConnectorUnix(std::string(), std::string()) {}
 ConnectorUnix::ConnectorUnix(std::string const& remotePath) : ConnectorUnix(remotePath, std::string()) {}
 
 ConnectorUnix::ConnectorUnix(std::string const& remotePath, std::string const& localPath)
-    : remotePath(remotePath), localPath(localPath), fastRetries(0) {
+    : remotePath(remotePath), localPath(localPath) {
   connectEvent.Bind("ConnectorUnix::OnSocketEvent", &ConnectorUnix::OnSocketEvent, this);
 }
 
 ConnectorUnix::~ConnectorUnix() {}
 
-bool ConnectorUnix::ImplActivate() {
-  if (!Fits(remotePath)) {
-    RefusePath(remotePath);
-    return false;
-  }
-  fastRetries = RetryDelay::fast_attempts;
-  TryConnect();
-  return state != State::Idle;
-}
-
-void ConnectorUnix::ImplDeactivate() {
-  Release();
-  sockFd.close();
-  retryTimer.reset();
-  connectEvent.Release();
-}
-
-void ConnectorUnix::ImplOnDisconnect() {
-  retryTimer.set<ConnectorUnix>(RetryDelay::reconnect_ms, &ConnectorUnix::OnTimeout, this);
-}
-
-void ConnectorUnix::OnTimeout(Timer*) { TryConnect(); }
-
-void ConnectorUnix::RetryLater(unsigned slow_ms) {
-  sockFd.close();
-  if (fastRetries > 0) {
-    --fastRetries;
-    retryTimer.set<ConnectorUnix>(RetryDelay::fast_ms, &ConnectorUnix::OnTimeout, this);
-  } else {
-    retryTimer.set<ConnectorUnix>(slow_ms, &ConnectorUnix::OnTimeout, this);
-  }
-}
+bool ConnectorUnix::ImplActivate() { return Usable(remotePath) && Connector::ImplActivate(); }
 
 void ConnectorUnix::TryConnect() {
   connectEvent.Release();
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    Errno e;
-    std::cerr << "can't create domain socket:" << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
-  sockFd = Fd(s);
-  if (!NonBlockMode(s)) {
-    Errno e;
-    std::cerr << "can't set domain socket to non block mode: " << e << std::endl;
-    RetryLater(RetryDelay::connect_failed_ms);
-    return;
-  }
+  if (!OpenNonBlocking(AF_UNIX, 0, "domain socket")) return;
+  const int s = sockFd.lowlevel_fd();
   if (!localPath.empty()) {
-    if (!Fits(localPath)) {
-      RefusePath(localPath);
-    } else {
+    if (Usable(localPath)) {
       RemoveStaleSocket(localPath);
       const sockaddr_un local = Address(localPath);
       if (::bind(s, reinterpret_cast<sockaddr const*>(&local), sizeof local) != 0) {

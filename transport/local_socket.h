@@ -2,12 +2,16 @@
 // Message connections over local stream sockets named by file-system paths:
 // a listener serving one connection at a time and a client that connects
 // and retries like the TCP connector.
+#include <sys/un.h>
+
 #include <string>
 
 #include "foundation/event.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
+#include "transport/connector.h"
 #include "transport/control_service.h"
+#include "transport/listener.h"
 
 namespace Control {
 
@@ -21,42 +25,25 @@ public:
 
 // Paths of 108 characters or more do not fit a socket address: both kinds
 // refuse them instead of using a cut path.
-class AcceptorUnix : public ServiceUnix {
+class AcceptorUnix : public Listener<ServiceUnix, sockaddr_un> {
 public:
-  static constexpr unsigned bind_retry_ms = 5000;
-  static constexpr unsigned accept_pause_ms = 1000;
-
   AcceptorUnix();
   explicit AcceptorUnix(std::string const& path);
   ~AcceptorUnix() override;
 
   std::string const& GetPath() const { return path; }
-  bool IsListening() const { return acceptEvent.IsActive(); }
 
 protected:
   bool ImplActivate() override;
-  void ImplDeactivate() override;
-  void ImplOnDisconnect() override;
-  virtual void ImplRefuseConnection();
-  virtual void ImplConnected(Fd const& fd);
-
-  bool BindSocket();
-  void OnTimeout(Timer*);
-  void OnResume(Timer*);
-  void OnSocketEvent(int fd, short revents);
+  int OpenSocket() override;
+  int BindAddress() override;
+  std::string PeerText(sockaddr_un const& from, socklen_t len) const override;
+  void Serve(Fd const& conn, sockaddr_un const& from, std::string const& name) override;
 
   std::string path;
-  Fd listenFd;
-  Timer bindTimer;
-  Event acceptEvent;
-  Timer pauseTimer;
-
-private:
-  bool StartListener();
-  void RetryStart();
 };
 
-class ConnectorUnix : public ServiceUnix {
+class ConnectorUnix : public Connector<ServiceUnix> {
 public:
   ConnectorUnix();
   explicit ConnectorUnix(std::string const& remotePath);
@@ -65,25 +52,13 @@ public:
   ConnectorUnix(std::string const& remotePath, std::string const& localPath);
   ~ConnectorUnix() override;
 
-  int GetFastRetries() const { return fastRetries; }
-  bool IsRetryPending() const { return retryTimer.is_running(); }
-
 protected:
   bool ImplActivate() override;
-  void ImplDeactivate() override;
-  void ImplOnDisconnect() override;
-
-  void TryConnect();
+  void TryConnect() override;
   void OnSocketEvent(int fd, short revents);
-  void OnTimeout(Timer*);
-  void RetryLater(unsigned slow_ms);
 
   std::string remotePath;
   std::string localPath;
-  Fd sockFd;
-  Timer retryTimer;
-  Event connectEvent;
-  int fastRetries;
 };
 
 }  // namespace Control

@@ -1,6 +1,8 @@
 // Trunk, map, ext and echo slots on the simulated cross-connect, in-process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "simboard/simulator.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
@@ -137,6 +139,37 @@ TEST_F(CircuitSlotsTest, ExtAndEchoSlots) {
   LGCP::Resources r;
   EchoFactory::instance().Query(r);
   EXPECT_EQ(0u, r.get_echoBus().size());
+}
+
+}  // namespace
+
+namespace {
+
+// The chain is asked from the factory built last: start-up's singletons,
+// then the static trunk factories from trunk_bri7 down to trunk0.
+TEST(FactoryChain, LastBuiltIsAskedFirst) {
+  MapFactory::instance();
+  std::vector<std::string> names;
+  std::vector<SlotFactory*> chain;
+  for (SlotFactory* f = firstFactory; f; f = f->GetNext()) {
+    names.push_back(f->GetName());
+    chain.push_back(f);
+  }
+  const auto at = [&](SlotFactory* f) { return std::find(chain.begin(), chain.end(), f) - chain.begin(); };
+  ASSERT_GE(names.size(), 13u);
+  EXPECT_EQ(std::vector<std::string>(4, "Trunks"), std::vector<std::string>(names.end() - 4, names.end()));
+  EXPECT_EQ(std::vector<std::string>(8, "TrunksBRI"), std::vector<std::string>(names.end() - 12, names.end() - 4));
+  EXPECT_LT(at(&MapFactory::instance()), long(names.size()) - 12);
+
+  struct Later : SlotFactory {
+    const char* GetName() const override { return "Later"; }
+    Slot* INewSlot(LGCP::CreateParams const&) override { return nullptr; }
+    void Query(LGCP::Resources&) override {}
+  };
+  // Never leaves the chain, so it lives as long as the process.
+  static Later later;
+  EXPECT_EQ(&later, firstFactory);
+  EXPECT_EQ(chain.front(), later.GetNext());
 }
 
 }  // namespace

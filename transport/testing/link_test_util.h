@@ -1,11 +1,12 @@
 #pragma once
 // Helpers of the connection tests: running the main loop until something
-// happened, socket pairs, loopback clients and capture of the standard
-// streams.
+// happened, a recording owner, socket pairs, loopback clients, a descriptor
+// shortage and capture of the standard streams.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,12 +15,14 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
 #include "foundation/tests/loop_test_util.h"
 #include "foundation/timer.h"
+#include "transport/control_service.h"
 
 namespace linktest {
 
@@ -36,6 +39,29 @@ constexpr bool sanitized = false;
 #endif
 
 using looptest::CachedClock;
+
+// Records what a connection tells its owner.
+class Owner : public Control::Notify {
+public:
+  void OnConnect() override {
+    journal.push_back("connect");
+    if (on_connect) on_connect();
+  }
+  void OnDisconnect() override { journal.push_back("disconnect"); }
+  void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
+
+  std::vector<std::string> journal;
+  std::vector<std::string> messages;
+  std::function<void()> on_connect;
+};
+
+inline size_t count(std::string const& text, std::string const& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+inline bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
 
 // Runs the loop until done() holds (true) or about `real_ms` of real time
 // went by (false). A never-due tick keeps every poll short, so that done() is
@@ -170,6 +196,34 @@ public:
   Fd fd;
   bool connected = false;
   unsigned short local_port = 0;
+};
+
+// Lowers the soft descriptor limit to the lowest free descriptor, so that
+// no further one can be opened, until lift() or the end of the object.
+class NoFreeDescriptor {
+public:
+  NoFreeDescriptor() {
+    if (::getrlimit(RLIMIT_NOFILE, &saved) != 0) return;
+    const int lowest_free = ::dup(0);
+    ::close(lowest_free);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(lowest_free);
+    active = ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
+  }
+  ~NoFreeDescriptor() { lift(); }
+  NoFreeDescriptor(NoFreeDescriptor const&) = delete;
+  NoFreeDescriptor& operator=(NoFreeDescriptor const&) = delete;
+
+  void lift() {
+    if (active) ::setrlimit(RLIMIT_NOFILE, &saved);
+    active = false;
+  }
+
+  // False when the limit could not be lowered.
+  bool active = false;
+
+private:
+  rlimit saved = {};
 };
 
 // Captures the three standard output streams for the life of the object.

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <string>
 #include <vector>
@@ -11,27 +10,14 @@
 
 using linktest::advance;
 using linktest::CachedClock;
+using linktest::count;
 using linktest::frame;
+using linktest::Owner;
 using linktest::run_until;
 using linktest::Streams;
 using State = Control::Service::State;
 
 namespace {
-
-class Owner : public Control::Notify {
-public:
-  void OnConnect() override { journal.push_back("connect"); }
-  void OnDisconnect() override { journal.push_back("disconnect"); }
-  void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
-  std::vector<std::string> journal;
-  std::vector<std::string> messages;
-};
-
-size_t count(std::string const& text, std::string const& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 int open_descriptors() {
   int n = 0;
@@ -267,13 +253,8 @@ TEST(ConnectorNet, SocketThatCannotBeCreatedIsRetried) {
   Control::ConnectorNet c("127.0.0.1", server.port);
   c.Bind(&owner);
 
-  rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const int lowest_free = ::dup(0);
-  ::close(lowest_free);
-  rlimit tight = saved;
-  tight.rlim_cur = rlim_t(lowest_free);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  linktest::NoFreeDescriptor shortage;
+  ASSERT_TRUE(shortage.active);
   const bool activated = c.Activate();
   // Seven fast retries, each failing again.
   for (int i = 0; i < 7; ++i) advance(clock, 1000);
@@ -281,7 +262,7 @@ TEST(ConnectorNet, SocketThatCannotBeCreatedIsRetried) {
   const bool slow = c.IsRetryPending();
   advance(clock, 19999);
   const std::string still = streams.err.text();
-  ::setrlimit(RLIMIT_NOFILE, &saved);
+  shortage.lift();
 
   EXPECT_TRUE(activated);
   const std::string line = "can't create socket:Too many open files\n";

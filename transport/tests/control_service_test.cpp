@@ -1,7 +1,6 @@
 #include "transport/control_service.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <functional>
 #include <memory>
@@ -14,34 +13,15 @@
 
 using linktest::CachedClock;
 using linktest::Client;
+using linktest::contains;
+using linktest::count;
 using linktest::frame;
+using linktest::Owner;
 using linktest::run_until;
 using linktest::Streams;
 using State = Control::Service::State;
 
 namespace {
-
-class Owner : public Control::Notify {
-public:
-  void OnConnect() override {
-    journal.push_back("connect");
-    if (on_connect) on_connect();
-  }
-  void OnDisconnect() override { journal.push_back("disconnect"); }
-  void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
-
-  std::vector<std::string> journal;
-  std::vector<std::string> messages;
-  std::function<void()> on_connect;
-};
-
-size_t count(std::string const& text, std::string const& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
 
 class Listener : public ::testing::Test {
 protected:
@@ -266,15 +246,10 @@ TEST_F(Listener, DeactivatedWhileTheEndIsReportedStaysIdle) {
 TEST_F(Listener, AcceptPausesWhenOutOfDescriptors) {
   if (linktest::sanitized) GTEST_SKIP() << "the sanitizers open descriptors of their own while checking types";
   Client c(port);
-  rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const int lowest_free = ::dup(0);
-  ::close(lowest_free);
-  rlimit tight = saved;
-  tight.rlim_cur = rlim_t(lowest_free);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  linktest::NoFreeDescriptor shortage;
+  ASSERT_TRUE(shortage.active);
   const bool paused = run_until([&] { return contains(streams.err.text(), "pausing"); });
-  ::setrlimit(RLIMIT_NOFILE, &saved);
+  shortage.lift();
   ASSERT_TRUE(paused);
   EXPECT_EQ(streams.err.text(), "can't accept connection: Too many open files, pausing\n");
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
@@ -15,27 +14,14 @@
 
 using linktest::advance;
 using linktest::CachedClock;
+using linktest::count;
 using linktest::frame;
+using linktest::Owner;
 using linktest::run_until;
 using linktest::Streams;
 using State = Control::Service::State;
 
 namespace {
-
-class Owner : public Control::Notify {
-public:
-  void OnConnect() override { journal.push_back("connect"); }
-  void OnDisconnect() override { journal.push_back("disconnect"); }
-  void OnMessage(const char* data, int length) override { messages.emplace_back(data, size_t(length)); }
-  std::vector<std::string> journal;
-  std::vector<std::string> messages;
-};
-
-size_t count(std::string const& text, std::string const& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 bool is_socket(std::string const& path) {
   struct stat st;
@@ -287,19 +273,14 @@ TEST_F(LocalSockets, SocketThatCannotBeCreatedIsRetried) {
   ASSERT_TRUE(acceptor.Activate());
   Control::ConnectorUnix connector(p);
 
-  rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const int lowest_free = ::dup(0);
-  ::close(lowest_free);
-  rlimit tight = saved;
-  tight.rlim_cur = rlim_t(lowest_free);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  linktest::NoFreeDescriptor shortage;
+  ASSERT_TRUE(shortage.active);
   const bool activated = connector.Activate();
   for (int i = 0; i < 7; ++i) advance(clock, 1000);
   const std::string errors = streams.err.text();
   advance(clock, 19999);
   const std::string still = streams.err.text();
-  ::setrlimit(RLIMIT_NOFILE, &saved);
+  shortage.lift();
 
   EXPECT_TRUE(activated);
   const std::string line = "can't create domain socket:Too many open files\n";
@@ -309,4 +290,33 @@ TEST_F(LocalSockets, SocketThatCannotBeCreatedIsRetried) {
   EXPECT_EQ(connector.GetState(), State::Connecting);
   advance(clock, 1);
   EXPECT_TRUE(connector.IsConnected());
+}
+
+TEST_F(LocalSockets, ClientThatReconnectsAtOnceIsServedEveryTime) {
+  const std::string p = path("listener");
+  Control::AcceptorUnix acceptor(p);
+  acceptor.Bind(&owner);
+  ASSERT_TRUE(acceptor.Activate());
+  Fd served = local_socket();
+  ASSERT_TRUE(connect_to(served, p));
+  ASSERT_TRUE(run_until([&] { return acceptor.IsConnected(); }));
+  const int cycles = 200;
+  for (int i = 0; i < cycles; ++i) {
+    // The old end and the new connection reach the loop in the same pass.
+    served.close();
+    Fd next = local_socket();
+    ASSERT_TRUE(connect_to(next, p)) << "cycle " << i;
+    ASSERT_TRUE(run_until([&] { return owner.journal.size() == size_t(2 * i + 3); }))
+        << "cycle " << i << ": " << streams.err.text().substr(0, 400);
+    served = std::move(next);
+  }
+  EXPECT_EQ(count(streams.err.text(), "refuse connection"), 0u);
+  for (size_t i = 1; i < owner.journal.size(); i += 2) {
+    EXPECT_EQ(owner.journal[i], "disconnect") << "entry " << i;
+    EXPECT_EQ(owner.journal[i + 1], "connect") << "entry " << i;
+  }
+  const std::string hello = frame("hello");
+  ASSERT_EQ(::send(served.lowlevel_fd(), hello.data(), hello.size(), MSG_NOSIGNAL), ssize_t(hello.size()));
+  ASSERT_TRUE(run_until([&] { return !owner.messages.empty() && owner.messages.back() == "hello"; }));
+  acceptor.Deactivate();
 }

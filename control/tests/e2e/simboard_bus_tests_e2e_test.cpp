@@ -4,41 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/bus_test_util.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace bustest;
 
 namespace {
-
-enum Mode { Read, Write, Disconnect };
-
-LGCP::Message TestBpc(int bus, int start, int length, int seed, Mode mode, long seq) {
-  LGCP::Command command;
-  LGCP::BpcTestParams& p = command.select_testBpc();
-  p.set_bus(static_cast<unsigned>(bus));
-  p.set_seed(seed);
-  p.set_timeslot_start(static_cast<unsigned>(start));
-  p.set_timeslot_length(static_cast<unsigned>(length));
-  LGCP::BpcTestMode& m = p.set_mode();
-  if (mode == Read) m.select_read();
-  if (mode == Write) m.select_write();
-  if (mode == Disconnect) m.select_disconnect();
-  return Controller::Make(command, seq);
-}
-
-// The bytes the C library's random() gives after srandom(seed).
-std::vector<unsigned char> LibraryPattern(int seed, int n) {
-  ::srandom(static_cast<unsigned>(seed));
-  std::vector<unsigned char> bytes;
-  for (int i = 0; i < n; ++i) bytes.push_back(static_cast<unsigned char>(::random() & 0xFF));
-  return bytes;
-}
-
-std::string Hex(unsigned char b) {
-  static const char digits[] = "0123456789ABCDEF";
-  return std::string{digits[b >> 4], digits[b & 15], ' '};
-}
 
 // The number after "<key>=" in an "xc get" line, -1 when absent.
 long Field(const std::string& line, const std::string& key) {
