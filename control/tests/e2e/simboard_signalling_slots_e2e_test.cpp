@@ -198,6 +198,29 @@ protected:
     }
   }
 
+  // The slot's counters as of now: deactivate reports them before its answer,
+  // so the last report read by then is that one or a later one.
+  LGCP::HdlcLinkInfo Counters(long slot) {
+    seen.clear();
+    LGCP::Message m;
+    while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
+    }
+    LGCP::Command deactivate;
+    deactivate.select_deactivate();
+    EXPECT_EQ(kSuccess, Answer(deactivate, slot));
+    LGCP::HdlcLinkInfo last;
+    bool found = false;
+    while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
+      const LGCP::Signal& s = m.get_pdu().get_signal();
+      if (Controller::SlotOf(m) == slot && s.ioctl_isSelected() && s.get_ioctl().hdlcLinkInfo_isSelected()) {
+        last = s.get_ioctl().get_hdlcLinkInfo();
+        found = true;
+      }
+    }
+    EXPECT_TRUE(found);
+    return last;
+  }
+
   static bool IsActivated(LGCP::Signal const& s) { return s.activated_isSelected(); }
   static bool IsUserData(LGCP::Signal const& s) { return s.userData_isSelected(); }
   static bool IsIoctl(LGCP::Signal const& s, bool (LGCP::IoctlResponse::*which)() const) {
@@ -448,39 +471,39 @@ TEST_F(SignallingBoard, RawHdlcNumbersPackagesBatchesFramesAndBoundsItsQueue) {
   ASSERT_TRUE(WaitFor(20, packages, &got, 3000));
   EXPECT_EQ((std::vector<Bytes>{{0x55}}), Bodies(got));
 
-  // The channel stops taking frames: its socket fills, then the queue of
-  // 120, and the rest of the command is dropped and counted.
+  // The channel stops taking frames. Single packages fill its socket until
+  // one stays in the queue: the channel refuses writes from then on.
   const SimBoard::Answer list = board.Command("mcc list");
   ASSERT_EQ(1u, list.lines.size()) << list.text();
   const std::string channel = list.lines[0].substr(8, list.lines[0].find(' ') - 8);
-  ASSERT_NO_FATAL_FAILURE(Board("mcc eagain " + channel + " 1000"));
-  // Commands of 100 (the most one message may hold) until the socket and
-  // then the queue are full; the rest of that command is dropped.
+  ASSERT_NO_FATAL_FAILURE(Board("mcc eagain " + channel + " 6000"));
+  // Packages of this test so far, and the next one's number in its body.
+  const int before = 4;
   int total = 0;
-  int answer = kSuccess;
-  for (int command = 0; command < 10 && answer == kSuccess; ++command) {
-    std::vector<Bytes> bodies;
-    for (int i = 0; i < 100; ++i, ++total) {
-      Bytes b(500, char(0x5a));
-      b[0] = char(total >> 8);
-      b[1] = char(total & 0xff);
-      bodies.push_back(b);
-    }
-    answer = Answer(Packages(bodies), 20);
+  auto package = [&total](std::size_t size) {
+    Bytes b(size, char(0x5a));
+    b[0] = char(total >> 8);
+    b[1] = char(total & 0xff);
+    ++total;
+    return b;
+  };
+  for (int written = 0; written == total && total < 200;) {
+    ASSERT_EQ(kSuccess, Answer(Packages({package(4000)}), 20));
+    written = Counters(20).get_txSU().getValue() - before;
   }
-  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, answer);
-  // The deactivate command reports the counters at once.
-  LGCP::Command deactivate;
-  deactivate.select_deactivate();
-  auto linkInfo = [](LGCP::Signal const& s) { return IsIoctl(s, &LGCP::IoctlResponse::hdlcLinkInfo_isSelected); };
-  EXPECT_EQ(kSuccess, Answer(deactivate, 20));
-  ASSERT_TRUE(WaitFor(20, linkInfo, &got, 3000));
-  const int overflow = got.get_ioctl().get_hdlcLinkInfo().get_txOverflow().getValue();
-  ASSERT_GT(overflow, 0);
-  ASSERT_LT(overflow, 100);
-  const std::size_t sent = std::size_t(total - overflow);
+  ASSERT_LT(total, 200);
+  const int inSocket = total - 1;
 
-  // Once the channel drains, every package that was taken goes out in order.
+  // 125 packages meet the queue with one in it: 119 fit, 5 are dropped.
+  // Small ones, so that the command fits in one message.
+  std::vector<Bytes> more;
+  for (int i = 0; i < 124; ++i) more.push_back(package(100));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Packages(more), 20));
+  EXPECT_EQ(5, Counters(20).get_txOverflow().getValue());
+
+  // Once the channel drains, the socket's frames and then the 120 queued go
+  // out in order.
+  const std::size_t sent = std::size_t(inSocket + 120);
   frames.clear();
   ASSERT_TRUE(Eventually(
       [&] {
@@ -490,15 +513,13 @@ TEST_F(SignallingBoard, RawHdlcNumbersPackagesBatchesFramesAndBoundsItsQueue) {
       10000));
   ASSERT_EQ(sent, frames.size());
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    ASSERT_EQ(503u, frames[i].size());
+    ASSERT_EQ(int(i) < total - 124 ? 4003u : 103u, frames[i].size());
     EXPECT_EQ(int(i), (static_cast<unsigned char>(frames[i][3]) << 8) | static_cast<unsigned char>(frames[i][4])) << i;
-    // Four packages went before: this one is package 4 + i of the slot.
-    EXPECT_EQ(int((4 + i) % 8), static_cast<unsigned char>(frames[i][2]) >> 5) << i;
+    EXPECT_EQ(int((before + i) % 8), static_cast<unsigned char>(frames[i][2]) >> 5) << i;
   }
-  EXPECT_EQ(kSuccess, Answer(deactivate, 20));
-  ASSERT_TRUE(WaitFor(20, linkInfo, &got, 3000));
-  EXPECT_EQ(overflow, got.get_ioctl().get_hdlcLinkInfo().get_txOverflow().getValue());
-  EXPECT_EQ(int(sent + 4), got.get_ioctl().get_hdlcLinkInfo().get_txSU().getValue());
+  const LGCP::HdlcLinkInfo after = Counters(20);
+  EXPECT_EQ(5, after.get_txOverflow().getValue());
+  EXPECT_EQ(int(sent) + before, after.get_txSU().getValue());
 
   // Disconnected: the channel is gone and the trunk output idles.
   EXPECT_EQ(kSuccess, Answer(Disconnect(), 1));
