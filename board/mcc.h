@@ -30,9 +30,27 @@ inline constexpr Request kTimeslot = 0x20004D02;  // MCC_TIMESLOT
 static_assert(kAllocate == Ppc::ior('M', 0, sizeof(Allocate)));
 static_assert(kTimeslot == Ppc::io('M', 2));
 
-// Mode codes the driver knows; the daemon's channel modes 0, 1 and 2 map to
-// 3, 0 and 1.
+// Mode codes (channel types) the driver knows; the daemon's channel modes 0,
+// 1 and 2 map to 3, 0 and 1.
 inline constexpr std::int32_t kModeCodes = 4;
+inline constexpr std::int32_t kTypeData = 0;
+inline constexpr std::int32_t kTypeBri = 1;
+inline constexpr std::int32_t kTypeTransparent = 2;
+inline constexpr std::int32_t kTypeSs7 = 3;
+
+// The channel counts: data, BRI, transparent, and a fourth word the daemon
+// does not use.
+struct Resources {
+  std::int32_t data;
+  std::int32_t bri;
+  std::int32_t transparent;
+  std::int32_t other;
+};
+static_assert(sizeof(Resources) == 16);
+static_assert(offsetof(Resources, bri) == 4 && offsetof(Resources, transparent) == 8);
+
+inline constexpr Request kResources = 0x80104D03;  // MCC_RESOURCES, Resources
+static_assert(kResources == Ppc::iow('M', 3, sizeof(Resources)));
 inline constexpr std::int32_t kMaxPacketSize = 65536;
 
 }  // namespace Board::Mcc

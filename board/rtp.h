@@ -56,11 +56,11 @@ static_assert(offsetof(rtp_channel_info, chn) == 8);
 // info.tdm.
 struct rtp_add_channel_params {
   rtp_channel_info info;
-  std::int32_t reserved;  // 0
+  std::int32_t bss;  // 1: the stream wants the BSS score of its channel
 };
 static_assert(sizeof(rtp_add_channel_params) == 16);
 static_assert(offsetof(rtp_add_channel_params, info) == 0);
-static_assert(offsetof(rtp_add_channel_params, reserved) == 12);
+static_assert(offsetof(rtp_add_channel_params, bss) == 12);
 
 // One event read from a session's descriptor (reads ask for exactly this
 // size); also the record of the request that arms payload detection.
@@ -91,14 +91,30 @@ namespace Board::Rtp {
 inline constexpr const char* kDevice = "/dev/rtp";
 
 inline constexpr std::uint32_t kPayloadDetected = 1;  // rtp_event::type
+// rtp_channel_info: any channel (tdm), no device or channel of choice.
+inline constexpr std::int32_t kAny = -1;
 
 inline constexpr Request kBeginSession = 0xC02C5200;   // rtp_connection_params
 inline constexpr Request kAddChannel = 0xC0105202;     // rtp_add_channel_params
 inline constexpr Request kAttachSession = 0xC0085209;  // rtp_attach_session_params
 inline constexpr Request kPayloadDetect = 0xC024520C;  // rtp_event
+inline constexpr Request kPayloadReset = 0x8004520D;   // std::uint32_t 1
+// No argument (passed as the value 0). The end of a session is 'R' 10, 3
+// and 11 in that order; their inner meaning is the driver's.
+inline constexpr Request kTeardown2 = 0x20005203;
+inline constexpr Request kStartInput = 0x20005204;
+inline constexpr Request kStopInput = 0x20005205;
+inline constexpr Request kTeardown1 = 0x2000520A;
+inline constexpr Request kTeardown3 = 0x2000520B;
 static_assert(kBeginSession == Ppc::iowr('R', 0, sizeof(rtp_connection_params)));
 static_assert(kAddChannel == Ppc::iowr('R', 2, sizeof(rtp_add_channel_params)));
 static_assert(kAttachSession == Ppc::iowr('R', 9, sizeof(rtp_attach_session_params)));
 static_assert(kPayloadDetect == Ppc::iowr('R', 12, sizeof(rtp_event)));
+static_assert(kPayloadReset == Ppc::iow('R', 13, sizeof(std::uint32_t)));
+static_assert(kTeardown2 == Ppc::io('R', 3));
+static_assert(kStartInput == Ppc::io('R', 4));
+static_assert(kStopInput == Ppc::io('R', 5));
+static_assert(kTeardown1 == Ppc::io('R', 10));
+static_assert(kTeardown3 == Ppc::io('R', 11));
 
 }  // namespace Board::Rtp

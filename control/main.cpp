@@ -25,10 +25,13 @@
 #include "foundation/version.h"
 #include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
+#include "mediaslots/rtp_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/hdlc_slot.h"
 #include "slots/map_slot.h"
+#include "slots/mcc_slot.h"
+#include "slots/mixer_slot.h"
 #include "slots/pstn_slot.h"
 #include "slots/slots.h"
 #include "transport/control_service.h"
@@ -143,7 +146,10 @@ void RunDaemon() {
 void CreateSingletons(IniFile::File&) {
   MapFactory::instance();
   PstnFactory::instance();
+  RtpFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
+  MccFactory::instance();
   EchoFactory::instance();
   HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller

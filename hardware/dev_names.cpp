@@ -5,7 +5,9 @@
 #include <cstring>
 #include <ostream>
 
-const char* GetVoiceDevName() { return "/dev/voice"; }
+#include "board/voice.h"
+
+const char* GetVoiceDevName() { return Board::Voice::kDevice; }
 const char* GetMixerDevName() { return "/dev/mixer"; }
 const char* GetDTMFDevName() { return "/dev/dtmf"; }
 const char* GetDSPDevName() { return "/dev/dsp"; }

@@ -6,11 +6,16 @@
 #include <vector>
 
 #include "foundation/sys_paths.h"
+#include "simboard/dsp.h"
+#include "simboard/dtmf.h"
 #include "simboard/e1_cas.h"
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
 #include "simboard/mcc.h"
+#include "simboard/mixer.h"
+#include "simboard/rtp.h"
 #include "simboard/simulator.h"
+#include "simboard/voice.h"
 #include "simboard/watchdog.h"
 
 namespace SimBoard {
@@ -25,6 +30,14 @@ std::vector<int> MccPool() {
   return pool;
 }
 
+// The RTP engine's TDM channels: clear of the trunks, the HDLC controller's
+// channels and the buses.
+std::vector<int> RtpPool() {
+  std::vector<int> pool;
+  for (int t = 512; t < 576; ++t) pool.push_back(t);
+  return pool;
+}
+
 struct Device {
   const char* what;
   std::unique_ptr<Driver> (*make)();
@@ -34,16 +47,35 @@ const Device kDefaultBoard[] = {
     // Every cross-connect output disabled; the eight BRI framers' status
     // register 51 at 0xC5 (normal); the clock on freerun.
     {"cross-connect, SPI framers, clock", [] { return std::unique_ptr<Driver>(new Hal); }},
-    // 64 HDLC channels; E1 trunks cabled 0 <-> 1 and 2 <-> 3.
+    // 64 HDLC channels: 32 data, 16 BRI, 16 transparent, 32 SS7; E1 trunks
+    // cabled 0 <-> 1 and 2 <-> 3.
     {"hdlc controller",
      [] {
-       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}));
+       return std::unique_ptr<Driver>(new Mcc(MccPool(), {{0, 1}, {2, 3}}, {32, 16, 16, 32}));
      }},
     // Four E1 trunks normal, counters 0.
     {"E1 maintenance", [] { return std::unique_ptr<Driver>(new Maintenance); }},
     // CAS closed on every trunk.
     {"E1 CAS", [] { return std::unique_ptr<Driver>(new E1Cas); }},
     {"watchdog", [] { return std::unique_ptr<Driver>(new Watchdog(SysPaths::kWatchdog)); }},
+    // Detectors, rejection and echo cancellers off, no loops.
+    {"tone/DTMF", [] { return std::unique_ptr<Driver>(new Dtmf); }},
+    // Interface version 2, every function off.
+    {"voice processing", [] { return std::unique_ptr<Driver>(new Dsp); }},
+    // 64 RTP sessions, none open.
+    {"RTP engine", [] { return std::unique_ptr<Driver>(new Rtp(RtpPool())); }},
+    // Channels per codec class: g729, g723, g711, g711 through the HDLC
+    // controller, universal.
+    {"voice codecs",
+     [] {
+       return std::unique_ptr<Driver>(
+           new Voice({{4, 32}, {2, 16}, {1, 64}, {8, 16}, {65, 8}}, Board::Voice::Version{{2, 6, 1, 0, 0}}));
+     }},
+    // Mixer units 0 and 1, each with 32 TDM channels and 8 mixer inputs.
+    {"mixer",
+     [] {
+       return std::unique_ptr<Driver>(new Mixer({{0, 32, 8}, {1, 32, 8}}));
+     }},
 };
 
 }  // namespace

@@ -20,7 +20,12 @@ std::string Reply::text() const {
 }
 
 Session::Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags)
-    : sim_(sim), driver_(driver), far_(std::move(far)), inode_(inode), flags_(flags) {
+    : sim_(sim),
+      driver_(driver),
+      far_(std::move(far)),
+      inode_(inode),
+      flags_(flags),
+      socket_type_(driver.socket_type()) {
   event_.Bind("simboard " + driver_.path(), &Session::on_event, this);
   event_.Schedule(far_, POLLIN);
 }
@@ -36,7 +41,7 @@ bool Session::send(const void* data, std::size_t len) {
     n = f == Driver::ReadFault::Short ? len / 2 : 0;
   }
   // A 0-byte send on a byte channel would deliver nothing at all.
-  if (n == 0 && driver_.socket_type() == SOCK_STREAM) return true;
+  if (n == 0 && socket_type_ == SOCK_STREAM) return true;
   const ssize_t sent = ::send(far_.lowlevel_fd(), data, n, MSG_DONTWAIT | MSG_NOSIGNAL);
   return sent == static_cast<ssize_t>(n);
 }

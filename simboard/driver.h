@@ -67,6 +67,11 @@ public:
   ino_t inode() const { return inode_; }
   // The flags the device was opened with.
   int flags() const { return flags_; }
+  // SOCK_SEQPACKET or SOCK_STREAM: the driver's, until the open becomes a
+  // byte channel (Simulator::to_stream).
+  int socket_type() const { return socket_type_; }
+  // The daemon's descriptor of the request being served, -1 outside one.
+  int request_fd() const { return request_fd_; }
   bool hung() const { return hung_; }
 
   // Sends one record (a run of bytes on a byte channel) to the daemon; the
@@ -99,6 +104,8 @@ private:
   Fd far_;
   ino_t inode_;
   int flags_;
+  int socket_type_;
+  int request_fd_ = -1;
   bool hung_ = false;
   bool released_ = false;
   bool draining_ = true;

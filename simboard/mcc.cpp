@@ -23,18 +23,22 @@ public:
   Session& session;
   int timeslot = -1;  // -1 until allocated
   std::int32_t mode = 0;
+  std::int32_t rxSize = 0;
   Timer resume;
 };
 
-Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables)
+Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePools types)
     : Driver(Req::kDevice, SOCK_SEQPACKET),
       pool_(std::move(pool)),
+      default_types_(types),
+      types_(types),
       lines_(Lines::Board{[this] { return hal(); },
                           [this](int output, const Lines::Frame& f) { return deliver(output, f); }},
              std::move(cables)) {
   std::sort(pool_.begin(), pool_.end());
   add_request(Req::kAllocate, [this](Session& s, void* arg) { return allocate(s, arg); });
   add_value_request(Req::kTimeslot, [this](Session& s, unsigned long v) { return timeslot(s, v); });
+  add_request(Req::kResources, [this](Session&, void* arg) { return resources(arg); });
 
   add_command("mcc", "list", "", "the allocated channels: timeslot, mode code, draining",
               [this](const Args& a, Reply& r) {
@@ -54,6 +58,43 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables)
                 if (!ParseNumber(a[0], 0, 0x7FFFFFFF, c)) return r.fail("bad channel " + a[0]);
                 if (!ParseNumber(a[1], 1, 3600000, ms)) return r.fail("bad time " + a[1]);
                 if (!stall(static_cast<int>(c), static_cast<unsigned>(ms))) r.fail("no channel on timeslot " + a[0]);
+              });
+  add_command("mcc", "resources", "[<data> <bri> <trans> [<ss7>]]",
+              "shows or sets the channels of each type that MCC_RESOURCES reports and MCC_ALLOCATE hands out",
+              [this](const Args& a, Reply& r) {
+                if (a.size() == 3 || a.size() == 4) {
+                  TypePools t = types_;
+                  for (std::size_t i = 0; i < a.size(); ++i) {
+                    long long v = 0;
+                    if (!ParseNumber(a[i], 0, 1000000, v)) return r.fail("bad count " + a[i]);
+                    t[i] = static_cast<std::int32_t>(v);
+                  }
+                  types_ = t;
+                } else if (!a.empty()) {
+                  return r.fail("usage: mcc resources [<data> <bri> <trans> [<ss7>]]");
+                }
+                Req::Resources rec{};
+                resources(&rec);
+                r.line("data=" + std::to_string(rec.data) + " bri=" + std::to_string(rec.bri) +
+                       " trans=" + std::to_string(rec.transparent) + " ss7=" + std::to_string(rec.other));
+              });
+  add_command("mcc", "stall", "<C> [off]",
+              "channel C's far end stops reading (writes meet EAGAIN once its buffer is full) until off",
+              [this](const Args& a, Reply& r) {
+                long long c = 0;
+                if (a.empty() || a.size() > 2 || (a.size() == 2 && a[1] != "off"))
+                  return r.fail("usage: mcc stall <C> [off]");
+                if (!ParseNumber(a[0], 0, 0x7FFFFFFF, c)) return r.fail("bad channel " + a[0]);
+                if (!stall(static_cast<int>(c), a.size() == 1)) r.fail("no channel on timeslot " + a[0]);
+              });
+  add_command("mcc", "hangup", "<C>", "channel C hangs up: POLLHUP and end of file, requests fail with EIO",
+              [this](const Args& a, Reply& r) {
+                long long c = 0;
+                if (a.size() != 1) return r.fail("usage: mcc hangup <C>");
+                if (!ParseNumber(a[0], 0, 0x7FFFFFFF, c)) return r.fail("bad channel " + a[0]);
+                Session* s = channel(static_cast<int>(c));
+                if (!s || !sim_) return r.fail("no channel on timeslot " + a[0]);
+                sim_->hangup(*s);
               });
   lines_.add_commands([this](std::string device, std::string verb, std::string usage, std::string help, Command run) {
     add_command(std::move(device), std::move(verb), std::move(usage), std::move(help), std::move(run));
@@ -80,6 +121,7 @@ void Mcc::on_close(Session& s) {
 }
 
 void Mcc::reset() {
+  types_ = default_types_;
   lines_.reset();
   for (Session* s : sessions()) {
     if (Channel* c = channel_of(*s)) c->resume.reset();
@@ -104,13 +146,39 @@ int Mcc::allocate(Session& s, void* arg) {
   if (c->timeslot >= 0) return -EBUSY;
   if (rec.mode < 0 || rec.mode >= Req::kModeCodes) return -EINVAL;
   if (rec.rxSize < 1 || rec.rxSize > Req::kMaxPacketSize) return -EINVAL;
+  if (rec.reserved != 0 || rec.rxThreshold < 0 || rec.txThreshold < 0) return -EINVAL;
+  const std::int32_t limit = types_[static_cast<std::size_t>(rec.mode)];
+  if (limit >= 0 && in_use(rec.mode) >= limit) return -EBUSY;
   for (int t : pool_) {
     if (channel(t)) continue;
+    // Bytes, not frames: the daemon's descriptor becomes a stream.
+    if (rec.mode == Req::kTypeTransparent && (!sim_ || !sim_->to_stream(s))) return -ENOMEM;
     c->timeslot = t;
     c->mode = rec.mode;
+    c->rxSize = rec.rxSize;
     return 0;
   }
   return -EBUSY;
+}
+
+int Mcc::in_use(std::int32_t type) const {
+  int n = 0;
+  for (Session* s : sessions()) {
+    const Channel* c = channel_of(*s);
+    if (c && c->timeslot >= 0 && c->mode == type) ++n;
+  }
+  return n;
+}
+
+int Mcc::resources(void* arg) {
+  Req::Resources rec;
+  const std::int32_t all = static_cast<std::int32_t>(pool_.size());
+  rec.data = types_[0] < 0 ? all : types_[0];
+  rec.bri = types_[1] < 0 ? all : types_[1];
+  rec.transparent = types_[2] < 0 ? all : types_[2];
+  rec.other = types_[3] < 0 ? all : types_[3];
+  std::memcpy(arg, &rec, sizeof rec);
+  return 0;
 }
 
 int Mcc::timeslot(Session& s, unsigned long value) {
@@ -129,7 +197,22 @@ void Mcc::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
 Lines::Handed Mcc::deliver(int timeslot, const Lines::Frame& frame) {
   Session* s = channel(timeslot);
   if (!s) return Lines::Handed::None;
-  return s->send(frame.data(), frame.size()) ? Lines::Handed::Delivered : Lines::Handed::Lost;
+  const Channel* c = channel_of(*s);
+  if (s->socket_type() != SOCK_STREAM || !c || c->rxSize <= 0)
+    return s->send(frame.data(), frame.size()) ? Lines::Handed::Delivered : Lines::Handed::Lost;
+  // A byte channel receives in runs of at most its packet size.
+  const std::size_t unit = static_cast<std::size_t>(c->rxSize);
+  for (std::size_t at = 0; at < frame.size(); at += unit)
+    if (!s->send(frame.data() + at, std::min(unit, frame.size() - at))) return Lines::Handed::Lost;
+  return Lines::Handed::Delivered;
+}
+
+bool Mcc::stall(int timeslot, bool on) {
+  Session* s = channel(timeslot);
+  if (!s) return false;
+  channel_of(*s)->resume.reset();
+  s->set_draining(!on);
+  return true;
 }
 
 bool Mcc::stall(int timeslot, unsigned ms) {

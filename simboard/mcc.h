@@ -5,9 +5,11 @@
 // frees it. Every record the daemon writes is one frame, routed over the
 // simulated lines; frames that reach the channel's timeslot are its reads.
 //
-// Channels here are frame channels. A byte (transparent) channel would get a
-// stream socket in place of the caller's descriptor at MCC_ALLOCATE (dup2
-// onto the same number, before anything duplicated it).
+// Each channel type (data, BRI, transparent, SS7) has a pool of its own;
+// MCC_RESOURCES tells their sizes. Transparent channels are byte channels:
+// MCC_ALLOCATE puts a stream socket in place of the caller's descriptor, and
+// what reaches them arrives in runs of at most their receive packet size.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,8 +24,12 @@ class Simulator;
 
 class Mcc : public Driver {
 public:
-  // The controller timeslots the board hands out, and the trunk cables.
-  Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables);
+  // Channels of each type: data, BRI, transparent, SS7.
+  using TypePools = std::array<std::int32_t, 4>;
+
+  // The controller timeslots the board hands out, the trunk cables and the
+  // channels of each type (each as many as the timeslots when not given).
+  Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePools types = {-1, -1, -1, -1});
   ~Mcc() override;
 
   void on_added(Simulator& sim) override { sim_ = &sim; }
@@ -39,6 +45,10 @@ public:
   // The channel's far end stops draining for ms: the daemon's writes meet
   // EAGAIN once its buffer is full, then POLLOUT when draining resumes.
   bool stall(int timeslot, unsigned ms);
+  // The same until resumed (on false).
+  bool stall(int timeslot, bool on);
+  const TypePools& types() const { return types_; }
+  void set_types(const TypePools& types) { types_ = types; }
   Lines& lines() { return lines_; }
 
 private:
@@ -47,10 +57,15 @@ private:
   Channel* channel_of(Session& s) const;
   int allocate(Session& s, void* arg);
   int timeslot(Session& s, unsigned long value);
+  int resources(void* arg);
+  // Open channels of the type.
+  int in_use(std::int32_t type) const;
   Hal* hal() const;
   Lines::Handed deliver(int timeslot, const Lines::Frame& frame);
 
   std::vector<int> pool_;
+  TypePools default_types_;
+  TypePools types_;
   Simulator* sim_ = nullptr;
   Lines lines_;
 };

@@ -166,7 +166,9 @@ int Simulator::ioctl(int fd, Board::Request request, void* arg) {
     errno = EFAULT;
     return -1;
   }
+  s.request_fd_ = fd;
   const int rc = e->pointer(s, arg);
+  s.request_fd_ = -1;
   if (rc < 0) {
     errno = -rc;
     return -1;
@@ -192,7 +194,9 @@ int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) 
       return -1;
     }
   }
+  s.request_fd_ = fd;
   const int rc = e->value(s, value);
+  s.request_fd_ = -1;
   if (rc < 0) {
     errno = -rc;
     return -1;
@@ -242,15 +246,43 @@ void Simulator::collect_closed() {
 
 void Simulator::hangup(Driver& driver) {
   const std::vector<Session*> opens = driver.sessions_;
-  for (Session* s : opens) {
-    s->drain();
-    if (s->released_) continue;
-    driver.sessions_.erase(std::remove(driver.sessions_.begin(), driver.sessions_.end(), s), driver.sessions_.end());
-    driver.on_close(*s);
-    s->hung_ = true;
-    s->event_.Release();
-    s->far_.close();
-  }
+  for (Session* s : opens) hangup(*s);
+}
+
+void Simulator::hangup(Session& session) {
+  Session* s = &session;
+  Driver& driver = s->driver_;
+  s->drain();
+  if (s->released_ || s->hung_) return;
+  driver.sessions_.erase(std::remove(driver.sessions_.begin(), driver.sessions_.end(), s), driver.sessions_.end());
+  driver.on_close(*s);
+  s->hung_ = true;
+  s->event_.Release();
+  s->far_.close();
+}
+
+bool Simulator::to_stream(Session& s) {
+  if (s.request_fd_ < 0 || s.hung_ || s.released_) return false;
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  Fd near(fds[0]);
+  Fd far(fds[1]);
+  struct stat st;
+  if (::fstat(near.lowlevel_fd(), &st) != 0) return false;
+  if ((s.flags_ & O_NONBLOCK) && !near.NonBlock()) return false;
+  far.NonBlock();
+  if (::dup3(near.lowlevel_fd(), s.request_fd_, O_CLOEXEC) < 0) return false;
+  auto it = sessions_.find(s.inode_);
+  if (it == sessions_.end() || it->second.get() != &s) return false;
+  std::unique_ptr<Session> owned = std::move(it->second);
+  sessions_.erase(it);
+  s.event_.Release();
+  s.far_ = std::move(far);
+  s.inode_ = st.st_ino;
+  s.socket_type_ = SOCK_STREAM;
+  s.event_.Schedule(s.far_, s.draining_ ? POLLIN : 0);
+  sessions_[st.st_ino] = std::move(owned);
+  return true;
 }
 
 void Simulator::reset() {

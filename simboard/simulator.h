@@ -58,6 +58,12 @@ public:
   // Hangs up every open of the device: the daemon sees POLLHUP and end of
   // file; requests on its descriptors fail with EIO.
   void hangup(Driver& driver);
+  // The same for one open.
+  void hangup(Session& session);
+  // Inside a request on the open, before anything duplicated the daemon's
+  // descriptor: puts a stream socket in its place (same number, same flags),
+  // so the open carries bytes from now on. False when that failed.
+  bool to_stream(Session& session);
 
 private:
   friend class Session;

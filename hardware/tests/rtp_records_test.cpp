@@ -70,7 +70,7 @@ TEST(RtpRecords, SmallRecords) {
   }
   {
     using T = rtp_add_channel_params;
-    ExpectLayout("rtp_add_channel_params", 16, sizeof(T), {FIELD(T, info), FIELD(T, reserved)});
+    ExpectLayout("rtp_add_channel_params", 16, sizeof(T), {FIELD(T, info), FIELD(T, bss)});
   }
   {
     using T = rtp_event;

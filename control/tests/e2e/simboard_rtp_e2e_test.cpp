@@ -1,0 +1,506 @@
+// RTP slots on the daemon and the default simulated board: streams created
+// on "/dev/rtp", their RTCP packets caught by a UDP receiver and read back by
+// tshark, their driver requests and events seen through the board's control
+// socket, and the codec resources of "/dev/voice" in the query signal.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <algorithm>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "control/tests/e2e/daemon_e2e.h"
+#include "messages/LGCP.h"
+#include "messages/TERM.h"
+#include "simboard/testing/sim_client.h"
+
+using namespace e2e;
+
+namespace {
+
+const int kSuccess = -1;
+// The first channel of the default board's RTP engine.
+const int kFirstTdm = 512;
+
+// The texts the stream's SDES packet carries.
+const char kCname[] = "Tamsora Quennavox";
+const char kEmail[] = "support@tamsora.example";
+const char kPhone[] = "+44 20 7946 0100";
+
+// A UDP socket on 127.0.0.1 that takes the daemon's RTCP.
+class UdpReceiver {
+public:
+  // An ephemeral port of its own.
+  bool Bind() {
+    fd = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+    socklen_t len = sizeof a;
+    ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return true;
+  }
+  // One datagram, "" when none came in time.
+  std::string Receive(int timeout_ms = 3000) {
+    pollfd p = {fd.lowlevel_fd(), POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) != 1) return "";
+    char buf[2048];
+    const ssize_t n = ::recv(fd.lowlevel_fd(), buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, std::size_t(n)) : "";
+  }
+
+  Fd fd;
+  unsigned port = 0;
+};
+
+bool UdpPortFree(unsigned port) {
+  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+// A local RTP port whose port above is free now, and not next to avoid.
+unsigned LocalPort(unsigned avoid) {
+  for (int i = 0; i < 100; ++i) {
+    Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
+    socklen_t len = sizeof a;
+    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    const unsigned p = ntohs(a.sin_port);
+    if (p > 2 && p - 1 != avoid && p != avoid) return p - 1;
+  }
+  return 0;
+}
+
+using Tweak = std::function<void(LGCP::CreateRtpParams&)>;
+
+LGCP::Command Rtp(unsigned remote, int local, const Tweak& tweak = nullptr) {
+  LGCP::Command c;
+  LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+  TERM::RtpParams& codec = p.set_codecRTP();
+  codec.set_payload(TERM::Payload::ptG711_Alaw);
+  TERM::HostAddress& d = codec.set_dhost();
+  d.set_iaddr("127.0.0.1");
+  d.set_port(remote);
+  if (local >= 0) {
+    TERM::HostAddress& s = codec.set_shost();
+    s.set_iaddr("127.0.0.1");
+    s.set_port(unsigned(local));
+  }
+  p.set_txPayload(TERM::Payload::ptG711_Alaw);
+  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+  if (tweak) tweak(p);
+  return c;
+}
+
+LGCP::Command Ioctl(const std::function<void(LGCP::IoctlParams&)>& fill) {
+  LGCP::Command c;
+  fill(c.select_ioctl());
+  return c;
+}
+
+LGCP::Command Plain(int alternative) {
+  LGCP::Command c;
+  switch (alternative) {
+    case 0:
+      c.select_query();
+      break;
+    case 3:
+      c.select_disconnect();
+      break;
+    default:
+      c.select_destroy();
+      break;
+  }
+  return c;
+}
+const int kQuery = 0, kDisconnect = 3, kDestroy = 5;
+
+LGCP::Command Trunk(int trunk, int timeslot) {
+  LGCP::Command c;
+  LGCP::TrunkParams& p = c.select_create().select_trunk();
+  p.set_trunk(unsigned(trunk));
+  p.set_timeslot(unsigned(timeslot));
+  return c;
+}
+
+LGCP::Command ConnectTo(int target) {
+  LGCP::Command c;
+  c.select_connect(unsigned(target));
+  return c;
+}
+
+// One datagram per pcap packet, from UDP port src to dst; tshark's fields
+// of each, split by '|'.
+std::vector<std::string> Tshark(const std::vector<std::string>& packets, unsigned src, unsigned dst,
+                                const std::string& fields) {
+  char dir[] = "/tmp/ulvarond-rtcp-XXXXXX";
+  if (!::mkdtemp(dir)) return {};
+  const std::string text = std::string(dir) + "/rtcp.txt", pcap = std::string(dir) + "/rtcp.pcap";
+  {
+    std::FILE* f = std::fopen(text.c_str(), "w");
+    for (const std::string& p : packets) {
+      std::fprintf(f, "0000");
+      for (unsigned char c : p) std::fprintf(f, " %02x", c);
+      std::fprintf(f, "\n");
+    }
+    std::fclose(f);
+  }
+  std::vector<std::string> lines;
+  const std::string ports = std::to_string(src) + "," + std::to_string(dst);
+  const std::string make = "text2pcap -q -4 127.0.0.1,127.0.0.1 -u " + ports + " '" + text + "' '" + pcap + "'";
+  if (std::system(make.c_str()) == 0) {
+    const std::string read = "tshark -n -r '" + pcap + "' -d udp.port==" + std::to_string(dst) +
+                             ",rtcp -T fields -E separator='|' " + fields + " 2>/dev/null";
+    if (std::FILE* p = ::popen(read.c_str(), "r")) {
+      char line[4096];
+      while (std::fgets(line, sizeof line, p)) {
+        std::string l(line);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+        lines.push_back(l);
+      }
+      ::pclose(p);
+    }
+  }
+  std::remove(text.c_str());
+  std::remove(pcap.c_str());
+  ::rmdir(dir);
+  return lines;
+}
+
+std::uint32_t Ssrc(const std::string& packet) {
+  if (packet.size() < 8) return 0;
+  const auto b = [&](int i) { return std::uint32_t(static_cast<unsigned char>(packet[i])); };
+  return b(4) << 24 | b(5) << 16 | b(6) << 8 | b(7);
+}
+
+class RtpBoard : public Daemon {
+protected:
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Run(""));
+    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
+  }
+  void Restart() {
+    EXPECT_EQ(0, Stop());
+    controller.Close();
+    board.Close();
+    ASSERT_NO_FATAL_FAILURE(Start());
+  }
+
+  SimBoard::Answer Board(const std::string& command) {
+    const SimBoard::Answer a = board.Command(command);
+    EXPECT_TRUE(a.ok) << command << ": " << a.text();
+    return a;
+  }
+  // The value after "key=" in the lines of rtp get.
+  std::string Get(int tdm, const std::string& key) {
+    const SimBoard::Answer a = Board("rtp get " + std::to_string(tdm));
+    for (const std::string& line : a.lines) {
+      const size_t at = (" " + line).find(" " + key + "=");
+      if (at == std::string::npos) continue;
+      const size_t from = at + key.size() + 1;
+      return line.substr(from, line.find(' ', from) - from);
+    }
+    return "?";
+  }
+  // The log entries of the channel's sessions: "<session>: <entry>".
+  std::vector<std::string> Log(int tdm) {
+    const SimBoard::Answer a = Board("rtp log " + std::to_string(tdm));
+    std::vector<std::string> out;
+    for (const std::string& l : a.lines) out.push_back(l.substr(l.find(' ') + 1));
+    return out;
+  }
+  std::string Xc(int output) {
+    const SimBoard::Answer a = Board("xc get " + std::to_string(output));
+    const std::string line = a.lines.empty() ? "" : a.lines[0];
+    const size_t state = line.find(" state=");
+    if (state == std::string::npos) return line;
+    const size_t end = line.find(" disables=");
+    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
+  }
+
+  int Answer(const LGCP::Command& command, long slot) {
+    LGCP::Message answer;
+    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 5000));
+    EXPECT_EQ(seq, Controller::SeqOf(answer));
+    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
+  }
+
+  // The next signals other than trunk status.
+  std::vector<LGCP::Message> Signals(std::size_t n, int timeout_ms = 1500) {
+    std::vector<LGCP::Message> got;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (got.size() < n) {
+      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      LGCP::Message m;
+      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) break;
+      if (m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
+      got.push_back(m);
+    }
+    return got;
+  }
+
+  // Creates slot n as a stream to the receiver's port - 1; its two stream
+  // signals are taken.
+  int Create(long slot, int local, const Tweak& tweak = nullptr) {
+    const int a = Answer(Rtp(receiver.port - 1, local, tweak), slot);
+    if (a == kSuccess) {
+      EXPECT_EQ(2u, Signals(2).size());
+    }
+    return a;
+  }
+
+  std::string Logs() const { return daemon.Out() + daemon.Err(); }
+
+  SimBoard::Client board;
+  UdpReceiver receiver;
+  long seq = 0;
+};
+
+TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {
+  if (std::system("tshark --version >/dev/null 2>&1") != 0 || std::system("text2pcap -v >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  const unsigned local = LocalPort(receiver.port);
+  ASSERT_NE(0u, local);
+  ASSERT_EQ(kSuccess, Create(1, int(local), [](LGCP::CreateRtpParams& p) { p.ref_codecRTP().set_ssrc(0xC0FFEE01u); }));
+  const std::string sdes = receiver.Receive();
+  ASSERT_FALSE(sdes.empty());
+  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  const std::string bye = receiver.Receive();
+  ASSERT_FALSE(bye.empty());
+
+  const auto lines = Tshark({sdes, bye}, local + 1, receiver.port,
+                            "-e rtcp.pt -e rtcp.length_check -e rtcp.ssrc.identifier -e rtcp.sdes.text");
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(std::string("202|1|0xc0ffee01|") + kCname + "," + kEmail + "," + kPhone, lines[0]);
+  EXPECT_EQ("203|1|0xc0ffee01|session end", lines[1]);
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, WithoutSsrcOneRandomSsrcPerStreamAnotherInTheNextRun) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  std::uint32_t first = 0;
+  for (int run = 0; run < 2; ++run) {
+    if (run) {
+      ASSERT_NO_FATAL_FAILURE(Restart());
+    }
+    const unsigned local = LocalPort(receiver.port);
+    ASSERT_EQ(kSuccess, Create(1, int(local)));
+    const std::string sdes = receiver.Receive();
+    EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+    const std::string bye = receiver.Receive();
+    ASSERT_FALSE(sdes.empty());
+    ASSERT_FALSE(bye.empty());
+    EXPECT_EQ(Ssrc(sdes), Ssrc(bye));
+    if (run == 0)
+      first = Ssrc(sdes);
+    else
+      EXPECT_NE(first, Ssrc(sdes));
+  }
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, DriverRecordOfTheStream) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  const unsigned remote = receiver.port - 1;
+  const unsigned local = LocalPort(receiver.port);
+  ASSERT_EQ(kSuccess, Create(1, int(local), [](LGCP::CreateRtpParams& p) {
+              p.ref_codecRTP().set_pfactor(3);
+              p.ref_codecRTP().set_ttl(32);
+            }));
+  EXPECT_EQ("127.0.0.1:" + std::to_string(remote), Get(kFirstTdm, "remote"));
+  EXPECT_EQ("127.0.0.1:" + std::to_string(local), Get(kFirstTdm, "local"));
+  EXPECT_EQ("3", Get(kFirstTdm, "packet_factor"));
+  EXPECT_EQ("32", Get(kFirstTdm, "ttl"));
+  EXPECT_EQ("-1", Get(kFirstTdm, "tos"));
+  EXPECT_EQ("8", Get(kFirstTdm, "rx_pt"));
+
+  // No shost: the remote port is the local one too (so not the receiver's).
+  const unsigned alone = LocalPort(receiver.port);
+  ASSERT_EQ(kSuccess, Answer(Rtp(alone, -1,
+                                 [](LGCP::CreateRtpParams& p) {
+                                   p.ref_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::ef);
+                                   p.ref_codecRTP().set_payload(TERM::Payload::ptG723);
+                                   p.set_txPayload(TERM::Payload::ptG711_Ulaw);
+                                 }),
+                             2));
+  EXPECT_EQ(2u, Signals(2).size());
+  EXPECT_EQ("0.0.0.0:" + std::to_string(alone), Get(kFirstTdm + 1, "local"));
+  EXPECT_FALSE(UdpPortFree(alone + 1));
+  EXPECT_EQ("184", Get(kFirstTdm + 1, "tos"));
+  EXPECT_EQ("0", Get(kFirstTdm + 1, "tx_pt"));
+  // The receive side keeps the A-law the command asked for.
+  EXPECT_EQ("8", Get(kFirstTdm + 1, "rx_pt"));
+  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 2));
+
+  const unsigned other = LocalPort(receiver.port);
+  ASSERT_EQ(kSuccess, Create(2, int(other), [](LGCP::CreateRtpParams& p) {
+              p.ref_codecRTP().set_payload(TERM::Payload::ptG723);
+              p.set_txPayload(TERM::Payload::ptG729);
+            }));
+  EXPECT_EQ("4", Get(kFirstTdm + 1, "tx_pt"));
+
+  const unsigned t38 = LocalPort(receiver.port);
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources,
+            Answer(Rtp(remote, int(t38),
+                       [](LGCP::CreateRtpParams& p) { p.ref_codecRTP().set_payload(TERM::Payload::ptT38_UDP_TL); }),
+                   3));
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "not found"); })) << Logs();
+  EXPECT_TRUE(contains(Logs(), "rtp do not created: payload ")) << Logs();
+  EXPECT_TRUE(UdpPortFree(t38 + 1));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, DestroyTearsTheSessionDownAndDisablesTheChannel) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port))));
+  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  std::vector<std::string> log;
+  EXPECT_TRUE(Eventually([&] {
+    log = Log(kFirstTdm);
+    return !log.empty() && log.back() == "1: close";
+  }));
+  const std::vector<std::string> tail = {"1: 'R' 10", "1: 'R' 3", "1: 'R' 11", "1: 'R' 13 1", "1: close"};
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(tail, std::vector<std::string>(log.end() - tail.size(), log.end()));
+  EXPECT_EQ("state=disabled", Xc(kFirstTdm));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, ConnectedToATrunkSlot) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port))));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  EXPECT_EQ(2u, Signals(2).size());
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(1), 2));
+  EXPECT_EQ("state=fed source=" + std::to_string(kFirstTdm), Xc(5));
+  EXPECT_EQ("state=fed source=5", Xc(kFirstTdm));
+  EXPECT_EQ("input=1", "input=" + Get(kFirstTdm, "input"));
+  EXPECT_EQ("1: 'R' 4", Log(kFirstTdm).back());
+  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 1));
+  EXPECT_EQ("1: 'R' 5", Log(kFirstTdm).back());
+  EXPECT_EQ("0", Get(kFirstTdm, "input"));
+
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }), 1));
+  Board("dtmf event " + std::to_string(kFirstTdm) + " 5");
+  const auto got = Signals(1, 3000);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(1, Controller::SlotOf(got[0]));
+  const LGCP::Signal& s = got[0].get_pdu().get_signal();
+  ASSERT_TRUE(s.tonec_isSelected()) << s;
+  ASSERT_TRUE(s.get_tonec().get_event().dtmf_isSelected()) << s;
+  EXPECT_EQ(5, s.get_tonec().get_event().get_dtmf().getValue());
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, PayloadDetection) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port))));
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(300); }), 1));
+  EXPECT_EQ("1: 'R' 12 1 0 300 0 0 300 0 0 0", Log(kFirstTdm).back());
+  Board("rtp event " + std::to_string(kFirstTdm) + " 2 9 0");
+  Board("rtp event " + std::to_string(kFirstTdm) + " 1 7 300");
+  const auto got = Signals(2, 1500);
+  ASSERT_EQ(1u, got.size());
+  const LGCP::Signal& s = got[0].get_pdu().get_signal();
+  EXPECT_EQ(1, Controller::SlotOf(got[0]));
+  ASSERT_TRUE(s.rtp_isSelected()) << s;
+  EXPECT_EQ(7, s.get_rtp().get_pd().get_value().getValue());
+  EXPECT_EQ(300, s.get_rtp().get_pd().get_timeout().getValue());
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_pd_disable(); }), 1));
+  EXPECT_EQ("1: 'R' 13 1", Log(kFirstTdm).back());
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, EncoderModeRestartsTheSessionOnTheSameChannel) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port))));
+  const auto ulaw = Ioctl([](LGCP::IoctlParams& p) { p.select_encoder_mode(LGCP::CodecMode::ulaw); });
+  EXPECT_EQ(kSuccess, Answer(ulaw, 1));
+  std::vector<std::string> log;
+  EXPECT_TRUE(Eventually([&] {
+    log = Log(kFirstTdm);
+    return std::find(log.begin(), log.end(), "1: close") != log.end();
+  }));
+  EXPECT_EQ("2", Get(kFirstTdm, "session"));
+  EXPECT_EQ("0", Get(kFirstTdm, "tx_pt"));
+  EXPECT_EQ("8", Get(kFirstTdm, "rx_pt"));
+  EXPECT_EQ("2: 'R' 2 ask=" + std::to_string(kFirstTdm) + " tdm=" + std::to_string(kFirstTdm), Log(kFirstTdm).back());
+  Board("rtp event " + std::to_string(kFirstTdm) + " 1 3 100");
+  const auto got = Signals(1, 3000);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_TRUE(got[0].get_pdu().get_signal().rtp_isSelected());
+
+  // The same mode again asks nothing of the driver.
+  const std::size_t before = Log(kFirstTdm).size();
+  EXPECT_EQ(kSuccess, Answer(ulaw, 1));
+  EXPECT_EQ(before, Log(kFirstTdm).size());
+  EXPECT_TRUE(contains(Logs(), " - Nothing to do")) << Logs();
+  EXPECT_TRUE(contains(Logs(), "rtp[" + std::to_string(kFirstTdm) + "]: do restart RTP session (change tx payload):"))
+      << Logs();
+  EXPECT_TRUE(contains(Logs(), " - OK\n")) << Logs();
+
+  Board("fail open /dev/rtp ENOENT");
+  EXPECT_EQ(LGCP::ErrorCause::unsupported,
+            Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_encoder_mode(LGCP::CodecMode::alaw); }), 1));
+  EXPECT_TRUE(Eventually([&] {
+    return contains(Logs(), "rtp[" + std::to_string(kFirstTdm) + "]: restart: open fail: ");
+  })) << Logs();
+  EXPECT_TRUE(contains(Logs(), "fail to restart RTP session!"));
+  // The slot still goes away cleanly.
+  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  EXPECT_EQ("state=disabled", Xc(kFirstTdm));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, TopPortIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Rtp(65535, -1), 1));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Rtp(5004, 65535), 1));
+  EXPECT_TRUE(Board("rtp list").lines.empty());
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RtpBoard, QueryReportsTheCodecClasses) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  auto query = [&] {
+    std::vector<int> counts;
+    EXPECT_EQ(kSuccess, Answer(Plain(kQuery), CtrlTest::kNone));
+    for (const LGCP::Message& m : Signals(1)) {
+      const LGCP::Signal& s = m.get_pdu().get_signal();
+      if (!s.query_isSelected()) continue;
+      const LGCP::Resources& r = s.get_query();
+      counts = {r.get_rtp_g729().getValue(), r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(),
+                r.get_rtp_g711mcc().getValue(), r.get_universal().getValue()};
+    }
+    return counts;
+  };
+  EXPECT_EQ((std::vector<int>{32, 16, 64, 16, 8}), query());
+  Board("voice class 4 0");
+  EXPECT_EQ((std::vector<int>{0, 16, 64, 16, 8}), query());
+  // The mixer factory reads the voice driver's version first: both opens fail.
+  Board("fail open /dev/voice ENOENT 1");
+  Board("fail open /dev/voice ENOENT 2");
+  EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0}), query());
+  EXPECT_EQ(0, Stop());
+}
+
+}  // namespace

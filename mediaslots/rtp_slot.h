@@ -1,0 +1,116 @@
+#pragma once
+// One RTP media stream of the board. The RTP driver ("/dev/rtp") packetises
+// the TDM channel it gave the stream and talks RTP with the remote host
+// itself; the slot begins the session, joins the channel to the rest of the
+// board through the cross-connect, reads the driver's events and sends the
+// stream's RTCP SDES and BYE packets from a UDP socket of its own. The tone
+// and voice-processing receivers of the channel give it its DTMF, tone, VAD,
+// SD, BSS and tone-filter events.
+//
+// RtpFactory makes the slots of the create alternative rtp without a radio
+// part and reports the codec resources; the radio-gateway factories run the
+// same creation steps (mediaslots/rtp_setup.h and RtpSlot::Launch).
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <iosfwd>
+
+#include "board/rtp.h"
+#include "foundation/event.h"
+#include "foundation/os.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
+#include "mediaslots/rtp_setup.h"
+#include "slots/slot.h"
+
+namespace RTPC {
+class Msg;
+}
+
+class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+public:
+  // Takes a copy of the descriptor of a begun session with its channel
+  // added, and watches it for events.
+  RtpSlot(int tdm, Fd device, rtp_connection_params const& params);
+  // Sends the BYE, closes the RTCP socket and switches off what the
+  // receivers switched on.
+  ~RtpSlot() override;
+
+  // The last creation steps every RTP factory shares: RTCP starts (the SDES
+  // goes out) and the echo canceller follows the stream's echo request.
+  void Launch(RtpSetup::Session& session, TERM::RtpParams const& params);
+
+  void IAfterCreate() override;
+  bool IBeforeDestroy() override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  bool IOnOutputStream() override;
+  bool IOnInputStream() override;
+  void IOnOutputRelease() override;
+  void IOnInputRelease() override;
+  int IGetTransmitChannel() override { return tdm; }
+  int IGetReceiveChannel() override { return tdm; }
+  const char* GetName() const override { return "rtp"; }
+
+  void startRTPC(Fd& socket, sockaddr_in const& peer);
+  void send(RTPC::Msg const& msg);
+  void OnRtpEvent(int fd, short revents);
+  bool enablePD(LGCP::PDParams const& params);
+  bool disablePD();
+  // A new session with the stored record on the same channel.
+  bool restart();
+  int translate_payload(LGCP::CodecMode const& mode) const;
+  void setTransmissionDependOnSQU(bool on) { dependOnSQU = on; }
+
+  using Hardware::TonecReceiver::echoCancel;
+
+  std::uint32_t ssrc() const { return params.ssrc; }
+  const rtp_connection_params& connection() const { return params; }
+  bool input_started() const { return inputStarted; }
+
+protected:
+  // "rtp[512]: "
+  std::ostream& header(std::ostream& os) const;
+
+private:
+  std::uint32_t tonec_timeslot() const override { return static_cast<std::uint32_t>(tdm); }
+  std::uint32_t dsproc_timeslot() const override { return static_cast<std::uint32_t>(tdm); }
+  void tonec_event(Hardware::TonecReceiver::Params const& p) override;
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& event) override;
+  void dsproc_bss_event(Board::Dsp::dsproc_bss_event const* event) override;
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& event) override;
+  void dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* event) override;
+  void dsproc_flags_event(Board::Dsp::dsproc_flags_event const* event) override;
+  // encoder-mode and decoder-mode.
+  bool changeMode(LGCP::IoctlParams const& command, LGCP::CodecMode const& mode, bool encoder);
+
+  int tdm;
+  Fd device;
+  Event event;
+  rtp_connection_params params;
+  sockaddr_in rtcpPeer{};
+  Fd rtcpSocket;
+  int defaultPayload;
+  bool inputStarted = false;
+  bool dependOnSQU = false;
+};
+
+class RtpFactory : public SlotFactory {
+public:
+  static RtpFactory& instance();
+
+  const char* GetName() const override { return "RTP"; }
+  Slot* INewSlot(LGCP::CreateParams const& params) override;
+  void Query(LGCP::Resources& resources) override;
+  // Probes "/dev/voice" for the codec channel counts.
+  void IQuery();
+
+  static int translateCodec(TERM::Payload::NamedNumber payload);
+  static int translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override);
+  // "rtp[<g723>,<g729>,<g711>,<universal>]: "
+  std::ostream& PutHeader(std::ostream& os) const;
+
+private:
+  RtpFactory();
+
+  RtpSetup::Resources counts;
+};
