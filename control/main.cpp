@@ -28,9 +28,11 @@
 #include "mediaslots/rtp_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
+#include "slots/hdlc_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer_slot.h"
+#include "slots/pstn_slot.h"
 #include "slots/slots.h"
 #include "transport/control_service.h"
 
@@ -143,11 +145,13 @@ void RunDaemon() {
 // in the reverse order; the singletons die in the reverse order at exit.
 void CreateSingletons(IniFile::File&) {
   MapFactory::instance();
+  PstnFactory::instance();
   RtpFactory::instance();
   Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.
   HwMux::instance();

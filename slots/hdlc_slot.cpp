@@ -1,0 +1,254 @@
+#include "slots/hdlc_slot.h"
+
+#include <iostream>
+
+#include "control/trace_ctl.h"
+#include "messages/ACP.h"
+#include "messages/TERM.h"
+
+namespace {
+
+const unsigned kTrunks = 8;
+const unsigned kHeader = 3;
+
+bool Tracing() { return traces.signalling.hdlc; }
+
+}  // namespace
+
+const TimerSpec<HdlcSlot> HdlcSlot::TUpdatespec = {&HdlcSlot::OnUpdateTimer, HdlcSlot::kUpdateMs};
+
+HdlcSlot::HdlcSlot() : channel_(new HDLC) {
+  channel_->bind(this);
+  pending_.select_hdlcPackages();
+}
+
+Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
+  const int trunk = params.get_trunk().getValue();
+  if (trunk < 1 || unsigned(trunk) > kTrunks) {
+    std::cerr << "hdlc-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
+    return nullptr;
+  }
+  HdlcSlot* slot = new HdlcSlot;
+  slot->channel_->trunk(unsigned(trunk));
+  slot->trunkIndex_ = unsigned(trunk - 1);
+  slot->address_ = std::uint16_t(params.get_address().getValue());
+  slot->channel_->logLevel(unsigned(params.get_log().getValue()));
+  if (Tracing()) {
+    slot->PutHeader(std::clog);
+    std::clog << "trunk=" << slot->trunkIndex_ << ", address=" << slot->address_ << std::endl;
+  }
+  slot->updateTimer_.set(slot);
+  return slot;
+}
+
+HdlcSlot* HdlcSlot::Of(Slot* slot) {
+  return slot && slot->GetSlotFactory() == &HdlcSlotFactory::instance() ? static_cast<HdlcSlot*>(slot) : nullptr;
+}
+
+HdlcSlot::~HdlcSlot() {
+  updateTimer_.reset();
+  flushTimer_.reset();
+  channel_->unbind();
+}
+
+void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkIndex_ << "/*]: "; }
+
+std::ostream& HdlcSlot::Log() const {
+  PutHeader(std::clog);
+  return std::clog;
+}
+
+const char* HdlcSlot::GetName() const { return "hdlc-slot"; }
+int HdlcSlot::GetConnectionPriority() { return 1; }
+bool HdlcSlot::IOnOutputStream() { return true; }
+bool HdlcSlot::IOnInputStream() { return true; }
+void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&) {}
+
+// Connections ---------------------------------------------------------------------
+
+bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
+  if (Tracing()) Log() << "IHwConnectTransmitter" << std::endl;
+  HDLC::Params p = channel_->params();
+  p.tdm = receiver.GetReceiveChannel();
+  p.mode = 1;
+  channel_->params(p);
+  if (p.tdm != -1) iactivate();
+  return true;
+}
+
+bool HdlcSlot::IHwConnectReceiver(Slot& source) {
+  if (Tracing()) Log() << "IHwConnectReceiver" << std::endl;
+  HDLC::Params p = channel_->params();
+  p.tdm = source.GetTransmitChannel();
+  p.mode = 1;
+  channel_->params(p);
+  if (p.tdm != -1) iactivate();
+  return true;
+}
+
+bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
+  if (Tracing()) Log() << "IHwDisconnectTransmitter" << std::endl;
+  Slot::IHwDisconnectTransmitter(receiver);
+  channel_->deactivate();
+  return true;
+}
+
+bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
+  if (Tracing()) Log() << "IHwDisconnectReceiver" << std::endl;
+  Slot::IHwDisconnectReceiver(source);
+  channel_->deactivate();
+  return true;
+}
+
+void HdlcSlot::iactivate() {
+  if (Tracing()) Log() << "Try to activate HDCL, params.tdm = " << channel_->params().tdm << std::endl;
+  if (!channel_->activate()) {
+    Slot::OnDeactivated();
+    return;
+  }
+  if (Tracing()) Log() << "HDLC activated successfully" << std::endl;
+}
+
+bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
+  if (Tracing()) Log() << "IActivate" << std::endl;
+  iactivate();
+  return true;
+}
+
+bool HdlcSlot::IDeactivate() {
+  OnUpdateTimer();
+  return true;
+}
+
+// Sending -------------------------------------------------------------------------
+
+bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
+  if (!params.hdlcPackages_isSelected()) return false;
+  const ASN1::SEQUENCE_OF<LGCP::HdlcPackage>& list = params.get_hdlcPackages();
+  const std::size_t n = list.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::vector<char>& body = list[i].get_body();
+    // Full: this package and the rest of the command stay out, so what goes
+    // out is still in the controller's order.
+    if (queue_.count() == kQueue) {
+      const std::size_t dropped = n - i;
+      overflows_ += std::uint32_t(dropped);
+      PutHeader(std::cerr);
+      std::cerr << "transmit queue full, " << dropped << " packages dropped" << std::endl;
+      SetErrorCause(LGCP::ErrorCause::insufficientResources);
+      return false;
+    }
+    Packet frame;
+    if (!frame.try_reserve_head(0) || body.size() + kHeader > frame.tailroom()) {
+      PutHeader(std::cerr);
+      std::cerr << "package of " << body.size() << " octets not sent: no buffer or too long" << std::endl;
+      SetErrorCause(LGCP::ErrorCause::insufficientResources);
+      return false;
+    }
+    frame.put16_b(address_);
+    frame.put8(std::uint8_t((txSeq_ * 32) | rxSeq_));
+    for (char c : body) frame.put8(static_cast<unsigned char>(c));
+    ++txSeq_;
+    if (Tracing()) Log() << "enqueue package: " << frame.text() << std::endl;
+    transmitPacket(frame);
+  }
+  return true;
+}
+
+bool HdlcSlot::transmitPacket(Packet const& frame) {
+  const bool queued = queue_.put(frame);
+  if (!queue_.empty() && channel_->is_ready()) on_hdlc_ready();
+  return queued;
+}
+
+void HdlcSlot::on_hdlc_ready() {
+  Packet head;
+  while (queue_.preview(&head)) {
+    if (!channel_->hdlc_transmit(head)) return;
+    queue_.get(head);
+    if (Tracing()) Log() << "on_hdlc_ready " << head.text() << std::endl;
+  }
+}
+
+// Receiving -----------------------------------------------------------------------
+
+void HdlcSlot::on_hdlc_receive(Packet& frame) {
+  if (Tracing()) Log() << "on_hdlc_receive " << frame.text() << std::endl;
+  if (frame.length() < kHeader) {
+    // Counted; one line per frame is proportional to what the line sends.
+    ++runts_;
+    PutHeader(std::cerr);
+    std::cerr << "frame of " << frame.length() << " octets dropped" << std::endl;
+    return;
+  }
+  enqResponce(frame);
+  // The fifth octet's bit 7 asks to wait for more; a frame without one ends
+  // the batch.
+  const bool more = frame.length() > kHeader + 1 && (frame.cdata()[kHeader + 1] & 0x80) != 0;
+  if (!more) {
+    flushTimer_.reset();
+    flushResponce();
+  } else if (!flushTimer_.is_running()) {
+    flushTimer_.set<HdlcSlot>(kFlushMs, &HdlcSlot::flushResponce, this);
+  }
+}
+
+void HdlcSlot::enqResponce(Packet const& frame) {
+  const unsigned char* at = frame.cdata();
+  const std::uint16_t address = std::uint16_t((unsigned(at[0]) << 8) | at[1]);
+  if (address != address_) return;
+  rxSeq_ = std::uint8_t(at[2] >> 5);
+  LGCP::HdlcPackage package;
+  package.set_body(std::vector<char>(at + kHeader, at + frame.length()));
+  pending_.ref_hdlcPackages().push_back(package);
+}
+
+void HdlcSlot::flushResponce() {
+  const std::size_t n = pending_.get_hdlcPackages().size();
+  if (Tracing()) Log() << "flushResponce: " << n << std::endl;
+  if (n > 0) OnIoctlResponse(pending_);
+  pending_ = LGCP::IoctlResponse();
+  pending_.select_hdlcPackages();
+}
+
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) { Log() << "on_hdlc_error" << std::endl; }
+
+void HdlcSlot::OnUpdateTimer() {
+  updateTimer_.set(this);
+  const HDLC::Statistics& s = channel_->statistics();
+  LGCP::IoctlResponse r;
+  LGCP::HdlcLinkInfo& info = r.select_hdlcLinkInfo();
+  info.set_txSU(int(s.txSU));
+  info.set_txDiscard(int(s.txDiscard));
+  info.set_txError(int(s.txError));
+  info.set_txOverflow(int(s.txOverflow + overflows_));
+  info.set_rxSU(int(s.rxSU));
+  OnIoctlResponse(r);
+}
+
+// HdlcSlotFactory -----------------------------------------------------------------
+
+HdlcSlotFactory& HdlcSlotFactory::instance() {
+  static HdlcSlotFactory theInstance;
+  return theInstance;
+}
+
+const char* HdlcSlotFactory::GetName() const { return "HdlcSlotFactory"; }
+
+Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (Tracing()) std::clog << "\nHdlcSlotFactory.INewSlot\n" << std::endl;
+  if (!params.hdlcParams_isSelected()) return nullptr;
+  return HdlcSlot::Create(params.get_hdlcParams());
+}
+
+void HdlcSlotFactory::Query(LGCP::Resources&) {}
+
+void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal) {
+  if (!signal.trunkStatus_isSelected()) return;
+  const ACP::TrunkStatus& status = signal.get_trunkStatus();
+  const int trunk = status.get_trunk().getValue();
+  if (trunk < 0) return;
+  const ACP::TrunkState::NamedNumber state = status.get_state();
+  const std::vector<Slot*> slots = GetSlots();
+  for (Slot* slot : slots) slot->OnTrunkStatus(unsigned(trunk), state);
+}

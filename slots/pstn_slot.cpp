@@ -1,0 +1,359 @@
+#include "slots/pstn_slot.h"
+
+#include <cstring>
+#include <iostream>
+
+#include "links/isdn/lapd_nt.h"
+#include "links/ss7/slc.h"
+#include "messages/ACP.h"
+#include "messages/LGCP.h"
+#include "messages/TERM.h"
+
+namespace {
+
+const unsigned kE1Trunks = 4;
+const unsigned kBriTrunks = 8;
+
+// The SS7 state names in the order of get_state_id().
+ACP::SS7State::NamedNumber Ss7State(int id) {
+  return id >= 0 && id <= 5 ? ACP::SS7State::NamedNumber(id) : ACP::SS7State::NamedNumber(0);
+}
+
+}  // namespace
+
+const TimerSpec<PstnSlot> PstnSlot::TUpdatespec = {&PstnSlot::OnUpdateTimer, PstnSlot::kUpdateMs};
+
+PstnSlot::PstnSlot() : channel_(new HDLC) { channel_->bind(this); }
+
+Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
+  // The controller counts trunks from 1; E1 links run on trunks 1..4, basic
+  // rate ones on 1..8. Anything else would index no trunk.
+  unsigned limit = 0;
+  int trunk = 0;
+  if (params.ss7_isSelected()) {
+    trunk = params.get_ss7().get_trunk().getValue();
+    limit = kE1Trunks;
+  } else if (params.isdn_isSelected()) {
+    trunk = params.get_isdn().get_trunk().getValue();
+    limit = params.get_isdn().get_type().is_bri() ? kBriTrunks : kE1Trunks;
+  }
+  if (limit && (trunk < 1 || unsigned(trunk) > limit)) {
+    std::cerr << "pstn-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
+    return nullptr;
+  }
+
+  PstnSlot* slot = new PstnSlot;
+  if (params.ss7_isSelected()) {
+    const LGCP::SS7Params& p = params.get_ss7();
+    SS7::SLC* link = new SS7::SLC;
+    slot->ss7_ = link;
+    slot->frameReceiver_ = link;
+    link->hdlc(slot->channel_.get());
+    link->set_linkno(unsigned(trunk));
+    link->set_slc(unsigned(p.get_slc().getValue()));
+    link->set_dpc(unsigned(p.get_dpc().getValue()));
+    link->set_opc(unsigned(p.get_opc().getValue()));
+    link->set_emergency(bool(p.get_emergency()));
+    slot->add_protocol_tail(link);
+    slot->channel_->trunk(unsigned(trunk));
+    slot->trunkIndex_ = unsigned(trunk - 1);
+    slot->kind_ = 0;
+  } else if (params.isdn_isSelected()) {
+    const LGCP::IsdnParams& p = params.get_isdn();
+    const unsigned log = unsigned(p.get_log().getValue());
+    const bool bri = p.get_type().is_bri();
+    if (bri && p.get_side().network_isSelected()) {
+      ISDN::LAPD_NT* link = new ISDN::LAPD_NT;
+      slot->lapdNt_ = link;
+      link->set_log(log);
+      slot->add_protocol_tail(link);
+      slot->kind_ = 3;
+    } else {
+      ISDN::LAPD* link = new ISDN::LAPD(ISDN::Side::user, 0);
+      slot->lapd_ = link;
+      slot->frameReceiver_ = link;
+      link->hdlc(slot->channel_.get());
+      link->set_side(p.get_side().network_isSelected() ? ISDN::Side::network : ISDN::Side::user);
+      link->set_linkno(unsigned(trunk));
+      link->set_log(log);
+      link->BindNotify(slot);
+      if (bri) link->change_to_bri();
+      slot->add_protocol_tail(link);
+      slot->kind_ = bri ? 2 : 1;
+    }
+    slot->channel_->logLevel(log);
+    slot->channel_->trunk(unsigned(trunk));
+    slot->trunkIndex_ = unsigned(trunk - 1);
+  }
+  slot->updateTimer_.set(slot);
+  return slot;
+}
+
+PstnSlot* PstnSlot::Of(Slot* slot) {
+  return slot && slot->GetSlotFactory() == &PstnFactory::instance() ? static_cast<PstnSlot*>(slot) : nullptr;
+}
+
+PstnSlot::~PstnSlot() {
+  updateTimer_.reset();
+  channel_->unbind();
+  // The link sends through the channel: it goes first.
+  while (Protocol* layer = highest()) delete layer;
+  ss7_ = nullptr;
+  lapd_ = nullptr;
+  lapdNt_ = nullptr;
+  frameReceiver_ = nullptr;
+}
+
+const char* PstnSlot::GetName() const { return "pstn"; }
+int PstnSlot::GetConnectionPriority() { return 1; }
+bool PstnSlot::IOnOutputStream() { return true; }
+bool PstnSlot::IOnInputStream() { return true; }
+
+// Connections ---------------------------------------------------------------------
+
+bool PstnSlot::IHwConnectReceiver(Slot& source) {
+  HDLC::Params p = channel_->params();
+  if (kind_ == 0 || kind_ == 1) {
+    const unsigned trunk = unsigned(source.GetTrunk());
+    if (trunk > 3) {
+      std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
+      return false;
+    }
+    const unsigned timeslot = unsigned(source.GetTrunkTimeSlot());
+    if (timeslot > 31) {
+      std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
+      return false;
+    }
+    p.trunk = trunk;
+    p.timeslot = timeslot;
+  }
+  p.mode = kind_ == 0 ? 0 : kind_ == 1 ? 1 : 2;
+  p.tdm = source.GetTransmitChannel();
+  channel_->params(p);
+  // A basic-rate channel needs both directions.
+  if (kind_ < 2 || p.tdmOut != -1) iactivate();
+  return true;
+}
+
+bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
+  if (kind_ < 2) return true;
+  HDLC::Params p = channel_->params();
+  p.tdmOut = receiver.GetReceiveChannel();
+  channel_->params(p);
+  if (p.tdm != -1) iactivate();
+  return true;
+}
+
+void PstnSlot::hw_stop() {
+  ProtocolsFamily::deactivate();
+  channel_->deactivate();
+}
+
+bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
+  hw_stop();
+  Slot::IHwDisconnectTransmitter(receiver);
+  return true;
+}
+
+bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
+  hw_stop();
+  Slot::IHwDisconnectReceiver(source);
+  return true;
+}
+
+void PstnSlot::iactivate() {
+  if (channel_->activate())
+    ProtocolsFamily::activate();
+  else
+    Slot::OnDeactivated();
+}
+
+// Commands ------------------------------------------------------------------------
+
+bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
+  iactivate();
+  return true;
+}
+
+bool PstnSlot::IDeactivate() {
+  ProtocolsFamily::deactivate();
+  return true;
+}
+
+bool PstnSlot::IUserData(std::vector<char> const& data) {
+  // A slot without a link (cas) takes the frame and drops it.
+  if (!highest()) return true;
+  Packet p;
+  if (!p.try_reserve_head(0)) {
+    std::cerr << *static_cast<Slot*>(this) << ": no packet buffer, frame from the controller dropped" << std::endl;
+    SetErrorCause(LGCP::ErrorCause::insufficientResources);
+    return false;
+  }
+  ProtocolsFamily::prepare_head(p);
+  if (data.size() > p.tailroom()) {
+    std::cerr << *static_cast<Slot*>(this) << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
+  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
+  ProtocolsFamily::message(p);
+  return true;
+}
+
+bool PstnSlot::Ioctl(LGCP::IoctlParams const& params) {
+  if (params.ss7RqBSN_isSelected()) {
+    if (!ss7_) return false;
+    LGCP::IoctlResponse r;
+    r.select_ss7BSN(int(ss7_->get_bsn()));
+    OnIoctlResponse(r);
+    return true;
+  }
+  if (params.ss7Log_isSelected()) {
+    if (!ss7_) return false;
+    const LGCP::SS7L2Log& log = params.get_ss7Log();
+    ss7_->trace.state = bool(log.get_state());
+    ss7_->trace.raw_receive = bool(log.get_raw_receive());
+    ss7_->trace.raw_transmit = bool(log.get_raw_transmit());
+    ss7_->trace.mtp_transmit = bool(log.get_mtp_transmit());
+    ss7_->trace.mtp_receive = bool(log.get_mtp_receive());
+    ss7_->trace.mtp_activate = bool(log.get_mtp_activate());
+    ss7_->trace.timers = bool(log.get_timers());
+    ss7_->trace.msu_processing = bool(log.get_msu_processing());
+    return true;
+  }
+  return false;
+}
+
+void PstnSlot::OnTrunkStatus(unsigned int trunk, ACP::TrunkState::NamedNumber const& state) {
+  if (!ss7_ || trunk != trunkIndex_ || int(state) == lastTrunkState_) return;
+  ss7_->OnTrunkHardStatus(state == ACP::TrunkState::normal);
+  lastTrunkState_ = int(state);
+}
+
+// Frames and link state -----------------------------------------------------------
+
+void PstnSlot::on_hdlc_receive(Packet& frame) {
+  if (lapdNt_)
+    ProtocolsFamily::receive(frame);
+  else if (frameReceiver_)
+    frameReceiver_->on_hdlc_receive(frame);
+}
+
+void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
+  if (frameReceiver_) {
+    frameReceiver_->on_hdlc_error(cause);
+  } else if (lapdNt_) {
+    // The channel closed itself: the bus link cannot go on.
+    std::cerr << *static_cast<Slot*>(this) << ": channel error, link stopped" << std::endl;
+    ProtocolsFamily::deactivate();
+  }
+}
+
+void PstnSlot::on_hdlc_ready() {
+  if (frameReceiver_) frameReceiver_->on_hdlc_ready();
+}
+
+void PstnSlot::transmit(Packet& p) {
+  if (lapdNt_) channel_->hdlc_transmit(p);
+}
+
+void PstnSlot::on_message(Packet& p) {
+  const unsigned char* at = p.cdata();
+  OnUserData(std::vector<char>(at, at + p.length()));
+}
+
+void PstnSlot::on_activated(Protocol*) {
+  UpdateISDN_Statistics();
+  UpdateSS7_Statistics();
+  Slot::OnActivated();
+}
+
+void PstnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
+  UpdateISDN_Statistics();
+  UpdateSS7_Statistics();
+  OnUpdateTimer();
+  Slot::OnDeactivated();
+}
+
+void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* link) {
+  LGCP::IoctlResponse r;
+  r.select_isdnLinkStatus(link->GetFlowStatus() == ISDN::LAPD::FlowStatus::congestion ? LGCP::IsdnLinkStatus::congested
+                                                                                      : LGCP::IsdnLinkStatus::normal);
+  OnIoctlResponse(r);
+}
+
+// Statistics ----------------------------------------------------------------------
+
+void PstnSlot::OnUpdateTimer() {
+  updateTimer_.set(this);
+  UpdateHDLC_Statistics();
+  UpdateISDN_Statistics();
+  UpdateSS7_Statistics();
+}
+
+void PstnSlot::UpdateHDLC_Statistics() {
+  const HDLC::Statistics& s = channel_->statistics();
+  LGCP::IoctlResponse r;
+  LGCP::HdlcLinkInfo& info = r.select_hdlcLinkInfo();
+  info.set_txSU(int(s.txSU));
+  info.set_txDiscard(int(s.txDiscard));
+  info.set_txError(int(s.txError));
+  info.set_txOverflow(int(s.txOverflow));
+  info.set_rxSU(int(s.rxSU));
+  OnIoctlResponse(r);
+}
+
+void PstnSlot::UpdateISDN_Statistics() {
+  if (!lapd_) return;
+  LGCP::IoctlResponse r;
+  if (!lapd_->GetInfo(r.select_isdnLinkInfo())) return;
+  OnIoctlResponse(r);
+}
+
+void PstnSlot::UpdateSS7_Statistics() {
+  if (!ss7_) return;
+  const SS7::SLC::Stats& s = *ss7_->statistics();
+  LGCP::IoctlResponse r;
+  ACP::SS7LinkInfo& info = r.select_ss7LinkInfo();
+  info.set_msuTxCount(s.msuTxCount);
+  info.set_msuRxCount(s.msuRxCount);
+  info.set_octetsTx(s.octetsTx);
+  info.set_octetsRx(s.octetsRx);
+  info.set_speedRx(0);
+  info.set_speedTx(0);
+  info.set_overflowCntr(s.overflowCntr);
+  info.set_rtbSize(s.rtbSize);
+  info.set_repeatCntr(s.repeatCntr);
+  info.set_badSeqCntr(s.badSeqCntr);
+  info.set_ss7state(Ss7State(ss7_->get_state_id()));
+  OnIoctlResponse(r);
+}
+
+// PstnFactory ---------------------------------------------------------------------
+
+PstnFactory& PstnFactory::instance() {
+  static PstnFactory theInstance;
+  return theInstance;
+}
+
+const char* PstnFactory::GetName() const { return "PSTN"; }
+
+Slot* PstnFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (!params.pstn_isSelected()) return nullptr;
+  return PstnSlot::Create(params.get_pstn());
+}
+
+void PstnFactory::Query(LGCP::Resources&) {}
+
+void PstnFactory::SelfSignal(LGCP::Signal const& signal) {
+  if (!signal.trunkStatus_isSelected()) return;
+  const ACP::TrunkStatus& status = signal.get_trunkStatus();
+  // The BRI framers number their trunks from 0 too: their reports are not
+  // about the E1 trunk of the same number.
+  if (status.get_type().asInt() != ACP::TrunkType::e1) return;
+  const int trunk = status.get_trunk().getValue();
+  if (trunk < 0) return;
+  const ACP::TrunkState::NamedNumber state = status.get_state();
+  const std::vector<Slot*> slots = GetSlots();
+  for (Slot* slot : slots) slot->OnTrunkStatus(unsigned(trunk), state);
+}
