@@ -81,6 +81,51 @@ bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur
 
 bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
 
+bool DSProcReceiver::dsprocIoctl(LGCP::IoctlParams const& p, bool& done) {
+  using I = LGCP::IoctlParams;
+  switch (p.currentSelection()) {
+    case I::vad_enable::Id::value:
+      done = enableVAD(p.get_vad_enable());
+      return true;
+    case I::vad_disable::Id::value:
+      done = disableVAD();
+      return true;
+    case I::vad_params::Id::value:
+      done = configureVAD(p.get_vad_params());
+      return true;
+    case I::sd_enable::Id::value:
+      done = enableSD(p.get_sd_enable());
+      return true;
+    case I::sd_disable::Id::value:
+      done = disableSD();
+      return true;
+    case I::sd_params::Id::value:
+      done = configureSD();
+      return true;
+    case I::tone_filter::Id::value:
+      configureToneFilter(p.get_tone_filter());
+      done = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void DSProcReceiver::configureDelays(LGCP::Delays const& d) {
+  configureDelays(d.rx_isPresent() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
+                  d.tx_isPresent() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u);
+}
+
+// A negative gain travels as its two's-complement byte.
+void DSProcReceiver::configureRxGain(LGCP::Gain const& gain) {
+  configureRxGain(static_cast<unsigned char>(gain.get_gainDB().getValue() & 255));
+}
+
+void DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
+  configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
+                      f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+}
+
 void DSProcReceiver::CleanBeforeDestroy() {
   if (vadState > 0) enableVAD(false);
   if (sdState > 0) disableSD();
@@ -109,22 +154,9 @@ DSProcReceiverService& DSProcReceiverService::instance() {
   return theInstance;
 }
 
-DSProcReceiverService::DSProcReceiverService() { init(); }
-
-void DSProcReceiverService::init() {
-  Fd fd = Board::open(GetDSPDevName(), O_RDWR | O_NONBLOCK);
-  if (!fd.is_valid()) {
-    Errno err;
-    std::cerr << "open dsproc fail, VAD proceeding disabled: " << err << std::endl;
-    return;
-  }
-  Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-  Schedule(fd, POLLIN);
-}
-
-bool DSProcReceiverService::opened() {
-  if (!IsActive()) init();
-  return IsActive();
+DSProcReceiverService::DSProcReceiverService()
+    : RecordDevice({GetDSPDevName, O_RDWR | O_NONBLOCK, "DSProcReceiverService::OnEvent", "dsproc", "VAD"}) {
+  init();
 }
 
 std::uint32_t DSProcReceiverService::nextId() {
@@ -339,36 +371,6 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool t
   std::cerr << "DSPROC_DISABLE MUTE done:"
             << " timeslot=" << ts << std::endl;
   return true;
-}
-
-void DSProcReceiverService::OnEvent(int fd, short revents) {
-  // The driver went away: the close below says so once, for the read too.
-  const bool gone = (revents & (POLLERR | POLLHUP)) != 0;
-  if (revents & POLLIN) {
-    for (;;) {
-      Req::Event rec;
-      const ssize_t n = ::read(fd, &rec, sizeof rec);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || gone) break;
-        Errno err;
-        std::cerr << "fail to read from dsproc: " << err << std::endl;
-        break;
-      }
-      // A record cut short, or none at all: nothing to hand over, and the
-      // pass ends here rather than reading the same end again.
-      if (n != static_cast<ssize_t>(sizeof rec)) {
-        if (n == 0 && gone) break;
-        std::cerr << "short read from dsproc: " << n << " bytes" << std::endl;
-        break;
-      }
-      deliver(rec);
-    }
-  }
-  // Poll would report it again on every pass; the next request reopens.
-  if (gone) {
-    std::cerr << "dsproc device closed: " << PollEventAsText(revents) << std::endl;
-    Release();
-  }
 }
 
 void DSProcReceiverService::deliver(const Req::Event& rec) {

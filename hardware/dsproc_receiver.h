@@ -9,6 +9,7 @@
 #include "board/dsp.h"
 #include "foundation/containers.h"
 #include "foundation/event.h"
+#include "hardware/record_device.h"
 #include "messages/LGCP_fwd.h"
 
 namespace Hardware {
@@ -61,6 +62,14 @@ public:
   bool configureRxGain(unsigned char gainDB);
   bool configureToneFilter(unsigned freq, unsigned enable, int durationMs, int levelDB);
   bool disableToneAll();
+  // The controller's requests every slot with this receiver takes alike (VAD,
+  // SD, tone filter): true where the request is one of them, with its answer
+  // in done.
+  bool dsprocIoctl(LGCP::IoctlParams const& params, bool& done);
+  // The controller's forms of the delays, receive gain and tone filter.
+  void configureDelays(LGCP::Delays const& delays);
+  void configureRxGain(LGCP::Gain const& gain);
+  void configureToneFilter(LGCP::ToneFilter const& filter);
   // Switches off what this receiver switched on; the slot calls it in its own
   // destructor, while dsproc_timeslot() still answers.
   void CleanBeforeDestroy();
@@ -103,12 +112,9 @@ private:
   Containers::CyclicList receiverLink;
 };
 
-class DSProcReceiverService : public Event {
+class DSProcReceiverService : public RecordDevice<Board::Dsp::Event> {
 public:
   static DSProcReceiverService& instance();
-
-  // Opens the device; a failure is logged and the next request tries again.
-  void init();
 
   bool configureVAD(unsigned ts, LGCP::VADParams const& params);
   bool configureSD(unsigned ts);
@@ -122,9 +128,6 @@ public:
   bool enableMute(DSProcReceiver& receiver, bool rx, bool tx);
   bool disableToneAll(DSProcReceiver& receiver);
 
-  // Reads every record the driver holds and hands each to its receiver.
-  void OnEvent(int fd, short revents);
-
   std::uint32_t last_feature_id() const { return lastFeatureId; }
   // The next enable gets id + 1, or 1 after the wrap.
   void set_last_feature_id(std::uint32_t id) { lastFeatureId = id; }
@@ -133,12 +136,10 @@ private:
   struct FunctionSpec;
 
   DSProcReceiverService();
-  // The device open, or one attempt to open it.
-  bool opened();
   std::uint32_t nextId();
   bool enable(DSProcReceiver& receiver, const FunctionSpec& spec, bool on);
   bool configure(unsigned ts, Board::Dsp::Configure& rec, const char* failText);
-  void deliver(const Board::Dsp::Event& rec);
+  void deliver(const Board::Dsp::Event& rec) override;
 
   // The id of the latest enable of any function; 0 is never given.
   std::uint32_t lastFeatureId = 0;

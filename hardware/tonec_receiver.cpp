@@ -113,6 +113,21 @@ bool TonecReceiver::disableToneGenerator(bool force) {
   return enableToneGenerator(0, 0, 0, 0);
 }
 
+bool TonecReceiver::dtmfIoctl(LGCP::IoctlParams const& p, bool& done) {
+  using I = LGCP::IoctlParams;
+  switch (p.currentSelection()) {
+    case I::translateDTMF::Id::value:
+      translateDTMF(p.get_translateDTMF());
+      done = true;
+      return true;
+    case I::dtmf_params::Id::value:
+      done = configureDTMF(p.get_dtmf_params());
+      return true;
+    default:
+      return false;
+  }
+}
+
 void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
   // A string in progress goes on with the new digits at its next step.
   *dtmfString = params;
@@ -192,22 +207,9 @@ TonecReceiverService& TonecReceiverService::instance() {
   return theInstance;
 }
 
-TonecReceiverService::TonecReceiverService() { init(); }
-
-void TonecReceiverService::init() {
-  Fd fd = Board::open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK);
-  if (!fd.is_valid()) {
-    Errno err;
-    std::cerr << "open tonec fail, DTMF proceeding disabled: " << err << std::endl;
-    return;
-  }
-  Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-  Schedule(fd, POLLIN);
-}
-
-bool TonecReceiverService::opened() {
-  if (!IsActive()) init();
-  return IsActive();
+TonecReceiverService::TonecReceiverService()
+    : RecordDevice({GetDTMFDevName, O_RDONLY | O_NONBLOCK, "TonecReceiverService::OnEvent", "tonec", "DTMF"}) {
+  init();
 }
 
 bool TonecReceiverService::configureDTMF(unsigned ts, LGCP::DTMFParams const& params) {
@@ -361,63 +363,36 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
   }
 }
 
-void TonecReceiverService::OnEvent(int fd, short revents) {
-  // The driver went away: the close below says so once, for the read too.
-  const bool gone = (revents & (POLLERR | POLLHUP)) != 0;
-  if (revents & POLLIN) {
-    for (;;) {
-      Req::Event rec;
-      const ssize_t n = ::read(fd, &rec, sizeof rec);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || gone) break;
-        Errno err;
-        std::cerr << "fail to read from tonec: " << err << std::endl;
-        break;
-      }
-      // A record cut short, or none at all: nothing to hand over, and the
-      // pass ends here rather than reading the same end again.
-      if (n != static_cast<ssize_t>(sizeof rec)) {
-        if (n == 0 && gone) break;
-        std::cerr << "short read from tonec: " << n << " bytes" << std::endl;
-        break;
-      }
-      std::clog << "dtmf event: "
-                << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-                << " id=" << rec.id << std::endl;
-      TonecReceiver* receiver = nullptr;
-      for (Containers::CyclicList* node : receivers) {
-        TonecReceiver* r = TonecReceiver::FromLink(node);
-        if (r->tonec_timeslot() == rec.timeslot) {
-          receiver = r;
-          break;
-        }
-      }
-      if (!receiver) {
-        std::cerr << "receive tonec event from unknown timeslot " << rec.timeslot << std::endl;
-        continue;
-      }
-      const bool iva = rec.code >= Req::kFirstIvaCode;
-      if (!(iva ? receiver->ivaDetectorOn : receiver->detectorOn)) {
-        std::clog << (iva ? "ignore spurious dtmf event (IVA disabled): "
-                          : "ignore spurious dtmf event (DTMF disabled): ")
-                  << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-                  << " id=" << rec.id << std::endl;
-        continue;
-      }
-      if (receiver->detectorId != rec.id) {
-        std::clog << "ignore spurious dtmf event: "
-                  << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-                  << " id=" << rec.id << " rid=" << receiver->detectorId << std::endl;
-        continue;
-      }
-      receiver->tonec_event(TonecReceiver::Params{rec.code, rec.timestamp});
+void TonecReceiverService::deliver(const Req::Event& rec) {
+  std::clog << "dtmf event: "
+            << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+            << " id=" << rec.id << std::endl;
+  TonecReceiver* receiver = nullptr;
+  for (Containers::CyclicList* node : receivers) {
+    TonecReceiver* r = TonecReceiver::FromLink(node);
+    if (r->tonec_timeslot() == rec.timeslot) {
+      receiver = r;
+      break;
     }
   }
-  // Poll would report it again on every pass; the next request reopens.
-  if (gone) {
-    std::cerr << "tonec device closed: " << PollEventAsText(revents) << std::endl;
-    Release();
+  if (!receiver) {
+    std::cerr << "receive tonec event from unknown timeslot " << rec.timeslot << std::endl;
+    return;
   }
+  const bool iva = rec.code >= Req::kFirstIvaCode;
+  if (!(iva ? receiver->ivaDetectorOn : receiver->detectorOn)) {
+    std::clog << (iva ? "ignore spurious dtmf event (IVA disabled): " : "ignore spurious dtmf event (DTMF disabled): ")
+              << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+              << " id=" << rec.id << std::endl;
+    return;
+  }
+  if (receiver->detectorId != rec.id) {
+    std::clog << "ignore spurious dtmf event: "
+              << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+              << " id=" << rec.id << " rid=" << receiver->detectorId << std::endl;
+    return;
+  }
+  receiver->tonec_event(TonecReceiver::Params{rec.code, rec.timestamp});
 }
 
 }  // namespace Hardware

@@ -9,9 +9,11 @@
 #include <memory>
 #include <utility>
 
+#include "board/dtmf.h"
 #include "foundation/containers.h"
 #include "foundation/event.h"
 #include "foundation/timer.h"
+#include "hardware/record_device.h"
 #include "messages/LGCP_fwd.h"
 #include "messages/TERM_fwd.h"
 
@@ -78,6 +80,10 @@ public:
   // Plays the digits, each for toneDuration ms (70) followed by pauseDuration
   // ms (70) of silence; tone_gen_complete() follows the last pause.
   void translateDTMF(LGCP::TranslateDtmfParams const& params);
+  // The controller's DTMF requests every slot with this receiver takes alike
+  // (translation, parameters): true where the request is one of them, with
+  // its answer in done.
+  bool dtmfIoctl(LGCP::IoctlParams const& params, bool& done);
   // 425 Hz: 1000 ms tone, 3000 ms silence, until cancelled. A digit string in
   // progress ends first.
   void activateAudibleCall();
@@ -119,12 +125,9 @@ private:
   bool dtmfRejectOn = false;
 };
 
-class TonecReceiverService : public Event {
+class TonecReceiverService : public RecordDevice<Board::Dtmf::Event> {
 public:
   static TonecReceiverService& instance();
-
-  // Opens the device; a failure is logged and the next request tries again.
-  void init();
 
   bool configureDTMF(unsigned ts, LGCP::DTMFParams const& params);
   bool enableDTMF(TonecReceiver& receiver, bool on);
@@ -137,17 +140,13 @@ public:
   bool enableIVA(TonecReceiver& receiver, bool on);
   void translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
 
-  // Reads every record the driver holds and hands each to its receiver.
-  void OnEvent(int fd, short revents);
-
   std::uint32_t last_detector_id() const { return lastDetectorId; }
   // The next enable gets id + 1, or 1 after the wrap.
   void set_last_detector_id(std::uint32_t id) { lastDetectorId = id; }
 
 private:
   TonecReceiverService();
-  // The device open, or one attempt to open it.
-  bool opened();
+  void deliver(const Board::Dtmf::Event& rec) override;
   bool switchRequest(unsigned ts, std::uint32_t request, const char* name, const char* suffix);
 
   // The id of the latest DTMF detector enable; 0 is never given.

@@ -245,23 +245,6 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
     case I::deactivateWaitTone::Id::value:
       cancelAudibleCall();
       return true;
-    case I::translateDTMF::Id::value:
-      translateDTMF(p.get_translateDTMF());
-      return true;
-    case I::dtmf_params::Id::value:
-      return configureDTMF(p.get_dtmf_params());
-    case I::vad_enable::Id::value:
-      return enableVAD(p.get_vad_enable());
-    case I::vad_disable::Id::value:
-      return disableVAD();
-    case I::vad_params::Id::value:
-      return configureVAD(p.get_vad_params());
-    case I::sd_enable::Id::value:
-      return enableSD(p.get_sd_enable());
-    case I::sd_disable::Id::value:
-      return disableSD();
-    case I::sd_params::Id::value:
-      return configureSD();
     case I::pd_enable::Id::value:
       return enablePD(p.get_pd_enable());
     case I::pd_disable::Id::value:
@@ -271,20 +254,17 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
     case I::decoder_mode::Id::value:
       return changeMode(p, p.get_decoder_mode(), false);
     case I::rx_gain::Id::value:
-      configureRxGain(static_cast<unsigned char>(p.get_rx_gain().get_gainDB().getValue() & 255));
+      configureRxGain(p.get_rx_gain());
       return true;
-    case I::tone_filter::Id::value: {
-      const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                          f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-      return true;
-    }
     case I::selcal::Id::value:
       translateSelcal(p.get_selcal());
       return true;
     default:
-      return false;
+      break;
   }
+  bool done = false;
+  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  return false;
 }
 
 void RtpSlot::tonec_event(Hardware::TonecReceiver::Params const& p) {

@@ -67,46 +67,22 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
       return enableDTMF(p.get_dtmf_enable());
     case I::dtmf_reject_enable::Id::value:
       return enableDTMFReject(p.get_dtmf_reject_enable());
-    case I::translateDTMF::Id::value:
-      translateDTMF(p.get_translateDTMF());
-      return true;
-    case I::dtmf_params::Id::value:
-      return configureDTMF(p.get_dtmf_params());
-    case I::vad_enable::Id::value:
-      return enableVAD(p.get_vad_enable());
-    case I::vad_disable::Id::value:
-      return disableVAD();
-    case I::vad_params::Id::value:
-      return configureVAD(p.get_vad_params());
-    case I::sd_enable::Id::value:
-      return enableSD(p.get_sd_enable());
-    case I::sd_disable::Id::value:
-      return disableSD();
-    case I::sd_params::Id::value:
-      return configureSD();
     case I::iva_enable::Id::value:
       return enableIVA(p.get_iva_enable());
     case I::iva_params::Id::value:
       return configureIVA(p.get_iva_params());
     case I::rx_gain::Id::value:
-      // A negative gain travels as its two's-complement byte.
-      configureRxGain(static_cast<unsigned char>(p.get_rx_gain().get_gainDB().getValue() & 255));
+      configureRxGain(p.get_rx_gain());
       return true;
-    case I::tone_filter::Id::value: {
-      const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                          f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+    case I::delays::Id::value:
+      configureDelays(p.get_delays());
       return true;
-    }
-    case I::delays::Id::value: {
-      const LGCP::Delays& d = p.get_delays();
-      configureDelays(d.rx_isPresent() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
-                      d.tx_isPresent() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u);
-      return true;
-    }
     default:
-      return false;
+      break;
   }
+  bool done = false;
+  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  return false;
 }
 
 void TdmInput::tonec_event(Hardware::TonecReceiver::Params const& p) {
@@ -146,33 +122,10 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   switch (p.currentSelection()) {
     case I::dtmf_reject_disable::Id::value:
       return enableDTMFReject(false);
-    case I::translateDTMF::Id::value:
-      translateDTMF(p.get_translateDTMF());
-      return true;
-    case I::dtmf_params::Id::value:
-      return configureDTMF(p.get_dtmf_params());
     case I::dtmf_disable::Id::value:
       return disableToneGenerator(false);
-    case I::vad_enable::Id::value:
-      return enableVAD(p.get_vad_enable());
-    case I::vad_disable::Id::value:
-      return disableVAD();
-    case I::vad_params::Id::value:
-      return configureVAD(p.get_vad_params());
-    case I::sd_enable::Id::value:
-      return enableSD(p.get_sd_enable());
-    case I::sd_disable::Id::value:
-      return disableSD();
-    case I::sd_params::Id::value:
-      return configureSD();
     case I::iva_enable::Id::value:
       return enableIVA(p.get_iva_enable());
-    case I::tone_filter::Id::value: {
-      const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                          f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-      return true;
-    }
     case I::tone_gen_enable::Id::value: {
       const LGCP::ToneGenerator& g = p.get_tone_gen_enable();
       disableToneGenerator(false);
@@ -183,15 +136,15 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
     case I::tone_gen_disable::Id::value:
       disableToneGenerator(true);
       return true;
-    case I::delays::Id::value: {
-      const LGCP::Delays& d = p.get_delays();
-      configureDelays(d.rx_isPresent() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
-                      d.tx_isPresent() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u);
+    case I::delays::Id::value:
+      configureDelays(p.get_delays());
       return true;
-    }
     default:
-      return false;
+      break;
   }
+  bool done = false;
+  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  return false;
 }
 
 void TdmOutput::dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* e) {

@@ -16,26 +16,17 @@
 #include "hardware/hw_mux.h"
 #include "simboard/mcc.h"
 #include "simboard/simulator.h"
+#include "simboard/testing/tshark.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
 
-bool HaveTshark() { return std::system("tshark --version >/dev/null 2>&1") == 0; }
+using SimBoard::HaveTshark;
 
 // tshark's fields of every frame, one line per frame, fields split by '|'.
 std::vector<std::string> Fields(const std::string& file, const std::string& fields) {
-  const std::string cmd = "tshark -n -r '" + file + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
   std::vector<std::string> lines;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return lines;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line : SimBoard::TsharkFields(file, fields)) {
     // The info column ends in a blank.
     while (!line.empty() && line.back() == ' ') line.pop_back();
     if (!line.empty()) lines.push_back(line);

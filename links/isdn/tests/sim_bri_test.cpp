@@ -17,6 +17,7 @@
 #include "hardware/hw_mux.h"
 #include "links/isdn/tests/bri_util.h"
 #include "simboard/simulator.h"
+#include "simboard/testing/tshark.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
@@ -25,22 +26,11 @@ using britest::Bytes;
 using britest::L3;
 using britest::Strings;
 
-bool HaveTshark() { return std::system("tshark --version >/dev/null 2>&1") == 0; }
+using SimBoard::HaveTshark;
 
 Strings Fields(std::string const& file, std::string const& filter, std::string const& fields) {
-  std::string const cmd =
-      "tshark -n -r '" + file + "' -Y '" + filter + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
   Strings lines;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return lines;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
+  for (std::string const& line : SimBoard::TsharkFields(file, fields, filter))
     if (!line.empty()) lines.push_back(line);
   return lines;
 }

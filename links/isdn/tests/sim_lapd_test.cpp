@@ -16,28 +16,19 @@
 #include "hardware/hw_mux.h"
 #include "links/isdn/tests/lapd_util.h"
 #include "simboard/simulator.h"
+#include "simboard/testing/tshark.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-bool HaveTshark() { return std::system("tshark --version >/dev/null 2>&1") == 0; }
+using SimBoard::HaveTshark;
 
 // tshark's fields of every frame, one line per frame, fields split by '|'.
 Strings Fields(std::string const& file, std::string const& fields) {
-  std::string const cmd = "tshark -n -r '" + file + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
   Strings lines;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return lines;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
+  for (std::string const& line : SimBoard::TsharkFields(file, fields))
     if (!line.empty()) lines.push_back(line);
   return lines;
 }

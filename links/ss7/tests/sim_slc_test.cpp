@@ -17,6 +17,7 @@
 #include "links/ss7/slc.h"
 #include "links/ss7/tests/slc_test_util.h"
 #include "simboard/simulator.h"
+#include "simboard/testing/tshark.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
@@ -29,7 +30,7 @@ using ss7test::Unit;
 
 constexpr int kWorked = 5;
 
-bool HaveTshark() { return std::system("tshark --version >/dev/null 2>&1") == 0; }
+using SimBoard::HaveTshark;
 
 std::string Hex(const Bytes& b) {
   static const char digits[] = "0123456789ABCDEF";
@@ -64,19 +65,7 @@ std::vector<Bytes> PcapFrames(const std::string& file) {
 
 // tshark's fields of every frame, one line each, split by '|'.
 std::vector<std::string> Fields(const std::string& file, const std::string& fields) {
-  const std::string cmd = "tshark -n -r '" + file + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
-  std::vector<std::string> lines;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return lines;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  std::istringstream is(text);
-  std::string line;
-  while (std::getline(is, line)) lines.push_back(line);
-  return lines;
+  return SimBoard::TsharkFields(file, fields);
 }
 
 // A link on its channel: trunk t, timeslot 16.
