@@ -144,14 +144,20 @@ const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request 
   return e;
 }
 
-int Simulator::ioctl(int fd, Board::Request request, void* arg) {
+int Simulator::ioctl(int fd, Board::Request request, void* arg) { return dispatch(fd, request, false, arg, 0); }
+
+int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) {
+  return dispatch(fd, request, true, nullptr, value);
+}
+
+int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
   const Found found = lookup(fd, request);
   if (!found.session) {
     errno = found.error;
     return -1;
   }
   Session& s = *found.session;
-  const Driver::RequestEntry* e = request_entry(s, request, false);
+  const Driver::RequestEntry* e = request_entry(s, request, by_value);
   if (!e) {
     errno = ENOTTY;
     return -1;
@@ -162,40 +168,12 @@ int Simulator::ioctl(int fd, Board::Request request, void* arg) {
       return -1;
     }
   }
-  if (!arg && Board::Ppc::size(request) != 0) {
+  if (!by_value && !arg && Board::Ppc::size(request) != 0) {
     errno = EFAULT;
     return -1;
   }
   s.request_fd_ = fd;
-  const int rc = e->pointer(s, arg);
-  s.request_fd_ = -1;
-  if (rc < 0) {
-    errno = -rc;
-    return -1;
-  }
-  return rc;
-}
-
-int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) {
-  const Found found = lookup(fd, request);
-  if (!found.session) {
-    errno = found.error;
-    return -1;
-  }
-  Session& s = *found.session;
-  const Driver::RequestEntry* e = request_entry(s, request, true);
-  if (!e) {
-    errno = ENOTTY;
-    return -1;
-  }
-  if (!s.driver_.ioctl_faults_.empty()) {
-    if (const int error = Driver::take_fault(s.driver_.ioctl_faults_, request)) {
-      errno = error;
-      return -1;
-    }
-  }
-  s.request_fd_ = fd;
-  const int rc = e->value(s, value);
+  const int rc = by_value ? e->value(s, value) : e->pointer(s, arg);
   s.request_fd_ = -1;
   if (rc < 0) {
     errno = -rc;

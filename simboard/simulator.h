@@ -74,6 +74,8 @@ private:
   };
   Found lookup(int fd, Board::Request request);
   const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
+  // One request through the injected faults to its driver, with ioctl's result.
+  int dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
   void release(Session& s);
   void reap();
   std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }
