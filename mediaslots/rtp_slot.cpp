@@ -35,8 +35,7 @@ RtpSlot::RtpSlot(int tdm_, Fd device_, rtp_connection_params const& params_)
 RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, RTPC::kByeReason));
   rtcpSocket.close();
-  Hardware::TonecReceiver::CleanBeforeDestroy();
-  Hardware::DSProcReceiver::CleanBeforeDestroy();
+  cleanReceivers();
 }
 
 std::ostream& RtpSlot::header(std::ostream& os) const { return os << "rtp[" << tdm << "]: "; }
@@ -263,25 +262,9 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
       break;
   }
   bool done = false;
-  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  if (receiverIoctl(p, done)) return done;
   return false;
 }
-
-void RtpSlot::tonec_event(Hardware::TonecReceiver::Params const& p) {
-  processTonecEvent(static_cast<int>(p.code), static_cast<int>(p.timestamp));
-}
-
-void RtpSlot::dsproc_vad_event(Hardware::DSProcVADEvent const& e) { processVADEvent(e.rx, e.tx); }
-
-void RtpSlot::dsproc_bss_event(Board::Dsp::dsproc_bss_event const* e) { processBSSEvent(e->score); }
-
-void RtpSlot::dsproc_sd_event(Hardware::DSProcSDEvent const& e) { processSDEvent(e.rx); }
-
-void RtpSlot::dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* e) {
-  processToneFltEvent(static_cast<int>(e->word[0]), static_cast<int>(e->word[1]));
-}
-
-void RtpSlot::dsproc_flags_event(Board::Dsp::dsproc_flags_event const* e) { processFlagsEvent(e->flags, e->mask); }
 
 // RtpFactory ------------------------------------------------------------------
 

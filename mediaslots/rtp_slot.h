@@ -18,16 +18,14 @@
 #include "board/rtp.h"
 #include "foundation/event.h"
 #include "foundation/os.h"
-#include "hardware/dsproc_receiver.h"
-#include "hardware/tonec_receiver.h"
 #include "mediaslots/rtp_setup.h"
-#include "slots/slot.h"
+#include "slots/receiver_slot.h"
 
 namespace RTPC {
 class Msg;
 }
 
-class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+class RtpSlot : public ReceiverSlot<Slot> {
 public:
   // Takes a copy of the descriptor of a begun session with its channel
   // added, and watches it for events.
@@ -74,12 +72,6 @@ protected:
 private:
   std::uint32_t tonec_timeslot() const override { return static_cast<std::uint32_t>(tdm); }
   std::uint32_t dsproc_timeslot() const override { return static_cast<std::uint32_t>(tdm); }
-  void tonec_event(Hardware::TonecReceiver::Params const& p) override;
-  void dsproc_vad_event(Hardware::DSProcVADEvent const& event) override;
-  void dsproc_bss_event(Board::Dsp::dsproc_bss_event const* event) override;
-  void dsproc_sd_event(Hardware::DSProcSDEvent const& event) override;
-  void dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* event) override;
-  void dsproc_flags_event(Board::Dsp::dsproc_flags_event const* event) override;
   // encoder-mode and decoder-mode.
   bool changeMode(LGCP::IoctlParams const& command, LGCP::CodecMode const& mode, bool encoder);
 

@@ -48,8 +48,7 @@ TdmInput::TdmInput(Mixer& mixer_, int channel_, int timeslot_)
     : mixer(mixer_), channel(channel_), timeslot(timeslot_) {}
 
 TdmInput::~TdmInput() {
-  Hardware::TonecReceiver::CleanBeforeDestroy();
-  Hardware::DSProcReceiver::CleanBeforeDestroy();
+  cleanReceivers();
 }
 
 bool TdmInput::IBeforeDestroy() {
@@ -81,25 +80,9 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
       break;
   }
   bool done = false;
-  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  if (receiverIoctl(p, done)) return done;
   return false;
 }
-
-void TdmInput::tonec_event(Hardware::TonecReceiver::Params const& p) {
-  processTonecEvent(static_cast<int>(p.code), static_cast<int>(p.timestamp));
-}
-
-void TdmInput::dsproc_vad_event(Hardware::DSProcVADEvent const& e) { processVADEvent(e.rx, e.tx); }
-
-void TdmInput::dsproc_bss_event(Board::Dsp::dsproc_bss_event const* e) { processBSSEvent(e->score); }
-
-void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& e) { processSDEvent(e.rx); }
-
-void TdmInput::dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* e) {
-  processToneFltEvent(static_cast<int>(e->word[0]), static_cast<int>(e->word[1]));
-}
-
-void TdmInput::dsproc_flags_event(Board::Dsp::dsproc_flags_event const* e) { processFlagsEvent(e->flags, e->mask); }
 
 // TdmOutput -------------------------------------------------------------------
 
@@ -107,8 +90,7 @@ TdmOutput::TdmOutput(Mixer& mixer_, int channel_, int timeslot_)
     : mixer(mixer_), channel(channel_), timeslot(timeslot_) {}
 
 TdmOutput::~TdmOutput() {
-  Hardware::TonecReceiver::CleanBeforeDestroy();
-  Hardware::DSProcReceiver::CleanBeforeDestroy();
+  cleanReceivers();
 }
 
 bool TdmOutput::IBeforeDestroy() {
@@ -143,15 +125,9 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
       break;
   }
   bool done = false;
-  if (Hardware::TonecReceiver::dtmfIoctl(p, done) || Hardware::DSProcReceiver::dsprocIoctl(p, done)) return done;
+  if (receiverIoctl(p, done)) return done;
   return false;
 }
-
-void TdmOutput::dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* e) {
-  processToneFltEvent(static_cast<int>(e->word[0]), static_cast<int>(e->word[1]));
-}
-
-void TdmOutput::dsproc_flags_event(Board::Dsp::dsproc_flags_event const* e) { processFlagsEvent(e->flags, e->mask); }
 
 // Mixer -----------------------------------------------------------------------
 

@@ -12,10 +12,8 @@
 #include "board/dsp.h"
 #include "board/mixer.h"
 #include "board/voice.h"
-#include "hardware/dsproc_receiver.h"
-#include "hardware/tonec_receiver.h"
 #include "messages/LGCP_fwd.h"
-#include "slots/slot.h"
+#include "slots/receiver_slot.h"
 
 namespace Mixer {
 
@@ -28,7 +26,7 @@ class MixerFactory;
 
 class MixerSlot : public Slot {};
 
-class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+class TdmInput : public ReceiverSlot<MixerSlot> {
 public:
   TdmInput(Mixer& mixer, int channel, int timeslot);
   ~TdmInput() override;
@@ -46,14 +44,8 @@ public:
 private:
   friend class Mixer;
 
-  void tonec_event(Hardware::TonecReceiver::Params const& p) override;
   std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot); }
   std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot); }
-  void dsproc_vad_event(Hardware::DSProcVADEvent const& event) override;
-  void dsproc_bss_event(Board::Dsp::dsproc_bss_event const* event) override;
-  void dsproc_sd_event(Hardware::DSProcSDEvent const& event) override;
-  void dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* event) override;
-  void dsproc_flags_event(Board::Dsp::dsproc_flags_event const* event) override;
 
   Mixer& mixer;
   int channel;
@@ -62,7 +54,7 @@ private:
   int summatorChannel = -1;
 };
 
-class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+class TdmOutput : public ReceiverSlot<MixerSlot> {
 public:
   TdmOutput(Mixer& mixer, int channel, int timeslot);
   ~TdmOutput() override;
@@ -86,8 +78,6 @@ private:
   void dsproc_vad_event(Hardware::DSProcVADEvent const&) override {}
   void dsproc_bss_event(Board::Dsp::dsproc_bss_event const*) override {}
   void dsproc_sd_event(Hardware::DSProcSDEvent const&) override {}
-  void dsproc_tone_flt_event(Board::Dsp::dsproc_tone_event const* event) override;
-  void dsproc_flags_event(Board::Dsp::dsproc_flags_event const* event) override;
 
   Mixer& mixer;
   int channel;
