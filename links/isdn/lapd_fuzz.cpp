@@ -11,13 +11,15 @@
 #include <initializer_list>
 #include <iostream>
 
-#include "foundation/multiplexer.h"
-#include "foundation/mux_time.h"
 #include "hardware/hdlc.h"
+#include "links/isdn/fuzz_records.h"
 #include "links/isdn/lapd.h"
 #include "transport/protocol.h"
 
 namespace {
+
+using LinkFuzz::Advance;
+using LinkFuzz::Check;
 
 struct Device : GenericHDLC {
   bool hdlc_transmit(Packet& frame) override {
@@ -41,10 +43,6 @@ struct Owner : ProtocolsFamily {
   unsigned messages = 0;
 };
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
 void CheckState(ISDN::LAPD const& l) {
   ISDN::LAPDFullState const& s = l.full_state();
   Check(s.state <= 7);
@@ -56,23 +54,10 @@ void CheckState(ISDN::LAPD const& l) {
   Check(int(s.t200_running) + int(s.t202_running) + int(s.t203_running) <= 2);
 }
 
-void Advance(unsigned ms) {
-  Mux::timeval t = Mux::g_tv_time;
-  Mux::timevaladd(t, Mux::make_from_msec(ms));
-  Mux::set_cached_time(t);
-  multiplexer.timers_schedule();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-  // Traces are rendered but written nowhere.
-  static bool const silent = (std::clog.rdbuf(nullptr), true);
-  (void)silent;
-  if (size < 1) return 0;
-  Mux::set_cached_time(Mux::timeval(1000000, 0));
-  unsigned const pool = Packet::pool_free();
-  {
+  return LinkFuzz::Run(size, [&] {
     Device device;
     Owner owner;
     uint8_t const mode = data[0];
@@ -111,15 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     }
     CheckState(*link);
 
-    std::size_t at = 1;
-    while (at < size) {
-      uint8_t const op = data[at++];
-      if (op < 0xF0) {
-        std::size_t const n = op < size - at ? op : size - at;
+    LinkFuzz::Records in(data, size, 1);
+    while (in.more()) {
+      uint8_t const op = in.next();
+      if (op < LinkFuzz::kEvent) {
         Packet p;
-        p.reserve_head(0);
-        for (std::size_t i = 0; i < n; ++i) p.put8(data[at + i]);
-        at += n;
+        in.frame(op, p);
         link->receive(p);
       } else {
         switch (op) {
@@ -164,10 +146,5 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
       }
       CheckState(*link);
     }
-  }
-  // The link and its queues are gone; so is every frame they held.
-  Check(Packet::pool_free() == pool);
-  Check(multiplexer.timer_count() == 0);
-  Mux::clear_cached_time();
-  return 0;
+  });
 }

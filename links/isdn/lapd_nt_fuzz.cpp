@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "foundation/multiplexer.h"
-#include "foundation/mux_time.h"
+#include "links/isdn/fuzz_records.h"
 #include "links/isdn/lapd_nt.h"
 #include "transport/protocol.h"
 
 namespace {
+
+using LinkFuzz::Advance;
+using LinkFuzz::Check;
 
 // The slot: frames go nowhere, messages from below are dropped, and every
 // second one is answered from inside the upward call, as a slot may.
@@ -29,10 +31,6 @@ struct Owner : ProtocolsFamily {
   unsigned sent = 0;
   unsigned messages = 0;
 };
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 void CheckUsers(ISDN::LAPD_NT& nt) {
   for (unsigned i = 0; i < ISDN::LAPD_NT::n_users; ++i) {
@@ -49,22 +47,10 @@ void CheckUsers(ISDN::LAPD_NT& nt) {
   }
 }
 
-void Advance(unsigned ms) {
-  Mux::timeval t = Mux::g_tv_time;
-  Mux::timevaladd(t, Mux::make_from_msec(ms));
-  Mux::set_cached_time(t);
-  multiplexer.timers_schedule();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-  static bool const silent = (std::clog.rdbuf(nullptr), true);
-  (void)silent;
-  if (size < 1) return 0;
-  Mux::set_cached_time(Mux::timeval(1000000, 0));
-  unsigned const pool = Packet::pool_free();
-  {
+  return LinkFuzz::Run(size, [&] {
     Owner owner;
     ISDN::LAPD_NT* nt = new ISDN::LAPD_NT;
     nt->set_log(data[0] & 3);
@@ -72,15 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     if (data[0] & 4) owner.activate();
     CheckUsers(*nt);
 
-    std::size_t at = 1;
-    while (at < size) {
-      uint8_t const op = data[at++];
-      if (op < 0xF0) {
-        std::size_t const n = op < size - at ? op : size - at;
+    LinkFuzz::Records in(data, size, 1);
+    while (in.more()) {
+      uint8_t const op = in.next();
+      if (op < LinkFuzz::kEvent) {
         Packet p;
-        p.reserve_head(0);
-        for (std::size_t i = 0; i < n; ++i) p.put8(data[at + i]);
-        at += n;
+        in.frame(op, p);
         nt->receive(p);
       } else {
         switch (op) {
@@ -99,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
           case 0xF4: {
             // A message from above: the next two octets are its call
             // reference and type.
-            uint8_t const cref = at < size ? data[at++] : 0;
-            uint8_t const type = at < size ? data[at++] : 0;
+            uint8_t const cref = in.next();
+            uint8_t const type = in.next();
             Packet p;
             owner.prepare_head(p);
             for (uint8_t o : {uint8_t(0x08), uint8_t(0x01), cref, type}) p.put8(o);
@@ -124,9 +107,5 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
       }
       CheckUsers(*nt);
     }
-  }
-  Check(Packet::pool_free() == pool);
-  Check(multiplexer.timer_count() == 0);
-  Mux::clear_cached_time();
-  return 0;
+  });
 }
