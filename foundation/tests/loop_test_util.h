@@ -1,16 +1,21 @@
 #pragma once
-// Helpers of the main-loop tests: a clock the test moves, pipes, and a
-// capture of a standard stream.
+// Helpers of the main-loop tests: a clock the test moves, running the loop
+// until a condition holds, pipes, and a capture of a standard stream.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#include "foundation/dpc.h"
 #include "foundation/event.h"
+#include "foundation/multiplexer.h"
 #include "foundation/mux_time.h"
 #include "foundation/os.h"
+#include "foundation/timer.h"
 
 namespace looptest {
 
@@ -25,6 +30,47 @@ public:
     Mux::set_cached_time(t);
   }
 };
+
+// Runs the loop until done() holds (true) or about `real_ms` of real time
+// went by (false). A never-due tick keeps every poll short, so that done() is
+// asked often even while the test clock stands still.
+class LoopRunner {
+public:
+  bool run(std::function<bool()> until, int real_ms = 3000) {
+    done = std::move(until);
+    met = false;
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
+    dpc.Bind(this, &LoopRunner::check);
+    dpc.Activate();
+    tick.set<LoopRunner>(5, &LoopRunner::on_tick, this);
+    multiplexer.run(false, true);
+    dpc.Deactivate();
+    tick.reset();
+    return met;
+  }
+
+private:
+  void check() {
+    if (done()) {
+      met = true;
+      multiplexer.terminate();
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      multiplexer.terminate();
+    }
+  }
+  void on_tick(Timer*) { tick.set<LoopRunner>(5, &LoopRunner::on_tick, this); }
+
+  Dpc dpc;
+  Timer tick;
+  std::function<bool()> done;
+  std::chrono::steady_clock::time_point deadline;
+  bool met = false;
+};
+
+inline bool run_until(std::function<bool()> until, int real_ms = 3000) {
+  LoopRunner r;
+  return r.run(std::move(until), real_ms);
+}
 
 // Both ends non-blocking.
 struct Pipe {

@@ -7,53 +7,12 @@
 #include <string>
 #include <vector>
 
-#include <chrono>
-
-#include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
 #include "foundation/tests/loop_test_util.h"
-#include "foundation/timer.h"
 
 namespace {
 
-// Runs the loop until done() holds (true) or about real_ms went by (false).
-class LoopRunner {
-public:
-  bool run(std::function<bool()> until, int real_ms) {
-    done_ = std::move(until);
-    met_ = false;
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
-    dpc_.Bind(this, &LoopRunner::check);
-    dpc_.Activate();
-    tick_.set<LoopRunner>(5, &LoopRunner::on_tick, this);
-    multiplexer.run(false, true);
-    dpc_.Deactivate();
-    tick_.reset();
-    return met_;
-  }
-
-private:
-  void check() {
-    if (done_()) {
-      met_ = true;
-      multiplexer.terminate();
-    } else if (std::chrono::steady_clock::now() > deadline_) {
-      multiplexer.terminate();
-    }
-  }
-  void on_tick() { tick_.set<LoopRunner>(5, &LoopRunner::on_tick, this); }
-
-  std::function<bool()> done_;
-  bool met_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  Dpc dpc_;
-  Timer tick_;
-};
-
-bool RunUntil(std::function<bool()> until, int real_ms = 3000) {
-  LoopRunner r;
-  return r.run(std::move(until), real_ms);
-}
+using looptest::run_until;
 
 using HdlcTesting::Bytes;
 using HdlcTesting::FakeLink;
@@ -105,7 +64,7 @@ TEST_F(FakeHdlcTest, ReadyOnceAfterOpenAndFramesOnlyFromTheLoop) {
   // Nothing inside the transmit.
   EXPECT_TRUE(cb.frames.empty());
   EXPECT_EQ(0, ca.readies);
-  ASSERT_TRUE(RunUntil([&] { return link.idle(); }));
+  ASSERT_TRUE(run_until([&] { return link.idle(); }));
   EXPECT_EQ(1, ca.readies);
   EXPECT_EQ(1, cb.readies);
   EXPECT_TRUE(link.a().is_ready());
@@ -167,10 +126,10 @@ TEST_F(FakeHdlcTest, RefusalEndsWithOneReady) {
   EXPECT_FALSE(Send(link.a(), {0x02}));
   EXPECT_EQ(2u, link.a().refused());
   EXPECT_EQ(0u, link.a().transmitted());
-  RunUntil([] { return false; }, 20);
+  run_until([] { return false; }, 20);
   EXPECT_EQ(1, ca.readies);
   clock.advance(50);
-  ASSERT_TRUE(RunUntil([&] { return ca.readies == 2; }));
+  ASSERT_TRUE(run_until([&] { return ca.readies == 2; }));
   EXPECT_TRUE(link.a().is_ready());
   EXPECT_TRUE(Send(link.a(), {0x03}));
   Flush();
@@ -210,19 +169,19 @@ TEST_F(FakeHdlcTest, RepeatSendsTheLastFrameWhileTheLineIsIdle) {
   EXPECT_TRUE(Send(link.a(), {0xFF, 0xFF, 0x00}));
   Flush();
   clock.advance(10);
-  ASSERT_TRUE(RunUntil([&] { return cb.frames.size() == 2; }));
+  ASSERT_TRUE(run_until([&] { return cb.frames.size() == 2; }));
   clock.advance(5);
   EXPECT_TRUE(Send(link.a(), {0xFF, 0xFF, 0x01}));
   clock.advance(5);
-  RunUntil([] { return false; }, 20);
+  run_until([] { return false; }, 20);
   EXPECT_EQ(3u, cb.frames.size());
   clock.advance(5);
-  ASSERT_TRUE(RunUntil([&] { return cb.frames.size() == 4; }));
+  ASSERT_TRUE(run_until([&] { return cb.frames.size() == 4; }));
   EXPECT_EQ((Bytes{0xFF, 0xFF, 0x01}), cb.frames.back());
   EXPECT_EQ(2u, link.a_to_b().sent().size());
   link.a_to_b().repeat(0);
   clock.advance(100);
-  RunUntil([] { return false; }, 20);
+  run_until([] { return false; }, 20);
   EXPECT_EQ(4u, cb.frames.size());
 }
 
@@ -240,7 +199,7 @@ TEST_F(FakeHdlcTest, ClientTransmittingFromItsCallbackDoesNotRecurse) {
   ca.on_receive = echo(link.a());
   cb.on_receive = echo(link.b());
   EXPECT_TRUE(Send(link.a(), {0}));
-  ASSERT_TRUE(RunUntil([&] { return link.idle(); }));
+  ASSERT_TRUE(run_until([&] { return link.idle(); }));
   EXPECT_EQ(1, ca.max_depth);
   EXPECT_EQ(1, cb.max_depth);
   EXPECT_EQ((std::vector<Bytes>{{0}, {0, 1, 2}, {0, 1, 2, 3, 4}}), cb.frames);

@@ -3,71 +3,21 @@
 // captured stream, and a device driver whose behaviour the test sees.
 #include <sys/socket.h>
 
-#include <chrono>
 #include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
-#include "foundation/timer.h"
+#include "foundation/tests/loop_test_util.h"
 #include "simboard/driver.h"
 
 namespace simtest {
 
-// Runs the loop until done() holds (true) or about real_ms went by (false).
-class LoopRunner {
-public:
-  bool run(std::function<bool()> until, int real_ms = 3000) {
-    done_ = std::move(until);
-    met_ = false;
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
-    dpc_.Bind(this, &LoopRunner::check);
-    dpc_.Activate();
-    tick_.set<LoopRunner>(5, &LoopRunner::on_tick, this);
-    multiplexer.run(false, true);
-    dpc_.Deactivate();
-    tick_.reset();
-    return met_;
-  }
-
-private:
-  void check() {
-    if (done_()) {
-      met_ = true;
-      multiplexer.terminate();
-    } else if (std::chrono::steady_clock::now() > deadline_) {
-      multiplexer.terminate();
-    }
-  }
-  // Keeps every poll short.
-  void on_tick() { tick_.set<LoopRunner>(5, &LoopRunner::on_tick, this); }
-
-  std::function<bool()> done_;
-  bool met_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  Dpc dpc_;
-  Timer tick_;
-};
-
-inline bool run_until(std::function<bool()> until, int real_ms = 3000) {
-  LoopRunner r;
-  return r.run(std::move(until), real_ms);
-}
-
-class Capture {
-public:
-  explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  std::string text() const { return buf_.str(); }
-
-private:
-  std::ostream& stream_;
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
+using looptest::Capture;
+using looptest::LoopRunner;
+using looptest::run_until;
 
 // A device with one pointer request, one value request and a command; it
 // notes what happens to it.

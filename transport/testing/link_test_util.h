@@ -10,18 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "foundation/dpc.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
 #include "foundation/tests/loop_test_util.h"
-#include "foundation/timer.h"
 #include "transport/control_service.h"
 
 namespace linktest {
@@ -63,46 +60,8 @@ inline size_t count(std::string const& text, std::string const& part) {
 
 inline bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
 
-// Runs the loop until done() holds (true) or about `real_ms` of real time
-// went by (false). A never-due tick keeps every poll short, so that done() is
-// asked often even while the test clock stands still.
-class LoopRunner {
-public:
-  bool run(std::function<bool()> until, int real_ms = 3000) {
-    done = std::move(until);
-    met = false;
-    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
-    dpc.Bind(this, &LoopRunner::check);
-    dpc.Activate();
-    tick.set<LoopRunner>(5, &LoopRunner::on_tick, this);
-    multiplexer.run(false, true);
-    dpc.Deactivate();
-    tick.reset();
-    return met;
-  }
-
-private:
-  void check() {
-    if (done()) {
-      met = true;
-      multiplexer.terminate();
-    } else if (std::chrono::steady_clock::now() > deadline) {
-      multiplexer.terminate();
-    }
-  }
-  void on_tick(Timer*) { tick.set<LoopRunner>(5, &LoopRunner::on_tick, this); }
-
-  Dpc dpc;
-  Timer tick;
-  std::function<bool()> done;
-  std::chrono::steady_clock::time_point deadline;
-  bool met = false;
-};
-
-inline bool run_until(std::function<bool()> until, int real_ms = 3000) {
-  LoopRunner r;
-  return r.run(std::move(until), real_ms);
-}
+using looptest::LoopRunner;
+using looptest::run_until;
 
 // Moves the test clock and fires what fell due, without polling.
 inline void advance(CachedClock& clock, unsigned ms) {
