@@ -15,6 +15,7 @@
 #include "board/voice.h"
 #include "simboard/rtp.h"
 #include "simboard/simulator.h"
+#include "simboard/tests/default_board_test.h"
 #include "simboard/voice.h"
 
 namespace {
@@ -23,25 +24,9 @@ using SimBoard::Simulator;
 namespace R = Board::Rtp;
 namespace V = Board::Voice;
 
-class RtpDevice : public ::testing::Test {
+class RtpDevice : public simtest::DefaultBoardTest {
 public:
-  void SetUp() override { sim.reset(); }
-  void TearDown() override {
-    sim.collect_closed();
-    sim.reset();
-  }
-
-  Fd Open(const char* path) {
-    Fd fd = Board::open(path, O_RDONLY | O_NONBLOCK);
-    EXPECT_TRUE(fd.is_valid()) << path;
-    return fd;
-  }
-  SimBoard::Reply Command(const std::string& line) {
-    SimBoard::Reply r = sim.execute(line);
-    EXPECT_FALSE(r.failed()) << line << ": " << r.text();
-    return r;
-  }
-  static int Result(int rc) { return rc < 0 ? -errno : rc; }
+  Fd Open(const char* path) { return DefaultBoardTest::Open(path, O_RDONLY | O_NONBLOCK); }
 
   static rtp_connection_params Params() {
     rtp_connection_params p = {};
@@ -68,12 +53,10 @@ public:
   std::vector<std::string> Log(int tdm) {
     std::vector<std::string> out;
     const SimBoard::Reply r = Command("rtp log " + std::to_string(tdm));
-    for (const std::string& l : r.lines())
-      out.push_back(l.substr(l.find(": ") + 2));
+    for (const std::string& l : r.lines()) out.push_back(l.substr(l.find(": ") + 2));
     return out;
   }
 
-  Simulator& sim = Simulator::instance();
   SimBoard::Rtp& rtp = *sim.device<SimBoard::Rtp>(R::kDevice);
 };
 

@@ -17,6 +17,7 @@
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
 #include "simboard/simulator.h"
+#include "simboard/tests/default_board_test.h"
 
 namespace {
 
@@ -25,28 +26,8 @@ namespace Hal = Board::Hal;
 namespace M = Board::Maintenance;
 namespace C = Board::E1Cas;
 
-class TrunkDevices : public ::testing::Test {
+class TrunkDevices : public simtest::DefaultBoardTest {
 public:
-  void SetUp() override { sim.reset(); }
-  void TearDown() override {
-    sim.collect_closed();
-    sim.reset();
-  }
-
-  Fd Open(const char* path) {
-    Fd fd = Board::open(path, O_RDWR | O_NONBLOCK);
-    EXPECT_TRUE(fd.is_valid()) << path;
-    return fd;
-  }
-  SimBoard::Reply Command(const std::string& line) {
-    SimBoard::Reply r = sim.execute(line);
-    EXPECT_FALSE(r.failed()) << line << ": " << r.text();
-    return r;
-  }
-  // The result, or -errno.
-  static int Result(int rc) { return rc < 0 ? -errno : rc; }
-
-  Simulator& sim = Simulator::instance();
 };
 
 TEST_F(TrunkDevices, SpiReadAnswersTheRegisterAndWritesAreLogged) {
