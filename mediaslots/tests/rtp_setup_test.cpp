@@ -12,6 +12,7 @@
 #include <string>
 
 #include "board/rtp.h"
+#include "foundation/tests/loop_test_util.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/rtp.h"
@@ -21,17 +22,7 @@ namespace {
 
 using P = TERM::Payload;
 
-class Capture {
-public:
-  explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  std::string text() const { return buf_.str(); }
-
-private:
-  std::ostream& stream_;
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
+using looptest::Capture;
 
 // A free UDP port p with p + 1 free as well, on any address.
 unsigned FreePortPair() {
