@@ -54,6 +54,8 @@ public:
 
   ISDN::LAPD* link() const { return link_; }
   int channel() const { return channel_; }
+  // For tests: what the device is polled for, 0 once it is not.
+  short polled() const { return event_.IsActive() ? event_.events() : 0; }
   // "mcc/isdn: 07:MCC "
   virtual void PutHeader(std::ostream& os) const;
 
