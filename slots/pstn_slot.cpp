@@ -324,9 +324,7 @@ void PstnSlot::UpdateSS7_Statistics() {
 
 // Shared with the other link slots ------------------------------------------------
 
-bool LinkTrunkInRange(int trunk, bool bri) {
-  return trunk >= 1 && unsigned(trunk) <= (bri ? kBriTrunks : kE1Trunks);
-}
+bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk) <= (bri ? kBriTrunks : kE1Trunks); }
 
 bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& p, int& cause) {
   if (!p.try_reserve_head(0)) {
