@@ -29,6 +29,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/hdlc_slot.h"
+#include "slots/isdn_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer_slot.h"
@@ -151,6 +152,7 @@ void CreateSingletons(IniFile::File&) {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  IsdnFactory::instance();
   HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.

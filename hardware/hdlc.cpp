@@ -7,12 +7,14 @@
 
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "board/board.h"
 #include "board/mcc.h"
 #include "control/trace_ctl.h"
 #include "foundation/ext_text.h"
 #include "foundation/os.h"
+#include "hardware/frame_io.h"
 #include "hardware/hw_mux.h"
 
 namespace {
@@ -73,12 +75,6 @@ bool HDLC::activate() {
   deactivate();
   stats_ = Statistics{0, 0, 0, 0, 0};
 
-  Fd fd = Board::open(Mcc::kDevice, O_RDWR | O_NONBLOCK);
-  if (!fd.is_valid()) {
-    Errno err;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << err << std::endl;
-    return false;
-  }
   Mcc::Allocate rec;
   std::memset(&rec, 0, sizeof rec);
   rec.mode = ModeCode(params_.mode);
@@ -86,11 +82,10 @@ bool HDLC::activate() {
   rec.reserved = 0;
   rec.rxThreshold = 1;
   rec.txThreshold = 4;
-  if (Board::ioctl(fd.lowlevel_fd(), Mcc::kAllocate, &rec) == -1) {
-    Errno err;
-    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << err << std::endl;
-    return false;
-  }
+  std::ostringstream header;
+  header << ext::header(this);
+  Fd fd = FrameIO::OpenMccChannel(rec, header.str());
+  if (!fd) return false;
   const int channel = Board::ioctlValue(fd.lowlevel_fd(), Mcc::kTimeslot, 0);
   if (channel < 0) {
     Errno err;
@@ -156,34 +151,24 @@ void HDLC::do_read() {
     return;
   }
   Packet frame;
-  ssize_t n;
-  if (frame.try_reserve_head(0)) {
-    do {
-      n = ::read(event_.lowlevel_fd(), frame.tail(), frame._tailroom());
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-      frame.put(static_cast<unsigned>(n));
+  int error = 0;
+  switch (FrameIO::ReadFrame(event_.lowlevel_fd(), frame, error)) {
+    case FrameIO::Read::Frame:
       if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
       ++stats_.rxSU;
       client_->on_hdlc_receive(frame);
       frame.clear();
       return;
-    }
-  } else {
-    // No buffer: the frame is taken off the device (the rest of the record
-    // goes with the first octet) and lost, or it would wake the loop at once.
-    unsigned char scrap[1];
-    do {
-      n = ::read(event_.lowlevel_fd(), scrap, sizeof scrap);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
+    case FrameIO::Read::Dropped:
       std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
       return;
-    }
+    case FrameIO::Read::Dry:
+      return;
+    case FrameIO::Read::Ended:
+      break;
   }
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
   // The end of the descriptor is a read error too: nothing more will come.
-  const char* reason = n == 0 ? "end of file" : std::strerror(errno);
+  const char* reason = error == 0 ? "end of file" : std::strerror(error);
   std::cerr << ext::header(this) << "read error: " << reason << std::endl;
   deactivate();
   client_->on_hdlc_error(Notify::Cause::read_error);
@@ -196,19 +181,16 @@ bool HDLC::hdlc_transmit(Packet& frame) {
     return false;
   }
   if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
-  const unsigned len = frame.length();
-  ssize_t n;
-  do {
-    n = ::write(event_.lowlevel_fd(), frame.cdata(), len);
-  } while (n < 0 && errno == EINTR);
-  if (n == static_cast<ssize_t>(len)) {
-    ++stats_.txSU;
-    return true;
-  }
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    ready_ = false;
-    event_.SetEvents(POLLIN | POLLOUT);
-    return false;
+  switch (FrameIO::WriteFrame(event_.lowlevel_fd(), frame)) {
+    case FrameIO::Write::Sent:
+      ++stats_.txSU;
+      return true;
+    case FrameIO::Write::Busy:
+      ready_ = false;
+      event_.SetEvents(POLLIN | POLLOUT);
+      return false;
+    case FrameIO::Write::Failed:
+      break;
   }
   // A failure, or part of the frame only: the peer gets no whole frame.
   ++stats_.txError;

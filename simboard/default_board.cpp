@@ -7,6 +7,7 @@
 
 #include "foundation/sys_paths.h"
 #include "simboard/dsp.h"
+#include "simboard/dsp_data.h"
 #include "simboard/dtmf.h"
 #include "simboard/e1_cas.h"
 #include "simboard/hal.h"
@@ -37,6 +38,11 @@ std::vector<int> RtpPool() {
   for (int t = 512; t < 576; ++t) pool.push_back(t);
   return pool;
 }
+
+// The DSP data device: two signalling channels and their six B subslots,
+// between the HDLC controller's timeslots and the RTP engine's.
+std::vector<int> DspDataChannels() { return {320, 321}; }
+std::vector<int> DspDataBPool() { return {322, 323, 324, 325, 326, 327}; }
 
 struct Device {
   const char* what;
@@ -71,6 +77,9 @@ const Device kDefaultBoard[] = {
        return std::unique_ptr<Driver>(
            new Voice({{4, 32}, {2, 16}, {1, 64}, {8, 16}, {65, 8}}, Board::Voice::Version{{2, 6, 1, 0, 0}}));
      }},
+    // Two signalling channels (a third open fails with EBUSY), no B subslot
+    // taken.
+    {"DSP data", [] { return std::unique_ptr<Driver>(new DspData(DspDataChannels(), DspDataBPool())); }},
     // Mixer units 0 and 1, each with 32 TDM channels and 8 mixer inputs.
     {"mixer",
      [] {

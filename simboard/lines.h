@@ -124,6 +124,16 @@ private:
   std::vector<int> outputs_;
 };
 
+// A device besides the HDLC controller whose opens are frame channels on
+// timeslots of their own: the frames the cross-connect feeds to those reach
+// it through the controller's lines.
+class FrameChannels {
+public:
+  virtual ~FrameChannels() = default;
+  // None when no open of the device serves the output.
+  virtual Lines::Handed deliver_frame(int output, const Lines::Frame& frame) = 0;
+};
+
 // "02017F" (upper or lower case) to octets; false for an odd length, a
 // non-hex digit or nothing at all.
 bool ParseHex(const std::string& text, Lines::Frame& frame);

@@ -196,7 +196,16 @@ void Mcc::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
 
 Lines::Handed Mcc::deliver(int timeslot, const Lines::Frame& frame) {
   Session* s = channel(timeslot);
-  if (!s) return Lines::Handed::None;
+  if (!s) {
+    // Another device's channel may serve the output.
+    if (sim_)
+      for (const std::unique_ptr<Driver>& d : sim_->drivers())
+        if (FrameChannels* other = dynamic_cast<FrameChannels*>(d.get())) {
+          const Lines::Handed h = other->deliver_frame(timeslot, frame);
+          if (h != Lines::Handed::None) return h;
+        }
+    return Lines::Handed::None;
+  }
   const Channel* c = channel_of(*s);
   if (s->socket_type() != SOCK_STREAM || !c || c->rxSize <= 0)
     return s->send(frame.data(), frame.size()) ? Lines::Handed::Delivered : Lines::Handed::Lost;

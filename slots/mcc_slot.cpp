@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <iostream>
+#include <sstream>
 
 #include "board/board.h"
 #include "board/mcc.h"
 #include "foundation/ext_text.h"
+#include "hardware/frame_io.h"
 #include "messages/LGCP.h"
 
 namespace Mcc = Board::Mcc;
@@ -89,21 +91,14 @@ std::int32_t MccFactory::ChannelType(int type, int mode) {
 Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   if (!params.mcc_isSelected()) return nullptr;
   const LGCP::MccParams& p = params.get_mcc();
-  Fd fd = Board::open(Mcc::kDevice, O_RDWR | O_NONBLOCK);
-  if (!fd) {
-    const Errno err;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << err << std::endl;
-    return nullptr;
-  }
   Mcc::Allocate rec{ChannelType(p.get_type().asInt(), p.get_mode().asInt()), kRxPacketSize, 0, kRxThreshold,
                     kTxThreshold};
   std::clog << ext::header(this) << "MCC_ALLOCATE"
             << " type=" << rec.mode << std::endl;
-  if (Board::ioctl(fd.lowlevel_fd(), Mcc::kAllocate, &rec) < 0) {
-    const Errno err;
-    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << err << std::endl;
-    return nullptr;
-  }
+  std::ostringstream header;
+  header << ext::header(this);
+  Fd fd = FrameIO::OpenMccChannel(rec, header.str());
+  if (!fd) return nullptr;
   return new MccSlot(std::move(fd));
 }
 

@@ -28,16 +28,16 @@ PstnSlot::PstnSlot() : channel_(new HDLC) { channel_->bind(this); }
 Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
   // The controller counts trunks from 1; E1 links run on trunks 1..4, basic
   // rate ones on 1..8. Anything else would index no trunk.
-  unsigned limit = 0;
   int trunk = 0;
+  bool inRange = true;
   if (params.ss7_isSelected()) {
     trunk = params.get_ss7().get_trunk().getValue();
-    limit = kE1Trunks;
+    inRange = LinkTrunkInRange(trunk, false);
   } else if (params.isdn_isSelected()) {
     trunk = params.get_isdn().get_trunk().getValue();
-    limit = params.get_isdn().get_type().is_bri() ? kBriTrunks : kE1Trunks;
+    inRange = LinkTrunkInRange(trunk, params.get_isdn().get_type().is_bri());
   }
-  if (limit && (trunk < 1 || unsigned(trunk) > limit)) {
+  if (!inRange) {
     std::cerr << "pstn-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
     return nullptr;
   }
@@ -184,18 +184,11 @@ bool PstnSlot::IUserData(std::vector<char> const& data) {
   // A slot without a link (cas) takes the frame and drops it.
   if (!highest()) return true;
   Packet p;
-  if (!p.try_reserve_head(0)) {
-    std::cerr << *static_cast<Slot*>(this) << ": no packet buffer, frame from the controller dropped" << std::endl;
-    SetErrorCause(LGCP::ErrorCause::insufficientResources);
+  int cause = 0;
+  if (!LinkFrame(*this, *this, data, p, cause)) {
+    SetErrorCause(LGCP::ErrorCause::NamedNumber(cause));
     return false;
   }
-  ProtocolsFamily::prepare_head(p);
-  if (data.size() > p.tailroom()) {
-    std::cerr << *static_cast<Slot*>(this) << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
-    SetErrorCause(LGCP::ErrorCause::invalidParams);
-    return false;
-  }
-  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
   ProtocolsFamily::message(p);
   return true;
 }
@@ -327,6 +320,26 @@ void PstnSlot::UpdateSS7_Statistics() {
   info.set_badSeqCntr(s.badSeqCntr);
   info.set_ss7state(Ss7State(ss7_->get_state_id()));
   OnIoctlResponse(r);
+}
+
+// Shared with the other link slots ------------------------------------------------
+
+bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk) <= (bri ? kBriTrunks : kE1Trunks); }
+
+bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& p, int& cause) {
+  if (!p.try_reserve_head(0)) {
+    std::cerr << slot << ": no packet buffer, frame from the controller dropped" << std::endl;
+    cause = LGCP::ErrorCause::insufficientResources;
+    return false;
+  }
+  family.prepare_head(p);
+  if (data.size() > p.tailroom()) {
+    std::cerr << slot << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
+    cause = LGCP::ErrorCause::invalidParams;
+    return false;
+  }
+  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
+  return true;
 }
 
 // PstnFactory ---------------------------------------------------------------------

@@ -94,6 +94,15 @@ private:
   TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;
 };
 
+// The controller counts trunks from 1: E1 links run on trunks 1..4, basic
+// rate ones on 1..8.
+bool LinkTrunkInRange(int trunk, bool bri);
+
+// A frame from the controller (userData) for the top of a link family, with
+// the family's head room. False, logged, with the LGCP::ErrorCause to answer,
+// when there is no packet buffer or the frame does not fit.
+bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& frame, int& cause);
+
 class PstnFactory : public SlotFactory {
 public:
   static PstnFactory& instance();

@@ -1,0 +1,39 @@
+#pragma once
+// What the users of frame channels share: the HDLC controller's channels and
+// the DSP's signalling channels carry one frame per read or write on a
+// non-blocking descriptor, and HDLC controller channels are opened and
+// allocated the same way by each user.
+#include <string>
+
+#include "board/mcc.h"
+#include "foundation/os.h"
+#include "transport/packet.h"
+
+namespace FrameIO {
+
+enum class Read {
+  Frame,    // the packet holds one frame
+  Dry,      // nothing to read now
+  Dropped,  // no packet buffer: the frame was taken off the device and lost
+  Ended,    // end of file (error 0) or a read error: nothing more will come
+};
+
+// One frame into the packet, which must hold nothing yet; repeats on EINTR.
+Read ReadFrame(int fd, Packet& frame, int& error);
+
+enum class Write {
+  Sent,    // the whole frame
+  Busy,    // the device would block: wait for POLLOUT
+  Failed,  // an error, or part of the frame only
+};
+
+// The frame's octets in one write, repeated on EINTR.
+Write WriteFrame(int fd, const Packet& frame);
+
+// Opens "/dev/mcc/ctl" read-write and non-blocking and allocates a channel
+// with the record. An empty descriptor after "fail to open MCC device: " or
+// "MCC_ALLOCATE fail: " with the error text, under the header, on the error
+// stream.
+Fd OpenMccChannel(const Board::Mcc::Allocate& rec, const std::string& header);
+
+}  // namespace FrameIO

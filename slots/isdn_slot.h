@@ -1,0 +1,153 @@
+#pragma once
+// ISDN and QSIG D-channel slots. An IsdnSlot runs Q.921 (ISDN::LAPD) over a
+// channel it allocates itself on the HDLC controller ("/dev/mcc/ctl"); the
+// slot is the link's HDLC device. An AtsQsigSlot does the same on a
+// signalling channel of the DSP data device ("/dev/dsp-data") and owns that
+// channel's B subslots, each an AtsQsigBSlot: a plain TDM endpoint. Layer 3
+// is the controller: frames pass as userData. Both D-channel slots join
+// their timeslot to others through the ordinary cross-connect.
+#include <iosfwd>
+#include <vector>
+
+#include "foundation/event.h"
+#include "foundation/os.h"
+#include "hardware/hdlc.h"
+#include "links/isdn/lapd.h"
+#include "slots/slot.h"
+#include "transport/protocol.h"
+
+class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public GenericHDLC {
+public:
+  // Takes the device's descriptor, its timeslot and the link layer, which
+  // the family owns from now on.
+  IsdnSlot(Fd device, int channel, ISDN::LAPD* link, const char* eventName = "IsdnSlot::OnEvent");
+  ~IsdnSlot() override;
+
+  // Slot
+  bool IActivate(TERM::TermActivateParams const& params) override;
+  bool IDeactivate() override;
+  bool IUserData(std::vector<char> const& data) override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return channel_; }
+  int IGetReceiveChannel() override { return channel_; }
+  const char* GetName() const override;
+
+  // GenericHDLC
+  bool hdlc_transmit(Packet& frame) override;
+  bool is_open() const override { return event_.IsActive(); }
+  bool is_ready() const override { return ready_; }
+
+  // ProtocolsFamily
+  void on_activated(Protocol* p) override;
+  void on_deactivated(Protocol* p, Smart_pointer<Internal_protocol_status> st) override;
+  void on_message(Packet& p) override;
+  // The link sends through hdlc_transmit: nothing leaves the family's bottom.
+  void transmit(Packet& p) override;
+  Protocol_name const& name() const override { return name_; }
+
+  // ISDN::LAPD::Notify: no flow-status report.
+  void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
+
+  void OnEvent(int fd, short revents);
+
+  ISDN::LAPD* link() const { return link_; }
+  int channel() const { return channel_; }
+  // For tests: what the device is polled for, 0 once it is not.
+  short polled() const { return event_.IsActive() ? event_.events() : 0; }
+  // "mcc/isdn: 07:MCC "
+  virtual void PutHeader(std::ostream& os) const;
+
+protected:
+  // Stops polling and closes the device.
+  void ReleaseDevice();
+  int device_fd() const { return device_.lowlevel_fd(); }
+
+private:
+  void UpdateISDN_Statistics();
+
+  int channel_;
+  // The device stays open after a hang-up until the slot goes; the event
+  // polls a duplicate and lets go of it when the channel ends.
+  Fd device_;
+  Event event_;
+  ISDN::LAPD* link_;
+  bool ready_ = false;
+  Protocol_name_str name_{"ISDN/HDLC"};
+};
+
+class AtsQsigBSlot;
+
+class AtsQsigSlot : public IsdnSlot {
+public:
+  AtsQsigSlot(Fd device, int channel, ISDN::LAPD* link);
+  // Its B slots stay, detached.
+  ~AtsQsigSlot() override;
+
+  bool IBeforeDestroy() override;
+  const char* GetName() const override;
+  void PutHeader(std::ostream& os) const override;
+
+  // A B slot on the subslot (counted from 0), registered here; null (logged)
+  // when the device refuses it.
+  AtsQsigBSlot* NewBChannel(unsigned subslot);
+  void DestroyBChannel(unsigned subslot);
+  int GetTimeslot() const { return channel(); }
+
+  // For the B slots.
+  void Forget(AtsQsigBSlot* b);
+
+private:
+  void DetachAll();
+
+  std::vector<AtsQsigBSlot*> bSlots_;
+};
+
+class AtsQsigBSlot : public Slot {
+public:
+  AtsQsigBSlot(AtsQsigSlot* signalling, unsigned subslot, int channel);
+  ~AtsQsigBSlot() override;
+
+  bool IBeforeDestroy() override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return channel_; }
+  int IGetReceiveChannel() override { return channel_; }
+  const char* GetName() const override;
+
+  // Its signalling slot went: a later destroy frees nothing.
+  void Detach() { signalling_ = nullptr; }
+  AtsQsigSlot* signalling() const { return signalling_; }
+  unsigned subslot() const { return subslot_; }
+
+  // "ats-qsig-b: "
+  void PutHeader(std::ostream& os) const;
+
+private:
+  AtsQsigSlot* signalling_;
+  unsigned subslot_;
+  int channel_;
+};
+
+class IsdnFactory : public SlotFactory {
+public:
+  static IsdnFactory& instance();
+
+  const char* GetName() const override { return "ISDN"; }
+  Slot* INewSlot(LGCP::CreateParams const& params) override;
+  void Query(LGCP::Resources& resources) override;
+
+  // The slot under the number among those made here, or null.
+  Slot* FindSlot(unsigned number) const;
+
+  // "mcc/isdn: "
+  void PutHeader(std::ostream& os) const;
+
+private:
+  IsdnFactory() = default;
+
+  Slot* NewIsdnSlot(LGCP::IsdnParams const& params);
+  Slot* NewAtsQsigSlot(LGCP::AtsQsigParams const& params);
+  Slot* NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params);
+};
