@@ -160,8 +160,10 @@ bool PlaySlotFile::IOnOutputStream() {
       return false;
     }
     started = true;
+    // A phrase that failed at once has released the player already.
+    if (released) return false;
   }
-  return IsTimeSlotValid() && !released;
+  return IsTimeSlotValid();
 }
 
 bool PlaySlotFile::Restart() {
