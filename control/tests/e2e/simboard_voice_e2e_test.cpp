@@ -369,6 +369,24 @@ TEST_F(VoiceBoard, RecorderSendsWhatTheTimeslotCarries) {
   }
   EXPECT_EQ(sent, peer.Read(sent.size()));
   EXPECT_EQ(0, Count(2, StopRecording(LGCP::StopRecordingCause::connectionFail)));
+
+  // A peer that went shows at the next writes; the recorder stays.
+  peer.Hangup();
+  bool stopped = false;
+  for (int i = 0; i < 50 && !stopped; ++i) {
+    Board("line inject 2 4 " + Hex(Pattern(100, i)));
+    stopped = Await(2, StopRecording(LGCP::StopRecordingCause::connectionAborted), 100);
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(Logged("record aborted"));
+  EXPECT_EQ(1, Count(2, StopRecording(LGCP::StopRecordingCause::connectionAborted)));
+  EXPECT_EQ(0, Count(2, Abort0));
+  // A new source, a new connection.
+  EXPECT_EQ(kSuccess, Answer(Simple(kDisconnect), 2));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  ASSERT_TRUE(peer.Accept(5000));
+  Board("line inject 2 4 C0FFEE");
+  EXPECT_EQ("\xC0\xFF\xEE", peer.Read(3));
   EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), 2));
   EXPECT_EQ(0, Stop());
 }
