@@ -17,10 +17,11 @@
 #include "foundation/os.h"
 #include "slots/slot.h"
 
-// A connection whose result never comes from inside Start: a peer on
-// loopback refuses at once, and the hook that started the connection must
-// return before the slot acts on the refusal. Such a result is handed over
-// on the next pass of the loop.
+// A connection whose result never comes from inside Start. An address that
+// does not parse, or a connect that fails at once, ends the connection
+// inside it; the hook that started the connection must return before the
+// slot acts on that, so such a result is handed over on the next pass of the
+// loop.
 class VoiceConnect {
 public:
   using Done = std::function<void(ASync::Connect::Status::Type, Fd)>;
