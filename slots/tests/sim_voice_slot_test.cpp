@@ -3,6 +3,7 @@
 // player feeding a trunk slot whose line end is tapped.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -58,8 +59,13 @@ protected:
     sim.reset();
   }
 
+  // Test binaries run side by side: each process has names of its own.
+  std::string Own(const std::string& name) const {
+    return PlaySlotFile::PhraseNameValid(name) ? "unit-" + std::to_string(::getpid()) + "-" + name : name;
+  }
+
   void Phrase(const std::string& name, const std::string& bytes) {
-    const std::string path = dir + name;
+    const std::string path = dir + Own(name);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(nullptr, f) << path;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -72,7 +78,9 @@ protected:
   PlaySlotFile* Play(const std::vector<std::string>& names, int repeat) {
     EXPECT_EQ(kSuccess, Answer(Trunk(2, 7), ++seq, 1));
     sim.execute("line tap 2 7");
-    EXPECT_EQ(kSuccess, Answer(FilePlayer(names, repeat), ++seq, 2));
+    std::vector<std::string> own;
+    for (const std::string& n : names) own.push_back(Own(n));
+    EXPECT_EQ(kSuccess, Answer(FilePlayer(own, repeat), ++seq, 2));
     PlaySlotFile* player = dynamic_cast<PlaySlotFile*>(slots.Find(2));
     EXPECT_NE(nullptr, player);
     return player;
@@ -121,16 +129,16 @@ TEST_F(FilePlayerTest, RepeatCountsPassesOfTheWholeList) {
     unsigned plays;
     std::string expected;
   } cases[] = {
-      {{"unit-a"}, 1, 1, a},
-      {{"unit-missing", "unit-b"}, 2, 2, b + b},
-      {{"unit-a", "unit-b"}, 3, 6, a + b + a + b + a + b},
-      {{"unit-b", "unit-missing", "unit-a"}, 2, 4, b + a + b + a},
+      {{"a"}, 1, 1, a},
+      {{"missing", "b"}, 2, 2, b + b},
+      {{"a", "b"}, 3, 6, a + b + a + b + a + b},
+      {{"b", "missing", "a"}, 2, 4, b + a + b + a},
       // A negative count plays once.
-      {{"unit-a"}, -1, 1, a},
-      {{"unit-a"}, -7, 1, a},
+      {{"a"}, -1, 1, a},
+      {{"a"}, -7, 1, a},
   };
-  Phrase("unit-a", a);
-  Phrase("unit-b", b);
+  Phrase("a", a);
+  Phrase("b", b);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.names.size() * 100 + unsigned(c.repeat + 10));
     aborts = 0;
@@ -154,8 +162,8 @@ TEST_F(FilePlayerTest, RepeatCountsPassesOfTheWholeList) {
 }
 
 TEST_F(FilePlayerTest, RepeatZeroPlaysWithoutEnd) {
-  Phrase("unit-a", "endless");
-  PlaySlotFile* player = Play({"unit-a", "unit-missing"}, 0);
+  Phrase("a", "endless");
+  PlaySlotFile* player = Play({"a", "missing"}, 0);
   ASSERT_NE(nullptr, player);
   EXPECT_EQ(kSuccess, Answer(ConnectTo(1), ++seq, 2));
   EXPECT_TRUE(linktest::run_until([&] { return player->plays() >= 20; }));
@@ -167,8 +175,8 @@ TEST_F(FilePlayerTest, RepeatZeroPlaysWithoutEnd) {
 TEST_F(FilePlayerTest, APassWhoseFilesAreGoneReleasesThePlayer) {
   // Larger than the channel takes while stalled: the first pass is still
   // running when the file goes.
-  Phrase("unit-big", std::string(4 << 20, 'x'));
-  PlaySlotFile* player = Play({"unit-big"}, 3);
+  Phrase("big", std::string(4 << 20, 'x'));
+  PlaySlotFile* player = Play({"big"}, 3);
   ASSERT_NE(nullptr, player);
   const int channel = player->GetTransmitChannel();
   ASSERT_TRUE(sim.device<SimBoard::Mcc>(::Board::Mcc::kDevice)->stall(channel, true));
@@ -185,7 +193,7 @@ TEST_F(FilePlayerTest, APassWhoseFilesAreGoneReleasesThePlayer) {
 }
 
 TEST_F(FilePlayerTest, NoFileToStartWithRefusesTheConnectionAndAbortsOnce) {
-  PlaySlotFile* player = Play({"unit-missing", "..", "."}, 2);
+  PlaySlotFile* player = Play({"missing", "..", "."}, 2);
   ASSERT_NE(nullptr, player);
   EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(1), ++seq, 2));
   EXPECT_FALSE(player->is_started());
