@@ -35,6 +35,7 @@
 #include "slots/mixer_slot.h"
 #include "slots/pstn_slot.h"
 #include "slots/slots.h"
+#include "slots/voice_slot.h"
 #include "transport/control_service.h"
 
 namespace {
@@ -152,6 +153,7 @@ void CreateSingletons(IniFile::File&) {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
   IsdnFactory::instance();
   HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller

@@ -14,6 +14,8 @@ inline constexpr const char* kMonitoringDir = "/var/monitoring/";
 inline constexpr const char* kSyslogSocket = "/dev/log";
 inline constexpr const char* kConsole = "/dev/console";
 inline constexpr const char* kWatchdog = "/dev/misc/gw-wd";
+// The file player's phrases.
+inline constexpr const char* kVoiceDir = "/usr/local/voice/";
 // The simulated board's control socket (host build only).
 inline constexpr const char* kSimBoardSocket = "/var/run/simboard.sock";
 
