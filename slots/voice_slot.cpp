@@ -202,8 +202,13 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
     Release();
     return;
   }
+  passBytes += copy ? copy->written() : 0;
   if (NextPhrase()) return;
-  if (repeat != 0 && --repeat == 0) {
+  // A pass that played nothing would be started again at once, for ever
+  // when repeat is 0.
+  const bool silent = passBytes == 0;
+  passBytes = 0;
+  if (silent || (repeat != 0 && --repeat == 0)) {
     Release();
     return;
   }

@@ -131,6 +131,8 @@ private:
   std::vector<std::string> files;
   std::size_t current = 0;
   unsigned played = 0;
+  // Bytes the phrases of the running pass played.
+  unsigned passBytes = 0;
 };
 
 class RecordSlot : public VoiceSlot {

@@ -172,6 +172,17 @@ TEST_F(FilePlayerTest, RepeatZeroPlaysWithoutEnd) {
   Destroy();
 }
 
+TEST_F(FilePlayerTest, APassThatPlaysNothingEndsThePlayInsteadOfSpinning) {
+  Phrase("empty", "");
+  PlaySlotFile* player = Play({"empty", "missing"}, 0);
+  ASSERT_NE(nullptr, player);
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(1), ++seq, 2));
+  ASSERT_TRUE(Aborted());
+  EXPECT_EQ(1u, player->plays());
+  EXPECT_FALSE(player->GetOutputStream());
+  Destroy();
+}
+
 TEST_F(FilePlayerTest, APassWhoseFilesAreGoneReleasesThePlayer) {
   // Larger than the channel takes while stalled: the first pass is still
   // running when the file goes.
