@@ -9,6 +9,7 @@
 
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
+#include "control/testing/commands.h"
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
 #include "transport/testing/link_test_util.h"
@@ -16,6 +17,7 @@
 namespace srvtest {
 
 using CtrlTest::Controller;
+using CtrlTest::Destroy;
 using CtrlTest::kNone;
 
 // Writes what it is told into a journal shared by the services of a test.
@@ -57,12 +59,6 @@ private:
     if (journal) journal->push_back(name + " " + what);
   }
 };
-
-inline LGCP::Command Destroy() {
-  LGCP::Command c;
-  c.select_destroy();
-  return c;
-}
 
 inline LGCP::Signal Activated() {
   LGCP::Signal s;

@@ -1,6 +1,7 @@
 // The daemon binary as the controller sees it: started on a free loopback
 // port with the configuration file under the build's system root.
 #include "control/tests/e2e/daemon_e2e.h"
+#include "control/testing/commands.h"
 #include "messages/LGCP.h"
 
 using CtrlTest::Controller;
@@ -101,9 +102,7 @@ TEST_F(Daemon, PingWithAndWithoutSeqAndSlot) {
 
 TEST_F(Daemon, CommandNobodyTakesIsUnexpected) {
   Run();
-  LGCP::Command query;
-  query.select_query();
-  const LGCP::Message answer = Call(Controller::Make(query, 31, 7));
+  const LGCP::Message answer = Call(Controller::Make(CtrlTest::Query(), 31, 7));
   EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Controller::ErrorOf(answer));
   EXPECT_EQ(31, Controller::SeqOf(answer));
   EXPECT_EQ(7, Controller::SlotOf(answer));

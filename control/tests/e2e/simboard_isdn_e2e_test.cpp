@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
@@ -23,27 +25,6 @@ using Bytes = std::vector<char>;
 // CALL PROCEEDING for it.
 const Bytes kSetup = {0x08, 0x01, 0x01, 0x05, 0x04, 0x03, char(0x80), char(0x90), char(0xa3)};
 const Bytes kProceeding = {0x08, 0x01, char(0x81), 0x02};
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
-
-LGCP::Command Isdn(bool bri, int trunk, bool network) {
-  LGCP::Command c;
-  LGCP::IsdnParams& p = c.select_create().select_isdn();
-  p.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  p.set_trunk(trunk);
-  p.set_log(0);
-  if (network)
-    p.set_side().select_network();
-  else
-    p.set_side().select_user();
-  return c;
-}
 
 LGCP::Command Qsig(bool network) {
   LGCP::Command c;
@@ -60,30 +41,6 @@ LGCP::Command QsigB(int slot, int subslot) {
   LGCP::AtsQsigBParams& p = c.select_create().select_ats_qsig_b();
   p.set_slot(unsigned(slot));
   p.set_subslot(unsigned(subslot));
-  return c;
-}
-
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
-LGCP::Command Activate() {
-  LGCP::Command c;
-  c.select_activate().select_empty();
-  return c;
-}
-
-LGCP::Command Destroy() {
-  LGCP::Command c;
-  c.select_destroy();
-  return c;
-}
-
-LGCP::Command UserData(Bytes const& b) {
-  LGCP::Command c;
-  c.select_userData(b);
   return c;
 }
 
@@ -153,21 +110,19 @@ protected:
   void LinkUpAndThrough(long user, long network) {
     EXPECT_EQ(kSuccess, Answer(Activate(), user));
     EXPECT_EQ(kSuccess, Answer(Activate(), network));
-    const auto activated = [](LGCP::Signal const& s) { return s.activated_isSelected(); };
     const auto info = [](LGCP::Signal const& s) {
       return s.ioctl_isSelected() && s.get_ioctl().isdnLinkInfo_isSelected();
     };
-    const auto data = [](LGCP::Signal const& s) { return s.userData_isSelected(); };
-    ASSERT_TRUE(WaitFor(user, activated)) << daemon.Err();
-    ASSERT_TRUE(WaitFor(network, activated)) << daemon.Err();
+    ASSERT_TRUE(WaitFor(user, IsActivated)) << daemon.Err();
+    ASSERT_TRUE(WaitFor(network, IsActivated)) << daemon.Err();
     EXPECT_TRUE(WaitFor(user, info));
     EXPECT_TRUE(WaitFor(network, info));
     LGCP::Signal got;
     EXPECT_EQ(kSuccess, Answer(UserData(kSetup), user));
-    ASSERT_TRUE(WaitFor(network, data, &got));
+    ASSERT_TRUE(WaitFor(network, IsUserData, &got));
     EXPECT_EQ(kSetup, got.get_userData());
     EXPECT_EQ(kSuccess, Answer(UserData(kProceeding), network));
-    ASSERT_TRUE(WaitFor(user, data, &got));
+    ASSERT_TRUE(WaitFor(user, IsUserData, &got));
     EXPECT_EQ(kProceeding, got.get_userData());
   }
 

@@ -1,10 +1,11 @@
 // The daemon's simulated lines, driven through the board's control socket.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "control/tests/e2e/daemon_e2e.h"
 #include "simboard/testing/sim_client.h"
+#include "simboard/testing/tshark.h"
 
 using namespace e2e;
 
@@ -24,23 +25,10 @@ protected:
   std::string file;
 };
 
-std::string Tshark(const std::string& file, const std::string& fields) {
-  const std::string cmd = "tshark -n -r '" + file + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
-  std::string text;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return text;
-  char buf[1024];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  return text;
-}
-
 }  // namespace
 
 TEST_F(SimulatedLines, InjectedFrameIsCapturedOnTheLine) {
-  if (std::system("tshark --version >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
+  if (!SimBoard::HaveTshark()) GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
   const SimBoard::Answer pcap = board.Command("pcap 0 16 lapd " + file);
   ASSERT_TRUE(pcap.ok) << pcap.text();
   const SimBoard::Answer inject = board.Command("line inject 0 16 02017F");
@@ -52,9 +40,10 @@ TEST_F(SimulatedLines, InjectedFrameIsCapturedOnTheLine) {
   EXPECT_NE(std::string::npos, stat.find("line 0 16 ").find("in=1")) << stat.text();
   ASSERT_TRUE(board.Command("pcap 0 16 off").ok);
 
-  EXPECT_EQ("0|1|0|0x1b|1\n", Tshark(file,
-                                     "-e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.u_modifier_cmd "
-                                     "-e lapd.control.p"));
+  EXPECT_EQ(std::vector<std::string>{"0|1|0|0x1b|1"},
+            SimBoard::TsharkFields(file,
+                                   "-e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.u_modifier_cmd "
+                                   "-e lapd.control.p"));
 }
 
 TEST_F(SimulatedLines, HelpListsTheLineCommands) {

@@ -6,53 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
 const int kSuccess = -1;
-
-LGCP::Command Query() {
-  LGCP::Command c;
-  c.select_query();
-  return c;
-}
-
-LGCP::Command Destroy() {
-  LGCP::Command c;
-  c.select_destroy();
-  return c;
-}
-
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
 
 LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
   LGCP::Command c;
   LGCP::MccParams& p = c.select_create().select_mcc();
   p.set_type(type);
   p.set_mode(mode);
-  return c;
-}
-
-LGCP::Command UserData(const std::string& bytes) {
-  LGCP::Command c;
-  c.select_userData(std::vector<char>(bytes.begin(), bytes.end()));
   return c;
 }
 

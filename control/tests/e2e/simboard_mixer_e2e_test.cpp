@@ -6,12 +6,14 @@
 #include <utility>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
@@ -19,32 +21,6 @@ const int kSuccess = -1;
 const char kRxAdd[] = "0x801C4D03";
 // Where the simulated board carries mixer channels: unit d channel c.
 int MixerTs(int dev, int channel) { return 16384 + dev * 128 + channel; }
-
-LGCP::Command Query() {
-  LGCP::Command c;
-  c.select_query();
-  return c;
-}
-
-LGCP::Command Destroy() {
-  LGCP::Command c;
-  c.select_destroy();
-  return c;
-}
-
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
 
 // summator: -1 none, -2 an rtp one.
 LGCP::Command MixerIn(int unit, int channel, int summator = -1) {
@@ -71,12 +47,6 @@ LGCP::Command MixerOut(int unit, int channel, const std::vector<std::pair<int, i
     input.set_gain(in.second);
     p.set_inputs().push_back(input);
   }
-  return c;
-}
-
-LGCP::Command Ioctl(const std::function<void(LGCP::IoctlParams&)>& fill) {
-  LGCP::Command c;
-  fill(c.select_ioctl());
   return c;
 }
 

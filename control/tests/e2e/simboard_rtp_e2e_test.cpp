@@ -12,12 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
+#include "simboard/testing/tshark.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
@@ -102,43 +105,6 @@ LGCP::Command Rtp(unsigned remote, int local, const Tweak& tweak = nullptr) {
   return c;
 }
 
-LGCP::Command Ioctl(const std::function<void(LGCP::IoctlParams&)>& fill) {
-  LGCP::Command c;
-  fill(c.select_ioctl());
-  return c;
-}
-
-LGCP::Command Plain(int alternative) {
-  LGCP::Command c;
-  switch (alternative) {
-    case 0:
-      c.select_query();
-      break;
-    case 3:
-      c.select_disconnect();
-      break;
-    default:
-      c.select_destroy();
-      break;
-  }
-  return c;
-}
-const int kQuery = 0, kDisconnect = 3, kDestroy = 5;
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
-
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
 // One datagram per pcap packet, from UDP port src to dst; tshark's fields
 // of each, split by '|'.
 std::vector<std::string> Tshark(const std::vector<std::string>& packets, unsigned src, unsigned dst,
@@ -158,19 +124,9 @@ std::vector<std::string> Tshark(const std::vector<std::string>& packets, unsigne
   std::vector<std::string> lines;
   const std::string ports = std::to_string(src) + "," + std::to_string(dst);
   const std::string make = "text2pcap -q -4 127.0.0.1,127.0.0.1 -u " + ports + " '" + text + "' '" + pcap + "'";
-  if (std::system(make.c_str()) == 0) {
-    const std::string read = "tshark -n -r '" + pcap + "' -d udp.port==" + std::to_string(dst) +
-                             ",rtcp -T fields -E separator='|' " + fields + " 2>/dev/null";
-    if (std::FILE* p = ::popen(read.c_str(), "r")) {
-      char line[4096];
-      while (std::fgets(line, sizeof line, p)) {
-        std::string l(line);
-        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
-        lines.push_back(l);
-      }
-      ::pclose(p);
-    }
-  }
+  // tshark takes the decode-as option anywhere on its line.
+  if (std::system(make.c_str()) == 0)
+    lines = SimBoard::TsharkFields(pcap, "-d udp.port==" + std::to_string(dst) + ",rtcp " + fields);
   std::remove(text.c_str());
   std::remove(pcap.c_str());
   ::rmdir(dir);
@@ -267,7 +223,7 @@ protected:
 };
 
 TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {
-  if (std::system("tshark --version >/dev/null 2>&1") != 0 || std::system("text2pcap -v >/dev/null 2>&1") != 0)
+  if (!SimBoard::HaveTshark() || std::system("text2pcap -v >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(receiver.Bind());
@@ -276,7 +232,7 @@ TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {
   ASSERT_EQ(kSuccess, Create(1, int(local), [](LGCP::CreateRtpParams& p) { p.ref_codecRTP().set_ssrc(0xC0FFEE01u); }));
   const std::string sdes = receiver.Receive();
   ASSERT_FALSE(sdes.empty());
-  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
   const std::string bye = receiver.Receive();
   ASSERT_FALSE(bye.empty());
 
@@ -299,7 +255,7 @@ TEST_F(RtpBoard, WithoutSsrcOneRandomSsrcPerStreamAnotherInTheNextRun) {
     const unsigned local = LocalPort(receiver.port);
     ASSERT_EQ(kSuccess, Create(1, int(local)));
     const std::string sdes = receiver.Receive();
-    EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+    EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
     const std::string bye = receiver.Receive();
     ASSERT_FALSE(sdes.empty());
     ASSERT_FALSE(bye.empty());
@@ -344,7 +300,7 @@ TEST_F(RtpBoard, DriverRecordOfTheStream) {
   EXPECT_EQ("0", Get(kFirstTdm + 1, "tx_pt"));
   // The receive side keeps the A-law the command asked for.
   EXPECT_EQ("8", Get(kFirstTdm + 1, "rx_pt"));
-  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 2));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 2));
 
   const unsigned other = LocalPort(receiver.port);
   ASSERT_EQ(kSuccess, Create(2, int(other), [](LGCP::CreateRtpParams& p) {
@@ -368,7 +324,7 @@ TEST_F(RtpBoard, DestroyTearsTheSessionDownAndDisablesTheChannel) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(receiver.Bind());
   ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port))));
-  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
   std::vector<std::string> log;
   EXPECT_TRUE(Eventually([&] {
     log = Log(kFirstTdm);
@@ -393,7 +349,7 @@ TEST_F(RtpBoard, ConnectedToATrunkSlot) {
   EXPECT_EQ("state=fed source=5", Xc(kFirstTdm));
   EXPECT_EQ("input=1", "input=" + Get(kFirstTdm, "input"));
   EXPECT_EQ("1: 'R' 4", Log(kFirstTdm).back());
-  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 1));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 1));
   EXPECT_EQ("1: 'R' 5", Log(kFirstTdm).back());
   EXPECT_EQ("0", Get(kFirstTdm, "input"));
 
@@ -466,7 +422,7 @@ TEST_F(RtpBoard, EncoderModeRestartsTheSessionOnTheSameChannel) {
   })) << Logs();
   EXPECT_TRUE(contains(Logs(), "fail to restart RTP session!"));
   // The slot still goes away cleanly.
-  EXPECT_EQ(kSuccess, Answer(Plain(kDestroy), 1));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
   EXPECT_EQ("state=disabled", Xc(kFirstTdm));
   EXPECT_EQ(0, Stop());
 }
@@ -483,7 +439,7 @@ TEST_F(RtpBoard, QueryReportsTheCodecClasses) {
   ASSERT_NO_FATAL_FAILURE(Start());
   auto query = [&] {
     std::vector<int> counts;
-    EXPECT_EQ(kSuccess, Answer(Plain(kQuery), CtrlTest::kNone));
+    EXPECT_EQ(kSuccess, Answer(Query(), CtrlTest::kNone));
     for (const LGCP::Message& m : Signals(1)) {
       const LGCP::Signal& s = m.get_pdu().get_signal();
       if (!s.query_isSelected()) continue;

@@ -7,30 +7,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
+#include "simboard/testing/tshark.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
 const int kSuccess = -1;
 using Bytes = std::vector<char>;
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
 
 LGCP::Command Map(int rxBus, int rxChannel) {
   LGCP::Command c;
@@ -52,7 +46,8 @@ LGCP::Command Ss7(int trunk) {
   return c;
 }
 
-LGCP::Command Isdn(bool bri, int trunk, bool network) {
+// An ISDN D-channel as a signalling link.
+LGCP::Command PstnIsdn(bool bri, int trunk, bool network) {
   LGCP::Command c;
   LGCP::IsdnParams& p = c.select_create().select_pstn().select_isdn();
   p.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
@@ -74,24 +69,6 @@ LGCP::Command Hdlc(int trunk, int address) {
   return c;
 }
 
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
-LGCP::Command Disconnect() {
-  LGCP::Command c;
-  c.select_disconnect();
-  return c;
-}
-
-LGCP::Command UserData(Bytes const& b) {
-  LGCP::Command c;
-  c.select_userData(b);
-  return c;
-}
-
 LGCP::Command RqBsn() {
   LGCP::Command c;
   c.select_ioctl().select_ss7RqBSN();
@@ -107,42 +84,6 @@ LGCP::Command Packages(std::vector<Bytes> const& bodies) {
     list.push_back(p);
   }
   return c;
-}
-
-std::string Hex(Bytes const& b) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  for (char c : b) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    s += digits[u >> 4];
-    s += digits[u & 15];
-  }
-  return s;
-}
-
-Bytes FromHex(std::string const& text) {
-  Bytes b;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-    b.push_back(static_cast<char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-  return b;
-}
-
-std::vector<std::string> Tshark(std::string const& file, std::string const& filter, std::string const& fields) {
-  const std::string cmd =
-      "tshark -n -r '" + file + "' -Y '" + filter + "' -T fields -E separator='|' " + fields + " 2>/dev/null";
-  std::vector<std::string> lines;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return lines;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  ::pclose(p);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
-    if (!line.empty()) lines.push_back(line);
-  return lines;
 }
 
 class SignallingBoard : public Daemon {
@@ -205,9 +146,7 @@ protected:
     LGCP::Message m;
     while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
     }
-    LGCP::Command deactivate;
-    deactivate.select_deactivate();
-    EXPECT_EQ(kSuccess, Answer(deactivate, slot));
+    EXPECT_EQ(kSuccess, Answer(Deactivate(), slot));
     LGCP::HdlcLinkInfo last;
     bool found = false;
     while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
@@ -221,8 +160,6 @@ protected:
     return last;
   }
 
-  static bool IsActivated(LGCP::Signal const& s) { return s.activated_isSelected(); }
-  static bool IsUserData(LGCP::Signal const& s) { return s.userData_isSelected(); }
   static bool IsIoctl(LGCP::Signal const& s, bool (LGCP::IoctlResponse::*which)() const) {
     return s.ioctl_isSelected() && (s.get_ioctl().*which)();
   }
@@ -298,12 +235,12 @@ TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {
       nullptr, 8000));
 
   EXPECT_EQ(0, Stop());
-  if (std::system("tshark --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tshark";
-  EXPECT_FALSE(Tshark(pcap, "mtp2.sf", "-e mtp2.sf").empty());
-  const std::vector<std::string> msus = Tshark(pcap, "mtp3", "-e mtp2.li -e mtp3.service_indicator");
+  if (!SimBoard::HaveTshark()) GTEST_SKIP() << "no tshark";
+  EXPECT_FALSE(SimBoard::TsharkFields(pcap, "-e mtp2.sf", "mtp2.sf").empty());
+  const std::vector<std::string> msus = SimBoard::TsharkFields(pcap, "-e mtp2.li -e mtp3.service_indicator", "mtp3");
   ASSERT_EQ(1u, msus.size());
   EXPECT_EQ("8|0x03", msus[0]);
-  EXPECT_FALSE(Tshark(pcap, "mtp2.li == 0", "-e mtp2.li").empty());
+  EXPECT_FALSE(SimBoard::TsharkFields(pcap, "-e mtp2.li", "mtp2.li == 0").empty());
   std::remove(pcap.c_str());
 }
 
@@ -318,8 +255,8 @@ TEST_F(SignallingBoard, IsdnPrimaryRateUserAgainstNetworkSurvivesAReconnect) {
   ASSERT_NO_FATAL_FAILURE(Board("pcap 0 16 lapd " + pcap));
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 16), 1));
   EXPECT_EQ(kSuccess, Answer(Trunk(1, 16), 2));
-  EXPECT_EQ(kSuccess, Answer(Isdn(false, 1, false), 10));
-  EXPECT_EQ(kSuccess, Answer(Isdn(false, 2, true), 11));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 1, false), 10));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 2, true), 11));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(10), 1));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(11), 2));
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
@@ -346,11 +283,11 @@ TEST_F(SignallingBoard, IsdnPrimaryRateUserAgainstNetworkSurvivesAReconnect) {
   EXPECT_EQ(Hex(kProceeding), Hex(got.get_userData()));
 
   EXPECT_EQ(0, Stop());
-  if (std::system("tshark --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tshark";
-  const std::vector<std::string> controls = Tshark(pcap, "lapd", "-e lapd.control");
+  if (!SimBoard::HaveTshark()) GTEST_SKIP() << "no tshark";
+  const std::vector<std::string> controls = SimBoard::TsharkFields(pcap, "-e lapd.control", "lapd");
   EXPECT_NE(std::find(controls.begin(), controls.end(), "0x007f"), controls.end());  // SABME P
   EXPECT_NE(std::find(controls.begin(), controls.end(), "0x0073"), controls.end());  // UA F
-  const std::vector<std::string> types = Tshark(pcap, "q931", "-e q931.message_type");
+  const std::vector<std::string> types = SimBoard::TsharkFields(pcap, "-e q931.message_type", "q931");
   EXPECT_NE(std::find(types.begin(), types.end(), "0x05"), types.end());
   std::remove(pcap.c_str());
 }
@@ -359,8 +296,8 @@ TEST_F(SignallingBoard, BasicRateTerminalAgainstTheNetworkSideOfTheBus) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 16), 1));
   EXPECT_EQ(kSuccess, Answer(Trunk(1, 16), 2));
-  EXPECT_EQ(kSuccess, Answer(Isdn(true, 1, false), 10));
-  EXPECT_EQ(kSuccess, Answer(Isdn(true, 2, true), 11));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(true, 1, false), 10));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(true, 2, true), 11));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(10), 1));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(11), 2));
   // One direction each: nothing starts yet.
@@ -385,10 +322,10 @@ TEST_F(SignallingBoard, TrunkNumbersOutOfRangeAreRefused) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ss7(0), 10));
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ss7(5), 10));
-  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Isdn(false, 5, false), 10));
-  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Isdn(true, 9, true), 10));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(PstnIsdn(false, 5, false), 10));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(PstnIsdn(true, 9, true), 10));
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Hdlc(0, 1), 10));
-  EXPECT_EQ(kSuccess, Answer(Isdn(true, 8, false), 10));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(true, 8, false), 10));
   EXPECT_EQ(kSuccess, Answer(Hdlc(8, 1), 12));
 
   EXPECT_EQ(kSuccess, Answer(Ss7(4), 11));
@@ -405,7 +342,10 @@ std::vector<Bytes> Read(SimBoard::Client& board, std::string const& end) {
   std::vector<Bytes> frames;
   const SimBoard::Answer a = board.Command("line read " + end, 5000);
   EXPECT_TRUE(a.ok) << a.text();
-  for (std::string const& l : a.lines) frames.push_back(FromHex(l));
+  for (std::string const& l : a.lines) {
+    const std::string octets = Unhex(l);
+    frames.emplace_back(octets.begin(), octets.end());
+  }
   return frames;
 }
 

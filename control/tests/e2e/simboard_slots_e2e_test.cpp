@@ -4,40 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
 const char kFailNextConnect[] = "fail ioctl /dev/hal 0x80084D02 EIO 1";
 const int kSuccess = -1;
-
-LGCP::Command Trunk(int trunk, int timeslot, bool bri = false) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
-
-// Bus and channel; a bus of -1 leaves the direction out.
-LGCP::Command Map(int txBus, int txChannel, int rxBus, int rxChannel) {
-  LGCP::Command c;
-  LGCP::MapParams& p = c.select_create().select_map();
-  if (txBus >= 0) {
-    p.set_transmitter().set_bus(unsigned(txBus));
-    p.set_transmitter().set_channel(unsigned(txChannel));
-  }
-  if (rxBus >= 0) {
-    p.set_receiver().set_bus(unsigned(rxBus));
-    p.set_receiver().set_channel(unsigned(rxChannel));
-  }
-  return c;
-}
 
 LGCP::Command Ext(int tx, int rx) {
   LGCP::Command c;
@@ -54,35 +33,6 @@ LGCP::Command Echo(int bus, int channel) {
   p.set_channel(channel);
   return c;
 }
-
-LGCP::Command ConnectTo(int target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
-LGCP::Command Plain(int alternative) {
-  LGCP::Command c;
-  switch (alternative) {
-    case 0:
-      c.select_query();
-      break;
-    case 3:
-      c.select_disconnect();
-      break;
-    case 5:
-      c.select_destroy();
-      break;
-    case 6:
-      c.select_activate().select_empty();
-      break;
-    case 7:
-      c.select_deactivate();
-      break;
-  }
-  return c;
-}
-const int kQuery = 0, kDisconnect = 3, kDestroy = 5, kActivate = 6, kDeactivate = 7;
 
 // A stream signal: slot, 't'ransmitter or 'r'eceiver, channel (-1 inactive).
 struct Stream {
@@ -177,7 +127,7 @@ TEST_F(SlotBoard, TrunkSlotsSignalTheirChannelAfterTheAnswer) {
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(3, 4, true), 5));
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(4, 0), 5));
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(8, 0, true), 5));
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 5));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Destroy(), 5));
   ExpectNoSlotSignal();
   EXPECT_EQ(0, Stop());
 }
@@ -197,10 +147,10 @@ TEST_F(SlotBoard, ConnectFeedsTheOutputAndAFailedMoveKeepsTheOldSource) {
   EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(2), 3));
   EXPECT_EQ("state=fed source=1", Xc(2));
 
-  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 2));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 2));
   EXPECT_EQ("state=constant byte=213", Xc(2));
   // Nothing to take apart.
-  EXPECT_EQ(kSuccess, Answer(Plain(kDisconnect), 2));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 2));
   EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(ConnectTo(9), 1));
   ExpectNoSlotSignal();
   EXPECT_EQ(0, Stop());
@@ -215,7 +165,7 @@ TEST_F(SlotBoard, ASecondSlotOnATimeslotOrChannelPushesTheFirstOut) {
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 7), 10));
   // Slot 4 goes without a word.
   EXPECT_EQ((std::vector<Stream>{{10, 't', 7}, {10, 'r', 7}}), Streams(3, 800));
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 4));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Destroy(), 4));
 
   // Receive channel bus 1 channel 5, fed by the trunk.
   EXPECT_EQ(kSuccess, Answer(Map(-1, 0, 1, 5), 20));
@@ -226,7 +176,7 @@ TEST_F(SlotBoard, ASecondSlotOnATimeslotOrChannelPushesTheFirstOut) {
   EXPECT_EQ(kSuccess, Answer(Map(1, 5, -1, 0), 21));
   EXPECT_EQ((std::vector<Stream>{{21, 't', 8325}}), Streams(2, 800));
   EXPECT_EQ("state=disabled", Xc(8325));
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Plain(kDestroy), 20));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Destroy(), 20));
   // A map slot without receive channel takes no source.
   EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(21), 10));
   EXPECT_EQ(0, Stop());
@@ -249,22 +199,22 @@ TEST_F(SlotBoard, ExtSlotTakesASourceOnlyWhileActivated) {
   EXPECT_EQ("state=disabled", Xc(8198));
 
   EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(30), 31));
-  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 30));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 30));
   EXPECT_EQ((std::vector<Stream>{{30, 'r', 8198}}), Streams(1));
   EXPECT_EQ("state=constant byte=213", Xc(8198));
 
   EXPECT_EQ(kSuccess, Answer(ConnectTo(30), 31));
   EXPECT_EQ("state=fed source=32", Xc(8198));
   // Again: no signal, and the connection stays in the hardware.
-  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 30));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 30));
   EXPECT_EQ("state=fed source=32", Xc(8198));
   ExpectNoSlotSignal();
 
-  EXPECT_EQ(kSuccess, Answer(Plain(kDeactivate), 30));
+  EXPECT_EQ(kSuccess, Answer(Deactivate(), 30));
   EXPECT_EQ((std::vector<Stream>{{30, 'r', -1}}), Streams(1));
   EXPECT_EQ("state=disabled", Xc(8198));
   // The trunk has no activation.
-  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Plain(kActivate), 31));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Activate(), 31));
 
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ext(2048, 0), 32));
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Ext(0, -1), 32));
@@ -276,7 +226,7 @@ TEST_F(SlotBoard, ExtSlotTakesASourceOnlyWhileActivated) {
 TEST_F(SlotBoard, QuerySignalCarriesNoSlotAlsoOnSighup) {
   ASSERT_NO_FATAL_FAILURE(Start());
   LGCP::Message answer;
-  ASSERT_EQ(Controller::Ok, controller.Call(Controller::Make(Plain(kQuery), 7), answer, 5000));
+  ASSERT_EQ(Controller::Ok, controller.Call(Controller::Make(Query(), 7), answer, 5000));
   EXPECT_TRUE(Controller::IsSuccess(answer));
   EXPECT_EQ(CtrlTest::kNone, Controller::SlotOf(answer));
 
@@ -297,7 +247,7 @@ TEST_F(SlotBoard, QuerySignalCarriesNoSlotAlsoOnSighup) {
     }
   }
   // With a slot number the query is not the slot manager's.
-  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Answer(Plain(kQuery), 12));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Answer(Query(), 12));
   EXPECT_EQ(0, Stop());
 }
 
@@ -306,7 +256,7 @@ TEST_F(SlotBoard, ControllerGoneLeavesIdleOutputsAndFreeNumbers) {
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 1), 1));
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 2), 2));
   EXPECT_EQ(kSuccess, Answer(Ext(7, 8), 3));
-  EXPECT_EQ(kSuccess, Answer(Plain(kActivate), 3));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 3));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(3), 1));
   EXPECT_EQ("state=fed source=1", Xc(2));

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "control/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using namespace CtrlTest;
 
 namespace {
 
@@ -83,46 +85,6 @@ std::string Pattern(std::size_t n, int seed) {
   return bytes;
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned char b : bytes) {
-    text.push_back(digits[b >> 4]);
-    text.push_back(digits[b & 15]);
-  }
-  return text;
-}
-
-std::string Unhex(const std::string& text) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(char(std::stoi(text.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
-
-LGCP::Command Trunk(int trunk, int timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(unsigned(trunk));
-  p.set_timeslot(unsigned(timeslot));
-  return c;
-}
-
-LGCP::Command Simple(int which) {
-  LGCP::Command c;
-  if (which == 5)
-    c.select_destroy();
-  else
-    c.select_disconnect();
-  return c;
-}
-const int kDestroy = 5, kDisconnect = 3;
-
-LGCP::Command ConnectTo(long target) {
-  LGCP::Command c;
-  c.select_connect(unsigned(target));
-  return c;
-}
-
 void Host(TERM::HostAddress& host, unsigned short port, const char* address = "127.0.0.1") {
   host.set_iaddr(address);
   host.set_port(port);
@@ -133,14 +95,6 @@ LGCP::Command NetworkPlayer(unsigned short port, int id, const char* address = "
   LGCP::PlayerParams_network& p = c.select_create().select_voice().select_player().select_network();
   Host(p.set_host(), port, address);
   p.set_id(id);
-  return c;
-}
-
-LGCP::Command FilePlayer(const std::vector<std::string>& names, int repeat) {
-  LGCP::Command c;
-  LGCP::PlayerParams_file& p = c.select_create().select_voice().select_player().select_file();
-  for (const std::string& n : names) p.set_name().push_back(new ASN1::IA5String(n));
-  p.set_repeat(repeat);
   return c;
 }
 
@@ -307,7 +261,7 @@ TEST_F(VoiceBoard, NetworkPlayerSendsItsIdThenPlaysThePeer) {
   EXPECT_EQ("", peer.Read(1, 0));
 
   // The play goes on across a new receiver; no second connection.
-  EXPECT_EQ(kSuccess, Answer(Simple(kDisconnect), 1));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 1));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(1), 2));
   const std::string more = Pattern(700, 2);
   ASSERT_TRUE(peer.Send(more));
@@ -322,7 +276,7 @@ TEST_F(VoiceBoard, NetworkPlayerSendsItsIdThenPlaysThePeer) {
   EXPECT_FALSE(peer.Accept(0));
   EXPECT_EQ(1, Count(2, StartPlaying));
   EXPECT_EQ(1, Count(2, Abort0));
-  EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), 2));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 2));
   EXPECT_EQ(0, Stop());
 }
 
@@ -345,7 +299,7 @@ TEST_F(VoiceBoard, NetworkPlayerOfARefusingPeerAborts) {
     const int inactive = First(slot, TxInactive);
     EXPECT_GE(inactive, 0);
     EXPECT_LT(inactive, First(slot, Abort0));
-    EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), slot));
+    EXPECT_EQ(kSuccess, Answer(Destroy(), slot));
     ++slot;
   }
   EXPECT_EQ(0, Stop());
@@ -382,12 +336,12 @@ TEST_F(VoiceBoard, RecorderSendsWhatTheTimeslotCarries) {
   EXPECT_EQ(1, Count(2, StopRecording(LGCP::StopRecordingCause::connectionAborted)));
   EXPECT_EQ(0, Count(2, Abort0));
   // A new source, a new connection.
-  EXPECT_EQ(kSuccess, Answer(Simple(kDisconnect), 2));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 2));
   EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
   ASSERT_TRUE(peer.Accept(5000));
   Board("line inject 2 4 C0FFEE");
   EXPECT_EQ("\xC0\xFF\xEE", peer.Read(3));
-  EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), 2));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 2));
   EXPECT_EQ(0, Stop());
 }
 
@@ -402,7 +356,7 @@ TEST_F(VoiceBoard, RecorderOfARefusingPeerStopsOnce) {
   EXPECT_EQ(1, Count(2, StopRecording(LGCP::StopRecordingCause::connectionFail)));
   // Still a recorder: no abort, the input stays active.
   EXPECT_EQ(0, Count(2, Abort0));
-  EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), 2));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 2));
   EXPECT_EQ(0, Stop());
 }
 
@@ -437,8 +391,8 @@ TEST_F(VoiceBoard, FilePlayerCountsItsPasses) {
     EXPECT_LT(inactive, First(slot, Abort0));
     EXPECT_EQ(c.expected, Tapped(2, timeslot, c.expected.size()));
     EXPECT_EQ(1, Count(slot, Abort0));
-    EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), slot));
-    EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), trunk));
+    EXPECT_EQ(kSuccess, Answer(Destroy(), slot));
+    EXPECT_EQ(kSuccess, Answer(Destroy(), trunk));
     slot += 2;
     ++timeslot;
   }
@@ -462,7 +416,7 @@ TEST_F(VoiceBoard, FilePlayerRefusesNamesOutsideTheVoiceDirectory) {
     ASSERT_TRUE(Await(slot, Abort0));
     EXPECT_EQ(1, Count(slot, Abort0));
     EXPECT_EQ(0, Count(slot, TxInactive));
-    EXPECT_EQ(kSuccess, Answer(Simple(kDestroy), slot));
+    EXPECT_EQ(kSuccess, Answer(Destroy(), slot));
     ++slot;
   }
   EXPECT_EQ(0, Stop());

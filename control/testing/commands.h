@@ -1,0 +1,41 @@
+#pragma once
+// Commands of the controller and readings of its signals as the tests write
+// them: one builder per command, a default where the tests differ by a field.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "messages/LGCP_fwd.h"
+
+namespace CtrlTest {
+
+// create trunk (trunk_bri when bri) on a timeslot of the trunk.
+LGCP::Command Trunk(int trunk, int timeslot, bool bri = false);
+// create map: a bus of -1 leaves that direction out.
+LGCP::Command Map(int txBus, int txChannel, int rxBus = -1, int rxChannel = 0);
+// create isdn: a D-channel of a PRI or BRI trunk, the user or the network side.
+LGCP::Command Isdn(bool bri, int trunk, bool network);
+// create voice player file: the phrases in turn, repeat times.
+LGCP::Command FilePlayer(std::vector<std::string> const& names, int repeat);
+LGCP::Command ConnectTo(long target);
+LGCP::Command Disconnect();
+LGCP::Command Destroy();
+LGCP::Command Query();
+// activate with no parameters.
+LGCP::Command Activate();
+LGCP::Command Deactivate();
+LGCP::Command UserData(std::vector<char> const& bytes);
+LGCP::Command UserData(std::string const& bytes);
+// ioctl whose parameters fill chooses.
+LGCP::Command Ioctl(std::function<void(LGCP::IoctlParams&)> const& fill);
+
+bool IsActivated(LGCP::Signal const& s);
+bool IsUserData(LGCP::Signal const& s);
+
+// Two lowercase hex digits an octet.
+std::string Hex(std::string const& bytes);
+std::string Hex(std::vector<char> const& bytes);
+// The octets of pairs of hex digits; an odd last digit is ignored.
+std::string Unhex(std::string const& text);
+
+}  // namespace CtrlTest
