@@ -14,28 +14,6 @@ namespace {
 
 using namespace slottest;
 
-LGCP::Command Trunk(unsigned trunk, unsigned timeslot, bool bri) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
-  p.set_trunk(trunk);
-  p.set_timeslot(timeslot);
-  return c;
-}
-
-LGCP::Command Map(int txBus, unsigned txChannel, int rxBus, unsigned rxChannel) {
-  LGCP::Command c;
-  LGCP::MapParams& p = c.select_create().select_map();
-  if (txBus >= 0) {
-    p.set_transmitter().set_bus(unsigned(txBus));
-    p.set_transmitter().set_channel(txChannel);
-  }
-  if (rxBus >= 0) {
-    p.set_receiver().set_bus(unsigned(rxBus));
-    p.set_receiver().set_channel(rxChannel);
-  }
-  return c;
-}
-
 class CircuitSlotsTest : public SlotsServerTest {
 protected:
   CircuitSlotsTest() : sim(SimBoard::Simulator::instance()) {
@@ -81,7 +59,7 @@ TEST_F(CircuitSlotsTest, TrunkSlotsNameTheirTrunkAndTimeslot) {
 
 TEST_F(CircuitSlotsTest, DestroyedTrunkSlotFreesItsTimeslotAtOnce) {
   ASSERT_EQ(-1, Answer(Trunk(1, 3, false), 1, 1));
-  ASSERT_EQ(-1, Answer(Simple(kDestroy), 2, 1));
+  ASSERT_EQ(-1, Answer(Destroy(), 2, 1));
   ASSERT_EQ(-1, Answer(Trunk(1, 3, false), 3, 2));
   EXPECT_EQ("", streams.err.text());
   // Pushed out: its number is free, the new slot holds the timeslot.
@@ -104,7 +82,7 @@ TEST_F(CircuitSlotsTest, MapSlotChannels) {
   // One channel both ways: one entry, released without complaint.
   ASSERT_EQ(-1, Answer(Map(2, 9, 2, 9), 3, 3));
   EXPECT_EQ(slots.Find(3), MapFactory::instance().Owner(265));
-  ASSERT_EQ(-1, Answer(Simple(kDestroy), 4, 3));
+  ASSERT_EQ(-1, Answer(Destroy(), 4, 3));
   EXPECT_EQ(nullptr, MapFactory::instance().Owner(265));
   EXPECT_EQ("state=disabled", Xc(8192 + 265));
   EXPECT_EQ("", streams.err.text());
@@ -124,9 +102,9 @@ TEST_F(CircuitSlotsTest, ExtAndEchoSlots) {
   ASSERT_EQ(-1, Answer(c, 1, 1));
   EXPECT_EQ(8197, slots.Find(1)->GetTransmitChannel());
   EXPECT_EQ(8198, slots.Find(1)->GetReceiveChannel());
-  ASSERT_EQ(-1, Answer(Simple(kActivate), 2, 1));
+  ASSERT_EQ(-1, Answer(Activate(), 2, 1));
   EXPECT_EQ("state=constant byte=213", Xc(8198));
-  ASSERT_EQ(-1, Answer(Simple(kDestroy), 3, 1));
+  ASSERT_EQ(-1, Answer(Destroy(), 3, 1));
   EXPECT_EQ("state=disabled", Xc(8198));
 
   LGCP::Command echo;

@@ -17,39 +17,6 @@ namespace {
 
 using namespace slottest;
 
-LGCP::Command Trunk(unsigned trunk, unsigned timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(trunk);
-  p.set_timeslot(timeslot);
-  return c;
-}
-
-LGCP::Command Isdn(bool bri, int trunk, bool network) {
-  LGCP::Command c;
-  LGCP::IsdnParams& p = c.select_create().select_isdn();
-  p.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  p.set_trunk(trunk);
-  p.set_log(0);
-  if (network)
-    p.set_side().select_network();
-  else
-    p.set_side().select_user();
-  return c;
-}
-
-LGCP::Command ConnectTo(unsigned target) {
-  LGCP::Command c;
-  c.select_connect(target);
-  return c;
-}
-
-LGCP::Command UserData(std::vector<char> const& bytes) {
-  LGCP::Command c;
-  c.select_userData(bytes);
-  return c;
-}
-
 class IsdnSlotsTest : public SlotsServerTest {
 protected:
   IsdnSlotsTest() : sim(SimBoard::Simulator::instance()) {
@@ -82,17 +49,16 @@ protected:
     long seq = 100;
     ASSERT_EQ(-1, Answer(Trunk(0, 16), ++seq, 1));
     ASSERT_EQ(-1, Answer(Trunk(1, 16), ++seq, 2));
-    ASSERT_EQ(-1, Answer(::Isdn(false, 1, false), ++seq, 10));
-    ASSERT_EQ(-1, Answer(::Isdn(false, 2, true), ++seq, 11));
+    ASSERT_EQ(-1, Answer(CtrlTest::Isdn(false, 1, false), ++seq, 10));
+    ASSERT_EQ(-1, Answer(CtrlTest::Isdn(false, 2, true), ++seq, 11));
     ASSERT_EQ(-1, Answer(ConnectTo(10), ++seq, 1));
     ASSERT_EQ(-1, Answer(ConnectTo(1), ++seq, 10));
     ASSERT_EQ(-1, Answer(ConnectTo(11), ++seq, 2));
     ASSERT_EQ(-1, Answer(ConnectTo(2), ++seq, 11));
-    ASSERT_EQ(-1, Answer(Simple(kActivate), ++seq, 10));
-    ASSERT_EQ(-1, Answer(Simple(kActivate), ++seq, 11));
-    const auto activated = [](LGCP::Signal const& s) { return s.activated_isSelected(); };
-    ASSERT_TRUE(WaitSignal(10, activated));
-    ASSERT_TRUE(WaitSignal(11, activated));
+    ASSERT_EQ(-1, Answer(Activate(), ++seq, 10));
+    ASSERT_EQ(-1, Answer(Activate(), ++seq, 11));
+    ASSERT_TRUE(WaitSignal(10, IsActivated));
+    ASSERT_TRUE(WaitSignal(11, IsActivated));
   }
 
   SimBoard::Simulator& sim;
@@ -151,21 +117,21 @@ TEST_F(IsdnSlotsTest, TrunkRangeAndChannelTypeOfACreate) {
   };
   long seq = 0;
   for (Case const& c : cases) {
-    const int answer = Answer(::Isdn(c.bri, c.trunk, false), ++seq, 20);
+    const int answer = Answer(CtrlTest::Isdn(c.bri, c.trunk, false), ++seq, 20);
     EXPECT_EQ(c.made ? -1 : int(LGCP::ErrorCause::insufficientResources), answer) << c.bri << " " << c.trunk;
     if (!c.made) continue;
     IsdnSlot* slot = Isdn(20);
     ASSERT_NE(nullptr, slot);
     const std::string line = "channel=" + std::to_string(slot->channel()) + " mode=" + std::to_string(c.mode);
     EXPECT_NE(std::string::npos, sim.execute("mcc list").text().find(line)) << line;
-    EXPECT_EQ(-1, Answer(Simple(kDestroy), ++seq, 20));
+    EXPECT_EQ(-1, Answer(Destroy(), ++seq, 20));
   }
   EXPECT_NE(std::string::npos, streams.err.text().find("mcc/isdn: invalid trunk number: 9, create refused"));
 }
 
 TEST_F(IsdnSlotsTest, AnEmptyReadEndsTheChannelWithOneLine) {
   ASSERT_EQ(-1, Answer(Trunk(0, 16), 1, 1));
-  ASSERT_EQ(-1, Answer(::Isdn(false, 1, false), 2, 10));
+  ASSERT_EQ(-1, Answer(CtrlTest::Isdn(false, 1, false), 2, 10));
   ASSERT_EQ(-1, Answer(ConnectTo(10), 3, 1));
   IsdnSlot* slot = Isdn(10);
   ASSERT_NE(nullptr, slot);
@@ -184,7 +150,7 @@ TEST_F(IsdnSlotsTest, AnEmptyReadEndsTheChannelWithOneLine) {
   frame.reserve_head(0);
   frame.put8(0x02);
   EXPECT_FALSE(slot->hdlc_transmit(frame));
-  EXPECT_EQ(-1, Answer(Simple(kDestroy), 4, 10));
+  EXPECT_EQ(-1, Answer(Destroy(), 4, 10));
 }
 
 }  // namespace

@@ -14,14 +14,6 @@ namespace {
 
 using namespace slottest;
 
-LGCP::Command Trunk(unsigned trunk, unsigned timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(trunk);
-  p.set_timeslot(timeslot);
-  return c;
-}
-
 LGCP::Command Ss7(int trunk) {
   LGCP::Command c;
   LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
@@ -30,12 +22,6 @@ LGCP::Command Ss7(int trunk) {
   p.set_dpc(0);
   p.set_opc(0);
   p.set_emergency(false);
-  return c;
-}
-
-LGCP::Command ConnectTo(unsigned target) {
-  LGCP::Command c;
-  c.select_connect(target);
   return c;
 }
 
@@ -122,7 +108,7 @@ TEST_F(SignallingSlotsTest, CasSlotTakesUserDataAndDropsIt) {
   LGCP::Command cas;
   cas.select_create().select_pstn().select_cas().set_trunk(1);
   ASSERT_EQ(-1, Answer(cas, 1, 5));
-  EXPECT_EQ(-1, Answer(Simple(kUserData), 2, 5));
+  EXPECT_EQ(-1, Answer(UserData(std::vector<char>{1, 2}), 2, 5));
   LGCP::Command bsn;
   bsn.select_ioctl().select_ss7RqBSN();
   EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(bsn, 3, 5));

@@ -24,28 +24,6 @@ using namespace slottest;
 
 const int kSuccess = -1;
 
-LGCP::Command Trunk(unsigned trunk, unsigned timeslot) {
-  LGCP::Command c;
-  LGCP::TrunkParams& p = c.select_create().select_trunk();
-  p.set_trunk(trunk);
-  p.set_timeslot(timeslot);
-  return c;
-}
-
-LGCP::Command FilePlayer(const std::vector<std::string>& names, int repeat) {
-  LGCP::Command c;
-  LGCP::PlayerParams_file& p = c.select_create().select_voice().select_player().select_file();
-  for (const std::string& n : names) p.set_name().push_back(new ASN1::IA5String(n));
-  p.set_repeat(repeat);
-  return c;
-}
-
-LGCP::Command ConnectTo(unsigned target) {
-  LGCP::Command c;
-  c.select_connect(target);
-  return c;
-}
-
 class FilePlayerTest : public SlotsServerTest {
 protected:
   FilePlayerTest() : sim(SimBoard::Simulator::instance()), dir(SysPaths::resolve(SysPaths::kVoiceDir)) {
@@ -107,10 +85,8 @@ protected:
   }
 
   void Destroy() {
-    LGCP::Command d;
-    d.select_destroy();
-    EXPECT_EQ(kSuccess, Answer(d, ++seq, 2));
-    EXPECT_EQ(kSuccess, Answer(d, ++seq, 1));
+    EXPECT_EQ(kSuccess, Answer(CtrlTest::Destroy(), ++seq, 2));
+    EXPECT_EQ(kSuccess, Answer(CtrlTest::Destroy(), ++seq, 1));
   }
 
   SimBoard::Simulator& sim;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/ctrl_server.h"
+#include "control/testing/commands.h"
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
@@ -18,8 +19,7 @@
 
 namespace slottest {
 
-using CtrlTest::Controller;
-using CtrlTest::kNone;
+using namespace CtrlTest;
 
 class TestSlot : public Slot {
 public:
@@ -110,29 +110,6 @@ inline LGCP::Command CreateTest() {
   c.select_create().select_mcc();
   return c;
 }
-
-inline LGCP::Command Simple(int alternative) {
-  LGCP::Command c;
-  switch (alternative) {
-    case 0:
-      c.select_query();
-      break;
-    case 5:
-      c.select_destroy();
-      break;
-    case 6:
-      c.select_activate().select_empty();
-      break;
-    case 7:
-      c.select_deactivate();
-      break;
-    case 8:
-      c.select_userData(std::vector<char>{1, 2});
-      break;
-  }
-  return c;
-}
-const int kQuery = 0, kDestroy = 5, kActivate = 6, kDeactivate = 7, kUserData = 8;
 
 class SlotsServerTest : public ::testing::Test {
 protected:

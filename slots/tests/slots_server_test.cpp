@@ -18,13 +18,13 @@ TEST_F(SlotsServerTest, DeferredDestroyIsAnsweredOnceOnRelease) {
   TestSlot* slot = Created(5);
   ASSERT_NE(nullptr, slot);
 
-  EXPECT_TRUE(controller.Send(Controller::Make(Simple(kDestroy), 11, 5)));
+  EXPECT_TRUE(controller.Send(Controller::Make(Destroy(), 11, 5)));
   ExpectNoAnswer();
   EXPECT_TRUE(slot->is_releasing());
-  EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(Simple(kDestroy), 12, 5));
+  EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(Destroy(), 12, 5));
   EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(CreateTest(), 13, 5));
   // Other commands still reach it.
-  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Simple(kActivate), 14, 5));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Activate(), 14, 5));
 
   slot->on_release();
   LGCP::Message answer;
@@ -38,7 +38,7 @@ TEST_F(SlotsServerTest, DeferredDestroyIsAnsweredOnceOnRelease) {
 
   TestFactory::instance().defer = false;
   EXPECT_EQ(-1, Answer(CreateTest(), 15, 5));
-  EXPECT_EQ(-1, Answer(Simple(kDestroy), 16, 5));
+  EXPECT_EQ(-1, Answer(Destroy(), 16, 5));
   ExpectNoAnswer();
 }
 
@@ -74,7 +74,7 @@ TEST_F(SlotsServerTest, AfterADisconnectDeferredSlotsHoldTheirNumbersForASecond)
   ASSERT_EQ(-1, Answer(CreateTest(), 2, 9));
   TestSlot* nine = Created(9);
   // Its answer waits when the controller goes.
-  EXPECT_TRUE(controller.Send(Controller::Make(Simple(kDestroy), 3, 9)));
+  EXPECT_TRUE(controller.Send(Controller::Make(Destroy(), 3, 9)));
   ExpectNoAnswer();
   TestFactory::instance().defer = false;
   ASSERT_EQ(-1, Answer(CreateTest(), 4, 8));
@@ -85,7 +85,7 @@ TEST_F(SlotsServerTest, AfterADisconnectDeferredSlotsHoldTheirNumbersForASecond)
   ASSERT_NO_FATAL_FAILURE(Connect());
 
   EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(CreateTest(), 5, 7));
-  EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(Simple(kDestroy), 6, 7));
+  EXPECT_EQ(LGCP::ErrorCause::destroyInProgress, Answer(Destroy(), 6, 7));
   // The old controller's destroy is not answered to the new one.
   nine->on_release();
   ExpectNoAnswer();
@@ -114,30 +114,26 @@ TEST_F(SlotsServerTest, RefusingHooksAndFactoriesHandTheirCause) {
                         Case{false, -1, LGCP::ErrorCause::unsupported}, Case{true, -1, -1}}) {
     slot->activateOk = c.ok;
     slot->refusal = c.refusal;
-    EXPECT_EQ(c.expected, Answer(Simple(kActivate), 2, 3)) << c.refusal;
+    EXPECT_EQ(c.expected, Answer(Activate(), 2, 3)) << c.refusal;
     slot->refusal = -1;
   }
-  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Simple(kDeactivate), 3, 3));
-  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Simple(kUserData), 4, 3));
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Simple(kActivate), 5, 4));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Deactivate(), 3, 3));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(UserData(std::vector<char>{1, 2}), 4, 3));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Activate(), 5, 4));
 
   TestFactory::instance().refusal = LGCP::ErrorCause::busError;
   EXPECT_EQ(LGCP::ErrorCause::busError, Answer(CreateTest(), 6, 4));
   TestFactory::instance().refusal = -1;
   // No cause left over.
-  LGCP::Command other;
-  LGCP::TrunkParams& unserved = other.select_create().select_trunk();
-  unserved.set_trunk(200);
-  unserved.set_timeslot(0);
-  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(other, 7, 4));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Trunk(200, 0), 7, 4));
 }
 
 TEST_F(SlotsServerTest, QueryIsAnsweredThenReportedWithoutSlot) {
   TestFactory::instance().mccData = 3;
-  const LGCP::Message answer = Call(Simple(kQuery), 1, kNone);
+  const LGCP::Message answer = Call(Query(), 1, kNone);
   EXPECT_TRUE(Controller::IsSuccess(answer));
   // A command with a slot first: the report still carries none.
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Simple(kDestroy), 2, 17));
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists, Answer(Destroy(), 2, 17));
   slots.UpdateHardwareResources();
   const std::vector<LGCP::Message> got = Signals();
   ASSERT_EQ(2u, got.size());
@@ -152,7 +148,7 @@ TEST_F(SlotsServerTest, QueryIsAnsweredThenReportedWithoutSlot) {
   }
   TestFactory::instance().mccData = 0;
   // With a slot number it is somebody else's.
-  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Answer(Simple(kQuery), 3, 1));
+  EXPECT_EQ(LGCP::ErrorCause::unexpectedMsgType, Answer(Query(), 3, 1));
 }
 
 TEST_F(SlotsServerTest, TrunkStatusOfOtherServicesReachesTheFactories) {
