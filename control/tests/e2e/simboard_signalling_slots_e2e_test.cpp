@@ -49,14 +49,7 @@ LGCP::Command Ss7(int trunk) {
 // An ISDN D-channel as a signalling link.
 LGCP::Command PstnIsdn(bool bri, int trunk, bool network) {
   LGCP::Command c;
-  LGCP::IsdnParams& p = c.select_create().select_pstn().select_isdn();
-  p.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  p.set_trunk(trunk);
-  p.set_log(0);
-  if (network)
-    p.set_side().select_network();
-  else
-    p.set_side().select_user();
+  c.select_create().select_pstn().select_isdn(Isdn(bri, trunk, network).get_create().get_isdn());
   return c;
 }
 
