@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -18,7 +18,6 @@ using namespace CtrlTest;
 
 namespace {
 
-const int kSuccess = -1;
 using Bytes = std::vector<char>;
 
 // A SETUP with a call reference the user side chose, and the network's
@@ -44,38 +43,8 @@ LGCP::Command QsigB(int slot, int subslot) {
   return c;
 }
 
-class IsdnBoard : public Daemon {
+class IsdnBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  SimBoard::Answer Board(std::string const& command) {
-    const SimBoard::Answer a = board.Command(command);
-    EXPECT_TRUE(a.ok) << command << ": " << a.text();
-    return a;
-  }
-
-  std::vector<std::string> Lines(std::string const& command) { return Board(command).lines; }
-
-  // "state=fed source=5" of an output.
-  std::string Xc(int output) {
-    const std::vector<std::string> lines = Lines("xc get " + std::to_string(output));
-    const std::string line = lines.empty() ? "" : lines[0];
-    const size_t state = line.find(" state=");
-    if (state == std::string::npos) return line;
-    const size_t end = line.find(" disables=");
-    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
-  }
-
-  int Answer(LGCP::Command const& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 5000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
-  }
-
   // Slot a and trunk slot t, both ways.
   void Join(long a, long t) {
     EXPECT_EQ(kSuccess, Answer(ConnectTo(int(t)), a));
@@ -132,9 +101,7 @@ protected:
     return n;
   }
 
-  SimBoard::Client board;
   std::vector<LGCP::Message> seen;
-  long seq = 0;
 };
 
 TEST_F(IsdnBoard, IsdnUserAndNetworkSideOnTheirOwnChannels) {

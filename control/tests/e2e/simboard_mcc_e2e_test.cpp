@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"
 
@@ -15,8 +15,6 @@ using namespace e2e;
 using namespace CtrlTest;
 
 namespace {
-
-const int kSuccess = -1;
 
 LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
   LGCP::Command c;
@@ -26,26 +24,8 @@ LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mo
   return c;
 }
 
-class MccBoard : public Daemon {
+class MccBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  SimBoard::Answer Board(const std::string& command) {
-    const SimBoard::Answer a = board.Command(command);
-    EXPECT_TRUE(a.ok) << command << ": " << a.text();
-    return a;
-  }
-
-  int Answer(const LGCP::Command& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 10000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
-  }
-
   // The allocated channels as "mcc list" shows them.
   std::set<std::string> Channels() {
     const SimBoard::Answer a = Board("mcc list");
@@ -99,9 +79,6 @@ protected:
     EXPECT_TRUE(Eventually([&] { return contains(ReadFile(statusPath), "\n\n"); }));
     return ReadFile(statusPath);
   }
-
-  SimBoard::Client board;
-  long seq = 0;
 };
 
 TEST_F(MccBoard, UserDataCrossesTheCabledTrunks) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -17,7 +17,6 @@ using namespace CtrlTest;
 
 namespace {
 
-const int kSuccess = -1;
 const char kRxAdd[] = "0x801C4D03";
 // Where the simulated board carries mixer channels: unit d channel c.
 int MixerTs(int dev, int channel) { return 16384 + dev * 128 + channel; }
@@ -50,37 +49,10 @@ LGCP::Command MixerOut(int unit, int channel, const std::vector<std::pair<int, i
   return c;
 }
 
-class MixerBoard : public Daemon {
+class MixerBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  SimBoard::Answer Board(const std::string& command) {
-    const SimBoard::Answer a = board.Command(command);
-    EXPECT_TRUE(a.ok) << command << ": " << a.text();
-    return a;
-  }
-
   std::vector<std::string> Routes(int dev, int channel) {
     return Board("mixer routes " + std::to_string(dev) + " " + std::to_string(channel)).lines;
-  }
-
-  std::string Xc(int output) {
-    const SimBoard::Answer a = board.Command("xc get " + std::to_string(output));
-    const std::string line = a.lines.empty() ? "" : a.lines[0];
-    const size_t state = line.find(" state=");
-    if (state == std::string::npos) return line;
-    const size_t end = line.find(" disables=");
-    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
-  }
-
-  int Answer(const LGCP::Command& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 10000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
   }
 
   // Signals other than trunk status within the time.
@@ -125,8 +97,6 @@ protected:
   }
 
   static constexpr long kNoSlot = CtrlTest::kNone;
-  SimBoard::Client board;
-  long seq = 0;
 };
 
 TEST_F(MixerBoard, UnitsAreKnownOnlyAfterAQuery) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -24,7 +24,6 @@ using namespace CtrlTest;
 
 namespace {
 
-const int kSuccess = -1;
 // The first channel of the default board's RTP engine.
 const int kFirstTdm = 512;
 
@@ -139,12 +138,8 @@ std::uint32_t Ssrc(const std::string& packet) {
   return b(4) << 24 | b(5) << 16 | b(6) << 8 | b(7);
 }
 
-class RtpBoard : public Daemon {
+class RtpBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
   void Restart() {
     EXPECT_EQ(0, Stop());
     controller.Close();
@@ -152,11 +147,6 @@ protected:
     ASSERT_NO_FATAL_FAILURE(Start());
   }
 
-  SimBoard::Answer Board(const std::string& command) {
-    const SimBoard::Answer a = board.Command(command);
-    EXPECT_TRUE(a.ok) << command << ": " << a.text();
-    return a;
-  }
   // The value after "key=" in the lines of rtp get.
   std::string Get(int tdm, const std::string& key) {
     const SimBoard::Answer a = Board("rtp get " + std::to_string(tdm));
@@ -174,21 +164,6 @@ protected:
     std::vector<std::string> out;
     for (const std::string& l : a.lines) out.push_back(l.substr(l.find(' ') + 1));
     return out;
-  }
-  std::string Xc(int output) {
-    const SimBoard::Answer a = Board("xc get " + std::to_string(output));
-    const std::string line = a.lines.empty() ? "" : a.lines[0];
-    const size_t state = line.find(" state=");
-    if (state == std::string::npos) return line;
-    const size_t end = line.find(" disables=");
-    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
-  }
-
-  int Answer(const LGCP::Command& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 5000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
   }
 
   // The next signals other than trunk status.
@@ -217,9 +192,7 @@ protected:
 
   std::string Logs() const { return daemon.Out() + daemon.Err(); }
 
-  SimBoard::Client board;
   UdpReceiver receiver;
-  long seq = 0;
 };
 
 TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {

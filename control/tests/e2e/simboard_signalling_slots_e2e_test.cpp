@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
@@ -23,7 +23,6 @@ using namespace CtrlTest;
 
 namespace {
 
-const int kSuccess = -1;
 using Bytes = std::vector<char>;
 
 LGCP::Command Map(int rxBus, int rxChannel) {
@@ -79,35 +78,8 @@ LGCP::Command Packages(std::vector<Bytes> const& bodies) {
   return c;
 }
 
-class SignallingBoard : public Daemon {
+class SignallingBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  void Board(std::string const& command) {
-    const SimBoard::Answer a = board.Command(command);
-    ASSERT_TRUE(a.ok) << command << ": " << a.text();
-  }
-
-  std::string Xc(int output) {
-    const SimBoard::Answer a = board.Command("xc get " + std::to_string(output));
-    EXPECT_TRUE(a.ok) << a.text();
-    const std::string line = a.lines.empty() ? "" : a.lines[0];
-    const size_t state = line.find(" state=");
-    if (state == std::string::npos) return line;
-    const size_t end = line.find(" disables=");
-    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
-  }
-
-  int Answer(LGCP::Command const& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 5000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
-  }
-
   // The first signal of the slot that matches, kept aside earlier or read
   // now; the others read meanwhile are kept aside in seen.
   bool WaitFor(long slot, std::function<bool(LGCP::Signal const&)> match, LGCP::Signal* out = nullptr,
@@ -161,9 +133,7 @@ protected:
     return testing::TempDir() + "/" + name + "_" + std::to_string(::getpid()) + ".pcap";
   }
 
-  SimBoard::Client board;
   std::vector<LGCP::Message> seen;
-  long seq = 0;
 };
 
 TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -16,8 +16,6 @@ using namespace CtrlTest;
 namespace {
 
 const char kFailNextConnect[] = "fail ioctl /dev/hal 0x80084D02 EIO 1";
-const int kSuccess = -1;
-
 LGCP::Command Ext(int tx, int rx) {
   LGCP::Command c;
   LGCP::ExtParams& p = c.select_create().select_ext();
@@ -45,39 +43,8 @@ std::ostream& operator<<(std::ostream& os, const Stream& s) {
   return os << "{" << s.slot << ", " << s.kind << ", " << s.channel << "}";
 }
 
-class SlotBoard : public Daemon {
+class SlotBoard : public BoardDaemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  void Board(const std::string& command) {
-    const SimBoard::Answer a = board.Command(command);
-    ASSERT_TRUE(a.ok) << command << ": " << a.text();
-  }
-
-  // What the cross-connect has on the output, after "output=N".
-  std::string Xc(int output) {
-    const SimBoard::Answer a = board.Command("xc get " + std::to_string(output));
-    EXPECT_TRUE(a.ok) << a.text();
-    const std::string line = a.lines.empty() ? "" : a.lines[0];
-    const size_t state = line.find(" state=");
-    if (state == std::string::npos) return line;
-    const size_t end = line.find(" disables=");
-    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
-  }
-
-  // kSuccess or the error cause; the answer carries the command's seq and slot.
-  int Answer(const LGCP::Command& command, long slot, Controller& c) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, c.Call(Controller::Make(command, ++seq, slot), answer, 5000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    EXPECT_EQ(slot, Controller::SlotOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
-  }
-  int Answer(const LGCP::Command& command, long slot) { return Answer(command, slot, controller); }
-
   // The signals other than trunk status that arrive within the time.
   std::vector<LGCP::Message> SlotSignals(Controller& c, std::size_t n, int timeout_ms = 1500) {
     std::vector<LGCP::Message> got;
@@ -112,9 +79,6 @@ protected:
 
   // Nothing but trunk status for a while.
   void ExpectNoSlotSignal() { EXPECT_EQ(0u, SlotSignals(controller, 1, 300).size()); }
-
-  SimBoard::Client board;
-  long seq = 0;
 };
 
 TEST_F(SlotBoard, TrunkSlotsSignalTheirChannelAfterTheAnswer) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "control/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -21,8 +21,6 @@ using namespace e2e;
 using namespace CtrlTest;
 
 namespace {
-
-const int kSuccess = -1;
 
 // A TCP peer on a free loopback port, one connection at a time.
 class Peer {
@@ -125,7 +123,7 @@ Match StopRecording(int cause) {
   };
 }
 
-class VoiceBoard : public Daemon {
+class VoiceBoard : public BoardDaemon {
 protected:
   void SetUp() override {
     Daemon::SetUp();
@@ -136,24 +134,6 @@ protected:
   void TearDown() override {
     for (const std::string& p : written) std::remove(p.c_str());
     for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) ::rmdir(it->c_str());
-  }
-
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
-    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
-  }
-
-  SimBoard::Answer Board(const std::string& command) {
-    const SimBoard::Answer a = board.Command(command);
-    EXPECT_TRUE(a.ok) << command << ": " << a.text();
-    return a;
-  }
-
-  int Answer(const LGCP::Command& command, long slot) {
-    LGCP::Message answer;
-    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Make(command, ++seq, slot), answer, 10000));
-    EXPECT_EQ(seq, Controller::SeqOf(answer));
-    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
   }
 
   // Waits for a signal of the slot that matches; every signal that arrives
@@ -232,8 +212,6 @@ protected:
     return Eventually([&] { return contains(daemon.Out() + daemon.Err(), text); });
   }
 
-  SimBoard::Client board;
-  long seq = 1;
   std::string voiceDir;
   std::vector<std::string> written;
   std::vector<std::string> dirs;

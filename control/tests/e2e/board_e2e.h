@@ -1,0 +1,54 @@
+#pragma once
+// The daemon on the default simulated board: its control socket connected
+// beside the controller, and the commands every board test gives.
+#include <string>
+#include <vector>
+
+#include "control/tests/e2e/daemon_e2e.h"
+#include "messages/LGCP.h"
+#include "simboard/testing/sim_client.h"
+
+namespace e2e {
+
+// Answer() for a command that succeeded.
+constexpr int kSuccess = -1;
+
+class BoardDaemon : public Daemon {
+protected:
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Run(""));
+    ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
+  }
+
+  SimBoard::Answer Board(std::string const& command) {
+    const SimBoard::Answer a = board.Command(command);
+    EXPECT_TRUE(a.ok) << command << ": " << a.text();
+    return a;
+  }
+  std::vector<std::string> Lines(std::string const& command) { return Board(command).lines; }
+
+  // What the cross-connect has on the output, e.g. "state=fed source=5".
+  std::string Xc(int output) {
+    const std::vector<std::string> lines = Lines("xc get " + std::to_string(output));
+    const std::string line = lines.empty() ? "" : lines[0];
+    const size_t state = line.find(" state=");
+    if (state == std::string::npos) return line;
+    const size_t end = line.find(" disables=");
+    return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
+  }
+
+  // kSuccess or the error cause; the answer carries the command's seq and slot.
+  int Answer(LGCP::Command const& command, long slot, Controller& c) {
+    LGCP::Message answer;
+    EXPECT_EQ(Controller::Ok, c.Call(Controller::Make(command, ++seq, slot), answer, 10000));
+    EXPECT_EQ(seq, Controller::SeqOf(answer));
+    EXPECT_EQ(slot, Controller::SlotOf(answer));
+    return Controller::IsSuccess(answer) ? kSuccess : Controller::ErrorOf(answer);
+  }
+  int Answer(LGCP::Command const& command, long slot) { return Answer(command, slot, controller); }
+
+  SimBoard::Client board;
+  long seq = 0;
+};
+
+}  // namespace e2e
