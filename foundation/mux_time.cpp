@@ -66,6 +66,10 @@ bool g_in_pass = false;
 uint32_t g_pass_ms = 0;
 }  // namespace
 
+namespace detail {
+std::uint64_t g_pass_number = 0;
+}  // namespace detail
+
 bool cached() { return !g_tv_clock.is_zero() || !g_tv_time.is_zero(); }
 
 // A cache set during the pass (a test stepping the clock) wins over the
@@ -75,9 +79,13 @@ unsigned pass_milliseconds() { return g_in_pass && !cached() ? g_pass_ms : milli
 void begin_pass(unsigned ms) {
   g_pass_ms = ms;
   g_in_pass = true;
+  ++detail::g_pass_number;
 }
 
-void end_pass() { g_in_pass = false; }
+void end_pass() {
+  g_in_pass = false;
+  ++detail::g_pass_number;
+}
 
 bool in_pass() { return g_in_pass; }
 

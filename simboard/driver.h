@@ -106,6 +106,8 @@ private:
   int flags_;
   int socket_type_;
   int request_fd_ = -1;
+  // Index of the driver's request entry that the open was sent last.
+  std::size_t last_request_ = 0;
   bool hung_ = false;
   bool released_ = false;
   bool draining_ = true;

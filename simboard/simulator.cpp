@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "board/request_text.h"
+#include "foundation/mux_time.h"
 
 namespace SimBoard {
 
@@ -92,8 +93,14 @@ Fd Simulator::open(const char* path, int flags) {
   if (stale != sessions_.end()) {
     if (!stale->second->hung_) release(*stale->second);
     stale = sessions_.find(st.st_ino);
-    if (stale != sessions_.end()) sessions_.erase(stale);
+    if (stale != sessions_.end()) {
+      forget(stale->second.get());
+      sessions_.erase(stale);
+    }
   }
+  // The number may have been another open's earlier in the pass.
+  if (static_cast<std::size_t>(near.lowlevel_fd()) < by_fd_.size())
+    by_fd_[static_cast<std::size_t>(near.lowlevel_fd())].session = nullptr;
   std::unique_ptr<Session> s(new Session(*this, *driver, std::move(far), st.st_ino, flags));
   if (const int error = driver->on_open(*s)) {
     s->event_.Release();
@@ -107,25 +114,46 @@ Fd Simulator::open(const char* path, int flags) {
 
 Simulator::Found Simulator::lookup(int fd, Board::Request request) {
   Found found;
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    found.error = errno;
-    return found;
-  }
-  auto it = S_ISSOCK(st.st_mode) ? sessions_.find(st.st_ino) : sessions_.end();
-  if (it == sessions_.end()) {
-    std::cerr << "simboard: request " << Board::describe(request) << " on descriptor " << fd
-              << " of no simulated device: ENOTTY" << std::endl;
-    found.error = ENOTTY;
-    return found;
+  Session* session = cached(fd);
+  if (!session) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      found.error = errno;
+      return found;
+    }
+    auto it = S_ISSOCK(st.st_mode) ? sessions_.find(st.st_ino) : sessions_.end();
+    if (it == sessions_.end()) {
+      std::cerr << "simboard: request " << Board::describe(request) << " on descriptor " << fd
+                << " of no simulated device: ENOTTY" << std::endl;
+      found.error = ENOTTY;
+      return found;
+    }
+    session = it->second.get();
+    remember(fd, session);
   }
   // After a hang-up the driver takes nothing more from this open.
-  if (it->second->hung_) {
+  if (session->hung_) {
     found.error = EIO;
     return found;
   }
-  found.session = it->second.get();
+  found.session = session;
   return found;
+}
+
+// The cross-connect refresh alone sends a few hundred requests a pass on one
+// descriptor, and fstat would be most of the daemon's time. A descriptor's
+// number can change hands only by a close that the simulator does not see,
+// so what it learnt is trusted for the rest of the loop's pass only.
+void Simulator::remember(int fd, Session* session) {
+  if (fd < 0 || fd >= kMaxKnownFd || !Mux::in_pass()) return;
+  const std::size_t at = static_cast<std::size_t>(fd);
+  if (at >= by_fd_.size()) by_fd_.resize(at + 1);
+  by_fd_[at] = Known{session, Mux::pass_number()};
+}
+
+void Simulator::forget(const Session* session) {
+  for (Known& k : by_fd_)
+    if (k.session == session) k.session = nullptr;
 }
 
 const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request request, bool by_value) {
@@ -157,10 +185,19 @@ int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg
     return -1;
   }
   Session& s = *found.session;
-  const Driver::RequestEntry* e = request_entry(s, request, by_value);
-  if (!e) {
-    errno = ENOTTY;
-    return -1;
+  // Most requests repeat the open's previous one.
+  const std::vector<Driver::RequestEntry>& entries = s.driver_.requests_;
+  const Driver::RequestEntry* e = nullptr;
+  if (s.last_request_ < entries.size() && entries[s.last_request_].request == request &&
+      entries[s.last_request_].by_value == by_value) {
+    e = &entries[s.last_request_];
+  } else {
+    e = request_entry(s, request, by_value);
+    if (!e) {
+      errno = ENOTTY;
+      return -1;
+    }
+    s.last_request_ = static_cast<std::size_t>(e - entries.data());
   }
   if (!s.driver_.ioctl_faults_.empty()) {
     if (const int error = Driver::take_fault(s.driver_.ioctl_faults_, request)) {
@@ -197,6 +234,7 @@ void Simulator::release(Session& s) {
   if (!s.hung_) d.on_close(s);
   s.event_.Release();
   s.far_.close();
+  forget(&s);
   auto it = sessions_.find(s.inode_);
   if (it != sessions_.end() && it->second.get() == &s) {
     graveyard_.push_back(std::move(it->second));

@@ -12,6 +12,7 @@
 
 #include "board/board.h"
 #include "foundation/dpc.h"
+#include "foundation/mux_time.h"
 #include "foundation/os.h"
 #include "simboard/driver.h"
 
@@ -73,6 +74,13 @@ private:
     int error = 0;
   };
   Found lookup(int fd, Board::Request request);
+  Session* cached(int fd) const {
+    if (fd < 0 || static_cast<std::size_t>(fd) >= by_fd_.size()) return nullptr;
+    const Known& k = by_fd_[static_cast<std::size_t>(fd)];
+    return k.pass == Mux::pass_number() ? k.session : nullptr;
+  }
+  void remember(int fd, Session* session);
+  void forget(const Session* session);
   const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
   // One request through the injected faults to its driver, with ioctl's result.
   int dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
@@ -86,6 +94,13 @@ private:
   std::vector<std::unique_ptr<Driver>> drivers_;
   std::vector<Driver::CommandSpec> builtins_;
   std::map<ino_t, std::unique_ptr<Session>> sessions_;
+  // Descriptor number to open, valid in the loop's pass that learnt it.
+  struct Known {
+    Session* session = nullptr;
+    std::uint64_t pass = 0;
+  };
+  static constexpr int kMaxKnownFd = 4096;
+  std::vector<Known> by_fd_;
   // Released opens, deleted outside their own callbacks.
   std::vector<std::unique_ptr<Session>> graveyard_;
   Dpc reaper_;
