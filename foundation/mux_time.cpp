@@ -67,7 +67,7 @@ uint32_t g_pass_ms = 0;
 }  // namespace
 
 namespace detail {
-std::uint64_t g_pass_number = 0;
+std::uint64_t g_loop_runs = 0;
 }  // namespace detail
 
 bool cached() { return !g_tv_clock.is_zero() || !g_tv_time.is_zero(); }
@@ -79,12 +79,11 @@ unsigned pass_milliseconds() { return g_in_pass && !cached() ? g_pass_ms : milli
 void begin_pass(unsigned ms) {
   g_pass_ms = ms;
   g_in_pass = true;
-  ++detail::g_pass_number;
 }
 
 void end_pass() {
   g_in_pass = false;
-  ++detail::g_pass_number;
+  ++detail::g_loop_runs;
 }
 
 bool in_pass() { return g_in_pass; }

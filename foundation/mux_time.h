@@ -58,12 +58,11 @@ unsigned pass_milliseconds();
 void begin_pass(unsigned ms);
 void end_pass();
 bool in_pass();
-// Moves on with every begin_pass() and end_pass(): what was learnt during a
-// pass is still true while it stays the same.
+// Moves on whenever the loop stops (end_pass()).
 namespace detail {
-extern std::uint64_t g_pass_number;
+extern std::uint64_t g_loop_runs;
 }  // namespace detail
-inline std::uint64_t pass_number() { return detail::g_pass_number; }
+inline std::uint64_t loop_runs() { return detail::g_loop_runs; }
 // Whether the counters run on the cache (tests, or a loop without its live
 // clock) rather than on the clock.
 bool cached();

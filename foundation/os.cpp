@@ -19,6 +19,10 @@
 
 #include "foundation/sys_paths.h"
 
+namespace detail {
+std::uint64_t g_fd_closes = 0;
+}  // namespace detail
+
 Fd::Fd(int fd) : fd_(fd) {
   if (fd_ >= 0) SetCloexec(fd_, true);
 }
@@ -35,7 +39,10 @@ Fd& Fd::operator=(const Fd& other) {
 
 Fd& Fd::operator=(Fd&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+      ++detail::g_fd_closes;
+      ::close(fd_);
+    }
     fd_ = other.fd_;
     other.fd_ = -1;
   }
@@ -45,6 +52,7 @@ Fd& Fd::operator=(Fd&& other) noexcept {
 Fd::~Fd() {
   if (fd_ >= 0) {
     int saved = errno;
+    ++detail::g_fd_closes;
     ::close(fd_);
     errno = saved;
   }
@@ -60,6 +68,7 @@ int Fd::close() {
     errno = EBADF;
     return -1;
   }
+  ++detail::g_fd_closes;
   int rc = ::close(fd_);
   fd_ = -1;
   return rc;

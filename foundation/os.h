@@ -12,6 +12,14 @@
 
 // Owns one file descriptor (-1 when empty). Copies hold duplicates, every
 // descriptor held has close-on-exec set, and destruction closes it.
+namespace detail {
+extern std::uint64_t g_fd_closes;
+}  // namespace detail
+
+// Moves on whenever an Fd closes its descriptor: what a cache learnt of a
+// descriptor number is still true while it stays the same.
+inline std::uint64_t fd_closes() { return detail::g_fd_closes; }
+
 class Fd {
 public:
   struct BoolResult {

@@ -141,14 +141,15 @@ Simulator::Found Simulator::lookup(int fd, Board::Request request) {
 }
 
 // The cross-connect refresh alone sends a few hundred requests a pass on one
-// descriptor, and fstat would be most of the daemon's time. A descriptor's
-// number can change hands only by a close that the simulator does not see,
-// so what it learnt is trusted for the rest of the loop's pass only.
+// descriptor, and fstat would be most of the daemon's time. What a request
+// learnt while the loop runs is trusted until an Fd closes a descriptor or
+// the loop stops; the daemon keeps every board descriptor in an Fd. A plain
+// close(2) of a descriptor that made requests is not seen.
 void Simulator::remember(int fd, Session* session) {
   if (fd < 0 || fd >= kMaxKnownFd || !Mux::in_pass()) return;
   const std::size_t at = static_cast<std::size_t>(fd);
   if (at >= by_fd_.size()) by_fd_.resize(at + 1);
-  by_fd_[at] = Known{session, Mux::pass_number()};
+  by_fd_[at] = Known{session, fd_closes(), Mux::loop_runs()};
 }
 
 void Simulator::forget(const Session* session) {
@@ -179,12 +180,16 @@ int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) 
 }
 
 int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
-  const Found found = lookup(fd, request);
-  if (!found.session) {
-    errno = found.error;
-    return -1;
+  Session* known = cached(fd);
+  if (!known || known->hung_) {
+    const Found found = lookup(fd, request);
+    if (!found.session) {
+      errno = found.error;
+      return -1;
+    }
+    known = found.session;
   }
-  Session& s = *found.session;
+  Session& s = *known;
   // Most requests repeat the open's previous one.
   const std::vector<Driver::RequestEntry>& entries = s.driver_.requests_;
   const Driver::RequestEntry* e = nullptr;

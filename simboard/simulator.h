@@ -77,7 +77,7 @@ private:
   Session* cached(int fd) const {
     if (fd < 0 || static_cast<std::size_t>(fd) >= by_fd_.size()) return nullptr;
     const Known& k = by_fd_[static_cast<std::size_t>(fd)];
-    return k.pass == Mux::pass_number() ? k.session : nullptr;
+    return k.closes == fd_closes() && k.run == Mux::loop_runs() ? k.session : nullptr;
   }
   void remember(int fd, Session* session);
   void forget(const Session* session);
@@ -94,10 +94,11 @@ private:
   std::vector<std::unique_ptr<Driver>> drivers_;
   std::vector<Driver::CommandSpec> builtins_;
   std::map<ino_t, std::unique_ptr<Session>> sessions_;
-  // Descriptor number to open, valid in the loop's pass that learnt it.
+  // Descriptor number to open, while no Fd closed and the loop ran on.
   struct Known {
     Session* session = nullptr;
-    std::uint64_t pass = 0;
+    std::uint64_t closes = 0;
+    std::uint64_t run = 0;
   };
   static constexpr int kMaxKnownFd = 4096;
   std::vector<Known> by_fd_;
