@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "foundation/os.h"
+
 namespace Mux {
 
 timeval g_tv_time;
@@ -66,10 +68,6 @@ bool g_in_pass = false;
 uint32_t g_pass_ms = 0;
 }  // namespace
 
-namespace detail {
-std::uint64_t g_loop_runs = 0;
-}  // namespace detail
-
 bool cached() { return !g_tv_clock.is_zero() || !g_tv_time.is_zero(); }
 
 // A cache set during the pass (a test stepping the clock) wins over the
@@ -83,7 +81,8 @@ void begin_pass(unsigned ms) {
 
 void end_pass() {
   g_in_pass = false;
-  ++detail::g_loop_runs;
+  // Descriptors are known to a cache only while the loop runs.
+  ++detail::g_fd_epoch;
 }
 
 bool in_pass() { return g_in_pass; }

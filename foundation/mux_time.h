@@ -58,11 +58,6 @@ unsigned pass_milliseconds();
 void begin_pass(unsigned ms);
 void end_pass();
 bool in_pass();
-// Moves on whenever the loop stops (end_pass()).
-namespace detail {
-extern std::uint64_t g_loop_runs;
-}  // namespace detail
-inline std::uint64_t loop_runs() { return detail::g_loop_runs; }
 // Whether the counters run on the cache (tests, or a loop without its live
 // clock) rather than on the clock.
 bool cached();

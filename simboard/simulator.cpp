@@ -143,13 +143,13 @@ Simulator::Found Simulator::lookup(int fd, Board::Request request) {
 // The cross-connect refresh alone sends a few hundred requests a pass on one
 // descriptor, and fstat would be most of the daemon's time. What a request
 // learnt while the loop runs is trusted until an Fd closes a descriptor or
-// the loop stops; the daemon keeps every board descriptor in an Fd. A plain
-// close(2) of a descriptor that made requests is not seen.
+// the loop stops (fd_epoch()); the daemon keeps every board descriptor in an
+// Fd. A plain close(2) of a descriptor that made requests is not seen.
 void Simulator::remember(int fd, Session* session) {
   if (fd < 0 || fd >= kMaxKnownFd || !Mux::in_pass()) return;
   const std::size_t at = static_cast<std::size_t>(fd);
   if (at >= by_fd_.size()) by_fd_.resize(at + 1);
-  by_fd_[at] = Known{session, fd_closes(), Mux::loop_runs()};
+  by_fd_[at] = Known{session, fd_epoch()};
 }
 
 void Simulator::forget(const Session* session) {
@@ -173,10 +173,23 @@ const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request 
   return e;
 }
 
-int Simulator::ioctl(int fd, Board::Request request, void* arg) { return dispatch(fd, request, false, arg, 0); }
-
-int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) {
-  return dispatch(fd, request, true, nullptr, value);
+void Simulator::ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n) {
+  unsigned char* at = static_cast<unsigned char*>(records);
+  std::size_t i = 0;
+  while (i < n) {
+    // The whole way first: it learns the open and the request's entry.
+    ioctl(fd, request, at);
+    ++i;
+    at += size;
+    Session* s = cached(fd);
+    const Driver::RequestEntry* e = s ? s->last_entry_ : nullptr;
+    if (e == nullptr || e->request != request || e->by_value) continue;
+    // Then straight to the driver while nothing that ioctl checks changes.
+    const std::uint64_t epoch = fd_epoch();
+    for (; i < n && fd_epoch() == epoch && !s->hung_ && s->driver_.ioctl_faults_.empty() && s->last_entry_ == e;
+         ++i, at += size)
+      call(*s, *e, fd, at, 0);
+  }
 }
 
 int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
@@ -191,18 +204,14 @@ int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg
   }
   Session& s = *known;
   // Most requests repeat the open's previous one.
-  const std::vector<Driver::RequestEntry>& entries = s.driver_.requests_;
-  const Driver::RequestEntry* e = nullptr;
-  if (s.last_request_ < entries.size() && entries[s.last_request_].request == request &&
-      entries[s.last_request_].by_value == by_value) {
-    e = &entries[s.last_request_];
-  } else {
+  const Driver::RequestEntry* e = s.last_entry_;
+  if (e == nullptr || e->request != request || e->by_value != by_value) {
     e = request_entry(s, request, by_value);
     if (!e) {
       errno = ENOTTY;
       return -1;
     }
-    s.last_request_ = static_cast<std::size_t>(e - entries.data());
+    s.last_entry_ = e;
   }
   if (!s.driver_.ioctl_faults_.empty()) {
     if (const int error = Driver::take_fault(s.driver_.ioctl_faults_, request)) {
@@ -214,14 +223,7 @@ int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg
     errno = EFAULT;
     return -1;
   }
-  s.request_fd_ = fd;
-  const int rc = by_value ? e->value(s, value) : e->pointer(s, arg);
-  s.request_fd_ = -1;
-  if (rc < 0) {
-    errno = -rc;
-    return -1;
-  }
-  return rc;
+  return call(s, *e, fd, arg, value);
 }
 
 Session* Simulator::session_of(int fd) const {

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
+#include "foundation/mux_time.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
@@ -351,3 +353,80 @@ TEST(SimulatorNumbers, DecimalAndHexWithinBounds) {
 }
 
 }  // namespace
+
+// What requests learn of a descriptor while the loop runs: the pass is
+// faked, the loop itself is not needed.
+class SimulatorInPassTest : public SimulatorTest {
+protected:
+  SimulatorInPassTest() { Mux::begin_pass(0); }
+  ~SimulatorInPassTest() override { Mux::end_pass(); }
+};
+
+TEST_F(SimulatorInPassTest, NumberTakenByAnotherOpenReachesIt) {
+  Fd fd = sim.open("/dev/probe", O_RDWR);
+  const int number = fd.lowlevel_fd();
+  EXPECT_EQ(3, Get(fd));
+  Session* first = probe->last;
+  fd.close();
+  Fd other = sim.open("/dev/probe", O_RDWR);
+  ASSERT_EQ(number, other.lowlevel_fd());
+  EXPECT_EQ(3, Get(other));
+  EXPECT_NE(first, probe->last);
+  EXPECT_EQ(probe->sessions().back(), probe->last);
+}
+
+TEST_F(SimulatorInPassTest, ClosedOrHungUpDescriptorFails) {
+  Fd fd = sim.open("/dev/probe", O_RDWR);
+  Fd bytes = sim.open("/dev/probe-bytes", O_RDWR);
+  EXPECT_EQ(3, Get(fd));
+  EXPECT_EQ(3, Get(bytes));
+  ExpectOk("hangup /dev/probe");
+  EXPECT_EQ(-1, Get(fd));
+  EXPECT_EQ(EIO, errno);
+  const int number = bytes.lowlevel_fd();
+  bytes.close();
+  std::uint32_t word = 0;
+  EXPECT_EQ(-1, sim.ioctl(number, Probe::kGet, &word));
+  EXPECT_EQ(EBADF, errno);
+}
+
+TEST_F(SimulatorInPassTest, FaultInjectedAfterRequestsStillCounts) {
+  Fd fd = sim.open("/dev/probe", O_RDWR);
+  EXPECT_EQ(3, Get(fd));
+  ExpectOk("fail ioctl /dev/probe 0xC0045001 EIO 2");
+  EXPECT_EQ(3, Get(fd));
+  EXPECT_EQ(-1, Get(fd));
+  EXPECT_EQ(EIO, errno);
+  EXPECT_EQ(3, Get(fd));
+}
+
+// ioctl_each does what as many ioctl calls would, in and outside a pass.
+TEST_F(SimulatorTest, EachRecordGetsTheRequestInTurn) {
+  const struct {
+    const char* what;
+    bool inPass;
+    const char* fault;  // control command, or null
+    bool hangup;
+    std::vector<std::uint32_t> words;  // 0: the request failed
+  } cases[] = {
+      {"every record", false, nullptr, false, {7, 7, 7, 7, 7}},
+      {"every record in a pass", true, nullptr, false, {7, 7, 7, 7, 7}},
+      {"third fails", false, "fail ioctl /dev/probe 0xC0045001 EIO 3", false, {7, 7, 0, 7, 7}},
+      {"third fails in a pass", true, "fail ioctl /dev/probe 0xC0045001 EIO 3", false, {7, 7, 0, 7, 7}},
+      {"hung up", true, nullptr, true, {0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    if (c.inPass) Mux::begin_pass(0);
+    Fd fd = sim.open("/dev/probe", O_RDWR);
+    EXPECT_EQ(3, Get(fd)) << c.what;
+    if (c.fault) ExpectOk(c.fault);
+    if (c.hangup) ExpectOk("hangup /dev/probe");
+    std::vector<std::uint32_t> words(5, 0);
+    Capture err(std::cerr);
+    sim.ioctl_each(fd.lowlevel_fd(), Probe::kGet, words.data(), sizeof words[0], words.size());
+    EXPECT_EQ(c.words, words) << c.what;
+    ExpectOk("fail clear");
+    if (c.inPass) Mux::end_pass();
+    sim.reset();
+  }
+}
