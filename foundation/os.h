@@ -10,8 +10,6 @@
 
 #include "foundation/inet4.h"
 
-// Owns one file descriptor (-1 when empty). Copies hold duplicates, every
-// descriptor held has close-on-exec set, and destruction closes it.
 namespace detail {
 extern std::uint64_t g_fd_epoch;
 }  // namespace detail
@@ -21,6 +19,8 @@ extern std::uint64_t g_fd_epoch;
 // true while it stays the same.
 inline std::uint64_t fd_epoch() { return detail::g_fd_epoch; }
 
+// Owns one file descriptor (-1 when empty). Copies hold duplicates, every
+// descriptor held has close-on-exec set, and destruction closes it.
 class Fd {
 public:
   struct BoolResult {

@@ -98,7 +98,7 @@ Fd Simulator::open(const char* path, int flags) {
       sessions_.erase(stale);
     }
   }
-  // The number may have been another open's earlier in the pass.
+  // The number may still be known as an open's that close(2) ended.
   if (static_cast<std::size_t>(near.lowlevel_fd()) < by_fd_.size())
     by_fd_[static_cast<std::size_t>(near.lowlevel_fd())].session = nullptr;
   std::unique_ptr<Session> s(new Session(*this, *driver, std::move(far), st.st_ino, flags));

@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <cerrno>
-
 #include <map>
 #include <memory>
 #include <string>
