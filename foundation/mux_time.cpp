@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "foundation/os.h"
-
 namespace Mux {
 
 timeval g_tv_time;
@@ -79,11 +77,7 @@ void begin_pass(unsigned ms) {
   g_in_pass = true;
 }
 
-void end_pass() {
-  g_in_pass = false;
-  // Descriptors are known to a cache only while the loop runs.
-  ++detail::g_fd_epoch;
-}
+void end_pass() { g_in_pass = false; }
 
 bool in_pass() { return g_in_pass; }
 

@@ -19,10 +19,6 @@
 
 #include "foundation/sys_paths.h"
 
-namespace detail {
-std::uint64_t g_fd_epoch = 0;
-}  // namespace detail
-
 Fd::Fd(int fd) : fd_(fd) {
   if (fd_ >= 0) SetCloexec(fd_, true);
 }
@@ -39,10 +35,7 @@ Fd& Fd::operator=(const Fd& other) {
 
 Fd& Fd::operator=(Fd&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) {
-      ++detail::g_fd_epoch;
-      ::close(fd_);
-    }
+    if (fd_ >= 0) ::close(fd_);
     fd_ = other.fd_;
     other.fd_ = -1;
   }
@@ -52,7 +45,6 @@ Fd& Fd::operator=(Fd&& other) noexcept {
 Fd::~Fd() {
   if (fd_ >= 0) {
     int saved = errno;
-    ++detail::g_fd_epoch;
     ::close(fd_);
     errno = saved;
   }
@@ -68,7 +60,6 @@ int Fd::close() {
     errno = EBADF;
     return -1;
   }
-  ++detail::g_fd_epoch;
   int rc = ::close(fd_);
   fd_ = -1;
   return rc;

@@ -10,15 +10,6 @@
 
 #include "foundation/inet4.h"
 
-namespace detail {
-extern std::uint64_t g_fd_epoch;
-}  // namespace detail
-
-// Moves on whenever an Fd closes its descriptor and when the main loop
-// stops: what a cache learnt of a descriptor number in the loop is still
-// true while it stays the same.
-inline std::uint64_t fd_epoch() { return detail::g_fd_epoch; }
-
 // Owns one file descriptor (-1 when empty). Copies hold duplicates, every
 // descriptor held has close-on-exec set, and destruction closes it.
 class Fd {

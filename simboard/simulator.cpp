@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "board/request_text.h"
-#include "foundation/mux_time.h"
 
 namespace SimBoard {
 
@@ -93,14 +92,8 @@ Fd Simulator::open(const char* path, int flags) {
   if (stale != sessions_.end()) {
     if (!stale->second->hung_) release(*stale->second);
     stale = sessions_.find(st.st_ino);
-    if (stale != sessions_.end()) {
-      forget(stale->second.get());
-      sessions_.erase(stale);
-    }
+    if (stale != sessions_.end()) sessions_.erase(stale);
   }
-  // The number may still be known as an open's that close(2) ended.
-  if (static_cast<std::size_t>(near.lowlevel_fd()) < by_fd_.size())
-    by_fd_[static_cast<std::size_t>(near.lowlevel_fd())].session = nullptr;
   std::unique_ptr<Session> s(new Session(*this, *driver, std::move(far), st.st_ino, flags));
   if (const int error = driver->on_open(*s)) {
     s->event_.Release();
@@ -114,47 +107,25 @@ Fd Simulator::open(const char* path, int flags) {
 
 Simulator::Found Simulator::lookup(int fd, Board::Request request) {
   Found found;
-  Session* session = cached(fd);
-  if (!session) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      found.error = errno;
-      return found;
-    }
-    auto it = S_ISSOCK(st.st_mode) ? sessions_.find(st.st_ino) : sessions_.end();
-    if (it == sessions_.end()) {
-      std::cerr << "simboard: request " << Board::describe(request) << " on descriptor " << fd
-                << " of no simulated device: ENOTTY" << std::endl;
-      found.error = ENOTTY;
-      return found;
-    }
-    session = it->second.get();
-    remember(fd, session);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    found.error = errno;
+    return found;
+  }
+  auto it = S_ISSOCK(st.st_mode) ? sessions_.find(st.st_ino) : sessions_.end();
+  if (it == sessions_.end()) {
+    std::cerr << "simboard: request " << Board::describe(request) << " on descriptor " << fd
+              << " of no simulated device: ENOTTY" << std::endl;
+    found.error = ENOTTY;
+    return found;
   }
   // After a hang-up the driver takes nothing more from this open.
-  if (session->hung_) {
+  if (it->second->hung_) {
     found.error = EIO;
     return found;
   }
-  found.session = session;
+  found.session = it->second.get();
   return found;
-}
-
-// The cross-connect refresh alone sends a few hundred requests a pass on one
-// descriptor, and fstat would be most of the daemon's time. What a request
-// learnt while the loop runs is trusted until an Fd closes a descriptor or
-// the loop stops (fd_epoch()); the daemon keeps every board descriptor in an
-// Fd. A plain close(2) of a descriptor that made requests is not seen.
-void Simulator::remember(int fd, Session* session) {
-  if (fd < 0 || fd >= kMaxKnownFd || !Mux::in_pass()) return;
-  const std::size_t at = static_cast<std::size_t>(fd);
-  if (at >= by_fd_.size()) by_fd_.resize(at + 1);
-  by_fd_[at] = Known{session, fd_epoch()};
-}
-
-void Simulator::forget(const Session* session) {
-  for (Known& k : by_fd_)
-    if (k.session == session) k.session = nullptr;
 }
 
 const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request request, bool by_value) {
@@ -173,36 +144,49 @@ const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request 
   return e;
 }
 
+int Simulator::ioctl(int fd, Board::Request request, void* arg) { return dispatch(fd, request, false, arg, 0); }
+
+int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) {
+  return dispatch(fd, request, true, nullptr, value);
+}
+
+// The cross-connect refresh sends a few hundred requests a pass on one
+// descriptor; an fstat for each would be most of the daemon's time. The
+// descriptor stays the caller's for the whole call, so its open is looked up
+// once; what a driver does inside a request is checked after each one, as
+// the next ioctl would.
 void Simulator::ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n) {
+  if (n == 0) return;
+  const Found found = lookup(fd, request);
   unsigned char* at = static_cast<unsigned char*>(records);
-  std::size_t i = 0;
-  while (i < n) {
-    // The whole way first: it learns the open and the request's entry.
-    ioctl(fd, request, at);
-    ++i;
-    at += size;
-    Session* s = cached(fd);
-    const Driver::RequestEntry* e = s ? s->last_entry_ : nullptr;
-    if (e == nullptr || e->request != request || e->by_value) continue;
-    // Then straight to the driver while nothing that ioctl checks changes.
-    const std::uint64_t epoch = fd_epoch();
-    for (; i < n && fd_epoch() == epoch && !s->hung_ && s->driver_.ioctl_faults_.empty() && s->last_entry_ == e;
-         ++i, at += size)
-      call(*s, *e, fd, at, 0);
+  for (std::size_t i = 0; i < n; ++i, at += size) {
+    if (!found.session) {
+      // Every further call would fail the same way; one log line is enough.
+      errno = found.error;
+      return;
+    }
+    Session& s = *found.session;
+    if (s.released_) {
+      // Gone from the inode table: the next call finds what fstat finds.
+      dispatch(fd, request, false, at, 0);
+    } else if (s.hung_) {
+      errno = EIO;
+    } else {
+      on_session(s, fd, request, false, at, 0);
+    }
   }
 }
 
 int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
-  Session* known = cached(fd);
-  if (!known || known->hung_) {
-    const Found found = lookup(fd, request);
-    if (!found.session) {
-      errno = found.error;
-      return -1;
-    }
-    known = found.session;
+  const Found found = lookup(fd, request);
+  if (!found.session) {
+    errno = found.error;
+    return -1;
   }
-  Session& s = *known;
+  return on_session(*found.session, fd, request, by_value, arg, value);
+}
+
+int Simulator::on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
   // Most requests repeat the open's previous one.
   const Driver::RequestEntry* e = s.last_entry_;
   if (e == nullptr || e->request != request || e->by_value != by_value) {
@@ -223,7 +207,14 @@ int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg
     errno = EFAULT;
     return -1;
   }
-  return call(s, *e, fd, arg, value);
+  s.request_fd_ = fd;
+  const int rc = by_value ? e->value(s, value) : e->pointer(s, arg);
+  s.request_fd_ = -1;
+  if (rc < 0) {
+    errno = -rc;
+    return -1;
+  }
+  return rc;
 }
 
 Session* Simulator::session_of(int fd) const {
@@ -241,7 +232,6 @@ void Simulator::release(Session& s) {
   if (!s.hung_) d.on_close(s);
   s.event_.Release();
   s.far_.close();
-  forget(&s);
   auto it = sessions_.find(s.inode_);
   if (it != sessions_.end() && it->second.get() == &s) {
     graveyard_.push_back(std::move(it->second));

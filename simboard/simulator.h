@@ -5,7 +5,7 @@
 // of the loop.
 #include <sys/types.h>
 
-#include <cerrno>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,22 +42,10 @@ public:
 
   // The seam.
   Fd open(const char* path, int flags);
-  int ioctl(int fd, Board::Request request, void* arg) {
-    // A known open repeating its last request, as the cross-connect refresh
-    // does a few hundred times a pass, takes the short way.
-    if (Session* s = cached(fd)) {
-      const Driver::RequestEntry* e = s->last_entry_;
-      if (e != nullptr && e->request == request && !e->by_value && arg != nullptr && !s->hung_ &&
-          s->driver_.ioctl_faults_.empty())
-        return call(*s, *e, fd, arg, 0);
-    }
-    return dispatch(fd, request, false, arg, 0);
-  }
+  int ioctl(int fd, Board::Request request, void* arg);
+  int ioctl_value(int fd, Board::Request request, unsigned long value);
   // ioctl on each of n records of size octets, one after the other.
   void ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n);
-  int ioctl_value(int fd, Board::Request request, unsigned long value) {
-    return dispatch(fd, request, true, nullptr, value);
-  }
 
   // The open a descriptor belongs to, or null.
   Session* session_of(int fd) const;
@@ -88,27 +76,11 @@ private:
     int error = 0;
   };
   Found lookup(int fd, Board::Request request);
-  Session* cached(int fd) const {
-    if (fd < 0 || static_cast<std::size_t>(fd) >= by_fd_.size()) return nullptr;
-    const Known& k = by_fd_[static_cast<std::size_t>(fd)];
-    return k.epoch == fd_epoch() ? k.session : nullptr;
-  }
-  void remember(int fd, Session* session);
-  void forget(const Session* session);
   const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
   // One request through the injected faults to its driver, with ioctl's result.
   int dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
-  // The driver's handler with ioctl's result.
-  static int call(Session& s, const Driver::RequestEntry& e, int fd, void* arg, unsigned long value) {
-    s.request_fd_ = fd;
-    const int rc = e.by_value ? e.value(s, value) : e.pointer(s, arg);
-    s.request_fd_ = -1;
-    if (rc < 0) {
-      errno = -rc;
-      return -1;
-    }
-    return rc;
-  }
+  // The same on the open the descriptor was found to belong to.
+  int on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
   void release(Session& s);
   void reap();
   std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }
@@ -119,13 +91,6 @@ private:
   std::vector<std::unique_ptr<Driver>> drivers_;
   std::vector<Driver::CommandSpec> builtins_;
   std::map<ino_t, std::unique_ptr<Session>> sessions_;
-  // Descriptor number to open, while fd_epoch() stays the same.
-  struct Known {
-    Session* session = nullptr;
-    std::uint64_t epoch = 0;
-  };
-  static constexpr int kMaxKnownFd = 4096;
-  std::vector<Known> by_fd_;
   // Released opens, deleted outside their own callbacks.
   std::vector<std::unique_ptr<Session>> graveyard_;
   Dpc reaper_;

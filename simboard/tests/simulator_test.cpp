@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -352,45 +354,9 @@ TEST(SimulatorNumbers, DecimalAndHexWithinBounds) {
   }
 }
 
-}  // namespace
-
-// What requests learn of a descriptor while the loop runs: the pass is
-// faked, the loop itself is not needed.
-class SimulatorInPassTest : public SimulatorTest {
-protected:
-  SimulatorInPassTest() { Mux::begin_pass(0); }
-  ~SimulatorInPassTest() override { Mux::end_pass(); }
-};
-
-TEST_F(SimulatorInPassTest, NumberTakenByAnotherOpenReachesIt) {
-  Fd fd = sim.open("/dev/probe", O_RDWR);
-  const int number = fd.lowlevel_fd();
-  EXPECT_EQ(3, Get(fd));
-  Session* first = probe->last;
-  fd.close();
-  Fd other = sim.open("/dev/probe", O_RDWR);
-  ASSERT_EQ(number, other.lowlevel_fd());
-  EXPECT_EQ(3, Get(other));
-  EXPECT_NE(first, probe->last);
-  EXPECT_EQ(probe->sessions().back(), probe->last);
-}
-
-TEST_F(SimulatorInPassTest, ClosedOrHungUpDescriptorFails) {
-  Fd fd = sim.open("/dev/probe", O_RDWR);
-  Fd bytes = sim.open("/dev/probe-bytes", O_RDWR);
-  EXPECT_EQ(3, Get(fd));
-  EXPECT_EQ(3, Get(bytes));
-  ExpectOk("hangup /dev/probe");
-  EXPECT_EQ(-1, Get(fd));
-  EXPECT_EQ(EIO, errno);
-  const int number = bytes.lowlevel_fd();
-  bytes.close();
-  std::uint32_t word = 0;
-  EXPECT_EQ(-1, sim.ioctl(number, Probe::kGet, &word));
-  EXPECT_EQ(EBADF, errno);
-}
-
-TEST_F(SimulatorInPassTest, FaultInjectedAfterRequestsStillCounts) {
+// The open keeps the entry of its last request; a fault injected after it
+// still counts, and a table that grows does not leave it pointing nowhere.
+TEST_F(SimulatorTest, RepeatedRequestStillMeetsFaultsAndGrownTables) {
   Fd fd = sim.open("/dev/probe", O_RDWR);
   EXPECT_EQ(3, Get(fd));
   ExpectOk("fail ioctl /dev/probe 0xC0045001 EIO 2");
@@ -398,35 +364,106 @@ TEST_F(SimulatorInPassTest, FaultInjectedAfterRequestsStillCounts) {
   EXPECT_EQ(-1, Get(fd));
   EXPECT_EQ(EIO, errno);
   EXPECT_EQ(3, Get(fd));
+  probe->learn(0xC0045010, 64);
+  EXPECT_EQ(3, Get(fd));
+  std::uint32_t word = 0;
+  EXPECT_EQ(3, sim.ioctl(fd.lowlevel_fd(), 0xC0045020, &word));
+  EXPECT_EQ(7u, word);
 }
 
-// ioctl_each does what as many ioctl calls would, in and outside a pass.
+// ioctl_each does what as many ioctl calls would, in and outside a loop pass:
+// each case runs both ways and the two must agree.
 TEST_F(SimulatorTest, EachRecordGetsTheRequestInTurn) {
+  enum class During { Nothing, HangUp, ToStream };
   const struct {
     const char* what;
-    bool inPass;
-    const char* fault;  // control command, or null
-    bool hangup;
+    const char* fault;                 // control command before the call, or null
+    bool hungUp;                       // before the call
+    During during;                     // what the driver does in the third request
     std::vector<std::uint32_t> words;  // 0: the request failed
+    int error;                         // errno afterwards: the last failure's
   } cases[] = {
-      {"every record", false, nullptr, false, {7, 7, 7, 7, 7}},
-      {"every record in a pass", true, nullptr, false, {7, 7, 7, 7, 7}},
-      {"third fails", false, "fail ioctl /dev/probe 0xC0045001 EIO 3", false, {7, 7, 0, 7, 7}},
-      {"third fails in a pass", true, "fail ioctl /dev/probe 0xC0045001 EIO 3", false, {7, 7, 0, 7, 7}},
-      {"hung up", true, nullptr, true, {0, 0, 0, 0, 0}},
+      {"every record", nullptr, false, During::Nothing, {7, 7, 7, 7, 7}, 0},
+      {"third fails", "fail ioctl /dev/probe 0xC0045001 EIO 3", false, During::Nothing, {7, 7, 0, 7, 7}, EIO},
+      {"first fails", "fail ioctl /dev/probe 0xC0045001 ENOMEM", false, During::Nothing, {0, 7, 7, 7, 7}, ENOMEM},
+      {"last fails", "fail ioctl /dev/probe 0xC0045001 EBUSY 5", false, During::Nothing, {7, 7, 7, 7, 0}, EBUSY},
+      {"another request's fault", "fail ioctl /dev/probe 0x40005002 EIO", false, During::Nothing, {7, 7, 7, 7, 7}, 0},
+      {"hung up before", nullptr, true, During::Nothing, {0, 0, 0, 0, 0}, EIO},
+      {"hung up in the third", nullptr, false, During::HangUp, {7, 7, 7, 0, 0}, EIO},
+      {"a stream in its place in the third", nullptr, false, During::ToStream, {7, 7, 7, 7, 7}, 0},
   };
-  for (const auto& c : cases) {
-    if (c.inPass) Mux::begin_pass(0);
-    Fd fd = sim.open("/dev/probe", O_RDWR);
-    EXPECT_EQ(3, Get(fd)) << c.what;
-    if (c.fault) ExpectOk(c.fault);
-    if (c.hangup) ExpectOk("hangup /dev/probe");
-    std::vector<std::uint32_t> words(5, 0);
-    Capture err(std::cerr);
-    sim.ioctl_each(fd.lowlevel_fd(), Probe::kGet, words.data(), sizeof words[0], words.size());
-    EXPECT_EQ(c.words, words) << c.what;
-    ExpectOk("fail clear");
-    if (c.inPass) Mux::end_pass();
-    sim.reset();
+  for (const bool inPass : {false, true}) {
+    for (const auto& c : cases) {
+      for (const bool each : {true, false}) {
+        const std::string what =
+            std::string(c.what) + (inPass ? " in a pass" : "") + (each ? ", each" : ", one by one");
+        if (inPass) Mux::begin_pass(0);
+        Fd fd = sim.open("/dev/probe", O_RDWR);
+        ASSERT_TRUE(fd.is_valid()) << what;
+        Session* open = probe->sessions().back();
+        int gets = 0;
+        probe->on_get = [&](Session& s) {
+          if (++gets != 3) return;
+          if (c.during == During::HangUp) sim.hangup(s);
+          if (c.during == During::ToStream) {
+            EXPECT_TRUE(sim.to_stream(s)) << what;
+          }
+        };
+        if (c.fault) ExpectOk(c.fault);
+        if (c.hungUp) ExpectOk("hangup /dev/probe");
+        std::vector<std::uint32_t> words(5, 0);
+        errno = 0;
+        if (each) {
+          sim.ioctl_each(fd.lowlevel_fd(), Probe::kGet, words.data(), sizeof words[0], words.size());
+        } else {
+          for (std::uint32_t& w : words) sim.ioctl(fd.lowlevel_fd(), Probe::kGet, &w);
+        }
+        EXPECT_EQ(c.words, words) << what;
+        EXPECT_EQ(c.error, errno) << what;
+        EXPECT_EQ(open, sim.session_of(fd.lowlevel_fd())) << what;
+        int type = 0;
+        socklen_t len = sizeof type;
+        ASSERT_EQ(0, ::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_TYPE, &type, &len)) << what;
+        EXPECT_EQ(c.during == During::ToStream ? SOCK_STREAM : SOCK_SEQPACKET, type) << what;
+        probe->on_get = nullptr;
+        ExpectOk("fail clear");
+        if (inPass) Mux::end_pass();
+        fd.close();
+        sim.reset();
+      }
+    }
   }
 }
+
+// A descriptor that reaches no open: every record stays as it was, with one
+// log line for the whole call.
+TEST_F(SimulatorTest, EachOnNoOpenLeavesTheRecords) {
+  int pipes[2];
+  ASSERT_EQ(0, ::pipe(pipes));
+  Fd reader(pipes[0]);
+  Fd writer(pipes[1]);
+  Fd closed = sim.open("/dev/probe", O_RDWR);
+  const int number = closed.lowlevel_fd();
+  closed.close();
+  const struct {
+    const char* what;
+    int fd;
+    int error;
+    std::size_t lines;
+  } cases[] = {
+      {"pipe", reader.lowlevel_fd(), ENOTTY, 1},
+      {"closed descriptor", number, EBADF, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint32_t> words(4, 5);
+    Capture err(std::cerr);
+    errno = 0;
+    sim.ioctl_each(c.fd, Probe::kGet, words.data(), sizeof words[0], words.size());
+    EXPECT_EQ(c.error, errno) << c.what;
+    EXPECT_EQ(std::vector<std::uint32_t>(4, 5), words) << c.what;
+    const std::string text = err.text();
+    EXPECT_EQ(c.lines, static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'))) << c.what << ": " << text;
+  }
+}
+
+}  // namespace
