@@ -134,6 +134,11 @@ int PERDecoder::decodeUnsigned(unsigned lb, unsigned ub, unsigned& v) {
       bits = bits > 8 ? 16 : 8;
     }
     byteAlign();
+    if (bits == 16 && end_ - pos_ >= 2) {
+      v = lb + ((unsigned(static_cast<unsigned char>(pos_[0])) << 8) | static_cast<unsigned char>(pos_[1]));
+      pos_ += 2;
+      return 0;
+    }
   }
   unsigned field = 0;
   if (!decodeMultiBit(bits, field)) return -1;
@@ -232,9 +237,18 @@ bool PERDecoder::do_visit(INTEGER& v) {
     return true;
   }
   unsigned k = 0;
-  if (decodeLength(0, kUnbounded, k) < 0 || k > 4) return false;
   unsigned field = 0;
-  if (!decodeMultiBit(8 * k, field)) return false;
+  byteAlign();
+  if (pos_ < end_ && static_cast<unsigned char>(*pos_) <= 4) {
+    // The usual short length octet: the value's octets follow it.
+    k = static_cast<unsigned char>(*pos_);
+    if (std::ptrdiff_t(k) >= end_ - pos_) return false;
+    for (unsigned i = 1; i <= k; ++i) field = (field << 8) | static_cast<unsigned char>(pos_[i]);
+    pos_ += 1 + k;
+  } else {
+    if (decodeLength(0, kUnbounded, k) < 0 || k > 4) return false;
+    if (!decodeMultiBit(8 * k, field)) return false;
+  }
   // The encoder writes two's complement for every unconstrained form.
   if (k > 0 && k < 4 && ((field >> (8 * k - 1)) & 1u)) field |= ~0u << (8 * k);
   v.setValue(static_cast<std::int32_t>(field));

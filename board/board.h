@@ -4,6 +4,7 @@
 // calls; read, write, poll and close stay plain system calls on the returned
 // descriptor. The backend is chosen at build time: the board build links the
 // real one (open/ioctl on the device files), the host build the simulated board.
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/os.h"
@@ -23,6 +24,11 @@ int ioctl(int fd, Request request, void* arg);
 
 // A request whose argument is passed as the value itself.
 int ioctlValue(int fd, Request request, unsigned long value);
+
+// The pointer request once for each of n records (not null) of size octets
+// that lie one after the other, in their order, as n ioctl calls would make
+// them; the results are not looked at. For requests repeated in bulk.
+void ioctlEach(int fd, Request request, void* records, std::size_t size, std::size_t n);
 
 // Brings the board up before any service opens a device: nothing to do on the
 // board itself; the simulated build builds its devices and opens its control

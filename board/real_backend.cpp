@@ -14,6 +14,11 @@ int ioctlValue(int fd, Request request, unsigned long value) {
   return ::ioctl(fd, static_cast<unsigned long>(request), value);
 }
 
+void ioctlEach(int fd, Request request, void* records, std::size_t size, std::size_t n) {
+  unsigned char* at = static_cast<unsigned char*>(records);
+  for (std::size_t i = 0; i < n; ++i, at += size) ::ioctl(fd, static_cast<unsigned long>(request), at);
+}
+
 void Start() {}
 
 }  // namespace Board

@@ -130,13 +130,17 @@ int HwMux::Read(int channel) {
 
 // The loop runs an active Dpc twice a pass, so a pass visits 256 outputs
 // (at most 256 disable requests) and each disabled output is disabled again
-// once every 8 passes (2048 / 256).
+// once every 8 passes (2048 / 256). The requests are RefreshChannel's, given
+// to the seam in one call.
 void HwMux::OnDPC() {
   if (!device.is_valid()) return;
+  std::int32_t outputs[kRefreshPerRun];
+  std::size_t n = 0;
   for (int i = 0; i < kRefreshPerRun; ++i) {
     cursor = cursor == kOutputs - 1 ? 0 : cursor + 1;
-    RefreshChannel(cursor);
+    if (table[cursor].state == State::Disabled) outputs[n++] = kFirstOutput + cursor;
   }
+  Board::ioctlEach(device.lowlevel_fd(), Board::Hal::kXcDisable, outputs, sizeof outputs[0], n);
 }
 
 // Neither checked nor logged: it runs for ever.

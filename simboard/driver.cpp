@@ -113,10 +113,17 @@ int Driver::send_all(const void* data, std::size_t len) {
 
 void Driver::add_request(Board::Request request, PointerRequest handler) {
   requests_.push_back(RequestEntry{request, false, std::move(handler), nullptr});
+  forget_entries();
 }
 
 void Driver::add_value_request(Board::Request request, ValueRequest handler) {
   requests_.push_back(RequestEntry{request, true, nullptr, std::move(handler)});
+  forget_entries();
+}
+
+// The table may have moved.
+void Driver::forget_entries() {
+  for (Session* s : sessions_) s->last_entry_ = nullptr;
 }
 
 void Driver::add_command(std::string device, std::string verb, std::string usage, std::string help, Command run) {

@@ -22,7 +22,16 @@
 namespace SimBoard {
 
 class Driver;
+class Session;
 class Simulator;
+
+// A request a driver takes, with the handler of its pointer or value.
+struct RequestEntry {
+  Board::Request request;
+  bool by_value;
+  std::function<int(Session&, void* arg)> pointer;
+  std::function<int(Session&, unsigned long value)> value;
+};
 
 // The words of a control command after its device and verb.
 using Args = std::vector<std::string>;
@@ -93,6 +102,7 @@ public:
   void set_state(std::unique_ptr<OpenState> state) { state_ = std::move(state); }
 
 private:
+  friend class Driver;
   friend class Simulator;
   Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags);
   void on_event(int fd, short revents);
@@ -106,6 +116,9 @@ private:
   int flags_;
   int socket_type_;
   int request_fd_ = -1;
+  // The driver's entry of the request the open was sent last; the driver
+  // forgets it when its table grows.
+  const RequestEntry* last_entry_ = nullptr;
   bool hung_ = false;
   bool released_ = false;
   bool draining_ = true;
@@ -170,12 +183,7 @@ private:
   friend class Simulator;
   friend class Session;
 
-  struct RequestEntry {
-    Board::Request request;
-    bool by_value;
-    PointerRequest pointer;
-    ValueRequest value;
-  };
+  using RequestEntry = SimBoard::RequestEntry;
   struct Fault {
     Board::Request request;  // unused for opens
     unsigned countdown;      // fails when it reaches 0
@@ -184,6 +192,7 @@ private:
   enum class ReadFault { Short, Zero };
 
   const RequestEntry* find_request(Board::Request request) const;
+  void forget_entries();
   // The errno of an injected failure of this request, or 0.
   static int take_fault(std::vector<Fault>& faults, Board::Request request);
 

@@ -60,9 +60,8 @@ const Hal::Output* Hal::output(int n) const {
   return it == sparse_.end() ? &untouched : &it->second;
 }
 
-Hal::Output* Hal::touch(int n) {
+Hal::Output* Hal::touch_sparse(int n) {
   if (n < 0) return nullptr;
-  if (n < kDense) return &dense_[static_cast<std::size_t>(n)];
   const auto it = sparse_.find(n);
   if (it != sparse_.end()) return &it->second;
   if (sparse_.size() >= kSparse) {

@@ -73,7 +73,8 @@ private:
   unsigned char carried(int n, int depth) const;
   // The output's state to change; null when it does not exist or there is no
   // room for it.
-  Output* touch(int n);
+  Output* touch(int n) { return n >= 0 && n < kDense ? &dense_[static_cast<std::size_t>(n)] : touch_sparse(n); }
+  Output* touch_sparse(int n);
 
   std::vector<Output> dense_;
   std::map<int, Output> sparse_;

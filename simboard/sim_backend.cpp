@@ -14,6 +14,10 @@ int ioctlValue(int fd, Request request, unsigned long value) {
   return SimBoard::Simulator::instance().ioctl_value(fd, request, value);
 }
 
+void ioctlEach(int fd, Request request, void* records, std::size_t size, std::size_t n) {
+  SimBoard::Simulator::instance().ioctl_each(fd, request, records, size, n);
+}
+
 void Start() {
   SimBoard::Simulator& sim = SimBoard::Simulator::instance();
   static SimBoard::ControlServer control(sim, SysPaths::resolve(SysPaths::kSimBoardSocket));

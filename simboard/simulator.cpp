@@ -150,17 +150,52 @@ int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) 
   return dispatch(fd, request, true, nullptr, value);
 }
 
+// The cross-connect refresh sends a few hundred requests a pass on one
+// descriptor; an fstat for each would be most of the daemon's time. The
+// descriptor stays the caller's for the whole call, so its open is looked up
+// once; what a driver does inside a request is checked after each one, as
+// the next ioctl would.
+void Simulator::ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n) {
+  if (n == 0) return;
+  const Found found = lookup(fd, request);
+  unsigned char* at = static_cast<unsigned char*>(records);
+  for (std::size_t i = 0; i < n; ++i, at += size) {
+    if (!found.session) {
+      // Every further call would fail the same way; one log line is enough.
+      errno = found.error;
+      return;
+    }
+    Session& s = *found.session;
+    if (s.released_) {
+      // Gone from the inode table: the next call finds what fstat finds.
+      dispatch(fd, request, false, at, 0);
+    } else if (s.hung_) {
+      errno = EIO;
+    } else {
+      on_session(s, fd, request, false, at, 0);
+    }
+  }
+}
+
 int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
   const Found found = lookup(fd, request);
   if (!found.session) {
     errno = found.error;
     return -1;
   }
-  Session& s = *found.session;
-  const Driver::RequestEntry* e = request_entry(s, request, by_value);
-  if (!e) {
-    errno = ENOTTY;
-    return -1;
+  return on_session(*found.session, fd, request, by_value, arg, value);
+}
+
+int Simulator::on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
+  // Most requests repeat the open's previous one.
+  const Driver::RequestEntry* e = s.last_entry_;
+  if (e == nullptr || e->request != request || e->by_value != by_value) {
+    e = request_entry(s, request, by_value);
+    if (!e) {
+      errno = ENOTTY;
+      return -1;
+    }
+    s.last_entry_ = e;
   }
   if (!s.driver_.ioctl_faults_.empty()) {
     if (const int error = Driver::take_fault(s.driver_.ioctl_faults_, request)) {

@@ -5,6 +5,7 @@
 // of the loop.
 #include <sys/types.h>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +44,8 @@ public:
   Fd open(const char* path, int flags);
   int ioctl(int fd, Board::Request request, void* arg);
   int ioctl_value(int fd, Board::Request request, unsigned long value);
+  // ioctl on each of n records of size octets, one after the other.
+  void ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n);
 
   // The open a descriptor belongs to, or null.
   Session* session_of(int fd) const;
@@ -76,6 +79,8 @@ private:
   const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
   // One request through the injected faults to its driver, with ioctl's result.
   int dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
+  // The same on the open the descriptor was found to belong to.
+  int on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
   void release(Session& s);
   void reap();
   std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }

@@ -88,6 +88,36 @@ TEST(PerInteger, FixedRangeValueAboveTheBoundStillDecodes) {
   EXPECT_EQ(slot.getValue(), 65535u);
 }
 
+// The aligned shortcuts (a short length octet, a two-octet range) and the
+// general reads they stand in for give the same values and refusals.
+TEST(PerInteger, ShortcutsAndGeneralReadsAgree) {
+  const struct {
+    const ASN1::INTEGER::InfoType* type;
+    const char* hex;
+    bool ok;
+    int value;
+  } cases[] = {
+      {&ASN1::INTEGER::theInfo, "01 80", true, -128},
+      {&ASN1::INTEGER::theInfo, "03 80 00 00", true, -8388608},
+      {&ASN1::INTEGER::theInfo, "04 FF FF FF FE", true, -2},
+      {&ASN1::INTEGER::theInfo, "80 01 05", true, 5},  // a long length form still reads
+      {&ASN1::INTEGER::theInfo, "80 05 01 02 03 04 05", false, 0},
+      {&ASN1::INTEGER::theInfo, "C0 01 05", false, 0},
+      {&ASN1::INTEGER::theInfo, "04 01 02 03", false, 0},
+      {&ASN1::INTEGER::theInfo, "01", false, 0},
+      {&ASN1::INTEGER::theInfo, "", false, 0},
+      {&PT::Slot::theInfo, "12 34", true, 0x1234},
+      {&PT::Slot::theInfo, "12", false, 0},
+  };
+  for (const auto& c : cases) {
+    ASN1::INTEGER v(c.type);
+    EXPECT_EQ(perDecode(c.hex, v), c.ok) << c.hex;
+    if (c.ok) {
+      EXPECT_EQ(v.getValue(), c.value) << c.hex;
+    }
+  }
+}
+
 TEST(PerInteger, MoreThanFourOctetsIsRefused) {
   ASN1::INTEGER v;
   EXPECT_FALSE(perDecode("05 01 02 03 04 05", v));

@@ -2,7 +2,9 @@
 // waits for each answer. The same client against a bare poll() echo server
 // with the same framing on the loopback gives the floor the daemon is held
 // against: of_echo is the daemon's rate of round trips as a share of the
-// echo's, vs_echo its inverse.
+// echo's, vs_echo its inverse. ULVAROND_BASELINE names another build of the
+// daemon (an older commit, say) that BM_DaemonVsEcho measures in the same
+// bursts.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -14,11 +16,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
@@ -118,7 +122,7 @@ unsigned short FreePort() {
 // The daemon binary for the whole run, its output thrown away.
 class DaemonProcess {
 public:
-  DaemonProcess() : port(FreePort()) {
+  explicit DaemonProcess(const char* given = nullptr) : port(FreePort()) {
     pid = ::fork();
     if (pid == 0) {
       const int null = ::open("/dev/null", O_WRONLY);
@@ -126,7 +130,7 @@ public:
       ::dup2(null, 2);
       const std::string portText = std::to_string(port);
       // ULVAROND_DAEMON runs another build of the daemon against the same client.
-      const char* binary = std::getenv("ULVAROND_DAEMON");
+      const char* binary = given ? given : std::getenv("ULVAROND_DAEMON");
       if (binary == nullptr || *binary == '\0') binary = ULVAROND_BINARY;
       ::execl(binary, binary, "--port", portText.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
@@ -149,7 +153,8 @@ struct Peer {
   Server server;
   Controller client;
   bool ready = false;
-  Peer() {
+  template <class... Args>
+  explicit Peer(Args... args) : server(args...) {
     // The daemon's board services signal on their own.
     client.SetSignalsApart(true);
     ready = client.Connect(server.port, 10000);
@@ -186,6 +191,25 @@ Peer<DaemonProcess>& daemonPeer() {
   return peer;
 }
 
+// Null without ULVAROND_BASELINE.
+Peer<DaemonProcess>* baselinePeer() {
+  static const char* binary = std::getenv("ULVAROND_BASELINE");
+  if (binary == nullptr || *binary == '\0') return nullptr;
+  static Peer<DaemonProcess> peer(binary);
+  return &peer;
+}
+
+// The median and the quartiles of the burst ratios: a burst that a busy
+// machine stalled moves them less than it moves the sums.
+void Quartiles(benchmark::State& state, const std::string& name, std::vector<double> ratios) {
+  if (ratios.empty()) return;
+  std::sort(ratios.begin(), ratios.end());
+  auto at = [&](double q) { return ratios[std::size_t(q * double(ratios.size() - 1) + 0.5)]; };
+  state.counters[name + "_q1"] = at(0.25);
+  state.counters[name + "_median"] = at(0.5);
+  state.counters[name + "_q3"] = at(0.75);
+}
+
 void BM_EchoRoundTrip(benchmark::State& state) {
   Peer<EchoServer>& peer = echoPeer();
   if (!peer.ready) {
@@ -219,32 +243,47 @@ double Burst(Controller& client, long& seq, int n) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Bursts to the echo and to the daemon in turn, so that both see the same
-// load on a busy machine; of_echo is the daemon's rate over the echo's.
+// Bursts to the echo and to the daemon (and the baseline) in turn, so that
+// all see the same load on a busy machine; of_echo is the daemon's rate over
+// the echo's, from the sums and per burst pair (median and quartiles).
 void BM_DaemonVsEcho(benchmark::State& state) {
   Peer<EchoServer>& echo = echoPeer();
   Peer<DaemonProcess>& daemon = daemonPeer();
-  if (!echo.ready || !daemon.ready) {
+  Peer<DaemonProcess>* baseline = baselinePeer();
+  if (!echo.ready || !daemon.ready || (baseline && !baseline->ready)) {
     state.SkipWithError("a server is unreachable");
     return;
   }
   const int burst = 50;
-  long echoSeq = 0, daemonSeq = 0;
-  double echoSeconds = 0, daemonSeconds = 0;
+  long echoSeq = 0, daemonSeq = 0, baselineSeq = 0;
+  double echoSeconds = 0, daemonSeconds = 0, baselineSeconds = 0;
+  std::vector<double> ratios, baselineRatios;
   for (auto _ : state) {
     const double e = Burst(echo.client, echoSeq, burst);
     const double d = Burst(daemon.client, daemonSeq, burst);
-    if (e <= 0 || d <= 0) {
+    const double b = baseline ? Burst(baseline->client, baselineSeq, burst) : 1;
+    if (e <= 0 || d <= 0 || b <= 0) {
       state.SkipWithError("no answer");
       return;
     }
     echoSeconds += e;
     daemonSeconds += d;
+    ratios.push_back(e / d);
+    if (baseline) {
+      baselineSeconds += b;
+      baselineRatios.push_back(e / b);
+    }
   }
   const double pings = double(state.iterations()) * burst;
   state.counters["echo_per_s"] = pings / echoSeconds;
   state.counters["daemon_per_s"] = pings / daemonSeconds;
   state.counters["of_echo"] = echoSeconds / daemonSeconds;
+  Quartiles(state, "of_echo", ratios);
+  if (baseline) {
+    state.counters["baseline_per_s"] = pings / baselineSeconds;
+    state.counters["baseline_of_echo"] = echoSeconds / baselineSeconds;
+    Quartiles(state, "baseline_of_echo", baselineRatios);
+  }
 }
 
 }  // namespace

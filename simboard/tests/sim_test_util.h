@@ -31,6 +31,7 @@ public:
     add_request(kGet, [this](SimBoard::Session& s, void* arg) {
       last = &s;
       *static_cast<std::uint32_t*>(arg) = 7;
+      if (on_get) on_get(s);
       return 3;
     });
     add_value_request(kSet, [this](SimBoard::Session& s, unsigned long v) {
@@ -43,6 +44,15 @@ public:
       if (a.size() != 1) return r.fail("usage: probe say <word>");
       r.line(a[0]);
     });
+  }
+
+  // More pointer requests that answer like kGet; the request table grows.
+  void learn(Board::Request first, int n) {
+    for (int i = 0; i < n; ++i)
+      add_request(first + static_cast<Board::Request>(i), [](SimBoard::Session&, void* arg) {
+        *static_cast<std::uint32_t*>(arg) = 7;
+        return 3;
+      });
   }
 
   int on_open(SimBoard::Session&) override {
@@ -65,6 +75,8 @@ public:
   unsigned long value = 0;
   SimBoard::Session* last = nullptr;
   SimBoard::Session* closed = nullptr;
+  // Runs inside every kGet, after its answer.
+  std::function<void(SimBoard::Session&)> on_get;
   std::vector<std::string> received;
 };
 

@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "foundation/mux_time.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
@@ -347,6 +351,118 @@ TEST(SimulatorNumbers, DecimalAndHexWithinBounds) {
     long long v = -7;
     EXPECT_EQ(c.ok, SimBoard::ParseNumber(c.text, 0, 0xFFFFFFFFll, v)) << c.text;
     EXPECT_EQ(c.ok ? c.value : -7, v) << c.text;
+  }
+}
+
+// The open keeps the entry of its last request; a fault injected after it
+// still counts, and a table that grows does not leave it pointing nowhere.
+TEST_F(SimulatorTest, RepeatedRequestStillMeetsFaultsAndGrownTables) {
+  Fd fd = sim.open("/dev/probe", O_RDWR);
+  EXPECT_EQ(3, Get(fd));
+  ExpectOk("fail ioctl /dev/probe 0xC0045001 EIO 2");
+  EXPECT_EQ(3, Get(fd));
+  EXPECT_EQ(-1, Get(fd));
+  EXPECT_EQ(EIO, errno);
+  EXPECT_EQ(3, Get(fd));
+  probe->learn(0xC0045010, 64);
+  EXPECT_EQ(3, Get(fd));
+  std::uint32_t word = 0;
+  EXPECT_EQ(3, sim.ioctl(fd.lowlevel_fd(), 0xC0045020, &word));
+  EXPECT_EQ(7u, word);
+}
+
+// ioctl_each does what as many ioctl calls would, in and outside a loop pass:
+// each case runs both ways and the two must agree.
+TEST_F(SimulatorTest, EachRecordGetsTheRequestInTurn) {
+  enum class During { Nothing, HangUp, ToStream };
+  const struct {
+    const char* what;
+    const char* fault;                 // control command before the call, or null
+    bool hungUp;                       // before the call
+    During during;                     // what the driver does in the third request
+    std::vector<std::uint32_t> words;  // 0: the request failed
+    int error;                         // errno afterwards: the last failure's
+  } cases[] = {
+      {"every record", nullptr, false, During::Nothing, {7, 7, 7, 7, 7}, 0},
+      {"third fails", "fail ioctl /dev/probe 0xC0045001 EIO 3", false, During::Nothing, {7, 7, 0, 7, 7}, EIO},
+      {"first fails", "fail ioctl /dev/probe 0xC0045001 ENOMEM", false, During::Nothing, {0, 7, 7, 7, 7}, ENOMEM},
+      {"last fails", "fail ioctl /dev/probe 0xC0045001 EBUSY 5", false, During::Nothing, {7, 7, 7, 7, 0}, EBUSY},
+      {"another request's fault", "fail ioctl /dev/probe 0x40005002 EIO", false, During::Nothing, {7, 7, 7, 7, 7}, 0},
+      {"hung up before", nullptr, true, During::Nothing, {0, 0, 0, 0, 0}, EIO},
+      {"hung up in the third", nullptr, false, During::HangUp, {7, 7, 7, 0, 0}, EIO},
+      {"a stream in its place in the third", nullptr, false, During::ToStream, {7, 7, 7, 7, 7}, 0},
+  };
+  for (const bool inPass : {false, true}) {
+    for (const auto& c : cases) {
+      for (const bool each : {true, false}) {
+        const std::string what =
+            std::string(c.what) + (inPass ? " in a pass" : "") + (each ? ", each" : ", one by one");
+        if (inPass) Mux::begin_pass(0);
+        Fd fd = sim.open("/dev/probe", O_RDWR);
+        ASSERT_TRUE(fd.is_valid()) << what;
+        Session* open = probe->sessions().back();
+        int gets = 0;
+        probe->on_get = [&](Session& s) {
+          if (++gets != 3) return;
+          if (c.during == During::HangUp) sim.hangup(s);
+          if (c.during == During::ToStream) {
+            EXPECT_TRUE(sim.to_stream(s)) << what;
+          }
+        };
+        if (c.fault) ExpectOk(c.fault);
+        if (c.hungUp) ExpectOk("hangup /dev/probe");
+        std::vector<std::uint32_t> words(5, 0);
+        errno = 0;
+        if (each) {
+          sim.ioctl_each(fd.lowlevel_fd(), Probe::kGet, words.data(), sizeof words[0], words.size());
+        } else {
+          for (std::uint32_t& w : words) sim.ioctl(fd.lowlevel_fd(), Probe::kGet, &w);
+        }
+        EXPECT_EQ(c.words, words) << what;
+        EXPECT_EQ(c.error, errno) << what;
+        EXPECT_EQ(open, sim.session_of(fd.lowlevel_fd())) << what;
+        int type = 0;
+        socklen_t len = sizeof type;
+        ASSERT_EQ(0, ::getsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_TYPE, &type, &len)) << what;
+        EXPECT_EQ(c.during == During::ToStream ? SOCK_STREAM : SOCK_SEQPACKET, type) << what;
+        probe->on_get = nullptr;
+        ExpectOk("fail clear");
+        if (inPass) Mux::end_pass();
+        fd.close();
+        sim.reset();
+      }
+    }
+  }
+}
+
+// A descriptor that reaches no open: every record stays as it was, with one
+// log line for the whole call.
+TEST_F(SimulatorTest, EachOnNoOpenLeavesTheRecords) {
+  int pipes[2];
+  ASSERT_EQ(0, ::pipe(pipes));
+  Fd reader(pipes[0]);
+  Fd writer(pipes[1]);
+  Fd closed = sim.open("/dev/probe", O_RDWR);
+  const int number = closed.lowlevel_fd();
+  closed.close();
+  const struct {
+    const char* what;
+    int fd;
+    int error;
+    std::size_t lines;
+  } cases[] = {
+      {"pipe", reader.lowlevel_fd(), ENOTTY, 1},
+      {"closed descriptor", number, EBADF, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint32_t> words(4, 5);
+    Capture err(std::cerr);
+    errno = 0;
+    sim.ioctl_each(c.fd, Probe::kGet, words.data(), sizeof words[0], words.size());
+    EXPECT_EQ(c.error, errno) << c.what;
+    EXPECT_EQ(std::vector<std::uint32_t>(4, 5), words) << c.what;
+    const std::string text = err.text();
+    EXPECT_EQ(c.lines, static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'))) << c.what << ": " << text;
   }
 }
 
