@@ -204,14 +204,19 @@ bool PERDecoder::decodeBounded(AbstractData& value, const char* contentEnd) {
 }
 
 bool PERDecoder::decodeField(AbstractData& value) {
-  // A universal tag in the record names the class of the value.
-  switch (value.info()->tag) {
-    case 1:
-      return PERDecoder::do_visit(static_cast<BOOLEAN&>(value));
-    case 2:
+  switch (value.kind()) {
+    case AbstractData::sequenceKind:
+      return PERDecoder::do_visit(static_cast<SEQUENCE&>(value));
+    case AbstractData::choiceKind:
+      return PERDecoder::do_visit(static_cast<CHOICE&>(value));
+    case AbstractData::integerKind:
       return PERDecoder::do_visit(static_cast<INTEGER&>(value));
-    case 10:
+    case AbstractData::enumeratedKind:
       return PERDecoder::do_visit(static_cast<ENUMERATED&>(value));
+    case AbstractData::booleanKind:
+      return PERDecoder::do_visit(static_cast<BOOLEAN&>(value));
+    case AbstractData::nullKind:
+      return true;
     default:
       return value.accept(*this);
   }
