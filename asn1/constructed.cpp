@@ -7,7 +7,37 @@
 
 namespace ASN1 {
 
-CHOICE::CHOICE(const InfoType* info, int id, AbstractData* value) : AbstractData(info), value_(value), selection_(id) {}
+namespace detail {
+// The runtime's value classes and the generated ones add no data to the
+// scalar, CHOICE and SEQUENCE classes and do nothing on destruction (the
+// generated sources assert the sizes). So such a value gives back what it
+// owns and goes straight to its pool, without the virtual destructor call
+// that the value tree's mixed classes make hard to predict.
+void destroyValue(AbstractData* p) noexcept {
+  if (p == nullptr) return;
+  const AbstractData::Kind kind = p->kind();
+  if (kind >= AbstractData::nullKind && kind <= AbstractData::enumeratedKind) {
+    static_assert(sizeof(Null) == sizeof(INTEGER) && sizeof(BOOLEAN) == sizeof(INTEGER) &&
+                      sizeof(ENUMERATED) == sizeof(INTEGER) && sizeof(IntegerWithNamedNumber) == sizeof(INTEGER),
+                  "scalars share one pool size");
+    poolFree(p, sizeof(INTEGER));
+  } else if (kind == AbstractData::sequenceKind) {
+    SEQUENCE* seq = static_cast<SEQUENCE*>(p);
+    seq->fields_.destroy();
+    seq->optionalMap_.reset();
+    seq->extensionMap_.reset();
+    poolFree(p, sizeof(SEQUENCE));
+  } else if (kind == AbstractData::choiceKind) {
+    destroyValue(static_cast<CHOICE*>(p)->value_.release());
+    poolFree(p, sizeof(CHOICE));
+  } else {
+    delete p;
+  }
+}
+}  // namespace detail
+
+CHOICE::CHOICE(const InfoType* info, int id, AbstractData* value)
+    : AbstractData(info, choiceKind), value_(value), selection_(id) {}
 
 CHOICE::CHOICE(const CHOICE& other)
     : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), selection_(other.selection_) {}
@@ -21,7 +51,7 @@ CHOICE& CHOICE::operator=(const CHOICE& other) {
   return *this;
 }
 
-CHOICE::~CHOICE() {}
+CHOICE::~CHOICE() { detail::destroyValue(value_.release()); }
 
 AbstractData* CHOICE::create(const AbstractData::InfoType* info) {
   return new CHOICE(static_cast<const InfoType*>(info));
@@ -154,7 +184,12 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 SEQUENCE::FieldVector::FieldVector(std::size_t n)
     : size_(n),
       data_(n <= kInline ? inline_ : static_cast<AbstractData**>(detail::poolAllocate(n * sizeof(AbstractData*)))) {
-  std::fill(data_, data_ + n, nullptr);
+  if (data_ == inline_) {
+    // A fixed count of stores, not a call to fill a few slots.
+    for (std::size_t i = 0; i < kInline; ++i) inline_[i] = nullptr;
+  } else {
+    std::fill(data_, data_ + n, nullptr);
+  }
 }
 
 SEQUENCE::FieldVector::FieldVector(const FieldVector& other) : FieldVector(other.size()) {
@@ -182,7 +217,7 @@ void SEQUENCE::FieldVector::steal(FieldVector& other) noexcept {
 }
 
 void SEQUENCE::FieldVector::destroy() noexcept {
-  for (std::size_t i = 0; i < size_; ++i) delete data_[i];
+  for (std::size_t i = 0; i < size_; ++i) detail::destroyValue(data_[i]);
   if (data_ != inline_) detail::poolFree(data_, size_ * sizeof(AbstractData*));
   size_ = 0;
   data_ = inline_;
@@ -215,7 +250,7 @@ SEQUENCE::FieldVector::~FieldVector() { destroy(); }
 const std::uint32_t SEQUENCE::defaultTag = 0;
 
 SEQUENCE::SEQUENCE(const InfoType* info)
-    : AbstractData(info), fields_(std::size_t(info->numFields) + info->knownExtensions) {
+    : AbstractData(info, sequenceKind), fields_(std::size_t(info->numFields) + info->knownExtensions) {
   if (info->numOptional != 0) optionalMap_.resize(info->numOptional);
   const AbstractData::InfoType* const* infos = info->fieldInfos;
   if (infos != nullptr) {
@@ -357,7 +392,7 @@ struct create_from_ptr {
 };
 
 void deleteAll(SEQUENCE_OF_Base::Container& c) {
-  for (AbstractData* p : c) delete p;
+  for (AbstractData* p : c) detail::destroyValue(p);
   c.clear();
 }
 }  // namespace

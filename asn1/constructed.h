@@ -15,6 +15,11 @@
 
 namespace ASN1 {
 
+namespace detail {
+// Ends a value made by new; see constructed.cpp.
+void destroyValue(AbstractData* p) noexcept;
+}  // namespace detail
+
 class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
 public:
   struct InfoType : AbstractData::InfoType {
@@ -64,6 +69,7 @@ protected:
   bool do_accept(ConstVisitor& v) const override;
 
 private:
+  friend void detail::destroyValue(AbstractData* p) noexcept;
   std::unique_ptr<AbstractData> value_;
   std::int32_t selection_;
 };
@@ -92,8 +98,13 @@ public:
     BitMap() : size_(0), capacity_(kInline) { store_.word = 0; }
     BitMap(const BitMap& other);
     BitMap& operator=(const BitMap& other);
-    ~BitMap() {
+    ~BitMap() { reset(); }
+    // Gives back a heap store and leaves the map empty.
+    void reset() noexcept {
       if (capacity_ > kInline) delete[] store_.heap;
+      size_ = 0;
+      capacity_ = kInline;
+      store_.word = 0;
     }
     unsigned size() const { return size_; }
     void resize(unsigned n) {
@@ -173,10 +184,11 @@ public:
     const_iterator begin() const { return data_; }
     const_iterator end() const { return data_ + size_; }
     void swap(FieldVector& other) noexcept;
+    // Ends the values held and leaves no slot.
+    void destroy() noexcept;
 
   private:
     static constexpr std::size_t kInline = 6;
-    void destroy() noexcept;
     // Takes other's slots, leaving it empty.
     void steal(FieldVector& other) noexcept;
 
@@ -239,6 +251,7 @@ protected:
   bool do_accept(ConstVisitor& v) const override;
 
 private:
+  friend void detail::destroyValue(AbstractData* p) noexcept;
   AbstractData* createField(unsigned index);
 
   FieldVector fields_;

@@ -65,6 +65,14 @@ unsigned PERDecoder::decodeSingleBit() {
 bool PERDecoder::readBit(unsigned& bit) { return decodeMultiBit(1, bit); }
 
 bool PERDecoder::decodeBitMap(char* bits, std::size_t octets, unsigned n) {
+  if (n <= 8 && octets >= 1) {
+    // The usual presence map: one field.
+    unsigned v = 0;
+    if (n == 0) return true;
+    if (!decodeMultiBit(n, v)) return false;
+    bits[0] = static_cast<char>(v << (8 - n));
+    return true;
+  }
   if ((std::uint64_t(n) + 7) / 8 > octets || n > getBitsLeft()) return false;
   unsigned i = 0;
   unsigned v = 0;
@@ -204,17 +212,15 @@ bool PERDecoder::decodeBounded(AbstractData& value, const char* contentEnd) {
 }
 
 bool PERDecoder::decodeField(AbstractData& value) {
-  // A universal tag in the record names the class of the value.
-  switch (value.info()->tag) {
-    case 1:
-      return PERDecoder::do_visit(static_cast<BOOLEAN&>(value));
-    case 2:
-      return PERDecoder::do_visit(static_cast<INTEGER&>(value));
-    case 10:
-      return PERDecoder::do_visit(static_cast<ENUMERATED&>(value));
-    default:
-      return value.accept(*this);
-  }
+  // Tests rather than a jump table: each predicts on its own.
+  const AbstractData::Kind kind = value.kind();
+  if (kind == AbstractData::integerKind) return PERDecoder::do_visit(static_cast<INTEGER&>(value));
+  if (kind == AbstractData::sequenceKind) return PERDecoder::do_visit(static_cast<SEQUENCE&>(value));
+  if (kind == AbstractData::choiceKind) return PERDecoder::do_visit(static_cast<CHOICE&>(value));
+  if (kind == AbstractData::enumeratedKind) return PERDecoder::do_visit(static_cast<ENUMERATED&>(value));
+  if (kind == AbstractData::booleanKind) return PERDecoder::do_visit(static_cast<BOOLEAN&>(value));
+  if (kind == AbstractData::nullKind) return true;
+  return value.accept(*this);
 }
 
 bool PERDecoder::do_visit(Null&) { return true; }

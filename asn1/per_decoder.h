@@ -93,8 +93,8 @@ private:
   bool decodeBitsAcross(unsigned n, unsigned& v);
   // Decodes value from the octets up to contentEnd only, then moves there.
   bool decodeBounded(AbstractData& value, const char* contentEnd);
-  // A value inside a constructed one; leaves are read from their record
-  // without the value's own dispatch.
+  // A value inside a constructed one; the common classes are reached by
+  // their kind, without the value's and the visitor's dispatch.
   bool decodeField(AbstractData& value);
 
   const char* pos_;

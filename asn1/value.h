@@ -73,6 +73,10 @@ public:
     std::uint32_t tag;  // class bits of the identifier octet << 16 | tag number
   };
 
+  // The runtime class a value is made of, for a coder that branches on it
+  // rather than dispatching twice; other for every class without such a path.
+  enum Kind : std::uint8_t { otherKind, nullKind, booleanKind, integerKind, enumeratedKind, choiceKind, sequenceKind };
+
   virtual ~AbstractData() {}
 
   static AbstractData* create(const InfoType* info) {
@@ -90,6 +94,7 @@ public:
 
   int getTag() const { return static_cast<int>(info_->tag); }
   const InfoType* info() const { return info_; }
+  Kind kind() const { return kind_; }
 
   // Value notation in and out; they live with the value-notation coders.
   std::ios_base::iostate get_from(std::istream& is);
@@ -105,7 +110,7 @@ public:
   bool isStrictlyValid() const;
 
 protected:
-  explicit AbstractData(const InfoType* info) : info_(info) {}
+  explicit AbstractData(const InfoType* info, Kind kind = otherKind) : info_(info), kind_(kind) {}
   AbstractData(const AbstractData& other) = default;
   // A value never changes its type: assignment keeps the record.
   AbstractData& operator=(const AbstractData&) { return *this; }
@@ -117,6 +122,7 @@ protected:
 
 private:
   const InfoType* info_;
+  Kind kind_;
 };
 
 // Value notation through the stream's error-state protocol; a stream that is
@@ -165,7 +171,7 @@ public:
   const InfoType* info() const { return static_cast<const InfoType*>(AbstractData::info()); }
 
 protected:
-  explicit ConstrainedObject(const InfoType* info) : AbstractData(info) {}
+  explicit ConstrainedObject(const InfoType* info, Kind kind = otherKind) : AbstractData(info, kind) {}
 };
 
 class Null : public AbstractData, public detail::Allocator<Null> {
@@ -173,7 +179,7 @@ public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
-  explicit Null(const InfoType* info = &theInfo) : AbstractData(info) {}
+  explicit Null(const InfoType* info = &theInfo) : AbstractData(info, nullKind) {}
 
 protected:
   int do_compare(const AbstractData& other) const override;
@@ -187,8 +193,8 @@ public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
-  explicit BOOLEAN(const InfoType* info = &theInfo) : AbstractData(info), value_(false) {}
-  explicit BOOLEAN(bool v, const InfoType* info = &theInfo) : AbstractData(info), value_(v) {}
+  explicit BOOLEAN(const InfoType* info = &theInfo) : AbstractData(info, booleanKind), value_(false) {}
+  explicit BOOLEAN(bool v, const InfoType* info = &theInfo) : AbstractData(info, booleanKind), value_(v) {}
 
   BOOLEAN& operator=(bool v) {
     value_ = v;
@@ -211,8 +217,8 @@ public:
   static const InfoType theInfo;
   static AbstractData* create(const AbstractData::InfoType* info);
 
-  explicit INTEGER(const InfoType* info = &theInfo) : ConstrainedObject(info), value_(0) {}
-  explicit INTEGER(int v, const InfoType* info = &theInfo) : ConstrainedObject(info), value_(v) {}
+  explicit INTEGER(const InfoType* info = &theInfo) : ConstrainedObject(info, integerKind), value_(0) {}
+  explicit INTEGER(int v, const InfoType* info = &theInfo) : ConstrainedObject(info, integerKind), value_(v) {}
 
   int getValue() const { return value_; }
   void setValue(int v) { value_ = v; }
@@ -278,7 +284,7 @@ public:
 
   static AbstractData* create(const AbstractData::InfoType* info);
 
-  explicit ENUMERATED(const InfoType* info) : AbstractData(info), value_(0) {}
+  explicit ENUMERATED(const InfoType* info) : AbstractData(info, enumeratedKind), value_(0) {}
 
   void setFromInt(int v) { value_ = v; }
   int asInt() const { return value_; }

@@ -849,7 +849,12 @@ class Emitter:
                 'MESSAGES_CONSTINIT const %s::InfoType %s::theInfo = {' % (n, n),
                 '    {&ASN1::create_as<%s>, 10}, %s, %d, %s_enum_names__, %d};'
                 % (n, 'true' if td.extensible else 'false', maximum, n, len(items)),
-                '%s::~%s() {}' % (n, n), '']
+                '%s::~%s() {}' % (n, n), self.no_data_assert(n, 'ENUMERATED'), '']
+
+    @staticmethod
+    def no_data_assert(n, base):
+        # The runtime frees these values by their base class's size.
+        return 'static_assert(sizeof(%s) == sizeof(ASN1::%s), "no data beyond the base");' % (n, base)
 
     def subtype_source(self, td, e):
         ref = strip_alias(e.type)
@@ -889,7 +894,7 @@ class Emitter:
                 % (n, 'true' if td.extensible else 'false', arr('fieldInfos'), arr('fieldIds'),
                    len(td.root), len(td.additions), self.nopt(td), arr('fieldNames')),
                 '%s::%s() : ASN1::SEQUENCE(&theInfo) {}' % (n, n),
-                '%s::~%s() {}' % (n, n)]
+                '%s::~%s() {}' % (n, n), self.no_data_assert(n, 'SEQUENCE')]
         for e, i, bit in mem:
             c = cpp_name(e.name)
             t = cpp_type(e.type, n, e.name)
@@ -925,7 +930,7 @@ class Emitter:
                 % (n, 'true' if td.extensible else 'false', arr('selectionInfos'),
                    len(td.root), len(td.root) + len(td.additions), arr('selectionNames')),
                 '%s::%s() : ASN1::CHOICE(&theInfo) {}' % (n, n),
-                '%s::~%s() {}' % (n, n)]
+                '%s::~%s() {}' % (n, n), self.no_data_assert(n, 'CHOICE')]
         for e, i, _ in mem:
             c = cpp_name(e.name)
             t = cpp_type(e.type, n, e.name)
