@@ -16,7 +16,10 @@
 //                                         fieldTags, fieldNames}
 //   ASN1::SEQUENCE_OF_Base::InfoType   constraint record + {elementInfo}
 //
-// A generated type is a thin class that adds no data. Its create function is
+// A generated type is a thin class that adds no data and does nothing in its
+// destructor: values of the scalar, CHOICE and SEQUENCE kinds are freed by
+// their kind, without the class's destructor (the generated sources assert
+// the sizes; a class written by hand must keep to it too). Its create function is
 // ASN1::create_as<Class>, which makes an object of the class itself, so that
 // fields, alternatives, clones and decoded values are really of that class.
 // A SEQUENCE type:
