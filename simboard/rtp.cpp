@@ -180,6 +180,7 @@ void Rtp::note(Record& r, std::string entry) {
 
 int Rtp::begin(Session& s, void* arg) {
   Record* r = record(s);
+  if (!r) return -EBADF;
   std::memcpy(&r->params, arg, sizeof r->params);
   r->begun = true;
   note(*r, Number(R::kBeginSession));
@@ -188,6 +189,7 @@ int Rtp::begin(Session& s, void* arg) {
 
 int Rtp::add_channel(Session& s, void* arg) {
   Record* r = record(s);
+  if (!r) return -EBADF;
   rtp_add_channel_params p;
   std::memcpy(&p, arg, sizeof p);
   int result = 0;
@@ -226,6 +228,7 @@ int Rtp::add_channel(Session& s, void* arg) {
 
 int Rtp::arm(Session& s, void* arg) {
   Record* r = record(s);
+  if (!r) return -EBADF;
   std::memcpy(&r->pd_params, arg, sizeof r->pd_params);
   r->pd = true;
   note(*r, Number(R::kPayloadDetect) + " " + Words(r->pd_params));
@@ -234,6 +237,7 @@ int Rtp::arm(Session& s, void* arg) {
 
 int Rtp::disarm(Session& s, void* arg) {
   Record* r = record(s);
+  if (!r) return -EBADF;
   std::uint32_t value = 0;
   std::memcpy(&value, arg, sizeof value);
   r->pd = false;
@@ -243,6 +247,7 @@ int Rtp::disarm(Session& s, void* arg) {
 
 int Rtp::simple(Session& s, Board::Request request) {
   Record* r = record(s);
+  if (!r) return -EBADF;
   int result = 0;
   if (request == R::kStartInput || request == R::kStopInput) {
     if (r->tdm < 0)
