@@ -22,19 +22,16 @@ public:
   Smart_pointer& operator=(Smart_pointer const& other) { return (*this = other.ptr); }
   Smart_pointer& operator=(T* p) {
     if (p) ++p->ref_count;
-    remove_current();
+    T* const old = ptr;
     ptr = p;
+    release(old);
     return *this;
   }
 
   void remove_current() {
-    if (!ptr) return;
-    if (ptr->ref_count > 0) --ptr->ref_count;
-    if (ptr->ref_count == 0) {
-      T* last = ptr;
-      ptr = nullptr;
-      delete last;
-    }
+    T* const old = ptr;
+    ptr = nullptr;
+    release(old);
   }
   void clean() {
     remove_current();
@@ -71,5 +68,12 @@ public:
   unsigned use_count() const { return ptr ? ptr->ref_count : 0; }
 
 private:
+  // Drops one reference; the last one deletes the object.
+  static void release(T* p) {
+    if (!p) return;
+    if (p->ref_count > 0) --p->ref_count;
+    if (p->ref_count == 0) delete p;
+  }
+
   T* ptr;
 };
