@@ -1,6 +1,8 @@
 #pragma once
 // The daemon on the default simulated board: its control socket connected
 // beside the controller, and the commands every board test gives.
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,33 @@ protected:
   }
   int Answer(LGCP::Command const& command, long slot) { return Answer(command, slot, controller); }
 
+  // The first signal of the slot that matches, kept aside earlier or read
+  // now; the others read meanwhile are kept aside in seen.
+  bool WaitFor(long slot, std::function<bool(LGCP::Signal const&)> match, LGCP::Signal* out = nullptr,
+               int timeout_ms = 10000) {
+    for (auto it = seen.begin(); it != seen.end(); ++it) {
+      if (Controller::SlotOf(*it) != slot || !match(it->get_pdu().get_signal())) continue;
+      if (out) *out = it->get_pdu().get_signal();
+      seen.erase(it);
+      return true;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      LGCP::Message m;
+      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) return false;
+      const LGCP::Signal& s = m.get_pdu().get_signal();
+      if (Controller::SlotOf(m) == slot && match(s)) {
+        if (out) *out = s;
+        return true;
+      }
+      seen.push_back(m);
+    }
+  }
+
   SimBoard::Client board;
   long seq = 0;
+  std::vector<LGCP::Message> seen;
 };
 
 }  // namespace e2e

@@ -51,29 +51,6 @@ protected:
     EXPECT_EQ(kSuccess, Answer(ConnectTo(int(a)), t));
   }
 
-  // The first signal of the slot that matches, kept aside earlier or read
-  // now; the others read meanwhile are kept aside.
-  bool WaitFor(long slot, std::function<bool(LGCP::Signal const&)> match, LGCP::Signal* out = nullptr) {
-    for (auto it = seen.begin(); it != seen.end(); ++it) {
-      if (Controller::SlotOf(*it) != slot || !match(it->get_pdu().get_signal())) continue;
-      if (out) *out = it->get_pdu().get_signal();
-      seen.erase(it);
-      return true;
-    }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(10000);
-    for (;;) {
-      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      LGCP::Message m;
-      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) return false;
-      const LGCP::Signal& s = m.get_pdu().get_signal();
-      if (Controller::SlotOf(m) == slot && match(s)) {
-        if (out) *out = s;
-        return true;
-      }
-      seen.push_back(m);
-    }
-  }
-
   // Both slots activated (with their link information) and a Q.931 message
   // through each way.
   void LinkUpAndThrough(long user, long network) {
@@ -100,8 +77,6 @@ protected:
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
   }
-
-  std::vector<LGCP::Message> seen;
 };
 
 TEST_F(IsdnBoard, IsdnUserAndNetworkSideOnTheirOwnChannels) {

@@ -80,30 +80,6 @@ LGCP::Command Packages(std::vector<Bytes> const& bodies) {
 
 class SignallingBoard : public BoardDaemon {
 protected:
-  // The first signal of the slot that matches, kept aside earlier or read
-  // now; the others read meanwhile are kept aside in seen.
-  bool WaitFor(long slot, std::function<bool(LGCP::Signal const&)> match, LGCP::Signal* out = nullptr,
-               int timeout_ms = 10000) {
-    for (auto it = seen.begin(); it != seen.end(); ++it) {
-      if (Controller::SlotOf(*it) != slot || !match(it->get_pdu().get_signal())) continue;
-      if (out) *out = it->get_pdu().get_signal();
-      seen.erase(it);
-      return true;
-    }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      LGCP::Message m;
-      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) return false;
-      const LGCP::Signal& s = m.get_pdu().get_signal();
-      if (Controller::SlotOf(m) == slot && match(s)) {
-        if (out) *out = s;
-        return true;
-      }
-      seen.push_back(m);
-    }
-  }
-
   // The slot's counters as of now: deactivate reports them before its answer,
   // so the last report read by then is that one or a later one.
   LGCP::HdlcLinkInfo Counters(long slot) {
@@ -132,8 +108,6 @@ protected:
   std::string TempFile(std::string const& name) {
     return testing::TempDir() + "/" + name + "_" + std::to_string(::getpid()) + ".pcap";
   }
-
-  std::vector<LGCP::Message> seen;
 };
 
 TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {
