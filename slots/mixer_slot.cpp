@@ -44,13 +44,6 @@ void StopDtmf(Receiver& r) {
 
 // TdmInput --------------------------------------------------------------------
 
-TdmInput::TdmInput(Mixer& mixer_, int channel_, int timeslot_)
-    : mixer(mixer_), channel(channel_), timeslot(timeslot_) {}
-
-TdmInput::~TdmInput() {
-  cleanReceivers();
-}
-
 bool TdmInput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
@@ -85,13 +78,6 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 // TdmOutput -------------------------------------------------------------------
-
-TdmOutput::TdmOutput(Mixer& mixer_, int channel_, int timeslot_)
-    : mixer(mixer_), channel(channel_), timeslot(timeslot_) {}
-
-TdmOutput::~TdmOutput() {
-  cleanReceivers();
-}
 
 bool TdmOutput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);

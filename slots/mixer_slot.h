@@ -26,10 +26,31 @@ class MixerFactory;
 
 class MixerSlot : public Slot {};
 
-class TdmInput : public ReceiverSlot<MixerSlot> {
+// What the mixer's input and output ports share: their unit, channel and
+// timeslot, which also names the receivers' timeslot.
+class MixerPort : public ReceiverSlot<MixerSlot> {
 public:
-  TdmInput(Mixer& mixer, int channel, int timeslot);
-  ~TdmInput() override;
+  MixerPort(Mixer& mixer, int channel, int timeslot) : mixer(mixer), channel(channel), timeslot(timeslot) {}
+  // The receivers still see the timeslot here.
+  ~MixerPort() override { cleanReceivers(); }
+
+  int get_channel() const { return channel; }
+  int get_timeslot() const { return timeslot; }
+
+protected:
+  friend class Mixer;
+
+  std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot); }
+  std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot); }
+
+  Mixer& mixer;
+  int channel;
+  int timeslot;
+};
+
+class TdmInput : public MixerPort {
+public:
+  using MixerPort::MixerPort;
 
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
@@ -37,27 +58,18 @@ public:
   int IGetReceiveChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm input"; }
 
-  int get_channel() const { return channel; }
-  int get_timeslot() const { return timeslot; }
   int summator_channel() const { return summatorChannel; }
 
 private:
   friend class Mixer;
 
-  std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot); }
-  std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot); }
-
-  Mixer& mixer;
-  int channel;
-  int timeslot;
   bool summator = false;
   int summatorChannel = -1;
 };
 
-class TdmOutput : public ReceiverSlot<MixerSlot> {
+class TdmOutput : public MixerPort {
 public:
-  TdmOutput(Mixer& mixer, int channel, int timeslot);
-  ~TdmOutput() override;
+  using MixerPort::MixerPort;
 
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
@@ -65,23 +77,12 @@ public:
   int IGetTransmitChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm output"; }
 
-  int get_channel() const { return channel; }
-  int get_timeslot() const { return timeslot; }
-
 private:
-  friend class Mixer;
-
   void tonec_event(Hardware::TonecReceiver::Params const&) override {}
   void tone_gen_complete() override { processToneGenEvent(); }
-  std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot); }
-  std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot); }
   void dsproc_vad_event(Hardware::DSProcVADEvent const&) override {}
   void dsproc_bss_event(Board::Dsp::dsproc_bss_event const*) override {}
   void dsproc_sd_event(Hardware::DSProcSDEvent const&) override {}
-
-  Mixer& mixer;
-  int channel;
-  int timeslot;
 };
 
 // One mixer unit. It lives while the driver reports it, and after that until
