@@ -111,13 +111,13 @@ int Driver::send_all(const void* data, std::size_t len) {
   return n;
 }
 
-void Driver::add_request(Board::Request request, PointerRequest handler) {
-  requests_.push_back(RequestEntry{request, false, std::move(handler), nullptr});
+void Driver::add_request(Board::Request request, PointerRequest handler, EachRequest each) {
+  requests_.push_back(RequestEntry{request, false, std::move(handler), nullptr, std::move(each)});
   forget_entries();
 }
 
 void Driver::add_value_request(Board::Request request, ValueRequest handler) {
-  requests_.push_back(RequestEntry{request, true, nullptr, std::move(handler)});
+  requests_.push_back(RequestEntry{request, true, nullptr, std::move(handler), nullptr});
   forget_entries();
 }
 

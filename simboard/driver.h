@@ -31,6 +31,10 @@ struct RequestEntry {
   bool by_value;
   std::function<int(Session&, void* arg)> pointer;
   std::function<int(Session&, unsigned long value)> value;
+  // Optional: n records of a pointer request at once, taken as n separate
+  // requests would take them; the last failure as -errno, else 0. Only for
+  // handlers that never look at the descriptor.
+  std::function<int(Session&, unsigned char* records, std::size_t size, std::size_t n)> each;
 };
 
 // The words of a control command after its device and verb.
@@ -131,6 +135,7 @@ public:
   // A request's result: the ioctl's result (0 or more), or -errno.
   using PointerRequest = std::function<int(Session&, void* arg)>;
   using ValueRequest = std::function<int(Session&, unsigned long value)>;
+  using EachRequest = std::function<int(Session&, unsigned char* records, std::size_t size, std::size_t n)>;
   // Fills the reply; a failure goes to Reply::fail.
   using Command = std::function<void(const Args& args, Reply& reply)>;
 
@@ -175,7 +180,7 @@ public:
   bool knows(Board::Request request) const { return find_request(request) != nullptr; }
 
 protected:
-  void add_request(Board::Request request, PointerRequest handler);
+  void add_request(Board::Request request, PointerRequest handler, EachRequest each = nullptr);
   void add_value_request(Board::Request request, ValueRequest handler);
   void add_command(std::string device, std::string verb, std::string usage, std::string help, Command run);
 

@@ -13,7 +13,14 @@ namespace Req = Board::Hal;
 
 Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), dense_(kDense) {
   add_request(Req::kXcConnect, [this](Session&, void* arg) { return connect(arg); });
-  add_request(Req::kXcDisable, [this](Session&, void* arg) { return disable(arg); });
+  add_request(
+      Req::kXcDisable, [this](Session&, void* arg) { return disable(arg); },
+      [this](Session&, unsigned char* records, std::size_t size, std::size_t n) {
+        int rc = 0;
+        for (std::size_t i = 0; i < n; ++i, records += size)
+          if (const int r = disable(records)) rc = r;
+        return rc;
+      });
   add_request(Req::kXcWrite, [this](Session&, void* arg) { return write_constant(arg); });
   add_request(Req::kXcRead, [this](Session&, void* arg) { return read(arg); });
 

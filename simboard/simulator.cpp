@@ -144,6 +144,15 @@ const Driver::RequestEntry* Simulator::request_entry(Session& s, Board::Request 
   return e;
 }
 
+// Most requests repeat the open's previous one.
+const Driver::RequestEntry* Simulator::entry(Session& s, Board::Request request, bool by_value) {
+  const Driver::RequestEntry* e = s.last_entry_;
+  if (e != nullptr && e->request == request && e->by_value == by_value) return e;
+  e = request_entry(s, request, by_value);
+  if (e) s.last_entry_ = e;
+  return e;
+}
+
 int Simulator::ioctl(int fd, Board::Request request, void* arg) { return dispatch(fd, request, false, arg, 0); }
 
 int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) {
@@ -153,11 +162,29 @@ int Simulator::ioctl_value(int fd, Board::Request request, unsigned long value) 
 // The cross-connect refresh sends a few hundred requests a pass on one
 // descriptor; an fstat for each would be most of the daemon's time. The
 // descriptor stays the caller's for the whole call, so its open is looked up
-// once; what a driver does inside a request is checked after each one, as
-// the next ioctl would.
+// once. A driver that takes the records at once gets them when nothing could
+// come between two of them (no fault waits, the open is live); otherwise
+// what a driver does inside a request is checked after each one, as the next
+// ioctl would.
 void Simulator::ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n) {
   if (n == 0) return;
   const Found found = lookup(fd, request);
+  if (found.session && records && !found.session->released_ && !found.session->hung_ &&
+      found.session->driver_.ioctl_faults_.empty()) {
+    Session& s = *found.session;
+    const Driver::RequestEntry* e = entry(s, request, false);
+    if (!e) {
+      errno = ENOTTY;
+      return;
+    }
+    if (e->each) {
+      s.request_fd_ = fd;
+      const int rc = e->each(s, static_cast<unsigned char*>(records), size, n);
+      s.request_fd_ = -1;
+      if (rc < 0) errno = -rc;
+      return;
+    }
+  }
   unsigned char* at = static_cast<unsigned char*>(records);
   for (std::size_t i = 0; i < n; ++i, at += size) {
     if (!found.session) {
@@ -187,15 +214,10 @@ int Simulator::dispatch(int fd, Board::Request request, bool by_value, void* arg
 }
 
 int Simulator::on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value) {
-  // Most requests repeat the open's previous one.
-  const Driver::RequestEntry* e = s.last_entry_;
-  if (e == nullptr || e->request != request || e->by_value != by_value) {
-    e = request_entry(s, request, by_value);
-    if (!e) {
-      errno = ENOTTY;
-      return -1;
-    }
-    s.last_entry_ = e;
+  const Driver::RequestEntry* e = entry(s, request, by_value);
+  if (!e) {
+    errno = ENOTTY;
+    return -1;
   }
   if (!s.driver_.ioctl_faults_.empty()) {
     if (const int error = Driver::take_fault(s.driver_.ioctl_faults_, request)) {

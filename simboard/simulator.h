@@ -77,6 +77,8 @@ private:
   };
   Found lookup(int fd, Board::Request request);
   const Driver::RequestEntry* request_entry(Session& s, Board::Request request, bool by_value);
+  // request_entry() through the open's last one.
+  const Driver::RequestEntry* entry(Session& s, Board::Request request, bool by_value);
   // One request through the injected faults to its driver, with ioctl's result.
   int dispatch(int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
   // The same on the open the descriptor was found to belong to.

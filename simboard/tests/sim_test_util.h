@@ -3,6 +3,7 @@
 // captured stream, and a device driver whose behaviour the test sees.
 #include <sys/socket.h>
 
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <sstream>
@@ -26,6 +27,7 @@ public:
   static constexpr Board::Request kGet = 0xC0045001;   // rw, 4 bytes, 'P' 1: answers 7 in the word
   static constexpr Board::Request kSet = 0x40005002;   // value request: remembers the value
   static constexpr Board::Request kFail = 0x20005003;  // value request: always EBUSY
+  static constexpr Board::Request kCount = 0xC0045004;  // rw, 4 bytes: the number of kCount requests so far
 
   explicit Probe(const char* path = "/dev/probe", int type = SOCK_SEQPACKET) : Driver(path, type) {
     add_request(kGet, [this](SimBoard::Session& s, void* arg) {
@@ -39,6 +41,13 @@ public:
       value = v;
       return 0;
     });
+    add_request(
+        kCount, [this](SimBoard::Session&, void* arg) { return count(arg); },
+        [this](SimBoard::Session&, unsigned char* records, std::size_t size, std::size_t n) {
+          ++bulk;
+          for (std::size_t i = 0; i < n; ++i, records += size) count(records);
+          return 0;
+        });
     add_value_request(kFail, [](SimBoard::Session&, unsigned long) { return -EBUSY; });
     add_command("probe", "say", "<word>", "answers the word", [](const SimBoard::Args& a, SimBoard::Reply& r) {
       if (a.size() != 1) return r.fail("usage: probe say <word>");
@@ -68,7 +77,15 @@ public:
   }
   void reset() override { ++resets; }
 
+  int count(void* arg) {
+    const std::uint32_t n = ++counted;
+    std::memcpy(arg, &n, sizeof n);
+    return 0;
+  }
+
   int refuse = 0;
+  std::uint32_t counted = 0;
+  int bulk = 0;  // kCount calls that took many records at once
   int opens = 0;
   int closes = 0;
   int resets = 0;

@@ -435,6 +435,38 @@ TEST_F(SimulatorTest, EachRecordGetsTheRequestInTurn) {
   }
 }
 
+// A driver that takes every record at once gets them only when no fault
+// waits and the open is live; otherwise the records go one by one, and the
+// words are those of as many separate requests.
+TEST_F(SimulatorTest, DriverTakesAllRecordsAtOnceOnlyWhenNothingComesBetween) {
+  const struct {
+    const char* what;
+    const char* command;  // before the call, or null
+    int bulk;
+    std::vector<std::uint32_t> words;
+    int error;
+  } cases[] = {
+      {"nothing pending", nullptr, 1, {1, 2, 3, 4, 5}, 0},
+      {"a fault for the third", "fail ioctl /dev/probe 0xC0045004 EIO 3", 0, {1, 2, 0, 3, 4}, EIO},
+      {"hung up", "hangup /dev/probe", 0, {0, 0, 0, 0, 0}, EIO},
+  };
+  for (const auto& c : cases) {
+    Fd fd = sim.open("/dev/probe", O_RDWR);
+    probe->counted = 0;
+    probe->bulk = 0;
+    if (c.command) ExpectOk(c.command);
+    std::vector<std::uint32_t> words(5, 0);
+    errno = 0;
+    sim.ioctl_each(fd.lowlevel_fd(), Probe::kCount, words.data(), sizeof words[0], words.size());
+    EXPECT_EQ(c.bulk, probe->bulk) << c.what;
+    EXPECT_EQ(c.words, words) << c.what;
+    EXPECT_EQ(c.error, errno) << c.what;
+    ExpectOk("fail clear");
+    fd.close();
+    sim.reset();
+  }
+}
+
 // A descriptor that reaches no open: every record stays as it was, with one
 // log line for the whole call.
 TEST_F(SimulatorTest, EachOnNoOpenLeavesTheRecords) {
