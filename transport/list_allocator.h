@@ -38,6 +38,7 @@ public:
     std::size_t index = (reinterpret_cast<unsigned char*>(p) - first) / sizeof(List_storage);
     s.crit_section.lock();
     s.free_list.insert_to_tail(&s.blocks[index]);
+    warm_head(s);
     s.crit_section.unlock();
   }
 
@@ -53,6 +54,22 @@ private:
       for (List_storage& block : blocks) free_list.insert_to_tail(&block);
     }
   };
+
+  // A block comes round once in N allocations, cold in the cache and the
+  // TLB by then. The next two allocations write the links of the first two
+  // free blocks and, for packets built from the back, the end of their
+  // storage: fetched when a block is given back, which is seldom on the way
+  // of an answer, those misses are off the allocation.
+  static void warm_head(State& s) {
+    constexpr std::size_t kLastLine = sizeof(T) > 64 ? sizeof(T) - 64 : 0;
+    List_storage* head = *s.free_list.begin();
+    if (head == nullptr) return;
+    __builtin_prefetch(head->object + kLastLine, 1);
+    if (List_storage* next = head->get_next()) {
+      __builtin_prefetch(next, 1);
+      __builtin_prefetch(next->object + kLastLine, 1);
+    }
+  }
 
   // Built by whichever static initialiser asks first and never destroyed:
   // objects released late during exit still find the pool intact.
