@@ -4,13 +4,17 @@
 // against: of_echo is the daemon's rate of round trips as a share of the
 // echo's, vs_echo its inverse. ULVAROND_BASELINE names another build of the
 // daemon (an older commit, say) that BM_DaemonVsEcho measures in the same
-// bursts.
+// bursts. ULVAROND_BENCH_CPUS=C,S keeps the client on CPU C and the servers
+// on CPU S (the same number twice: all on one CPU); on a virtual machine the
+// ratios otherwise follow where the scheduler puts the processes more than
+// what they do.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,6 +35,22 @@ namespace {
 
 using CtrlTest::Controller;
 using Clock = std::chrono::steady_clock;
+
+// Client (0) or server (1) to the CPU that ULVAROND_BENCH_CPUS names for it.
+void PinTo(int which) {
+  const char* cpus = std::getenv("ULVAROND_BENCH_CPUS");
+  if (cpus == nullptr) return;
+  const char* comma = std::strchr(cpus, ',');
+  if (comma == nullptr) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(std::atoi(which == 0 ? cpus : comma + 1), &set);
+  ::sched_setaffinity(0, sizeof set, &set);
+}
+
+const struct ClientPin {
+  ClientPin() { PinTo(0); }
+} clientPin;
 
 bool WriteAll(int fd, const char* at, size_t n) {
   while (n > 0) {
@@ -64,6 +84,7 @@ public:
     port = ntohs(sa.sin_port);
     pid = ::fork();
     if (pid == 0) {
+      PinTo(1);
       Serve(listenFd.lowlevel_fd());
       ::_exit(0);
     }
@@ -125,6 +146,7 @@ public:
   explicit DaemonProcess(const char* given = nullptr) : port(FreePort()) {
     pid = ::fork();
     if (pid == 0) {
+      PinTo(1);
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
       ::dup2(null, 2);
