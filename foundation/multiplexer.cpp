@@ -246,7 +246,8 @@ void Multiplexer::attach(Dpc* d) {
 
 void Multiplexer::dettach(Dpc* d) {
   dpcs_.remove(d);
-  dpc_run_.remove(d);
+  // A run under way skips it.
+  std::replace(dpc_run_.begin(), dpc_run_.end(), d, static_cast<Dpc*>(nullptr));
 }
 
 void Multiplexer::hook(TimerPoolPlugin* p) { plugins_.push_back(p); }
@@ -271,10 +272,12 @@ void Multiplexer::check_pass(const Measure& m) {
 }
 
 void Multiplexer::execute_dpc() {
-  dpc_run_ = dpcs_;
-  while (!dpc_run_.empty()) {
-    Dpc* d = dpc_run_.front();
-    dpc_run_.pop_front();
+  // The run's own copy, in storage kept from run to run: it runs twice a pass.
+  dpc_run_.assign(dpcs_.begin(), dpcs_.end());
+  dpc_next_ = 0;
+  while (dpc_next_ < dpc_run_.size()) {
+    Dpc* d = dpc_run_[dpc_next_++];
+    if (d == nullptr) continue;
     dpc_measure_.begin();
     d->Invoke();
     dpc_measure_.end();

@@ -176,7 +176,8 @@ private:
   std::vector<EventHandler*> poll_owners_;
   unsigned live_entries_ = 0;
   std::list<Dpc*> dpcs_;
-  std::list<Dpc*> dpc_run_;
+  std::vector<Dpc*> dpc_run_;
+  size_t dpc_next_ = 0;
   std::atomic<bool> stop_{false};
   Measure dpc_measure_;
   Measure event_measure_;

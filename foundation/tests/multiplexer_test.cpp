@@ -361,6 +361,36 @@ TEST(Multiplexer, DpcRunsTwicePerPass) {
   EXPECT_EQ(dpc.calls, 2);
 }
 
+// A run takes the Dpcs active when it starts (in address order): one taken
+// out during the run is skipped even when it comes back in it, and one that
+// comes in during the run waits for the next.
+TEST(Multiplexer, DpcsChangedDuringARunCountFromTheNext) {
+  struct Row {
+    std::function<void(int)> act;
+    DpcProbe a{[this](int call) { act(call); }};
+    DpcProbe b{[](int) {}};
+    DpcProbe c{[](int) {}};
+  } row;
+  std::unique_ptr<DpcProbe> added;
+  row.act = [&](int call) {
+    if (call != 1) return;
+    row.b.dpc.Deactivate();
+    row.c.dpc.Deactivate();
+    row.c.dpc.Activate();
+    added.reset(new DpcProbe([](int) {}));
+  };
+  multiplexer.execute_dpc();
+  EXPECT_EQ(1, row.a.calls);
+  EXPECT_EQ(0, row.b.calls);
+  EXPECT_EQ(0, row.c.calls);
+  EXPECT_EQ(0, added->calls);
+  multiplexer.execute_dpc();
+  EXPECT_EQ(2, row.a.calls);
+  EXPECT_EQ(0, row.b.calls);
+  EXPECT_EQ(1, row.c.calls);
+  EXPECT_EQ(1, added->calls);
+}
+
 // Would wait for ever on the idle pipe if the timer armed by the Dpc before
 // poll did not count.
 TEST(Multiplexer, TimerArmedByDpcBeforePollCounts) {
