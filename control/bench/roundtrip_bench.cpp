@@ -2,7 +2,8 @@
 // waits for each answer. The same client against a bare poll() echo server
 // with the same framing on the loopback gives the floor the daemon is held
 // against: of_echo is the daemon's rate of round trips as a share of the
-// echo's, vs_echo its inverse. ULVAROND_BASELINE names another build of the
+// echo's, vs_echo its inverse; cpu_of_echo compares the servers' own CPU
+// time per ping. ULVAROND_BASELINE names another build of the
 // daemon (an older commit, say) that BM_DaemonVsEcho measures in the same
 // bursts. ULVAROND_BENCH_CPUS=C,S keeps the client on CPU C and the servers
 // on CPU S (the same number twice: all on one CPU); on a virtual machine the
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -254,6 +256,17 @@ void BM_DaemonRoundTrip(benchmark::State& state) {
   if (rate > 0 && echoRate > 0) state.counters["of_echo"] = rate / echoRate;
 }
 
+// Nanoseconds the process has run on a CPU so far, 0 when unknown.
+double CpuNanoseconds(pid_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/schedstat";
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return 0;
+  unsigned long long ns = 0;
+  const int got = std::fscanf(f, "%llu", &ns);
+  std::fclose(f);
+  return got == 1 ? double(ns) : 0;
+}
+
 // Seconds for n sequential pings, 0 on a missing answer.
 double Burst(Controller& client, long& seq, int n) {
   const Clock::time_point start = Clock::now();
@@ -280,6 +293,9 @@ void BM_DaemonVsEcho(benchmark::State& state) {
   long echoSeq = 0, daemonSeq = 0, baselineSeq = 0;
   double echoSeconds = 0, daemonSeconds = 0, baselineSeconds = 0;
   std::vector<double> ratios, baselineRatios;
+  const double echoCpu = CpuNanoseconds(echo.server.pid);
+  const double daemonCpu = CpuNanoseconds(daemon.server.pid);
+  const double baselineCpu = baseline ? CpuNanoseconds(baseline->server.pid) : 0;
   for (auto _ : state) {
     const double e = Burst(echo.client, echoSeq, burst);
     const double d = Burst(daemon.client, daemonSeq, burst);
@@ -301,7 +317,17 @@ void BM_DaemonVsEcho(benchmark::State& state) {
   state.counters["daemon_per_s"] = pings / daemonSeconds;
   state.counters["of_echo"] = echoSeconds / daemonSeconds;
   Quartiles(state, "of_echo", ratios);
+  // The servers' own CPU time per ping, whatever the scheduler made of the
+  // wake-ups; cpu_of_echo is the echo's share of the daemon's.
+  const double echoCpuUs = (CpuNanoseconds(echo.server.pid) - echoCpu) / pings / 1000;
+  const double daemonCpuUs = (CpuNanoseconds(daemon.server.pid) - daemonCpu) / pings / 1000;
+  state.counters["echo_cpu_us"] = echoCpuUs;
+  state.counters["daemon_cpu_us"] = daemonCpuUs;
+  if (daemonCpuUs > 0) state.counters["cpu_of_echo"] = echoCpuUs / daemonCpuUs;
   if (baseline) {
+    const double baselineCpuUs = (CpuNanoseconds(baseline->server.pid) - baselineCpu) / pings / 1000;
+    state.counters["baseline_cpu_us"] = baselineCpuUs;
+    if (baselineCpuUs > 0) state.counters["baseline_cpu_of_echo"] = echoCpuUs / baselineCpuUs;
     state.counters["baseline_per_s"] = pings / baselineSeconds;
     state.counters["baseline_of_echo"] = echoSeconds / baselineSeconds;
     Quartiles(state, "baseline_of_echo", baselineRatios);
