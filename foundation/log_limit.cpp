@@ -38,6 +38,12 @@ void Limiter::put(std::ostream& out, std::string text) {
   }
 }
 
+bool Limiter::admits() const {
+  if (!open_ || written_ < burst_) return true;
+  int32_t age = static_cast<int32_t>(Mux::milliseconds() - window_start_);
+  return age < 0 || age >= kWindowMs;
+}
+
 bool Limiter::roll(uint32_t now) {
   int32_t age = static_cast<int32_t>(now - window_start_);
   // A clock that went back opens a new window too.

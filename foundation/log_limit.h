@@ -52,6 +52,10 @@ public:
 
   Line line(std::ostream& out) { return Line(*this, out); }
 
+  // Whether a line given now would be written rather than counted: a source
+  // whose lines carry counts of their own keeps them for a later line instead.
+  bool admits() const;
+
   unsigned burst() const { return burst_; }
   // Lines counted and not yet summarised.
   unsigned suppressed() const { return suppressed_; }

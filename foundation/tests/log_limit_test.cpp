@@ -107,6 +107,24 @@ TEST(LogLimiter, FloodIsCountedInFewOctets) {
   EXPECT_LT(out.str().size() * 100, in);
 }
 
+TEST(LogLimiter, AdmitsTellsWhetherTheNextLineIsWritten) {
+  CachedClock clock;
+  std::ostringstream out;
+  Log::Limiter lim(2);
+  std::string admitted;
+  for (int i = 0; i < 3; ++i) {
+    admitted += lim.admits() ? 'y' : 'n';
+    lim.line(out) << i;
+  }
+  clock.advance(999);
+  admitted += lim.admits() ? 'y' : 'n';
+  clock.advance(1);
+  admitted += lim.admits() ? 'y' : 'n';
+  EXPECT_EQ(admitted, "yynny");
+  multiplexer.timers_schedule();
+  EXPECT_EQ(out.str(), "0\n1\n1 more: 2\n");
+}
+
 struct Peer {
   int id;
   void PutHeader(std::ostream& out) const { out << "peer " << id << ": "; }
