@@ -204,10 +204,13 @@ void Server::OnMessage(const char* data, int length) {
   if (ASN1::decode(data, data + length, &env, message, true)) {
     OnMessage(message);
   } else {
-    std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
+    // Both lines of a payload are one entry of the limiter: a flood writes
+    // whole pairs and counts the rest.
     const unsigned shown = std::min(unsigned(length), kDumpOctets);
-    std::cerr << " msg: " << ext::hex(data, shown) << (shown < unsigned(length) ? "... " : "") << '(' << length
-              << " octets)" << std::endl;
+    undecodableLog.line(std::cerr) << ext::header(this)
+                                   << "receive fail: decode error!\n msg: " << ext::hex(data, shown)
+                                   << (shown < unsigned(length) ? "... " : "") << '(' << length << " octets)"
+                                   << std::endl;
   }
   slot = -1;
 }

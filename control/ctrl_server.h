@@ -18,6 +18,7 @@
 #include <iosfwd>
 #include <list>
 
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "messages/LGCP_fwd.h"
 #include "transport/control_service.h"
@@ -139,6 +140,7 @@ private:
   // True while a decoded message is being dispatched: answers belong to it.
   bool handling;
   std::list<Deferred> deferred;
+  Log::Limiter undecodableLog;
 };
 
 }  // namespace CtrlSrv

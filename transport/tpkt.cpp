@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "foundation/version.h"
 
@@ -26,6 +27,7 @@ void Tpkt_protocol::local_activate() {
 }
 
 void Tpkt_protocol::local_deactivate() {
+  report_skipped(going_down);
   reset();
   on_deactivate(new Protocol_status_success(this, "TPKT deactivated"));
 }
@@ -40,7 +42,7 @@ void Tpkt_protocol::reset() {
 }
 
 void Tpkt_protocol::on_timeout(Timer*) {
-  std::clog << " TPKT packet timeout." << std::endl;
+  log_limit.line(std::clog) << " TPKT packet timeout." << std::endl;
   reset();
 }
 
@@ -75,7 +77,7 @@ bool Tpkt_protocol::first_of_resync() {
 
 void Tpkt_protocol::skip_garbage() {
   if (first_of_resync())
-    std::clog << fname.name() << " bad TPKT packet start." << std::endl;
+    log_limit.line(std::clog) << fname.name() << " bad TPKT packet start." << std::endl;
   else
     ++skipped;
 }
@@ -84,22 +86,32 @@ void Tpkt_protocol::skip_header() {
   if (!first_of_resync())
     ++bad_headers;
   else if (state == wait_r)
-    std::clog << fname.name() << " bad TPKT reserved." << std::endl;
+    log_limit.line(std::clog) << fname.name() << " bad TPKT reserved." << std::endl;
   else
-    std::clog << "TPKT too small " << remaining << std::endl;
+    log_limit.line(std::clog) << "TPKT too small " << remaining << std::endl;
 }
 
 void Tpkt_protocol::back_in_step() {
-  report_skipped(true);
+  report_skipped(back_in_step_now);
   resyncing = false;
 }
 
-void Tpkt_protocol::report_skipped(bool force) {
+void Tpkt_protocol::report_skipped(Report when) {
   if (skipped == 0 && bad_headers == 0) return;
-  if (!force && skipped_input < report_after) return;
-  if (skipped) std::clog << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start.\n";
-  if (bad_headers) std::clog << fname.name() << ' ' << bad_headers << " more bad TPKT headers skipped.\n";
-  std::clog << std::flush;
+  const bool due = skipped_input >= report_after;
+  if (when == during_read && !due) return;
+  // A line per report_after octets is bounded by the input. The line that
+  // closes a resynchronisation follows the rate of the resynchronisations: a
+  // peer alternating bad headers and frames would otherwise log more than it
+  // sends. Held back, the counts go into a later line.
+  if (when == back_in_step_now && !due && !log_limit.admits()) return;
+  std::ostringstream text;
+  if (skipped) text << fname.name() << ' ' << skipped << " more octets skipped before a TPKT packet start.\n";
+  if (bad_headers) text << fname.name() << ' ' << bad_headers << " more bad TPKT headers skipped.\n";
+  if (when == back_in_step_now && !due)
+    log_limit.line(std::clog) << text.str();
+  else
+    std::clog << text.str() << std::flush;
   skipped = 0;
   bad_headers = 0;
   skipped_input = 0;
@@ -109,12 +121,14 @@ void Tpkt_protocol::start_frame() {
   remaining -= header_size;
   frame.clear();
   if (!frame.try_reserve_head(0)) {
-    std::cerr << fname.name() << " no free packet buffer, frame of " << remaining << " octets dropped" << std::endl;
+    log_limit.line(std::cerr) << fname.name() << " no free packet buffer, frame of " << remaining << " octets dropped"
+                              << std::endl;
     state = remaining > 0 ? ignore : idle;
     return;
   }
   if (remaining > frame.tailroom()) {
-    std::clog << "TPKT length too big, received = " << remaining << " max = " << frame.tailroom() << std::endl;
+    log_limit.line(std::clog) << "TPKT length too big, received = " << remaining << " max = " << frame.tailroom()
+                              << std::endl;
     state = ignore;
     return;
   }
@@ -182,7 +196,7 @@ void Tpkt_protocol::receive(Packet& p) {
     if (generation != entry) return;
     if (resyncing) skipped_input += before - p.length();
   }
-  report_skipped(false);
+  report_skipped(during_read);
   if (state != idle)
     timer.set<Tpkt_protocol>(frame_timeout_ms, &Tpkt_protocol::on_timeout, this);
   else

@@ -5,6 +5,7 @@
 // skips frames it cannot hold and drops a frame that stalls.
 #include <cstdint>
 
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "transport/protocol.h"
 
@@ -48,10 +49,12 @@ private:
   void skip_garbage();
   void skip_header();
   void back_in_step();
-  // Writes the counts; unless forced, only once report_after octets were
+  // Writes the counts: during a read only once report_after octets were
   // skipped since the last line, so that the log stays far smaller than
-  // what a peer sends, however it is cut into reads.
-  void report_skipped(bool force);
+  // what a peer sends, however it is cut into reads; back in step as the
+  // limiter lets it; always when the layer goes down.
+  enum Report { during_read, back_in_step_now, going_down };
+  void report_skipped(Report when);
   void start_frame();
   void deliver();
 
@@ -69,4 +72,6 @@ private:
   // Moves on every reset, so that a receive loop notices when the owner took
   // the layer down from inside a delivery.
   uint32_t generation;
+  // Every line that the peer's input can bring about.
+  Log::Limiter log_limit;
 };

@@ -234,6 +234,38 @@ TEST(Tpkt, HostileInputGivesLessLogThanInput) {
   }
 }
 
+// Each bad header followed by a good frame starts a resynchronisation of its
+// own: the lines follow the limiter, and the counts held back come out later.
+TEST(Tpkt, BadHeadersBetweenFramesGiveLessLogThanInput) {
+  const std::string reserved("\x03\x01", 2);
+  const struct {
+    const char* what;
+    std::string unit;
+    unsigned long second_headers;
+  } inputs[] = {
+      {"bad reserved octet", reserved + frame("x"), 0},
+      {"garbage octet", "\xFF" + frame("x"), 0},
+      {"two bad headers", reserved + reserved + frame("x"), 20000},
+      {"short length", std::string("\x03\x00\x00\x01", 4) + frame("x"), 0},
+  };
+  for (const auto& in : inputs) {
+    CachedClock clock;
+    Streams captured;
+    Rig rig;
+    std::string hostile;
+    for (int i = 0; i < 20000; ++i) hostile += in.unit;
+    for (size_t at = 0; at < hostile.size(); at += 1460) rig.feed(hostile.substr(at, 1460));
+    linktest::advance(clock, 1000);
+    EXPECT_EQ(rig.frames.size(), 20000u) << in.what;
+    EXPECT_LE(captured.log.text().size() * 100, hostile.size()) << in.what << '\n' << captured.log.text();
+    EXPECT_TRUE(captured.log.text().find(" more: ") != std::string::npos) << in.what;
+    // Second bad headers: some counted in lines of their own, the rest held
+    // until the layer goes down.
+    rig.deactivate();
+    EXPECT_EQ(counted(lines(captured.log.text()), "more bad TPKT headers"), in.second_headers) << in.what;
+  }
+}
+
 TEST(Tpkt, StalledFrameIsDroppedThreeSecondsAfterItsLastChunk) {
   CachedClock clock;
   Streams captured;

@@ -175,6 +175,20 @@ protected:
     return answer;
   }
 
+  // count frames of the same payload in one write, as a hostile controller
+  // would send them; the octets sent.
+  size_t SendFrames(std::string const& payload, unsigned count) {
+    const std::string one = Controller::Frame(payload);
+    std::string all;
+    all.reserve(one.size() * count);
+    for (unsigned i = 0; i < count; ++i) all += one;
+    EXPECT_TRUE(controller.SendBytes(all));
+    return all.size();
+  }
+
+  // What the daemon has logged so far.
+  size_t LogOctets() const { return daemon.Err().size(); }
+
   int Stop(int signo = SIGTERM) {
     EXPECT_TRUE(daemon.Signal(signo));
     return daemon.Wait();

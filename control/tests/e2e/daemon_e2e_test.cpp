@@ -133,6 +133,21 @@ TEST_F(Daemon, UndecodablePayloadGetsNoAnswerAndTheLinkStays) {
   EXPECT_TRUE(contains(daemon.Err(), "receive fail: decode error!\n msg: C0 05 FF (3 octets)\n"));
 }
 
+TEST_F(Daemon, FloodOfUndecodablePayloadsLogsLessThanItSends) {
+  Run();
+  const std::string payload("\xC0", 1);
+  LGCP::Message decoded;
+  ASSERT_FALSE(Controller::Decode(payload, decoded));
+  const size_t before = LogOctets();
+  const size_t hostile = SendFrames(payload, 20000);
+  const LGCP::Message answer = Call(Controller::Ping(77));
+  EXPECT_TRUE(Controller::IsSuccess(answer));
+  EXPECT_EQ(77, Controller::SeqOf(answer));
+  // What was held back is counted in a line of its own about a second later.
+  EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), " more: "); })) << daemon.Err();
+  EXPECT_LE(LogOctets() - before, hostile);
+}
+
 TEST_F(Daemon, ValuesPastTheirBoundsAreRefused) {
   Run();
   const struct {
