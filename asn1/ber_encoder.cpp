@@ -193,6 +193,9 @@ bool BEREncoder::do_visit(const INTEGER& v) {
 }
 
 bool BEREncoder::do_visit(const ENUMERATED& v) {
+  // A decoder keeps an index past a closed type's last value as read; it
+  // names nothing and is not passed on.
+  if (!v.extendable() && v.asInt() > v.getMaximum()) return false;
   encodeHeader(v);
   encodeInteger(v.asInt());
   return true;

@@ -275,8 +275,8 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
   if (v.getMaximum() < 0) return false;
   const unsigned maximum = static_cast<unsigned>(v.getMaximum());
   if (decodeUnsigned(0, maximum, u) < 0) return false;
-  // A value no name or record stands for is refused rather than held.
-  if (!v.extendable() && u > maximum) return false;
+  // An index past the last value of a closed type is kept as read: the
+  // validity check refuses it, so the message can still be answered.
   v.setFromInt(static_cast<int>(u));
   return true;
 }

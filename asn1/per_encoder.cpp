@@ -206,6 +206,8 @@ bool PEREncoder::do_visit(const ENUMERATED& v) {
     }
   }
   if (value < 0 || maximum < 0) return false;
+  // The bounds refuse an index past a closed type's last value, which the
+  // decoder keeps as read.
   return encodeUnsigned(static_cast<unsigned>(value), 0, static_cast<unsigned>(maximum));
 }
 

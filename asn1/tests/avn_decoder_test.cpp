@@ -45,6 +45,9 @@ TEST(AvnDecoder, EveryKindOfValueReadsBackWhatTheWriterWrote) {
   TS::ErrorCause unnamed;  // no enumerator has this value
   unnamed.setFromInt(5);
   expectRoundTrip(unnamed);
+  TS::Colour past;  // past the last value of a closed type, as the decoders keep it
+  past.setFromInt(3);
+  expectRoundTrip(past);
 
   ASN1::GeneralizedTime west(2024, 1, 2, 3, 4, 5, 250, -90, false);
   expectRoundTrip(west);

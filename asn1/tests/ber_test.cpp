@@ -359,6 +359,12 @@ TEST(BerCoder, CoderEnvironmentServesRuleOne) {
   std::vector<char> kept{'\x01'};
   EXPECT_FALSE(ASN1::encode(TS::Pdu(), &env, std::back_inserter(kept)));
   EXPECT_EQ(kept, std::vector<char>{'\x01'});
+  // Past a closed enumeration's last value: read as it stands, never written.
+  PT::Mode past;
+  ASSERT_TRUE(decode({0x0A, 0x01, 0x03}, past));
+  EXPECT_EQ(past.asInt(), 3);
+  EXPECT_FALSE(ASN1::encode(past, &env, std::back_inserter(kept)));
+  EXPECT_EQ(kept, std::vector<char>{'\x01'});
   ASN1::BOOLEAN flag;
   EXPECT_FALSE(ASN1::decode(out.data(), out.data(), &env, flag, true));
 }

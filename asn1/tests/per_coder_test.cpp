@@ -162,15 +162,19 @@ TEST(PerEnumerated, ExtendedValueIsSmallNumberThenValue) {
   EXPECT_EQ(back.asInt(), 100);
 }
 
-TEST(PerEnumerated, BeyondTheMaximumOfAClosedTypeFailsBothWays) {
+TEST(PerEnumerated, BeyondTheMaximumOfAClosedTypeIsReadButNeverWritten) {
   PT::Mode m;
   m.setFromInt(PT::Mode::fault);
   EXPECT_EQ(perHex(m), "80");
   m.setFromInt(3);
   EXPECT_EQ(perHex(m), "FAILED");
-  // Index 3 in two bits has no name and no record: refused.
+  // Index 3 fits the two bits: kept as read, for the validity check to refuse.
   PT::Mode back;
-  EXPECT_FALSE(perDecode("C0", back));
+  ASSERT_TRUE(perDecode("C0", back));
+  EXPECT_EQ(back.asInt(), 3);
+  EXPECT_FALSE(back.isValid());
+  EXPECT_EQ(back.asValueNotation(), "3");
+  EXPECT_EQ(perHex(back), "FAILED");
 }
 
 TEST(PerEnumerated, ExtendedFormWithoutItsSmallNumberFails) {

@@ -38,10 +38,16 @@ TEST(TermStreamWire, PayloadTypesAreCodedByValueInSevenBits) {
     EXPECT_EQ(static_cast<TERM::Payload::NamedNumber>(back), c.value);
   }
 
-  // The seven bits can hold 124 to 127; no payload type has them.
-  TERM::Payload back;
-  EXPECT_FALSE(decodePer(octets({0xF8}), back));
-  EXPECT_FALSE(decodePer(octets({0xFE}), back));
+  // The seven bits can hold 124 to 127; no payload type has them. Kept as
+  // read for the validity check to refuse, never written again.
+  for (int index : {124, 127}) {
+    TERM::Payload back;
+    ASSERT_TRUE(decodePer(octets({index << 1}), back)) << index;
+    EXPECT_EQ(back.asInt(), index);
+    EXPECT_FALSE(back.isValid()) << index;
+    std::vector<char> again;
+    EXPECT_FALSE(encodePer(back, again)) << index;
+  }
 }
 
 TERM::RtpParams minimalStream() {
@@ -147,7 +153,10 @@ TEST(TermStreamWire, ListsAndStringsWithoutPreambleBits) {
   std::vector<char> out;
   EXPECT_FALSE(encodePer(info, out));
   TERM::ModemInformation back;
-  EXPECT_FALSE(decodePer(octets({0x00, 0x01, 0x00, 0x01, 0x00, 0xB0}), back));
+  ASSERT_TRUE(decodePer(octets({0x00, 0x01, 0x00, 0x01, 0x00, 0xB0}), back));
+  EXPECT_EQ(back.get_carrier().asInt(), 11);
+  EXPECT_FALSE(back.isValid());
+  EXPECT_FALSE(encodePer(back, out));
 }
 
 TEST(TermStreamWire, EveryTypeRoundTrips) {

@@ -153,16 +153,27 @@ TEST_F(Daemon, ValuesPastTheirBoundsAreRefused) {
   const struct {
     std::string payload;
     int cause;
+    long seq;
+    long slot;
   } cases[] = {
       // connect 65535: the two octets of the field carry it, the range does not.
-      {std::string("\x01\x00\xFF\xFF", 4), LGCP::ErrorCause::invalidSlot},
-      {std::string("\x01\x00\x03\xFF", 4), LGCP::ErrorCause::unexpectedMsgType},
+      {"0100ffff", LGCP::ErrorCause::invalidSlot, kNone, kNone},
+      {"010003ff", LGCP::ErrorCause::unexpectedMsgType, kNone, kNone},
+      // A closed enumeration's index past its last value that still fits the
+      // field's bits: create mcc type 3, create rtp payload 127 (ptR2S is
+      // 123), ioctl encoder-mode 3.
+      {"c001470026085e", LGCP::ErrorCause::invalidParams, 71, 38},
+      {"c0015100290820001fc00831302e302e302e31138c0000", LGCP::ErrorCause::invalidParams, 81, 41},
+      {"c0013f00071233", LGCP::ErrorCause::invalidParams, 63, 7},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(controller.SendPayload(c.payload));
+    SCOPED_TRACE(c.payload);
+    ASSERT_TRUE(controller.SendPayload(CtrlTest::Unhex(c.payload)));
     LGCP::Message answer;
     ASSERT_EQ(Controller::Ok, controller.Receive(answer, 5000));
     EXPECT_EQ(c.cause, Controller::ErrorOf(answer));
+    EXPECT_EQ(c.seq, Controller::SeqOf(answer));
+    EXPECT_EQ(c.slot, Controller::SlotOf(answer));
   }
   EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(3))));
   EXPECT_EQ(0, Stop());
