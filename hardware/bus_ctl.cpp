@@ -7,6 +7,7 @@
 #include "board/board.h"
 #include "board/hal.h"
 #include "foundation/ext_text.h"
+#include "hardware/hang_up.h"
 #include "hardware/spi_ctrl.h"
 #include "messages/LGCP.h"
 
@@ -94,12 +95,23 @@ bool BusCtl::DrvSetClkSrc(int source) {
     return false;
   }
   std::int32_t arg = source;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kClockSelect, &arg) < 0) {
+  if (!Select(arg)) {
     std::cerr << ext::header(this) << "HW_CLOCK_SELECT fail." << std::endl;
     return false;
   }
   std::cerr << ext::header(this) << "clock source = " << SourceName(source) << std::endl;
   return true;
+}
+
+bool BusCtl::Select(std::int32_t& source) {
+  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kClockSelect, &source) >= 0) return true;
+  if (!Hardware::HungUp(device.lowlevel_fd())) return false;
+  {
+    Errno err;
+    std::cerr << ext::header(this) << "device lost: " << err << std::endl;
+  }
+  device.close();
+  return IsOpen() && Board::ioctl(device.lowlevel_fd(), Board::Hal::kClockSelect, &source) >= 0;
 }
 
 bool BusCtl::IsOpen() {

@@ -2,7 +2,9 @@
 // Selects the board's TDM bus clock source on "/dev/hal" for the
 // controller's clockCfg, and puts the board back on the free-running clock
 // whenever a controller connects or disconnects. "--disable-clock" turns it
-// off for the whole run.
+// off for the whole run. A device that hangs up is opened again by the
+// selection that finds it so.
+#include <cstdint>
 #include <iosfwd>
 
 #include "control/ctrl_server.h"
@@ -38,6 +40,10 @@ public:
   void PutHeader(std::ostream& os) const;
 
 private:
+  // The select request; when it finds the device hung up, it goes once more
+  // to the device opened anew.
+  bool Select(std::int32_t& source);
+
   Fd device;
   bool enabled;
 };

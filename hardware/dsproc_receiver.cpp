@@ -166,7 +166,7 @@ std::uint32_t DSProcReceiverService::nextId() {
 
 bool DSProcReceiverService::configure(unsigned ts, Req::Configure& rec, const char* failText) {
   rec.timeslot = ts;
-  if (Board::ioctl(lowlevel_fd(), Req::kConfigure, &rec) == -1) {
+  if (request(Req::kConfigure, &rec) == -1) {
     ErrorTail tail;
     std::cerr << failText << " timeslot=" << ts << tail << std::endl;
     return false;
@@ -193,7 +193,7 @@ Req::Configure Record(Req::ConfigureType type) {
 bool DSProcReceiverService::configureVAD(unsigned ts, LGCP::VADParams const& params) {
   if (!opened()) return NotOpened("configure VAD fail: (interface not opened)", ts);
   Req::Configure rec = Record(Req::kConfigVad);
-  const int version = Board::ioctlValue(lowlevel_fd(), Req::kVersion, 0);
+  const int version = requestValue(Req::kVersion, 0);
   if (version == 2) {
     if (!params.v2_isSelected()) {
       std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: "
@@ -265,7 +265,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   std::memset(&rec, 0, sizeof rec);
   rec.timeslot = ts;
   rec.mask = Req::kToneAll;
-  if (Board::ioctl(lowlevel_fd(), Req::kDisable, &rec) == -1) {
+  if (request(Req::kDisable, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "Disable All Tone fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -287,7 +287,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const FunctionSpec&
   rec.mask = spec.mask;
   if (on) {
     rec.id = nextId();
-    if (Board::ioctl(lowlevel_fd(), Req::kEnable, &rec) == -1) {
+    if (request(Req::kEnable, &rec) == -1) {
       ErrorTail tail;
       std::cerr << spec.enableFail << " timeslot=" << ts << " id=" << rec.id << tail << std::endl;
       return false;
@@ -297,7 +297,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const FunctionSpec&
     std::cerr << spec.enableDone << " timeslot=" << ts << " id=" << rec.id << std::endl;
     return true;
   }
-  if (Board::ioctl(lowlevel_fd(), Req::kDisable, &rec) == -1) {
+  if (request(Req::kDisable, &rec) == -1) {
     ErrorTail tail;
     std::cerr << spec.disableFail << " timeslot=" << ts << tail << std::endl;
     return false;
@@ -346,7 +346,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool t
   if (rx || tx) {
     rec.id = nextId();
     rec.mask = (rx ? Req::kMuteRx : 0u) | (tx ? Req::kMuteTx : 0u);
-    if (Board::ioctl(lowlevel_fd(), Req::kEnable, &rec) == -1) {
+    if (request(Req::kEnable, &rec) == -1) {
       ErrorTail tail;
       std::cerr << "DSPROC_ENABLE MUTE fail:"
                 << " timeslot=" << ts << " id=" << rec.id << tail << std::endl;
@@ -360,7 +360,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool t
     return true;
   }
   rec.mask = Req::kMute;
-  if (Board::ioctl(lowlevel_fd(), Req::kDisable, &rec) == -1) {
+  if (request(Req::kDisable, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "DSPROC_DISABLE MUTE fail:"
               << " timeslot=" << ts << tail << std::endl;

@@ -12,6 +12,7 @@
 #include "board/maintenance.h"
 #include "foundation/ext_text.h"
 #include "hardware/dev_names.h"
+#include "hardware/hang_up.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 
@@ -71,6 +72,21 @@ bool E1Ctl::CheckOpenCas() {
   return true;
 }
 
+int E1Ctl::MaintRequest(Board::Request request, void* record, unsigned long value) {
+  auto issue = [&] {
+    const int fd = maintenance.lowlevel_fd();
+    return record ? Board::ioctl(fd, request, record) : Board::ioctlValue(fd, request, value);
+  };
+  const int result = issue();
+  if (result >= 0 || !Hardware::HungUp(maintenance.lowlevel_fd())) return result;
+  {
+    Errno err;
+    std::cerr << ext::header(this) << "maintenance device lost: " << err << std::endl;
+  }
+  maintenance.close();
+  return IsOpen() ? issue() : -1;
+}
+
 void E1Ctl::CloseCas() {
   casEvent.Release();
   cas.close();
@@ -101,7 +117,7 @@ void E1Ctl::SendStatus() {
     Maint::SyncStatus record;
     std::memset(&record, 0, sizeof record);
     record.trunk = trunk;
-    if (Board::ioctl(maintenance.lowlevel_fd(), Maint::kReadStatus, &record) < 0) {
+    if (MaintRequest(Maint::kReadStatus, &record) < 0) {
       Errno err;
       std::cerr << ext::header(this) << "synchronization status read fail, trunk = " << trunk << " cause = " << err
                 << std::endl;
@@ -139,7 +155,7 @@ bool E1Ctl::SetMode(const LGCP::TrunkCfg& cfg) {
 
 bool E1Ctl::UpdateTclk() {
   if (!IsOpen()) return false;
-  if (Board::ioctlValue(maintenance.lowlevel_fd(), Maint::kSetTclk, tclk) < 0) {
+  if (MaintRequest(Maint::kSetTclk, nullptr, tclk) < 0) {
     Errno err;
     std::cerr << ext::header(this) << "fail to set TCLK [cause=" << err << "]" << std::endl;
     return false;
@@ -149,8 +165,7 @@ bool E1Ctl::UpdateTclk() {
 }
 
 bool E1Ctl::select_source(int source) {
-  if (!IsOpen() ||
-      Board::ioctlValue(maintenance.lowlevel_fd(), Maint::kSelectClock, static_cast<unsigned long>(source)) < 0) {
+  if (!IsOpen() || MaintRequest(Maint::kSelectClock, nullptr, static_cast<unsigned long>(source)) < 0) {
     std::cerr << ext::header(this) << "fail to set clock source" << std::endl;
     return false;
   }
@@ -201,10 +216,22 @@ void E1Ctl::HandleCas(const LGCP::IoctlParams& params) {
 }
 
 int E1Ctl::CasValue(Board::Request request, int trunk) {
-  return Board::ioctlValue(cas.lowlevel_fd(), request, static_cast<unsigned long>(trunk));
+  return CasRequest(request, nullptr, static_cast<unsigned long>(trunk));
 }
 
-int E1Ctl::CasRecord(Board::Request request, void* record) { return Board::ioctl(cas.lowlevel_fd(), request, record); }
+int E1Ctl::CasRecord(Board::Request request, void* record) { return CasRequest(request, record, 0); }
+
+int E1Ctl::CasRequest(Board::Request request, void* record, unsigned long value) {
+  auto issue = [&] {
+    const int fd = cas.lowlevel_fd();
+    return record ? Board::ioctl(fd, request, record) : Board::ioctlValue(fd, request, value);
+  };
+  const int result = issue();
+  if (result >= 0 || !Hardware::HungUp(cas.lowlevel_fd())) return result;
+  std::cerr << ext::header(this) << "cas interface closed" << std::endl;
+  CloseCas();
+  return CheckOpenCas() ? issue() : -1;
+}
 
 void E1Ctl::HandleCasOpen(const cas_channel& channel, int value) {
   if (!ValidTrunk(channel.path)) return;

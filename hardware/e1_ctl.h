@@ -4,7 +4,8 @@
 // every second, the controller's trunkCfg sets the TCLK selection, and its
 // cas ioctls open, set, read and close CAS channels, whose received-bit
 // changes come back as cas signals. Works on the framer driver's
-// maintenance device and "/dev/e1-cas".
+// maintenance device and "/dev/e1-cas"; either is opened again by its next
+// use after it hung up.
 #include <cstdint>
 #include <iosfwd>
 
@@ -61,7 +62,10 @@ public:
   bool IsPolling() const { return statusTimer.is_running(); }
 
 private:
-  // The request's result, or -errno.
+  // A request on the device, with the record or else the value; a device
+  // found hung up is opened anew and asked once more. ioctl's result.
+  int MaintRequest(Board::Request request, void* record, unsigned long value = 0);
+  int CasRequest(Board::Request request, void* record, unsigned long value);
   int CasValue(Board::Request request, int trunk);
   int CasRecord(Board::Request request, void* record);
   void CloseCas();

@@ -11,6 +11,7 @@
 #include "board/board.h"
 #include "board/hal.h"
 #include "foundation/ext_text.h"
+#include "hardware/hang_up.h"
 
 static_assert(HwMux::kFirstOutput == Board::Hal::kFirstBusOutput && HwMux::kOutputs == Board::Hal::kBusOutputs);
 
@@ -20,7 +21,7 @@ HwMux& HwMux::instance() {
 }
 
 HwMux::HwMux() : cursor(0) {
-  for (Output& o : table) o = Output{State::Disabled, 0};
+  for (Output& o : table) o = Output{State::Disabled, 0, 0};
   std::clog << "hwMux: init" << std::endl;
   // Bound first: opening activates it. It runs once the loop runs.
   refresh.Bind(this, &HwMux::OnDPC);
@@ -38,15 +39,54 @@ bool HwMux::IsOpened() {
     return false;
   }
   std::clog << "hwMux: device opened" << std::endl;
-  for (int i = 0; i < kOutputs; ++i) {
-    std::int32_t output = kFirstOutput + i;
-    Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcDisable, &output);
-    table[i] = Output{State::Disabled, 0};
-  }
+  // Nothing has changed the table before the first opening: this sweeps
+  // every output to disabled.
+  Apply();
   cursor = 0;
   refresh.Activate();
   ::usleep(500);
   return true;
+}
+
+void HwMux::Apply() {
+  const int fd = device.lowlevel_fd();
+  for (int i = 0; i < kOutputs; ++i) {
+    const Output& o = table[i];
+    const std::int32_t output = kFirstOutput + i;
+    switch (o.state) {
+      case State::Disabled: {
+        std::int32_t request = output;
+        Board::ioctl(fd, Board::Hal::kXcDisable, &request);
+        break;
+      }
+      case State::Constant: {
+        Board::Hal::XcByte request = {};
+        request.channel = output;
+        request.value = o.byte;
+        Board::ioctl(fd, Board::Hal::kXcWrite, &request);
+        break;
+      }
+      case State::Connected: {
+        Board::Hal::XcConnect request = {};
+        request.output = output;
+        request.source = o.source;
+        Board::ioctl(fd, Board::Hal::kXcConnect, &request);
+        break;
+      }
+    }
+  }
+}
+
+bool HwMux::Request(std::uint32_t request, void* record) {
+  if (Board::ioctl(device.lowlevel_fd(), request, record) >= 0) return true;
+  if (!Hardware::HungUp(device.lowlevel_fd())) return false;
+  {
+    Errno err;
+    std::clog << "hwMux: device lost: " << err << std::endl;
+  }
+  device.close();
+  refresh.Deactivate();
+  return IsOpened() && Board::ioctl(device.lowlevel_fd(), request, record) >= 0;
 }
 
 HwMux::Output* HwMux::Entry(int output) {
@@ -62,11 +102,11 @@ bool HwMux::Connect(int source, int output) {
     return false;
   }
   // Recorded before the request, and kept even when it fails.
-  if (Output* o = Entry(output)) *o = Output{State::Connected, source};
+  if (Output* o = Entry(output)) *o = Output{State::Connected, 0, source};
   Board::Hal::XcConnect request = {};
   request.output = output;
   request.source = source;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcConnect, &request) < 0) {
+  if (!Request(Board::Hal::kXcConnect, &request)) {
     Errno err;
     std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << err << std::endl;
     return false;
@@ -76,11 +116,11 @@ bool HwMux::Connect(int source, int output) {
 
 bool HwMux::Disconnect(int output) {
   if (!IsOpened() || output < 0) return false;
-  if (Output* o = Entry(output)) *o = Output{State::Constant, 0};
+  if (Output* o = Entry(output)) *o = Output{State::Constant, Board::Hal::kIdleByte, 0};
   Board::Hal::XcByte request = {};
   request.channel = output;
   request.value = Board::Hal::kIdleByte;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcWrite, &request) < 0) {
+  if (!Request(Board::Hal::kXcWrite, &request)) {
     Errno err;
     std::clog << "hwMux: disconnect failed " << output << " : " << err << std::endl;
     return false;
@@ -90,9 +130,9 @@ bool HwMux::Disconnect(int output) {
 
 bool HwMux::Disable(int output) {
   if (!IsOpened() || output < 0) return false;
-  if (Output* o = Entry(output)) *o = Output{State::Disabled, 0};
+  if (Output* o = Entry(output)) *o = Output{State::Disabled, 0, 0};
   std::int32_t request = output;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcDisable, &request) < 0) {
+  if (!Request(Board::Hal::kXcDisable, &request)) {
     Errno err;
     std::clog << "hwMux: disable failed " << output << " : " << err << std::endl;
     return false;
@@ -102,11 +142,11 @@ bool HwMux::Disable(int output) {
 
 bool HwMux::Write(int output, unsigned char byte) {
   if (!IsOpened() || output < 0) return false;
-  if (Output* o = Entry(output)) *o = Output{State::Constant, 0};
+  if (Output* o = Entry(output)) *o = Output{State::Constant, byte, 0};
   Board::Hal::XcByte request = {};
   request.channel = output;
   request.value = byte;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcWrite, &request) < 0) {
+  if (!Request(Board::Hal::kXcWrite, &request)) {
     Errno err;
     std::clog << "hwMux: write failed " << output << " <- " << ext::hex(byte, 0) << " : " << err << std::endl;
     return false;
@@ -119,7 +159,7 @@ int HwMux::Read(int channel) {
   Board::Hal::XcByte request = {};
   request.channel = channel;
   request.value = 255;
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kXcRead, &request) < 0) {
+  if (!Request(Board::Hal::kXcRead, &request)) {
     Errno err;
     std::clog << "hwMux: read failed " << channel << " -> " << ext::hex(static_cast<unsigned>(request.value), 0)
               << " : " << err << std::endl;

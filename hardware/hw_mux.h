@@ -3,7 +3,9 @@
 // output, idles an output with the byte 213, writes or reads a constant byte,
 // and switches outputs off. Outputs 8192..10239 are 16 buses of 128 timeslots
 // (8192 + 128 * bus + timeslot); the daemon remembers what it did to each of
-// them and keeps repeating the disable of those it switched off.
+// them and keeps repeating the disable of those it switched off. A device
+// that hangs up is opened again by the request that finds it so, and gets
+// the remembered outputs back.
 #include <cstdint>
 
 #include "foundation/dpc.h"
@@ -21,7 +23,8 @@ public:
   // state, so any source number is a live connection.
   struct Output {
     State state;
-    int source;  // meaningful when Connected
+    unsigned char byte;  // meaningful when Constant
+    int source;          // meaningful when Connected
   };
 
   // The daemon's one; tests build their own.
@@ -42,8 +45,9 @@ public:
   // 0..255, or 255 when the channel cannot be read.
   int Read(int channel);
 
-  // Opens the device when it is not open yet; every opening disables all
-  // 2048 outputs and starts the refresh.
+  // Opens the device when it is not open yet and starts the refresh. The
+  // first opening disables all 2048 outputs; one after a hang-up gives each
+  // output what the table holds for it.
   bool IsOpened();
 
   void OnDPC();
@@ -56,6 +60,11 @@ public:
 
 private:
   Output* Entry(int output);
+  // The table to the device, one request per output; not checked.
+  void Apply();
+  // The request; when it finds the device hung up, it goes once more to the
+  // device opened anew. False with errno on failure.
+  bool Request(std::uint32_t request, void* record);
 
   // Destroyed after the descriptor is closed.
   Dpc refresh;

@@ -1,8 +1,8 @@
 #pragma once
 // A driver's event device read in whole fixed-size records, as the tone and
 // the voice-processing receivers' services read theirs. The device is opened
-// non-blocking; when the driver goes away it is closed, and the next request
-// opens it again.
+// non-blocking; when the driver goes away (a hang-up seen by the poll or by a
+// failed request) it is closed, and the next request opens it again.
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include "foundation/event.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
+#include "hardware/hang_up.h"
 
 namespace Hardware {
 
@@ -81,9 +82,32 @@ protected:
     return IsActive();
   }
 
+  // ioctl on the device. A device found hung up is closed with the line of
+  // a hang-up seen by the poll and asked once more after a new open.
+  int request(Board::Request r, void* record) {
+    const int result = Board::ioctl(lowlevel_fd(), r, record);
+    if (result != -1 || !reopened()) return result;
+    return Board::ioctl(lowlevel_fd(), r, record);
+  }
+  int requestValue(Board::Request r, unsigned long value) {
+    const int result = Board::ioctlValue(lowlevel_fd(), r, value);
+    if (result != -1 || !reopened()) return result;
+    return Board::ioctlValue(lowlevel_fd(), r, value);
+  }
+
   virtual void deliver(const Record& rec) = 0;
 
 private:
+  // After a failed request: false when the device is still there (or was
+  // not open). errno is the request's when false.
+  bool reopened() {
+    if (!Hardware::HungUp(lowlevel_fd())) return false;
+    std::cerr << spec_.name << " device closed: hung up" << std::endl;
+    Release();
+    init();
+    return IsActive();
+  }
+
   const Spec spec_;
 };
 

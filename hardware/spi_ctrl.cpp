@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "board/hal.h"
+#include "hardware/hang_up.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 
@@ -49,7 +50,7 @@ spiCtrl& spiCtrl::instance() {
   return theInstance;
 }
 
-spiCtrl::spiCtrl() : present(true) {
+spiCtrl::spiCtrl() : present(true), setUp(false), reopenFailed(false) {
   for (bool& s : slip) s = false;
   init_device_and_channels();
 }
@@ -63,7 +64,7 @@ spiCtrl::~spiCtrl() {
 }
 
 void spiCtrl::OnConnect() {
-  if (device.is_valid() && present) timer.set<spiCtrl>(kStatusPeriodMs, &spiCtrl::status, this);
+  if (present && (device.is_valid() || setUp)) timer.set<spiCtrl>(kStatusPeriodMs, &spiCtrl::status, this);
 }
 
 void spiCtrl::OnDisconnect() { timer.reset(); }
@@ -74,24 +75,49 @@ void spiCtrl::NoSpi() {
   std::clog << kHeader << "hal without spi" << std::endl;
 }
 
+bool spiCtrl::Usable() { return present && (device.is_valid() || (setUp && Reopen())); }
+
+bool spiCtrl::Reopen() {
+  device = Board::open(Board::Hal::kDevice, O_RDWR | O_CLOEXEC);
+  if (device.is_valid()) {
+    reopenFailed = false;
+    return true;
+  }
+  // The status pass comes back every second: once is enough.
+  if (!reopenFailed) std::clog << kHeader << Board::Hal::kDevice << " open fail" << std::endl;
+  reopenFailed = true;
+  return false;
+}
+
+int spiCtrl::Request(std::uint32_t request, Board::Hal::SpiAccess& rec) {
+  const int result = Board::ioctl(device.lowlevel_fd(), request, &rec);
+  if (result != -1 || !Hardware::HungUp(device.lowlevel_fd())) return result;
+  {
+    Errno err;
+    std::clog << kHeader << Board::Hal::kDevice << " lost: " << err << std::endl;
+  }
+  device.close();
+  return Reopen() ? Board::ioctl(device.lowlevel_fd(), request, &rec) : -1;
+}
+
 void spiCtrl::write(unsigned channel, unsigned address, unsigned value) {
-  if (!device.is_valid() || !present) return;
+  if (!Usable()) return;
   Board::Hal::SpiAccess rec = {};
   rec.channel = static_cast<std::uint8_t>(channel);
   rec.reg = static_cast<std::uint8_t>(address);
   rec.data = static_cast<std::uint8_t>(value);
-  if (Board::ioctl(device.lowlevel_fd(), Board::Hal::kSpiWrite, &rec) != -1) return;
+  if (Request(Board::Hal::kSpiWrite, rec) != -1) return;
   if (errno == ENODEV) return NoSpi();
   std::clog << kHeader << "write error: channel=" << channel << " addr=" << address << " data=" << value << std::endl;
 }
 
 bool spiCtrl::ReadRegister(unsigned channel, unsigned address, unsigned char& value) {
-  if (!device.is_valid() || !present) return false;
+  if (!Usable()) return false;
   Board::Hal::SpiAccess rec = {};
   rec.channel = static_cast<std::uint8_t>(channel);
   rec.reg = static_cast<std::uint8_t>(address);
   rec.data = 0xFF;
-  const int result = Board::ioctl(device.lowlevel_fd(), Board::Hal::kSpiRead, &rec);
+  const int result = Request(Board::Hal::kSpiRead, rec);
   if (result != -1) {
     value = static_cast<unsigned char>(result & 0xFF);
     return true;
@@ -111,12 +137,18 @@ int spiCtrl::read(unsigned channel, unsigned address) {
 
 void spiCtrl::init_device_and_channels() {
   if (device.is_valid() || !present) return;
+  // A device lost after the set-up: the framers keep their registers.
+  if (setUp) {
+    Reopen();
+    return;
+  }
   std::clog << kHeader << "try init" << std::endl;
   device = Board::open(Board::Hal::kDevice, O_RDWR | O_CLOEXEC);
   if (!device.is_valid()) {
     std::clog << kHeader << Board::Hal::kDevice << " open fail" << std::endl;
     return;
   }
+  setUp = true;
   for (int ch = 0; ch < kChannelsSetUp; ++ch) {
     init_channel(ch);
     enable_channel(ch);

@@ -3,7 +3,11 @@
 // "/dev/hal": sets them up at start, chooses the clock master, and while a
 // controller is connected reports every framer's line status once a second
 // as trunkStatus (type bri). A HAL without SPI bus answers ENODEV; the
-// service then keeps quiet for the rest of the run.
+// service then keeps quiet for the rest of the run. A device that hangs up
+// is opened again by its next use; the framers keep their set-up.
+#include <cstdint>
+
+#include "board/hal.h"
 #include "control/ctrl_server.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
@@ -47,10 +51,19 @@ private:
   // False on failure; ENODEV switches the service off.
   bool ReadRegister(unsigned channel, unsigned address, unsigned char& value);
   void NoSpi();
+  // SPI present and the device open, or opened again after a loss.
+  bool Usable();
+  bool Reopen();
+  // ioctl's result; a device found hung up is opened anew and asked once more.
+  int Request(std::uint32_t request, Board::Hal::SpiAccess& rec);
 
   Fd device;
   Timer timer;
   bool present;
+  // The device was opened once and the framers set up.
+  bool setUp;
+  // The last opening after a loss failed, and said so.
+  bool reopenFailed;
   // Per channel: slip seen in the previous pass.
   bool slip[kChannels];
 };

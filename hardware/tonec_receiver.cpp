@@ -225,7 +225,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, LGCP::DTMFParams const& pa
   rec.ratio = params.get_threshold().get_ratio().getValue();
   rec.noise = params.get_threshold().get_noise().getValue();
   rec.silence = params.get_level().get_silence().getValue();
-  if (Board::ioctl(lowlevel_fd(), Req::kConfigureDetector, &rec) == -1) {
+  if (request(Req::kConfigureDetector, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "DTMF_CONFIGURE_DETECTOR fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -247,7 +247,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
     std::memset(&rec, 0, sizeof rec);
     rec.timeslot = ts;
     rec.id = lastDetectorId;
-    if (Board::ioctl(lowlevel_fd(), Req::kEnableDetector, &rec) == -1) {
+    if (request(Req::kEnableDetector, &rec) == -1) {
       ErrorTail tail;
       std::cerr << "DTMF_ENABLE_DETECTOR fail:"
                 << " timeslot=" << ts << " id=" << rec.id << tail << std::endl;
@@ -259,7 +259,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
               << " timeslot=" << ts << " id=" << rec.id << std::endl;
     return true;
   }
-  if (Board::ioctlValue(lowlevel_fd(), Req::kDisableDetector, ts) == -1) {
+  if (requestValue(Req::kDisableDetector, ts) == -1) {
     ErrorTail tail;
     std::cerr << "DTMF_DISABLE_DETECTOR fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -273,7 +273,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
 
 bool TonecReceiverService::switchRequest(unsigned ts, std::uint32_t request, const char* name, const char* suffix) {
   opened();
-  if (Board::ioctlValue(lowlevel_fd(), request, ts) == -1) {
+  if (requestValue(request, ts) == -1) {
     ErrorTail tail;
     std::cerr << name << suffix << " fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -312,7 +312,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, LGCP::IVAParams
   std::memset(&rec, 0, sizeof rec);
   rec.timeslot = ts;
   rec.levelDB = params.get_det_lvl_dB().getValue();
-  if (Board::ioctl(lowlevel_fd(), Req::kIvaConfigure, &rec) == -1) {
+  if (request(Req::kIvaConfigure, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "IVA_CONFIGURE_DETECTOR fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -333,7 +333,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, unsigned short f1, u
   rec.freq2 = f2;
   rec.amp1 = amp1;
   rec.amp2 = amp2;
-  if (Board::ioctl(lowlevel_fd(), Req::kDial, &rec) == -1) {
+  if (request(Req::kDial, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "DTMF_DIAL fail:"
               << " timeslot=" << ts << tail << std::endl;
@@ -356,7 +356,7 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
   rec.timeslot = ts;
   rec.amplitude = command.amp_isPresent() ? static_cast<std::uint16_t>(command.get_amp().getValue()) : kSelcalAmplitude;
   std::memcpy(rec.signs, signs.data(), Req::kSelcalSigns);
-  if (Board::ioctl(lowlevel_fd(), Req::kSelcalDial, &rec) == -1) {
+  if (request(Req::kSelcalDial, &rec) == -1) {
     ErrorTail tail;
     std::cerr << "SELCAL_DIAL fail:"
               << " timeslot=" << ts << tail << std::endl;

@@ -334,6 +334,37 @@ TEST_F(HwMuxTest, WhileTheDeviceCannotBeOpenedOnlyConnectComplains) {
   EXPECT_EQ(0u, AllDisables());
 }
 
+TEST_F(HwMuxTest, AHungUpDeviceIsOpenedAgainByTheNextRequestAndGetsTheTableBack) {
+  Make();
+  ASSERT_TRUE(mux->Connect(8325, 9000));
+  ASSERT_TRUE(mux->Write(9001, 0x3C));
+  ASSERT_TRUE(mux->Disconnect(9002));
+  Fail("hangup /dev/hal");
+  // A driver that comes back empty.
+  hal->clear();
+  {
+    Capture log(std::clog);
+    EXPECT_TRUE(mux->Connect(5, 9003));
+    EXPECT_EQ("hwMux: device lost: Input/output error\nhwMux: device opened\n", log.text());
+  }
+  EXPECT_TRUE(mux->IsRefreshing());
+  EXPECT_EQ(SimBoard::Hal::State::Fed, hal->output(9003)->state);
+  EXPECT_EQ(5, hal->output(9003)->source);
+  EXPECT_EQ(SimBoard::Hal::State::Fed, hal->output(9000)->state);
+  EXPECT_EQ(8325, hal->output(9000)->source);
+  EXPECT_EQ(0x3C, mux->Read(9001));
+  EXPECT_EQ(213, mux->Read(9002));
+  for (int o = HwMux::kFirstOutput; o < HwMux::kFirstOutput + HwMux::kOutputs; ++o) {
+    if (o < 9000 || o > 9003) {
+      ASSERT_EQ(1u, Disables(o)) << o;
+    }
+  }
+  // Open again: the next requests go straight through.
+  Capture log(std::clog);
+  EXPECT_TRUE(mux->Disable(9000));
+  EXPECT_EQ("", log.text());
+}
+
 TEST_F(HwMuxTest, DestructionClosesTheDevice) {
   // Other services of the process may hold the device as well.
   const std::size_t others = hal->sessions().size();

@@ -44,6 +44,12 @@ inline bool Exists(std::string const& path) {
 
 inline bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
 
+inline int count(std::string const& text, std::string const& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
 // A port nobody listens on at the moment.
 inline unsigned short FreePort() {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -122,6 +122,29 @@ TEST_F(SlotBoard, ConnectFeedsTheOutputAndAFailedMoveKeepsTheOldSource) {
       << daemon.Out() << daemon.Err();
 }
 
+TEST_F(SlotBoard, AHungUpCrossConnectIsOpenedAgainByTheNextConnect) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  for (int ts : {1, 2, 3}) EXPECT_EQ(kSuccess, Answer(Trunk(0, ts), ts));
+  EXPECT_EQ(kSuccess, Answer(Ext(7, 8), 4));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 4));
+  Streams(7);
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(4), 1));
+  EXPECT_EQ("state=fed source=1", Xc(8200));
+
+  Board("hangup /dev/hal");
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(3), 2));
+  EXPECT_EQ("state=fed source=2", Xc(3));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 3));
+  EXPECT_EQ("state=fed source=3", Xc(2));
+  // What was connected before stays so.
+  EXPECT_EQ("state=fed source=1", Xc(8200));
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 2));
+  EXPECT_EQ("state=constant byte=213", Xc(2));
+  EXPECT_EQ(0, Stop());
+  const std::string logs = daemon.Out() + daemon.Err();
+  EXPECT_EQ(1, count(logs, "hwMux: device lost: Input/output error\n")) << logs;
+}
+
 TEST_F(SlotBoard, ASecondSlotOnATimeslotOrChannelPushesTheFirstOut) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 7), 4));

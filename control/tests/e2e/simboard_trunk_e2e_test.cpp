@@ -168,6 +168,36 @@ TEST_F(TrunkBoard, BriStatusEverySecond) {
   EXPECT_EQ("", log.find("ch=7 reg=50")) << log.text();
 }
 
+TEST_F(TrunkBoard, HungUpTrunkAndClockDevicesAreOpenedAgainAtTheirNextUse) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(4u, TrunkStatus(ACP::TrunkType::e1, 4, 500).size());
+  Board("hangup /dev/hal");
+  Board("hangup /dev/maintenance");
+  Board("e1 state 3 ais");
+  Board("spi set 5 51 0x85");
+  // The next passes find the devices gone, open them again and read on.
+  bool e1 = false, bri = false;
+  for (int pass = 0; pass < 3 && !(e1 && bri); ++pass) {
+    const std::vector<Trunk> e1Status = TrunkStatus(ACP::TrunkType::e1, 4, 2500);
+    ASSERT_EQ(4u, e1Status.size());
+    e1 = e1 || e1Status[3].state == ACP::TrunkState::ais;
+    const std::vector<Trunk> briStatus = TrunkStatus(ACP::TrunkType::bri, 8, 2500);
+    ASSERT_EQ(8u, briStatus.size());
+    bri = bri || briStatus[5].state == ACP::TrunkState::rai;
+  }
+  EXPECT_TRUE(e1);
+  EXPECT_TRUE(bri);
+  EXPECT_EQ(-1, Answer(ClockCfg(LGCP::ClkSel0::external, LGCP::BExtEn::enabled, 1)));
+  EXPECT_EQ("source=1", board.Command("clock get").lines.at(0));
+  EXPECT_EQ(0, Stop());
+  const std::string logs = daemon.Out() + daemon.Err();
+  for (const char* line : {"E1: maintenance device lost: Input/output error\n",
+                           "spi: /dev/hal lost: Input/output error\n", "clkctl: device lost: Input/output error\n"})
+    EXPECT_EQ(1, count(logs, line)) << line << logs;
+  EXPECT_FALSE(contains(logs, "read fail")) << logs;
+  EXPECT_FALSE(contains(logs, "spi: read error")) << logs;
+}
+
 TEST_F(TrunkBoard, CasChannelOpenedSetReceivedAndClosed) {
   ASSERT_NO_FATAL_FAILURE(Start());
   LGCP::Command open;
