@@ -75,7 +75,11 @@ bool TonecReceiver::enableDTMF(bool on) {
 
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
-bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on); }
+bool TonecReceiver::echoCancel(bool on) {
+  const bool done = TonecReceiverService::instance().echoCancel(tonec_timeslot(), on);
+  if (done) echoOn = on;
+  return done;
+}
 
 bool TonecReceiver::enableDTMFReject(bool on) {
   const bool done = TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on);
@@ -99,7 +103,10 @@ void TonecReceiver::translateSelcal(TERM::SelcalCommand const& command) {
 
 bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short amp1,
                                         unsigned short amp2) {
-  return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, amp1, amp2);
+  const bool done = TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, amp1, amp2);
+  // Silence (amplitude 0) keeps the generator on; only all four zero stop it.
+  if (done) generatorOn = (f1 | f2 | amp1 | amp2) != 0;
+  return done;
 }
 
 bool TonecReceiver::enableSilence() { return enableToneGenerator(1000, 1000, 0, 0); }
@@ -198,6 +205,12 @@ void TonecReceiver::CleanBeforeDestroy() {
   if (dtmfOn) disableDTMF();
   if (ivaOn) enableIVA(false);
   if (dtmfRejectOn) enableDTMFReject(false);
+  // A digit string or the wait tone cadence ends with the slot, and the
+  // generator must not go on playing for the next one on the timeslot.
+  toneTimer.reset();
+  inDTMFTransmit = false;
+  if (generatorOn) enableToneGenerator(0, 0, 0, 0);
+  if (echoOn) echoCancel(false);
 }
 
 // ----- service

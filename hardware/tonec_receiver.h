@@ -89,8 +89,11 @@ public:
   void activateAudibleCall();
   void cancelAudibleCall();
   bool is_inDTMFTransmit() const { return inDTMFTransmit; }
-  // Switches off what this receiver switched on; the slot calls it in its own
-  // destructor, while tonec_timeslot() still answers.
+  // Switches off what this receiver switched on (detectors, rejection, the
+  // echo canceller, the tone generator, a digit string or wait tone under
+  // way), so the next receiver of the timeslot finds the driver's defaults;
+  // the slot calls it in its own destructor, while tonec_timeslot() still
+  // answers.
   void CleanBeforeDestroy();
 
   // What decides delivery of the detector events.
@@ -123,6 +126,8 @@ private:
   bool ivaOn = false;
   bool dtmfOn = false;
   bool dtmfRejectOn = false;
+  bool echoOn = false;
+  bool generatorOn = false;
 };
 
 class TonecReceiverService : public RecordDevice<Board::Dtmf::Event> {

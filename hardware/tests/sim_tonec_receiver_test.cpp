@@ -448,8 +448,42 @@ TEST_F(TonecTest, CleanBeforeDestroyUndoesWhatTheReceiverSwitchedOn) {
   EXPECT_EQ("off", Field(after, "dtmf"));
   EXPECT_EQ("off", Field(after, "iva"));
   EXPECT_EQ("off", Field(after, "rejection"));
-  // The echo canceller is the slot's own business.
-  EXPECT_EQ("on", Field(after, "echo"));
+  // The next receiver of the timeslot starts without the echo canceller.
+  EXPECT_EQ("off", Field(after, "echo"));
+}
+
+TEST_F(TonecTest, CleanBeforeDestroyStopsTheToneGenerator) {
+  const struct {
+    const char* what;
+    void (*start)(Receiver&);
+    // The generator's last request while the receiver lived.
+    const char* playing;
+  } cases[] = {
+      {"wait tone", [](Receiver& r) { r.activateAudibleCall(); }, "tone 425 0 2048 2048"},
+      {"digit string", [](Receiver& r) { r.translateDTMF(Digits("55")); }, "tone 770 1336 16384 16384"},
+      {"a tone of its own", [](Receiver& r) { r.enableToneGenerator(1000, 0, 900, 0); }, "tone 1000 0 900 0"},
+      {"silence", [](Receiver& r) { r.enableSilence(); }, "silence 1000 1000 0 0"},
+  };
+  std::uint32_t ts = 20;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      Receiver r(ts);
+      c.start(r);
+      Advance(30);
+      ASSERT_EQ(c.playing, GenLog(ts).back().what);
+    }
+    const std::vector<Gen> log = GenLog(ts);
+    EXPECT_EQ((Gen{30, "off"}), log.back());
+    // Nothing of the receiver's steps comes after it.
+    Advance(5000);
+    EXPECT_EQ(log, GenLog(ts));
+    t0 = Mux::milliseconds();
+    ++ts;
+  }
+  // A generator it never switched on is left alone.
+  { Receiver r(ts); }
+  EXPECT_TRUE(GenLog(ts).empty());
 }
 
 TEST_F(TonecTest, SelcalSendsFourSigns) {

@@ -310,6 +310,36 @@ TEST_F(RtpBoard, DestroyTearsTheSessionDownAndDisablesTheChannel) {
   EXPECT_EQ(0, Stop());
 }
 
+TEST_F(RtpBoard, TheNextStreamOnAChannelFindsNoEchoCancellerAndNoTone) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(receiver.Bind());
+  const std::string ts = std::to_string(kFirstTdm);
+  auto echo = [&] {
+    const std::vector<std::string> lines = Lines("dtmf get " + ts);
+    return lines.empty() ? "?" : lines[0].substr(lines[0].find(" echo=") + 6);
+  };
+  auto generator = [&] {
+    const std::vector<std::string> lines = Lines("dtmf gen " + ts);
+    return lines.empty() ? "?" : lines.back().substr(lines.back().find(' ') + 1);
+  };
+  ASSERT_EQ(kSuccess, Create(1, int(LocalPort(receiver.port)), [](LGCP::CreateRtpParams& p) {
+              TERM::RtpEcho& e = p.ref_codecRTP().set_echo();
+              e.set_suppressor(true);
+              e.set_canceller(true);
+            }));
+  EXPECT_EQ("on", echo());
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_activateWaitTone(); }), 1));
+  EXPECT_EQ("tone 425 0 2048 2048", generator());
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
+  EXPECT_TRUE(Eventually([&] { return generator() == "off"; })) << generator();
+
+  ASSERT_EQ(kSuccess, Create(2, int(LocalPort(receiver.port))));
+  EXPECT_EQ("2", Get(kFirstTdm, "session"));
+  EXPECT_EQ("off", echo());
+  EXPECT_EQ("off", generator());
+  EXPECT_EQ(0, Stop());
+}
+
 TEST_F(RtpBoard, ConnectedToATrunkSlot) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(receiver.Bind());
