@@ -317,7 +317,7 @@ void E1Ctl::OnUpdateCas(int fd, short events) {
       SendCASSignal(record.path, record.timeslot, record.rx, record.tx);
     } else if (n > 0) {
       took = true;
-      std::cerr << ext::header(this) << "cas record of " << n << " bytes dropped" << std::endl;
+      casLog.line(std::cerr) << ext::header(this) << "cas record of " << n << " bytes dropped" << std::endl;
     }
   }
   if (!took && (events & (POLLERR | POLLHUP | POLLNVAL))) {

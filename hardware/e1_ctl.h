@@ -12,6 +12,7 @@
 #include "board/e1_cas.h"
 #include "control/ctrl_server.h"
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
 
@@ -77,6 +78,8 @@ private:
   int casOpen[kTrunks];
   // Bit n: trunk n is clock slave.
   std::uint32_t tclk;
+  // Records of the CAS driver that are dropped.
+  Log::Limiter casLog;
 };
 
 // Copies path and timeslot into the controller's form.

@@ -11,6 +11,7 @@
 
 #include "board/board.h"
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
 #include "hardware/hang_up.h"
@@ -53,14 +54,14 @@ public:
         if (n < 0) {
           if (errno == EAGAIN || errno == EWOULDBLOCK || gone) break;
           Errno err;
-          std::cerr << "fail to read from " << spec_.name << ": " << err << std::endl;
+          readLog_.line(std::cerr) << "fail to read from " << spec_.name << ": " << err << std::endl;
           break;
         }
         // A record cut short, or none at all: nothing to hand over, and the
         // pass ends here rather than reading the same end again.
         if (n != static_cast<ssize_t>(sizeof rec)) {
           if (n == 0 && gone) break;
-          std::cerr << "short read from " << spec_.name << ": " << n << " bytes" << std::endl;
+          readLog_.line(std::cerr) << "short read from " << spec_.name << ": " << n << " bytes" << std::endl;
           break;
         }
         deliver(rec);
@@ -109,6 +110,8 @@ private:
   }
 
   const Spec spec_;
+  // What the driver sends decides how often these come.
+  Log::Limiter readLog_;
 };
 
 }  // namespace Hardware

@@ -377,9 +377,9 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 }
 
 void TonecReceiverService::deliver(const Req::Event& rec) {
-  std::clog << "dtmf event: "
-            << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-            << " id=" << rec.id << std::endl;
+  eventLog.line(std::clog) << "dtmf event: "
+                           << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+                           << " id=" << rec.id << std::endl;
   TonecReceiver* receiver = nullptr;
   for (Containers::CyclicList* node : receivers) {
     TonecReceiver* r = TonecReceiver::FromLink(node);
@@ -389,20 +389,21 @@ void TonecReceiverService::deliver(const Req::Event& rec) {
     }
   }
   if (!receiver) {
-    std::cerr << "receive tonec event from unknown timeslot " << rec.timeslot << std::endl;
+    droppedLog.line(std::cerr) << "receive tonec event from unknown timeslot " << rec.timeslot << std::endl;
     return;
   }
   const bool iva = rec.code >= Req::kFirstIvaCode;
   if (!(iva ? receiver->ivaDetectorOn : receiver->detectorOn)) {
-    std::clog << (iva ? "ignore spurious dtmf event (IVA disabled): " : "ignore spurious dtmf event (DTMF disabled): ")
-              << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-              << " id=" << rec.id << std::endl;
+    droppedLog.line(std::clog) << (iva ? "ignore spurious dtmf event (IVA disabled): "
+                                       : "ignore spurious dtmf event (DTMF disabled): ")
+                               << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+                               << " id=" << rec.id << std::endl;
     return;
   }
   if (receiver->detectorId != rec.id) {
-    std::clog << "ignore spurious dtmf event: "
-              << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
-              << " id=" << rec.id << " rid=" << receiver->detectorId << std::endl;
+    droppedLog.line(std::clog) << "ignore spurious dtmf event: "
+                               << " timestamp=" << rec.timestamp << " timeslot=" << rec.timeslot << " code=" << rec.code
+                               << " id=" << rec.id << " rid=" << receiver->detectorId << std::endl;
     return;
   }
   receiver->tonec_event(TonecReceiver::Params{rec.code, rec.timestamp});

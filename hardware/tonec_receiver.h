@@ -12,6 +12,7 @@
 #include "board/dtmf.h"
 #include "foundation/containers.h"
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "hardware/record_device.h"
 #include "messages/LGCP_fwd.h"
@@ -156,6 +157,9 @@ private:
 
   // The id of the latest DTMF detector enable; 0 is never given.
   std::uint32_t lastDetectorId = 0;
+  // The driver's events, and those that nobody takes.
+  Log::Limiter eventLog;
+  Log::Limiter droppedLog;
 };
 
 }  // namespace Hardware
