@@ -119,7 +119,8 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
           const Errno err;
-          header(std::cerr) << "fail to read from rtp: " << err << std::endl;
+          auto line = eventLog.line(std::cerr);
+          header(line) << "fail to read from rtp: " << err << std::endl;
         }
         break;
       }
@@ -133,11 +134,15 @@ void RtpSlot::OnRtpEvent(int fd, short revents) {
         continue;
       }
       if (static_cast<std::size_t>(n) != sizeof rec) {
-        header(std::cerr) << "rtp event of " << n << " bytes, dropped" << std::endl;
+        auto line = eventLog.line(std::cerr);
+        header(line) << "rtp event of " << n << " bytes, dropped" << std::endl;
         continue;
       }
-      header(std::clog) << "rtp event: "
-                        << " type=" << rec.type << std::endl;
+      {
+        auto line = eventLog.line(std::clog);
+        header(line) << "rtp event: "
+                     << " type=" << rec.type << std::endl;
+      }
       processRtpEvent(rec);
     }
   } else if (revents & (POLLHUP | POLLERR)) {

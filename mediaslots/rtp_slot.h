@@ -17,6 +17,7 @@
 
 #include "board/rtp.h"
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/os.h"
 #include "mediaslots/rtp_setup.h"
 #include "slots/receiver_slot.h"
@@ -78,6 +79,8 @@ private:
   int tdm;
   Fd device;
   Event event;
+  // The driver's events and read failures: a device that repeats one must not flood the log.
+  Log::Limiter eventLog;
   rtp_connection_params params;
   sockaddr_in rtcpPeer{};
   Fd rtcpSocket;

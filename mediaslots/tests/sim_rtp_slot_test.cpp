@@ -130,6 +130,21 @@ TEST_F(RtpSlotSim, CutEventRecordIsDroppedAndTheNextOneRead) {
   EXPECT_NE(std::string::npos, log.text().find("rtp[" + std::to_string(tdm) + "]: rtp event:  type=2")) << log.text();
 }
 
+TEST_F(RtpSlotSim, FloodOfDriverEventsLogsAFewLines) {
+  ASSERT_NE(nullptr, Create()) << text;
+  const std::string tdm = std::to_string(slot->GetTransmitChannel());
+  for (int i = 0; i < 50; ++i) ASSERT_FALSE(sim.execute("rtp event " + tdm + " 2 8 300").failed());
+  ASSERT_FALSE(sim.execute("rtp event " + tdm + " 3 8 300").failed());
+  Capture log(std::clog);
+  simtest::run_until([&] { return log.text().find("more: ") != std::string::npos; }, 3000);
+  const std::string t = log.text();
+  std::size_t lines = 0;
+  for (std::size_t at = t.find("rtp event: "); at != std::string::npos; at = t.find("rtp event: ", at + 1)) ++lines;
+  // Five lines, then one count naming the last event.
+  EXPECT_EQ(6u, lines) << t;
+  EXPECT_NE(std::string::npos, t.find("46 more: rtp[" + tdm + "]: rtp event:  type=3")) << t;
+}
+
 TEST_F(RtpSlotSim, HungUpDriverIsNoLongerWatched) {
   ASSERT_NE(nullptr, Create()) << text;
   ASSERT_FALSE(sim.execute("hangup /dev/rtp").failed());
