@@ -90,6 +90,18 @@ void Session::drain() {
   }
 }
 
+std::size_t Session::read_up_to(std::size_t max) {
+  if (hung_ || released_ || max == 0) return 0;
+  std::vector<std::uint8_t>& buf = sim_.read_buffer();
+  const ssize_t n = ::recv(far_.lowlevel_fd(), buf.data(), std::min(max, buf.size()), MSG_DONTWAIT);
+  if (n > 0) {
+    driver_.on_data(*this, buf.data(), static_cast<std::size_t>(n));
+    return static_cast<std::size_t>(n);
+  }
+  if (n == 0) sim_.release(*this);
+  return 0;
+}
+
 void Session::on_event(int, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) drain();
 }

@@ -93,6 +93,10 @@ public:
   bool send(const void* data, std::size_t len);
   // Reads at once whatever the daemon wrote, handing it to the driver.
   void drain();
+  // On a byte channel that the driver paces itself (not draining): reads at
+  // most max bytes of what the daemon wrote, hands them to the driver and
+  // tells how many; 0 when nothing waits (or the daemon's end is gone).
+  std::size_t read_up_to(std::size_t max);
   // While off, what the daemon writes stays in the socket (its writes meet
   // EAGAIN once the buffer is full); turning it on again drains.
   void set_draining(bool on);

@@ -101,6 +101,7 @@ unsigned char Hal::carried(int n, int depth) const {
 bool Hal::put(int n, unsigned char byte) {
   Output* o = touch(n);
   if (!o) return false;
+  unfeeding(*o);
   o->state = State::Constant;
   o->byte = byte;
   return true;
@@ -167,6 +168,7 @@ int Hal::connect(void* arg) {
   if (rec.output < 0 || rec.source < 0) return -EINVAL;
   Output* o = touch(rec.output);
   if (!o) return -ENOSPC;
+  unfeeding(*o, rec.source);
   o->state = State::Fed;
   o->source = rec.source;
   return 0;
@@ -179,6 +181,7 @@ int Hal::disable(void* arg) {
   if (n < 0) return -EINVAL;
   Output* o = touch(n);
   if (!o) return -ENOSPC;
+  unfeeding(*o);
   o->state = State::Disabled;
   ++o->disables;
   return 0;

@@ -4,6 +4,7 @@
 // read answers the byte the output carries. Type 'B' is the SPI bus of the
 // BRI framers (simboard/spi.h), type 'C' the bus clock (simboard/clock.h).
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -59,6 +60,10 @@ public:
   void fed_by(int source, std::vector<int>& outputs) const;
   // Every output disabled, no stuck bit, disable counts 0.
   void clear();
+  // Told the source of a fed output just before the output stops being fed
+  // by it: a channel that still holds bytes on their way out puts them out
+  // first (its descriptor cannot tell the daemon that they are unplayed).
+  void on_unfeed(std::function<void(int source)> f) { unfeed_ = std::move(f); }
   // "output=9000 state=fed source=8325 disables=0 read=18 ..."
   std::string describe(int n) const;
 
@@ -75,9 +80,13 @@ private:
   // room for it.
   Output* touch(int n) { return n >= 0 && n < kDense ? &dense_[static_cast<std::size_t>(n)] : touch_sparse(n); }
   Output* touch_sparse(int n);
+  void unfeeding(const Output& o, int new_source = -1) {
+    if (o.state == State::Fed && o.source != new_source && unfeed_) unfeed_(o.source);
+  }
 
   std::vector<Output> dense_;
   std::map<int, Output> sparse_;
+  std::function<void(int)> unfeed_;
   bool sparse_full_logged_ = false;
   SpiFramers spi_;
   ClockSource clock_;

@@ -77,7 +77,7 @@ public:
   End(Lines& lines, int trunk, int timeslot) : lines_(lines), trunk_(trunk), timeslot_(timeslot) {}
 
   void on_repeat() {
-    if (!last.empty()) lines_.line_in(trunk_, timeslot_, Frame(last), 0);
+    if (!last.empty()) lines_.line_in(trunk_, timeslot_, Frame(last), 0, false);
   }
   void arm_repeat() {
     if (repeat_ms)
@@ -171,7 +171,7 @@ std::vector<Lines::Frame> Lines::take(int trunk, int timeslot) {
 
 bool Lines::inject(int trunk, int timeslot, const Frame& frame) {
   if (!valid(trunk, timeslot) || frame.empty()) return false;
-  line_in(trunk, timeslot, frame, 0);
+  line_in(trunk, timeslot, frame, 0, false);
   return true;
 }
 
@@ -206,12 +206,16 @@ bool Lines::capture(int trunk, int timeslot, std::uint32_t linktype, const std::
   return true;
 }
 
-void Lines::from_channel(int channel, const Frame& frame) {
+void Lines::from_channel(int channel, const Frame& frame, bool repeated) {
+  if (repeated) {
+    to_outputs(channel, frame, 0, true);
+    return;
+  }
   ++stats_.sent;
-  if (!to_outputs(channel, frame, 0)) ++stats_.unconnected;
+  if (!to_outputs(channel, frame, 0, false)) ++stats_.unconnected;
 }
 
-bool Lines::to_outputs(int source, const Frame& frame, int hops) {
+bool Lines::to_outputs(int source, const Frame& frame, int hops, bool repeated) {
   Hal* hal = board_.hal ? board_.hal() : nullptr;
   if (!hal) return false;
   hal->fed_by(source, outputs_);
@@ -220,16 +224,16 @@ bool Lines::to_outputs(int source, const Frame& frame, int hops) {
   bool reached = false;
   for (int output : outputs) {
     if (output < kTrunks * kTimeslots) {
-      if (line_out(output / kTimeslots, output % kTimeslots, frame, hops)) reached = true;
+      if (line_out(output / kTimeslots, output % kTimeslots, frame, hops, repeated)) reached = true;
       continue;
     }
     switch (board_.channel ? board_.channel(output, frame) : Handed::None) {
       case Handed::Delivered:
-        ++stats_.delivered;
+        if (!repeated) ++stats_.delivered;
         reached = true;
         break;
       case Handed::Lost:
-        ++stats_.lost;
+        if (!repeated) ++stats_.lost;
         reached = true;
         break;
       case Handed::None:
@@ -239,9 +243,9 @@ bool Lines::to_outputs(int source, const Frame& frame, int hops) {
   return reached;
 }
 
-std::vector<Lines::Frame> Lines::cross(End& e, const Frame& frame) {
+std::vector<Lines::Frame> Lines::cross(End& e, const Frame& frame, bool repeated) {
   bool drop = false, dup = false, corrupt = false;
-  for (auto it = e.pending.begin(); it != e.pending.end();) {
+  for (auto it = e.pending.begin(); !repeated && it != e.pending.end();) {
     if (--it->countdown > 0) {
       ++it;
       continue;
@@ -269,13 +273,13 @@ std::vector<Lines::Frame> Lines::cross(End& e, const Frame& frame) {
   return frames;
 }
 
-bool Lines::line_out(int trunk, int timeslot, const Frame& frame, int hops) {
+bool Lines::line_out(int trunk, int timeslot, const Frame& frame, int hops, bool repeated) {
   if (++hops > kMaxHops) {
-    ++stats_.looped;
+    if (!repeated) ++stats_.looped;
     return false;
   }
   End& e = end_at(trunk, timeslot);
-  const std::vector<Frame> frames = cross(e, frame);
+  const std::vector<Frame> frames = cross(e, frame, repeated);
   bool reached = false;
   for (const Frame& f : frames) {
     ++e.out;
@@ -292,27 +296,29 @@ bool Lines::line_out(int trunk, int timeslot, const Frame& frame, int hops) {
     const int far = cables_[trunk];
     // The far end's plug is in the test's hand when it is tapped.
     if (far < 0 || end_at(far, timeslot).tapped) continue;
-    if (line_in(far, timeslot, f, hops)) reached = true;
+    if (line_in(far, timeslot, f, hops, repeated)) reached = true;
   }
   // A frame the line end dropped is counted there.
-  if (!reached && !frames.empty()) ++stats_.unconnected;
+  if (!reached && !frames.empty() && !repeated) ++stats_.unconnected;
   // Counted here already when nothing took it.
   return true;
 }
 
-bool Lines::line_in(int trunk, int timeslot, const Frame& frame, int hops) {
+bool Lines::line_in(int trunk, int timeslot, const Frame& frame, int hops, bool repeated) {
   End& e = end_at(trunk, timeslot);
-  const std::vector<Frame> frames = cross(e, frame);
+  // The line end's own repetition stands in for the channel's.
+  if (repeated && e.repeat_ms) return true;
+  const std::vector<Frame> frames = cross(e, frame, repeated);
   bool reached = false;
   for (const Frame& f : frames) {
     ++e.in;
     if (e.pcap && !e.pcap->record(f)) e.pcap.reset();
     e.last = f;
-    if (to_outputs(trunk * kTimeslots + timeslot, f, hops)) reached = true;
+    if (to_outputs(trunk * kTimeslots + timeslot, f, hops, repeated)) reached = true;
   }
   // A new frame restarts the idle repetition.
   e.arm_repeat();
-  if (!reached && !frames.empty()) ++stats_.unconnected;
+  if (!reached && !frames.empty() && !repeated) ++stats_.unconnected;
   return true;
 }
 

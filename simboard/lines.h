@@ -12,6 +12,11 @@
 // far end, spoil the n-th frame crossing it (drop, duplicate, corrupt), repeat
 // the last frame that arrived while nothing new comes, and write every frame
 // crossing it to a pcap file.
+//
+// A channel may repeat a frame by itself on an idle line (an SS7 channel its
+// last FISU or LSSU): such a frame crosses like any other, except that the
+// spoilers do not count it, a line end that repeats by itself ("line repeat")
+// does not take it, and the board-wide counters leave it out.
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -66,8 +71,9 @@ public:
   Lines(const Lines&) = delete;
   Lines& operator=(const Lines&) = delete;
 
-  // A frame written on the controller channel that serves source C.
-  void from_channel(int channel, const Frame& frame);
+  // A frame written on the controller channel that serves source C, or one
+  // that the channel repeats by itself.
+  void from_channel(int channel, const Frame& frame, bool repeated = false);
 
   bool cable(int a, int b);
   bool uncable(int trunk);
@@ -108,13 +114,13 @@ private:
   End& end_at(int trunk, int timeslot);
   static bool valid(int trunk, int timeslot);
   // Hands the frame to every output the source feeds; false when none took it.
-  bool to_outputs(int source, const Frame& frame, int hops);
+  bool to_outputs(int source, const Frame& frame, int hops, bool repeated);
   // Onto the line from the board's side; across the cable.
-  bool line_out(int trunk, int timeslot, const Frame& frame, int hops);
+  bool line_out(int trunk, int timeslot, const Frame& frame, int hops, bool repeated);
   // From the line into the board.
-  bool line_in(int trunk, int timeslot, const Frame& frame, int hops);
+  bool line_in(int trunk, int timeslot, const Frame& frame, int hops, bool repeated);
   // The frames that cross the line end after its spoilers.
-  std::vector<Frame> cross(End& e, const Frame& frame);
+  std::vector<Frame> cross(End& e, const Frame& frame, bool repeated);
 
   Board board_;
   std::vector<std::pair<int, int>> default_cables_;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "board/mcc.h"
+#include "foundation/mux_time.h"
 #include "foundation/timer.h"
 #include "simboard/hal.h"
 #include "simboard/simulator.h"
@@ -18,13 +19,20 @@ namespace Req = Board::Mcc;
 class Mcc::Channel : public OpenState {
 public:
   explicit Channel(Session& s) : session(s) {}
-  void on_resume() { session.set_draining(true); }
+  void on_resume() { Mcc::hold(session, false); }
+  // The tick drains it, not the loop.
+  bool paced() const { return timeslot >= 0 && mode == Req::kTypeTransparent; }
 
   Session& session;
   int timeslot = -1;  // -1 until allocated
   std::int32_t mode = 0;
   std::int32_t rxSize = 0;
   Timer resume;
+  bool held = false;  // a paced channel's far end does not take its bytes
+  // SS7 mode: the last FISU or LSSU written, and whether anything was
+  // written since the last tick.
+  Lines::Frame idle_unit;
+  bool written = false;
 };
 
 Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePools types)
@@ -47,7 +55,7 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
                   const Channel* c = channel_of(*s);
                   if (!c || c->timeslot < 0) continue;
                   r.line("channel=" + std::to_string(c->timeslot) + " mode=" + std::to_string(c->mode) +
-                         (s->draining() ? "" : " stalled"));
+                         (held(*s) ? " stalled" : ""));
                 }
               });
   add_command("mcc", "eagain", "<C> <ms>",
@@ -117,6 +125,7 @@ void Mcc::on_close(Session& s) {
   if (Channel* c = channel_of(s)) {
     c->resume.reset();
     c->timeslot = -1;
+    c->idle_unit.clear();
   }
 }
 
@@ -125,8 +134,21 @@ void Mcc::reset() {
   lines_.reset();
   for (Session* s : sessions()) {
     if (Channel* c = channel_of(*s)) c->resume.reset();
-    s->set_draining(true);
+    hold(*s, false);
   }
+}
+
+void Mcc::hold(Session& s, bool on) {
+  Channel* c = dynamic_cast<Channel*>(s.state());
+  if (c && c->paced())
+    c->held = on;
+  else
+    s.set_draining(!on);
+}
+
+bool Mcc::held(Session& s) {
+  const Channel* c = dynamic_cast<Channel*>(s.state());
+  return c && c->paced() ? c->held : !s.draining();
 }
 
 Session* Mcc::channel(int timeslot) const {
@@ -151,11 +173,19 @@ int Mcc::allocate(Session& s, void* arg) {
   if (limit >= 0 && in_use(rec.mode) >= limit) return -EBUSY;
   for (int t : pool_) {
     if (channel(t)) continue;
-    // Bytes, not frames: the daemon's descriptor becomes a stream.
-    if (rec.mode == Req::kTypeTransparent && (!sim_ || !sim_->to_stream(s))) return -ENOMEM;
+    // Bytes, not frames: the daemon's descriptor becomes a stream, drained
+    // by the tick and holding about as much as the driver does.
+    if (rec.mode == Req::kTypeTransparent) {
+      if (!sim_ || !sim_->to_stream(s)) return -ENOMEM;
+      const int size = kTransparentBuffer;
+      ::setsockopt(s.request_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+      s.set_draining(false);
+      if (Hal* h = hal()) h->on_unfeed([this](int source) { play_out(source); });
+    }
     c->timeslot = t;
     c->mode = rec.mode;
     c->rxSize = rec.rxSize;
+    if (c->paced()) arm_tick();
     return 0;
   }
   return -EBUSY;
@@ -188,10 +218,61 @@ int Mcc::timeslot(Session& s, unsigned long value) {
 }
 
 void Mcc::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
-  const Channel* c = channel_of(s);
+  Channel* c = channel_of(s);
   // Before its allocation an open is no channel: its writes go nowhere.
   if (!c || c->timeslot < 0 || len == 0) return;
+  if (c->mode == Req::kTypeSs7) {
+    c->written = true;
+    // BSN, FSN and LI, then nothing (FISU) or the status (LSSU).
+    if (len >= 3 && len <= 5) {
+      c->idle_unit.assign(data, data + len);
+      arm_tick();
+    }
+  }
   lines_.from_channel(c->timeslot, Lines::Frame(data, data + len));
+}
+
+void Mcc::play_out(int timeslot) {
+  Session* s = channel(timeslot);
+  Channel* c = s ? channel_of(*s) : nullptr;
+  if (!c || !c->paced() || c->held) return;
+  while (s->read_up_to(Req::kMaxPacketSize) > 0) {
+  }
+}
+
+void Mcc::arm_tick() {
+  if (tick_.is_running()) return;
+  last_tick_ = Mux::milliseconds();
+  tick_.set<Mcc>(kTickMs, &Mcc::on_tick, this);
+}
+
+void Mcc::on_tick() {
+  const unsigned now = Mux::milliseconds();
+  const unsigned elapsed = std::min(now - last_tick_, kMaxCatchUpMs);
+  last_tick_ = now;
+  bool again = false;
+  // Taking bytes may release an open, which takes it off the list.
+  const std::vector<Session*> opens = sessions();
+  for (Session* s : opens) {
+    Channel* c = channel_of(*s);
+    if (!c) continue;
+    if (c->paced()) {
+      again = true;
+      for (std::size_t budget = std::size_t(elapsed) * kOctetsPerMs; budget > 0 && !c->held;) {
+        const std::size_t n = s->read_up_to(budget);
+        if (n == 0) break;
+        budget -= n;
+      }
+    } else if (c->timeslot >= 0 && c->mode == Req::kTypeSs7 && !c->idle_unit.empty()) {
+      again = true;
+      // What the daemon wrote by now goes first.
+      s->drain();
+      if (c->timeslot < 0) continue;
+      if (!c->written) lines_.from_channel(c->timeslot, c->idle_unit, true);
+      c->written = false;
+    }
+  }
+  if (again) tick_.set<Mcc>(kTickMs, &Mcc::on_tick, this);
 }
 
 Lines::Handed Mcc::deliver(int timeslot, const Lines::Frame& frame) {
@@ -220,7 +301,7 @@ bool Mcc::stall(int timeslot, bool on) {
   Session* s = channel(timeslot);
   if (!s) return false;
   channel_of(*s)->resume.reset();
-  s->set_draining(!on);
+  hold(*s, on);
   return true;
 }
 
@@ -228,7 +309,7 @@ bool Mcc::stall(int timeslot, unsigned ms) {
   Session* s = channel(timeslot);
   if (!s) return false;
   Channel* c = channel_of(*s);
-  s->set_draining(false);
+  hold(*s, true);
   c->resume.set<Channel>(ms, &Channel::on_resume, c);
   return true;
 }

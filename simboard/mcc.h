@@ -9,11 +9,21 @@
 // MCC_RESOURCES tells their sizes. Transparent channels are byte channels:
 // MCC_ALLOCATE puts a stream socket in place of the caller's descriptor, and
 // what reaches them arrives in runs of at most their receive packet size.
+//
+// The lines keep their pace on a tick: a transparent channel drains what the
+// daemon wrote at the line rate, 8,000 octets a second, and holds about a
+// second of it (then the daemon's writes meet EAGAIN), and plays out what it
+// holds when its output is taken away (the daemon waits for the poll to tell
+// that the channel played everything, which a socket cannot tell, before it
+// does that); a channel in SS7 mode
+// repeats the last FISU or LSSU written, once a tick, while nothing new is
+// written. The tick runs only while such a channel is open.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "foundation/timer.h"
 #include "simboard/driver.h"
 #include "simboard/lines.h"
 
@@ -26,6 +36,14 @@ class Mcc : public Driver {
 public:
   // Channels of each type: data, BRI, transparent, SS7.
   using TypePools = std::array<std::int32_t, 4>;
+
+  static constexpr unsigned kTickMs = 10;
+  static constexpr unsigned kOctetsPerMs = 8;
+  // A late tick catches up at most this much line time.
+  static constexpr unsigned kMaxCatchUpMs = 1000;
+  // SO_SNDBUF of the daemon's end of a transparent channel (the kernel
+  // doubles it): about a second of line time.
+  static constexpr int kTransparentBuffer = 4096;
 
   // The controller timeslots the board hands out, the trunk cables and the
   // channels of each type (each as many as the timeslots when not given).
@@ -62,12 +80,21 @@ private:
   int in_use(std::int32_t type) const;
   Hal* hal() const;
   Lines::Handed deliver(int timeslot, const Lines::Frame& frame);
+  // The far end stops (or resumes) taking what the daemon writes.
+  static void hold(Session& s, bool on);
+  static bool held(Session& s);
+  void arm_tick();
+  void on_tick();
+  // What a transparent channel still holds goes out now.
+  void play_out(int timeslot);
 
   std::vector<int> pool_;
   TypePools default_types_;
   TypePools types_;
   Simulator* sim_ = nullptr;
   Lines lines_;
+  Timer tick_;
+  unsigned last_tick_ = 0;
 };
 
 }  // namespace SimBoard

@@ -183,6 +183,11 @@ bool PstnSlot::IDeactivate() {
 bool PstnSlot::IUserData(std::vector<char> const& data) {
   // A slot without a link (cas) takes the frame and drops it.
   if (!highest()) return true;
+  // An MSU goes whole or not at all: SIO and a SIF of 2 to 272 octets.
+  if (ss7_ && !SS7::SLC::Carries(data.size())) {
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
   Packet p;
   int cause = 0;
   if (!LinkFrame(*this, *this, data, p, cause)) {

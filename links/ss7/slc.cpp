@@ -19,14 +19,16 @@ const SLC::TimerVal SLC::T7 = {12000, &SLC::on_T7};
 
 namespace {
 
-// Where an LSSU takes the link; the link in service leaves it on any LSSU.
+// Where an LSSU takes the link (Q.703 initial alignment). Idle stays idle
+// and silent until activated: answering there is what let two links drive
+// each other round. In service any LSSU ends service.
 enum class Go { stay, idle, aligned, proving };
 constexpr Go kLssuMoves[6][4] = {
     //  SIO          SIN or SIE    SIOS        other
-    {Go::aligned, Go::proving, Go::stay, Go::stay},  // idle
-    {Go::aligned, Go::proving, Go::stay, Go::stay},  // not aligned
-    {Go::stay, Go::proving, Go::stay, Go::stay},     // aligned
-    {Go::idle, Go::stay, Go::idle, Go::idle},        // proving
+    {Go::stay, Go::stay, Go::stay, Go::stay},        // idle
+    {Go::aligned, Go::aligned, Go::stay, Go::stay},  // not aligned
+    {Go::stay, Go::proving, Go::idle, Go::stay},     // aligned
+    {Go::aligned, Go::stay, Go::idle, Go::idle},     // proving
     {Go::idle, Go::stay, Go::idle, Go::idle},        // aligned ready
     {Go::idle, Go::idle, Go::idle, Go::idle},        // worked
 };
@@ -479,8 +481,9 @@ void SLC::retransmit() {
 }
 
 void SLC::message(Worked&, Packet& msu) {
-  // Shorter would read as a FISU or an LSSU at the far end.
-  if (msu.length() < kMinMsu || msu.length() > kMaxMsu) {
+  // Shorter would read as a FISU or an LSSU at the far end, longer passes
+  // the SIF; the slot refuses both before they get here.
+  if (!Carries(msu.length())) {
     std::cerr << ext::header(this) << "ignore msu, bad length " << msu.length() << std::endl;
     return;
   }
@@ -500,10 +503,6 @@ void SLC::put_to_tb(Packet& msu) {
 
 void SLC::process_tb() {
   if (!in_service()) return;
-  if (tb.empty()) {
-    fisu();
-    return;
-  }
   Packet m;
   while (rtbCount < kMaxOutstanding && tb.preview(&m)) {
     fsnt = rtbLast + 1;
@@ -517,6 +516,9 @@ void SLC::process_tb() {
     rtb[unsigned(rtbLast)] = m;
     if (++rtbCount == 1) set(T7);
   }
+  // The channel repeats the last FISU while nothing new goes: it carries the
+  // newest FSN, so that the peer notices when the last MSU went missing.
+  fisu();
 }
 
 // ------------------------------------------------------------------ text

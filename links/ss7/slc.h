@@ -9,9 +9,16 @@
 //
 // Deliberately not here, for the peers' sake: no congestion procedure (T5 and
 // T6 exist but are never armed), no alignment or signal unit error rate
-// monitor, proving ends at the first FISU or MSU from the peer, and each LSSU
-// is handed to the channel once (repeating units on an idle line is the
-// channel's business).
+// monitor, proving ends at the first FISU or MSU from the peer, and each unit
+// is handed to the channel once: the channel repeats the last FISU or LSSU on
+// an idle line, so the last one handed over always carries the current
+// sequence numbers.
+//
+// A link out of service (idle) stays so, silent, whatever it receives, until
+// it is activated; the alignment states answer status units as Q.703 says,
+// with one unit per change of state, so two links cannot drive each other
+// round for ever.
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 
@@ -37,7 +44,12 @@ public:
   static constexpr unsigned kTbAccept = 200;   // MSUs from above waiting to be sent
   static constexpr unsigned kTbSize = 327;     // kTbAccept + room for a retransmission
   static constexpr unsigned kMinMsu = 3;       // SIO and two SIF octets: shorter reads as FISU or LSSU
-  static constexpr unsigned kMaxMsu = Packet::packet_max_size - kHeader;
+  static constexpr unsigned kMaxSif = 272;
+  static constexpr unsigned kMaxMsu = 1 + kMaxSif;
+  static_assert(kHeader + kMaxMsu <= Packet::packet_max_size, "an MSU fits a packet buffer");
+
+  // Whether an MSU (SIO and SIF) of this many octets can be sent whole.
+  static bool Carries(std::size_t octets) { return octets >= kMinMsu && octets <= kMaxMsu; }
 
   class State;
   template <int N, class Base>

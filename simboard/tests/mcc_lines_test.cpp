@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -362,6 +363,133 @@ TEST_F(MccTest, StalledChannelRefusesWritesThenDrains) {
   ASSERT_TRUE(simtest::run_until([&] { return mcc->lines().stats().sent == written; }));
   EXPECT_EQ(written, mcc->lines().stats().delivered + mcc->lines().stats().lost);
   EXPECT_EQ(2, ::write(fa.lowlevel_fd(), "\x01\x02", 2));
+}
+
+// The line tick: the clock moves ms, one tick at a time, and whatever is due
+// happens.
+void Ticks(looptest::CachedClock& clock, unsigned ms) {
+  for (unsigned t = 0; t < ms; t += SimBoard::Mcc::kTickMs) {
+    clock.advance(SimBoard::Mcc::kTickMs);
+    multiplexer.timers_schedule();
+  }
+}
+
+TEST_F(MccTest, Ss7ChannelRepeatsItsLastFisuOrLssuOncePerTick) {
+  looptest::CachedClock clock;
+  Fd fa = Open();
+  ASSERT_EQ(0, Allocate(fa, Mcc::kTypeSs7));
+  const int a = sim.ioctl_value(fa.lowlevel_fd(), Mcc::kTimeslot, 0);
+  int b = 0;
+  Fd fb = Channel(b);
+  Connect(a, 16);
+  Connect(48, b);
+  // Nothing written yet: nothing to repeat.
+  Ticks(clock, 50);
+  EXPECT_TRUE(Read(fb).empty());
+
+  // Not in the tick it was written in: the line was busy then.
+  Write(fa, std::string("\xFF\xFF\x00", 3));
+  EXPECT_EQ((std::vector<std::string>{"FFFF00"}), Read(fb));
+  Ticks(clock, 40);
+  EXPECT_EQ((std::vector<std::string>{"FFFF00", "FFFF00", "FFFF00"}), Read(fb));
+  // An MSU is not repeated; the line is busy for the tick it was written in.
+  Write(fa, std::string("\x7F\x80\x03\x83\x01\x02", 6));
+  Ticks(clock, 30);
+  EXPECT_EQ((std::vector<std::string>{"7F8003830102", "FFFF00", "FFFF00"}), Read(fb));
+  Write(fa, std::string("\xFF\xFF\x01\x03", 4));
+  Ticks(clock, 20);
+  EXPECT_EQ((std::vector<std::string>{"FFFF0103", "FFFF0103"}), Read(fb));
+  // Written but not yet read by the board at the tick: it goes first.
+  ASSERT_EQ(3, ::write(fa.lowlevel_fd(), "\x7F\x80\x00", 3));
+  Ticks(clock, 10);
+  EXPECT_EQ((std::vector<std::string>{"7F8000"}), Read(fb));
+  Ticks(clock, 10);
+  EXPECT_EQ((std::vector<std::string>{"7F8000"}), Read(fb));
+  // Repeats are not written frames: neither the spoilers nor the board's
+  // counters count them.
+  Do("line drop 0 16 1");
+  Ticks(clock, 20);
+  EXPECT_EQ(2u, Read(fb).size());
+  Write(fa, std::string("\x7F\x81\x00", 3));
+  EXPECT_TRUE(Read(fb).empty());
+  EXPECT_EQ(5u, mcc->lines().stats().sent);
+  EXPECT_EQ(4u, mcc->lines().stats().delivered);
+  // A line end that repeats by itself takes over.
+  Do("line repeat 1 16 25");
+  Ticks(clock, 60);
+  EXPECT_EQ((std::vector<std::string>{"7F8000", "7F8000"}), Read(fb));
+  Do("line repeat 1 16 off");
+  // The last unit written is repeated, even one the line lost.
+  Ticks(clock, 30);
+  EXPECT_EQ((std::vector<std::string>{"7F8100", "7F8100", "7F8100"}), Read(fb));
+  // Closed, the channel repeats no more and the tick stops.
+  const std::size_t timers = multiplexer.timer_count();
+  fa.close();
+  sim.collect_closed();
+  Ticks(clock, 30);
+  EXPECT_TRUE(Read(fb).empty());
+  EXPECT_EQ(timers - 1, multiplexer.timer_count());
+  // A data channel repeats nothing.
+  Fd fc = Open();
+  ASSERT_EQ(0, Allocate(fc, Mcc::kTypeData));
+  const int c = sim.ioctl_value(fc.lowlevel_fd(), Mcc::kTimeslot, 0);
+  Connect(c, 16);
+  Write(fc, std::string("\xFF\xFF\x00", 3));
+  Ticks(clock, 30);
+  EXPECT_EQ((std::vector<std::string>{"FFFF00"}), Read(fb));
+}
+
+TEST_F(MccTest, TransparentChannelDrainsAtTheLineRate) {
+  looptest::CachedClock clock;
+  Fd fa = Open();
+  ASSERT_EQ(0, Allocate(fa, Mcc::kTypeTransparent));
+  const int a = sim.ioctl_value(fa.lowlevel_fd(), Mcc::kTimeslot, 0);
+  Connect(a, 16);
+  Do("line tap 0 16");
+  auto tapped = [&] {
+    std::size_t n = 0;
+    for (const Lines::Frame& f : mcc->lines().take(0, 16)) n += f.size();
+    return n;
+  };
+  const std::string second(8000, 'v');
+  ASSERT_EQ(4000, ::write(fa.lowlevel_fd(), second.data(), 4000));
+  mcc->drain();
+  EXPECT_EQ(0u, tapped());
+  // 8 octets a millisecond, whatever the loop does meanwhile.
+  Ticks(clock, 10);
+  EXPECT_EQ(80u, tapped());
+  Ticks(clock, 90);
+  EXPECT_EQ(720u, tapped());
+  // A late tick catches up.
+  clock.advance(250);
+  multiplexer.timers_schedule();
+  EXPECT_EQ(2000u, tapped());
+  Ticks(clock, 1000);
+  EXPECT_EQ(1200u, tapped());
+
+  // The channel holds about a second of line time: then the writes wait.
+  std::size_t written = 0;
+  ssize_t n;
+  while (written < 100000 && (n = ::write(fa.lowlevel_fd(), second.data(), 500)) > 0) written += std::size_t(n);
+  EXPECT_EQ(EAGAIN, errno);
+  EXPECT_GE(written, 2000u);
+  EXPECT_LE(written, 16000u);
+  Ticks(clock, 2000);
+  EXPECT_EQ(written, tapped());
+  EXPECT_EQ(500, ::write(fa.lowlevel_fd(), second.data(), 500));
+  // Stalled, it takes nothing; the rest goes once it resumes.
+  Do("mcc stall " + std::to_string(a));
+  EXPECT_EQ((std::vector<std::string>{"channel=" + std::to_string(a) + " mode=2 stalled"}),
+            sim.execute("mcc list").lines());
+  Ticks(clock, 100);
+  EXPECT_EQ(0u, tapped());
+  Do("mcc stall " + std::to_string(a) + " off");
+  Ticks(clock, 100);
+  EXPECT_EQ(500u, tapped());
+  // Its output taken away, it plays out what it holds first.
+  ASSERT_EQ(300, ::write(fa.lowlevel_fd(), second.data(), 300));
+  ASSERT_TRUE(hal->put(16, 213));
+  EXPECT_EQ(300u, tapped());
 }
 
 TEST_F(MccTest, ResetRestoresTheDefaultLines) {

@@ -28,6 +28,14 @@ enum { kIdle = 0, kNotAligned = 1, kAligned = 2, kProving = 3, kAlignedReady = 4
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
+// The MSUs among the units.
+Strings Msus(const Strings& units) {
+  Strings out;
+  for (const std::string& u : units)
+    if (u.compare(0, 4, "MSU ") == 0) out.push_back(u);
+  return out;
+}
+
 // A link alone on the fake channel; the test plays its peer with crafted
 // units.
 struct Lone {
@@ -64,7 +72,7 @@ struct Lone {
     Capture quiet(std::cerr);
     if (state == kIdle) return;
     owner.activate();
-    if (state == kAligned) Inject(Lssu(SS7::SLC::SIO));
+    if (state >= kAligned) Inject(Lssu(SS7::SLC::SIO));
     if (state >= kProving) Inject(Lssu(SS7::SLC::SIN));
     if (state == kAlignedReady) Run(8200);
     if (state == kWorked) Inject(Unit(127, true, 127, true));
@@ -219,16 +227,17 @@ TEST_F(LoneTest, AlignmentTimersTakeTheLinkToIdle) {
   }
 }
 
-// What each LSSU does in each state.
+// What each LSSU does in each state: Q.703's initial alignment, and an idle
+// link stays idle and silent whatever it hears.
 TEST_F(LoneTest, LssuMovesByStateAndStatus) {
   struct Case {
     int state;
     int after[5];  // after SIO, SIN, SIE, SIOS, status 4
   } cases[] = {
-      {kIdle, {kAligned, kProving, kProving, kIdle, kIdle}},
-      {kNotAligned, {kAligned, kProving, kProving, kNotAligned, kNotAligned}},
-      {kAligned, {kAligned, kProving, kProving, kAligned, kAligned}},
-      {kProving, {kIdle, kProving, kProving, kIdle, kIdle}},
+      {kIdle, {kIdle, kIdle, kIdle, kIdle, kIdle}},
+      {kNotAligned, {kAligned, kAligned, kAligned, kNotAligned, kNotAligned}},
+      {kAligned, {kAligned, kProving, kProving, kIdle, kAligned}},
+      {kProving, {kAligned, kProving, kProving, kIdle, kIdle}},
       {kAlignedReady, {kIdle, kAlignedReady, kAlignedReady, kIdle, kIdle}},
       {kWorked, {kIdle, kIdle, kIdle, kIdle, kIdle}},
   };
@@ -244,6 +253,10 @@ TEST_F(LoneTest, LssuMovesByStateAndStatus) {
       // An LSSU with LI 2: the second status octet is ignored.
       lone.Inject(Bytes{0xFF, 0xFF, 0x02, status, 0x01});
       EXPECT_EQ(c.after[status], lone.link.get_state_id());
+      if (c.state == kIdle) {
+        EXPECT_TRUE(lone.Sent().empty());
+        EXPECT_EQ(0, lone.owner.deactivated);
+      }
       if (c.state != kWorked) continue;
       EXPECT_TRUE(
           Has(err.text(), std::string("(worked): receive lssu: ") + texts[status] + "  BSN=127 BIB=1 FSN=127 FIB=1\n"))
@@ -306,18 +319,20 @@ TEST_F(SlcTest, MsusBothWaysOnceAndInOrder) {
   EXPECT_EQ(0u, multiplexer.timer_count());
   EXPECT_EQ(0, a.statistics()->badSeqCntr);
   EXPECT_EQ(0, b.statistics()->repeatCntr);
+  // Each MSU is followed by a FISU with its FSN: what an idle line repeats.
   const Strings fromA = SentByA();
-  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=20 n=20", "MSU 127.1 1.1 li=20 n=20", "MSU 127.1 2.1 li=20 n=20"}),
-            Strings(fromA.begin(), fromA.begin() + 3));
+  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=20 n=20", "FISU 127.1 0.1", "MSU 127.1 1.1 li=20 n=20", "FISU 127.1 1.1"}),
+            Strings(fromA.begin(), fromA.begin() + 4));
 }
 
 TEST_F(SlcTest, LostMsuIsNegativelyAcknowledgedAndRetransmittedOldestFirst) {
   Align();
-  link.a_to_b().drop(2);
+  // The second MSU is lost.
+  link.a_to_b().drop(3);
   for (std::uint8_t i = 0; i < 4; ++i) oa.send(Msu(10, i));
-  // All four go out before anything comes back.
-  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=10 n=10", "MSU 127.1 1.1 li=10 n=10", "MSU 127.1 2.1 li=10 n=10",
-                     "MSU 127.1 3.1 li=10 n=10"}),
+  // All four go out before anything comes back, each with its FISU.
+  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=10 n=10", "FISU 127.1 0.1", "MSU 127.1 1.1 li=10 n=10", "FISU 127.1 1.1",
+                     "MSU 127.1 2.1 li=10 n=10", "FISU 127.1 2.1", "MSU 127.1 3.1 li=10 n=10", "FISU 127.1 3.1"}),
             SentByA());
   Drain();
   ASSERT_EQ(4u, ob.received.size());
@@ -332,8 +347,10 @@ TEST_F(SlcTest, LostMsuIsNegativelyAcknowledgedAndRetransmittedOldestFirst) {
   EXPECT_EQ("FISU 3.0 127.1", fromB.back());
   // a resends 1, 2, 3 with their first FSNs and the FIB following the BIB.
   const Strings fromA = SentByA();
-  EXPECT_EQ((Strings{"MSU 127.1 1.0 li=10 n=10", "MSU 127.1 2.0 li=10 n=10", "MSU 127.1 3.0 li=10 n=10"}),
-            Strings(fromA.begin() + 4, fromA.begin() + 7));
+  ASSERT_GE(fromA.size(), 12u);
+  EXPECT_EQ((Strings{"MSU 127.1 1.0 li=10 n=10", "MSU 127.1 2.0 li=10 n=10", "MSU 127.1 3.0 li=10 n=10",
+                     "FISU 127.1 3.0"}),
+            Strings(fromA.begin() + 8, fromA.begin() + 12));
   EXPECT_EQ(0, a.statistics()->rtbSize);
   EXPECT_EQ(kWorked, a.get_state_id());
   EXPECT_EQ(kWorked, b.get_state_id());
@@ -361,7 +378,7 @@ TEST_F(SlcTest, SwallowingPeerFillsRtbThenTb) {
   Capture err(std::cerr);
   for (unsigned i = 0; i < 127 + 200; ++i) oa.send(Msu(3, std::uint8_t(i)));
   EXPECT_EQ(127, a.statistics()->rtbSize);
-  EXPECT_EQ(127u, link.a_to_b().sent().size());
+  EXPECT_EQ(127u, Msus(SentByA()).size());
   EXPECT_EQ("", err.text());
   oa.send(Msu(3));
   EXPECT_EQ(1, a.statistics()->overflowCntr);
@@ -375,13 +392,15 @@ TEST_F(SlcTest, SwallowingPeerFillsRtbThenTb) {
 TEST_F(LoneTest, AcknowledgementThatFreesRoomRestartsSending) {
   l.To(kWorked);
   for (unsigned i = 0; i < 128; ++i) l.owner.send(Msu(3, std::uint8_t(i)));
-  EXPECT_EQ(127u, l.line.a_to_b().sent().size());
+  EXPECT_EQ(127u, Msus(l.Sent()).size());
   l.Inject(Unit(0, true, 127, true));
-  ASSERT_EQ(128u, l.line.a_to_b().sent().size());
-  EXPECT_EQ("MSU 127.1 127.1 li=3 n=3", Render(l.line.a_to_b().sent().back()));
+  const Strings sent = l.Sent();
+  ASSERT_EQ(128u, Msus(sent).size());
+  EXPECT_EQ("MSU 127.1 127.1 li=3 n=3", Msus(sent).back());
+  EXPECT_EQ("FISU 127.1 127.1", sent.back());
   // Everything acknowledged and nothing waiting: no extra FISU.
   l.Inject(Unit(127, true, 127, true));
-  EXPECT_EQ(128u, l.line.a_to_b().sent().size());
+  EXPECT_EQ(sent.size(), l.Sent().size());
   EXPECT_EQ(0, l.link.statistics()->rtbSize);
 }
 
@@ -447,18 +466,24 @@ TEST_F(LoneTest, LengthIndicatorMismatches) {
 TEST_F(LoneTest, LiOfSentMsusIsCappedAt63) {
   l.To(kWorked);
   for (unsigned n : {3u, 62u, 63u, 64u, 272u}) l.owner.send(Msu(n));
+  for (unsigned n : {273u, 274u}) l.owner.send(Msu(n));
   EXPECT_EQ((Strings{"MSU 127.1 0.1 li=3 n=3", "MSU 127.1 1.1 li=62 n=62", "MSU 127.1 2.1 li=63 n=63",
-                     "MSU 127.1 3.1 li=63 n=64", "MSU 127.1 4.1 li=63 n=272"}),
-            l.Sent());
+                     "MSU 127.1 3.1 li=63 n=64", "MSU 127.1 4.1 li=63 n=272", "MSU 127.1 5.1 li=63 n=273"}),
+            Msus(l.Sent()));
 }
 
 TEST_F(LoneTest, MsusTooShortToFrameAreRefused) {
   l.To(kWorked);
   Capture err(std::cerr);
-  for (unsigned n : {1u, 2u}) l.owner.send(Msu(n));
+  for (unsigned n : {1u, 2u, 274u}) l.owner.send(Msu(n));
   l.owner.send(Bytes());
   EXPECT_TRUE(l.Sent().empty());
   EXPECT_TRUE(Has(err.text(), "ignore msu, bad length 2\n")) << err.text();
+  EXPECT_TRUE(Has(err.text(), "ignore msu, bad length 274\n")) << err.text();
+  EXPECT_FALSE(SS7::SLC::Carries(2));
+  EXPECT_TRUE(SS7::SLC::Carries(3));
+  EXPECT_TRUE(SS7::SLC::Carries(273));
+  EXPECT_FALSE(SS7::SLC::Carries(274));
 }
 
 TEST_F(LoneTest, ShortUnitOnlyCounts) {
@@ -510,7 +535,7 @@ TEST_F(LoneTest, RefusedMsuWaitsForReadyAndIsNotAnnounced) {
   l.link.receive(p);
   EXPECT_EQ(Strings{"FISU 0.1 127.1"}, l.Sent());
   l.Drain();
-  EXPECT_EQ((Strings{"FISU 0.1 127.1", "MSU 0.1 0.1 li=8 n=8"}), l.Sent());
+  EXPECT_EQ((Strings{"FISU 0.1 127.1", "MSU 0.1 0.1 li=8 n=8", "FISU 0.1 0.1"}), l.Sent());
   EXPECT_TRUE(Has(log.text(), "(worked): hdlc ready\n")) << log.text();
 }
 
@@ -532,7 +557,7 @@ TEST_F(LoneTest, EmptyPoolSendsNothingAndKeepsTheMsu) {
   EXPECT_EQ(kWorked, l.link.get_state_id());
   hog.clear();
   l.owner.send(Msu(6));
-  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=5 n=5", "MSU 127.1 1.1 li=6 n=6"}), l.Sent());
+  EXPECT_EQ((Strings{"MSU 127.1 0.1 li=5 n=5", "MSU 127.1 1.1 li=6 n=6", "FISU 127.1 1.1"}), l.Sent());
 }
 
 // ------------------------------------------------------------- idle line
@@ -564,16 +589,32 @@ TEST_F(SlcTest, RepeatingLineAlignsAndCarriesEachMsuOnce) {
 }
 
 TEST_F(SlcTest, RepeatedFisusDoNotKeepT7Alive) {
-  link.a_to_b().repeat(3);
   link.b_to_a().repeat(3);
   Align();
-  link.a_to_b().drop(1);
+  // b hears nothing more; its repeated FISU acknowledges nothing.
+  link.a_to_b().swallow(true);
   oa.send(Msu(12));
   Run(11999);
   EXPECT_EQ(kWorked, a.get_state_id());
-  EXPECT_EQ(0, b.statistics()->badSeqCntr);
   Run(1);
   EXPECT_EQ(kIdle, a.get_state_id());
+}
+
+// The FISU after the last MSU tells the peer that it missed it.
+TEST_F(SlcTest, LostLastMsuIsNegativelyAcknowledgedAndDeliveredOnce) {
+  Align();
+  link.a_to_b().drop(1);
+  oa.send(Msu(12, 7));
+  Drain();
+  ASSERT_EQ(1u, ob.received.size());
+  EXPECT_EQ(Msu(12, 7), ob.received[0]);
+  EXPECT_EQ(1, b.statistics()->badSeqCntr);
+  EXPECT_EQ(1, a.statistics()->repeatCntr);
+  EXPECT_EQ(0, a.statistics()->rtbSize);
+  Run(13000);
+  EXPECT_EQ(kWorked, a.get_state_id());
+  EXPECT_EQ(kWorked, b.get_state_id());
+  EXPECT_EQ(1u, ob.received.size());
 }
 
 // ------------------------------------------------------------- text
