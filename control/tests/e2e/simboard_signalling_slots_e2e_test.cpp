@@ -4,10 +4,13 @@
 // reads back the cross-connect, taps line ends and writes captures that
 // tshark reads.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/testing/commands.h"
@@ -108,7 +111,36 @@ protected:
   std::string TempFile(std::string const& name) {
     return testing::TempDir() + "/" + name + "_" + std::to_string(::getpid()) + ".pcap";
   }
+
+  // SS7 links in service on slots 10 (trunk 0) and 11 (trunk 1), timeslot 16,
+  // each fed by its trunk slot 1 or 2.
+  void Ss7Links() {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(kSuccess, Answer(Trunk(0, 16), 1));
+    EXPECT_EQ(kSuccess, Answer(Trunk(1, 16), 2));
+    EXPECT_EQ(kSuccess, Answer(Ss7(1), 10));
+    EXPECT_EQ(kSuccess, Answer(Ss7(2), 11));
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(10), 1));
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(11), 2));
+    ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+    ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
+    // The FISUs of the entry into service cross before anything the test
+    // does to the line.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+
+  // The SS7 statistics report of the slot that satisfies ok.
+  bool Ss7Info(long slot, std::function<bool(ACP::SS7LinkInfo const&)> ok) {
+    return WaitFor(
+        slot,
+        [&](LGCP::Signal const& s) {
+          return IsIoctl(s, &LGCP::IoctlResponse::ss7LinkInfo_isSelected) && ok(s.get_ioctl().get_ss7LinkInfo());
+        },
+        nullptr, 8000);
+  }
 };
+
+bool IsDeactivated(LGCP::Signal const& s) { return s.deactivated_isSelected(); }
 
 TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {
   ASSERT_NO_FATAL_FAILURE(Start());
@@ -179,6 +211,131 @@ TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {
   EXPECT_EQ("8|0x03", msus[0]);
   EXPECT_FALSE(SimBoard::TsharkFields(pcap, "-e mtp2.li", "mtp2.li == 0").empty());
   std::remove(pcap.c_str());
+}
+
+TEST_F(SignallingBoard, Ss7UserDataGoesWholeOrIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(Ss7Links());
+  // SIO and SIF: 2 to 272 SIF octets fit a signal unit.
+  const struct {
+    std::size_t size;
+    int answer;
+  } cases[] = {
+      {0, LGCP::ErrorCause::invalidParams}, {2, LGCP::ErrorCause::invalidParams}, {3, kSuccess},
+      {273, kSuccess},                      {274, LGCP::ErrorCause::invalidParams}, {1000, LGCP::ErrorCause::invalidParams},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    Bytes msu(c.size);
+    for (std::size_t i = 0; i < c.size; ++i) msu[i] = char(i == 0 ? 0x83 : i * 7);
+    EXPECT_EQ(c.answer, Answer(UserData(msu), 10));
+    if (c.answer != kSuccess) continue;
+    LGCP::Signal got;
+    ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+    EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  }
+  // Nothing of the refused ones went: the next MSU to arrive is the next one
+  // sent.
+  const Bytes last = {char(0x83), 0x11, 0x22};
+  EXPECT_EQ(kSuccess, Answer(UserData(last), 10));
+  LGCP::Signal got;
+  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+  EXPECT_EQ(Hex(last), Hex(got.get_userData()));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(SignallingBoard, Ss7LinkRecoversALostMsuAndAReconnectOfOneSide) {
+  ASSERT_NO_FATAL_FAILURE(Ss7Links());
+  // The next unit that crosses trunk 0's line end is the MSU: lost. The FISU
+  // after it tells the peer, which asks for it again.
+  ASSERT_NO_FATAL_FAILURE(Board("line drop 0 16 1"));
+  const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x11};
+  EXPECT_EQ(kSuccess, Answer(UserData(msu), 10));
+  LGCP::Signal got;
+  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_TRUE(Ss7Info(11, [](ACP::SS7LinkInfo const& i) { return i.get_badSeqCntr().getValue() == 1; }));
+  ASSERT_TRUE(Ss7Info(10, [](ACP::SS7LinkInfo const& i) {
+    return i.get_repeatCntr().getValue() == 1 && i.get_rtbSize().getValue() == 0;
+  }));
+  // Delivered once: the next MSU to arrive is the next one sent.
+  const Bytes next = {char(0x83), 0x02, 0x20, 0x00, 0x00, 0x22};
+  EXPECT_EQ(kSuccess, Answer(UserData(next), 10));
+  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+  EXPECT_EQ(Hex(next), Hex(got.get_userData()));
+
+  // Trunk 0's side taken apart and joined again; the first SIO it sends then
+  // is lost, its channel repeats it. The far side leaves service on it and
+  // the controller, as level 3 does, starts that link again.
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 10));
+  ASSERT_TRUE(WaitFor(10, IsDeactivated));
+  ASSERT_NO_FATAL_FAILURE(Board("line drop 0 16 1"));
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(10), 1));
+  ASSERT_TRUE(WaitFor(11, IsDeactivated)) << daemon.Err();
+  EXPECT_EQ(kSuccess, Answer(Activate(), 11));
+  ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+  ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
+  EXPECT_EQ(kSuccess, Answer(UserData(msu), 11));
+  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
+  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  EXPECT_EQ(0, Stop());
+}
+
+// Units that once set two idle links answering each other without end.
+TEST_F(SignallingBoard, Ss7LinksStayBoundedWhateverTheLineDoesAndComeBackWithActivate) {
+  ASSERT_NO_FATAL_FAILURE(Ss7Links());
+  LGCP::Message m;
+  while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
+  }
+  seen.clear();
+  const std::size_t logBefore = daemon.Err().size() + daemon.Out().size();
+  for (const char* action : {
+           "line inject 1 16 7e0600",
+           "line inject 1 16 "
+           "a76500577d275a09c8040fe7c7822fb42816096c248c6d74b528f25776b0638ee64894a5450e6b1df6dc79671391f243d94cc725e05"
+           "3b2dafed2ba86905b4a207490",
+           "line corrupt 1 16 4",
+           "line inject 1 16 87e4ff162f9cd17b9fed00",
+           "line dup 0 16 4",
+           "line inject 0 16 10840200",
+       })
+    ASSERT_NO_FATAL_FAILURE(Board(action));
+  // Two seconds of the test's own: what the line set off shows by then.
+  std::map<long, int> deactivations;
+  int ioctls = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    const int left =
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+    if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) break;
+    const LGCP::Signal& s = m.get_pdu().get_signal();
+    if (s.deactivated_isSelected()) ++deactivations[Controller::SlotOf(m)];
+    if (s.ioctl_isSelected()) ++ioctls;
+  }
+  const std::size_t logged = daemon.Err().size() + daemon.Out().size() - logBefore;
+  // At most one change out of service each, three reports with it, and the
+  // statistics every 3 s.
+  EXPECT_LE(deactivations[10], 1);
+  EXPECT_LE(deactivations[11], 1);
+  EXPECT_LE(ioctls, 12);
+  EXPECT_LE(logged, 4000u) << daemon.Err().substr(logBefore, 4000);
+
+  EXPECT_EQ(kSuccess, Answer(Activate(), 10));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 11));
+  ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+  ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
+  const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x33};
+  EXPECT_EQ(kSuccess, Answer(UserData(msu), 11));
+  LGCP::Signal got;
+  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
+  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  // Deactivated, a link stays out of service whatever its peer sends.
+  EXPECT_EQ(kSuccess, Answer(Deactivate(), 10));
+  ASSERT_TRUE(WaitFor(11, IsDeactivated));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 11));
+  ASSERT_TRUE(Ss7Info(11, [](ACP::SS7LinkInfo const& i) {
+    return i.get_ss7state().asInt() == ACP::SS7State::idle && i.get_octetsRx().getValue() > 0;
+  }));
+  EXPECT_EQ(0, Stop());
 }
 
 // A SETUP with a call reference the user side chose, and the network's
