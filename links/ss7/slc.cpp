@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
 #include "foundation/mux_time.h"
 
 namespace SS7 {
@@ -78,7 +79,7 @@ const SLC::Stats* SLC::statistics() const {
 
 void SLC::OnTrunkHardStatus(bool up) {
   if (up || current == &st_idle) return;
-  std::clog << ext::header(this) << " transport OFF by low level terminated" << std::endl;
+  deviceLog.line(std::clog) << ext::header(this) << " transport OFF by low level terminated" << std::endl;
   next_state(st_idle);
 }
 
@@ -113,7 +114,7 @@ void SLC::receive(Packet& unit) {
   const unsigned length = unit.length();
   Count(stats.octetsRx, length);
   if (length < kHeader) {
-    std::cerr << ext::header(this) << "ignore packet, length too small " << unit << std::endl;
+    lineLog.line(std::cerr) << ext::header(this) << "ignore packet, length too small " << unit << std::endl;
     return;
   }
   // The unit is stripped and trimmed below; a buffer shared with someone
@@ -122,7 +123,7 @@ void SLC::receive(Packet& unit) {
   if (unit.use_count() > 1) {
     Packet own;
     if (!own.try_reserve_head(0)) {
-      std::cerr << ext::header(this) << "no packet buffer, unit dropped" << std::endl;
+      lineLog.line(std::cerr) << ext::header(this) << "no packet buffer, unit dropped" << std::endl;
       return;
     }
     std::memcpy(own.put(length), unit.cdata(), length);
@@ -137,12 +138,12 @@ void SLC::receive(Packet& unit) {
   const unsigned left = length - kHeader;
   const unsigned n = left < kLiMax ? left : kLiMax;
   if (li != n) {
-    std::cerr << ext::header(this) << "invalid packet length,"
+    lineLog.line(std::cerr) << ext::header(this) << "invalid packet length,"
               << " expected = " << li << ", received = " << left << std::endl;
     if (n == kLiMax) {
-      std::cerr << ext::header(this) << "can't truncate signalling unit." << std::endl;
+      lineLog.line(std::cerr) << ext::header(this) << "can't truncate signalling unit." << std::endl;
     } else if (li < n) {
-      std::cerr << ext::header(this) << "truncate " << (n - li) << " octet(s) : " << unit << std::endl;
+      lineLog.line(std::cerr) << ext::header(this) << "truncate " << (n - li) << " octet(s) : " << unit << std::endl;
       unit.trim(n - li);
     }
   }
@@ -165,13 +166,13 @@ void SLC::protocol_info(std::ostream& os) const { os << "MTP/L2"; }
 void SLC::on_hdlc_receive(Packet& unit) { receive(unit); }
 
 void SLC::on_hdlc_error(Cause::Type cause) {
-  std::clog << ext::header(this) << "hdlc error [cause=" << cause << "]" << std::endl;
+  deviceLog.line(std::clog) << ext::header(this) << "hdlc error [cause=" << cause << "]" << std::endl;
   // The channel has closed itself: nothing goes out or comes in any more.
   if (current != &st_idle) next_state(st_idle);
 }
 
 void SLC::on_hdlc_ready() {
-  std::clog << ext::header(this) << "hdlc ready" << std::endl;
+  deviceLog.line(std::clog) << ext::header(this) << "hdlc ready" << std::endl;
   process_tb();
 }
 
@@ -225,7 +226,7 @@ void SLC::on_enter(AlignedReady&) {
 
 void SLC::on_enter(Worked&) {
   if (!tb.empty()) {
-    std::cerr << ext::header(this) << "discard " << tb.count() << " msu in TB" << std::endl;
+    commandLog.line(std::cerr) << ext::header(this) << "discard " << tb.count() << " msu in TB" << std::endl;
     tb.clear();
   }
   reset();
@@ -258,7 +259,7 @@ void SLC::lssu(State& s, Indication i) {
 }
 
 void SLC::lssu(Worked& s, Indication i) {
-  std::cerr << ext::header(this) << "receive lssu: " << i << " " << DumpPtr{this} << std::endl;
+  lineLog.line(std::cerr) << ext::header(this) << "receive lssu: " << i << " " << DumpPtr{this} << std::endl;
   lssu(static_cast<State&>(s), i);
 }
 
@@ -295,13 +296,13 @@ void SLC::on_T7(Timer*) {
 
 bool SLC::new_unit(Packet& p) {
   if (p.try_reserve_head(kHeader)) return true;
-  std::cerr << ext::header(this) << "no packet buffer, unit not sent" << std::endl;
+  deviceLog.line(std::cerr) << ext::header(this) << "no packet buffer, unit not sent" << std::endl;
   return false;
 }
 
 bool SLC::send(Packet const& payload) {
   if (!channel) {
-    std::clog << ext::header(this) << "no HDLC interface attached!!!" << std::endl;
+    deviceLog.line(std::clog) << ext::header(this) << "no HDLC interface attached!!!" << std::endl;
     return false;
   }
   Packet su;
@@ -484,7 +485,7 @@ void SLC::message(Worked&, Packet& msu) {
   // Shorter would read as a FISU or an LSSU at the far end, longer passes
   // the SIF; the slot refuses both before they get here.
   if (!Carries(msu.length())) {
-    std::cerr << ext::header(this) << "ignore msu, bad length " << msu.length() << std::endl;
+    commandLog.line(std::cerr) << ext::header(this) << "ignore msu, bad length " << msu.length() << std::endl;
     return;
   }
   put_to_tb(msu);
@@ -494,7 +495,7 @@ void SLC::message(Worked&, Packet& msu) {
 void SLC::put_to_tb(Packet& msu) {
   if (tb.count() >= kTbAccept) {
     Count(stats.overflowCntr);
-    std::cerr << ext::header(this) << "no space in TB buffer,"
+    commandLog.line(std::cerr) << ext::header(this) << "no space in TB buffer,"
               << " TB=" << tb.count() << " RTB=" << rtbCount << " ignoring msu: " << msu << std::endl;
     return;
   }

@@ -23,6 +23,7 @@
 #include <iosfwd>
 
 #include "foundation/containers.h"
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "hardware/hdlc.h"
 #include "transport/packet.h"
@@ -275,6 +276,12 @@ private:
   std::uint32_t opc = 0;
   mutable Stats stats;
   GenericHDLC* channel = nullptr;
+  // What the line, the channel or the controller sets off is logged through
+  // these: a faulty unit says itself (in at most two lines) once a second,
+  // then its count.
+  Log::Limiter lineLog{2};
+  Log::Limiter deviceLog;
+  Log::Limiter commandLog;
 
   friend std::ostream& operator<<(std::ostream& os, DumpPtr const& d);
 };

@@ -338,6 +338,45 @@ TEST_F(SignallingBoard, Ss7LinksStayBoundedWhateverTheLineDoesAndComeBackWithAct
   EXPECT_EQ(0, Stop());
 }
 
+// Units that no link can take, many at once: each kind says itself once a
+// second, then its count.
+TEST_F(SignallingBoard, Ss7FloodsOfBadUnitsLogLessThanTheyCarry) {
+  ASSERT_NO_FATAL_FAILURE(Ss7Links());
+  const struct {
+    const char* what;
+    const char* unit;
+  } floods[] = {
+      {"2 octets", "7fff"},
+      // LI 5 over 10 octets, as a duplicate of what slot 11 accepted last, so
+      // that only the reader acts.
+      {"wrong LI", "ffff058301020304050607080a"},
+  };
+  for (const auto& f : floods) {
+    SCOPED_TRACE(f.what);
+    const std::size_t errBefore = daemon.Err().size();
+    const std::size_t before = errBefore + daemon.Out().size();
+    const int n = 200;
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(board.Send("line inject 1 16 " + std::string(f.unit)));
+    for (int i = 0; i < n; ++i) {
+      SimBoard::Answer a;
+      ASSERT_EQ(SimBoard::Client::Ok, board.Receive(a, 5000));
+      EXPECT_TRUE(a.ok) << a.text();
+    }
+    const std::size_t hostile = std::size_t(n) * std::string(f.unit).size() / 2;
+    // What was held back is counted in a line of its own about a second later.
+    EXPECT_TRUE(Eventually([&] { return contains(daemon.Err().substr(errBefore), " more: "); })) << daemon.Err();
+    const std::size_t logged = daemon.Err().size() + daemon.Out().size() - before;
+    EXPECT_LE(logged, hostile) << daemon.Err().substr(errBefore);
+  }
+  // Still in service.
+  const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x44};
+  EXPECT_EQ(kSuccess, Answer(UserData(msu), 10));
+  LGCP::Signal got;
+  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  EXPECT_EQ(0, Stop());
+}
+
 // A SETUP with a call reference the user side chose, and the network's
 // CALL PROCEEDING for it.
 const Bytes kSetup = {0x08, 0x01, 0x01, 0x05, 0x04, 0x03, char(0x80), char(0x90), char(0xa3)};

@@ -171,9 +171,13 @@ TEST_F(SimSlcTest, LinksAlignCarryMsusAndRecoverALostOne) {
       Unit(127, true, 2, false, Msu(70), 20),
       Unit(127, true, 2, false, Msu(70), 63),
   };
+  // A second apart: each unit has its lines.
   const unsigned before = b->link.statistics()->msuRxCount;
-  for (const Bytes& u : crafted) Do("line inject 1 16 " + Hex(u));
-  ASSERT_TRUE(Run([&] { return unsigned(b->link.statistics()->msuRxCount) == before + 3; }));
+  for (unsigned i = 0; i < 3; ++i) {
+    clock.advance(1000);
+    Do("line inject 1 16 " + Hex(crafted[i]));
+    ASSERT_TRUE(Run([&] { return unsigned(b->link.statistics()->msuRxCount) == before + i + 1; }));
+  }
   const std::string text = err.text();
   EXPECT_NE(std::string::npos, text.find("invalid packet length, expected = 5, received = 10")) << text;
   EXPECT_NE(std::string::npos, text.find("invalid packet length, expected = 20, received = 70")) << text;
