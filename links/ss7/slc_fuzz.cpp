@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t fisu[] = {0xFF, 0xFF, 0x00};
   const unsigned start = (data[0] & 7) % 6;
   if (start >= 1) link.local_activate();
-  if (start == 2) Receive(link, sio, 4);
+  if (start >= 2) Receive(link, sio, 4);
   if (start >= 3) Receive(link, sin, 4);
   if (start == 4) Settle(8200);
   if (start == 5) Receive(link, fisu, 3);
