@@ -10,14 +10,14 @@
 // MCC_ALLOCATE puts a stream socket in place of the caller's descriptor, and
 // what reaches them arrives in runs of at most their receive packet size.
 //
-// The lines keep their pace on a tick: a transparent channel drains what the
-// daemon wrote at the line rate, 8,000 octets a second, and holds about a
-// second of it (then the daemon's writes meet EAGAIN), and plays out what it
-// holds when its output is taken away (the daemon waits for the poll to tell
-// that the channel played everything, which a socket cannot tell, before it
-// does that); a channel in SS7 mode
-// repeats the last FISU or LSSU written, once a tick, while nothing new is
-// written. The tick runs only while such a channel is open.
+// The lines keep their pace on a tick, which runs only while a channel below
+// needs it. A transparent channel drains what the daemon wrote at the line
+// rate, 8,000 octets a second, and holds about a second of it (then the
+// daemon's writes meet EAGAIN). When its output is taken away it plays out
+// what it still holds first: the daemon waits for the poll to tell that the
+// channel played everything before it does that, which a socket cannot tell.
+// A channel in SS7 mode repeats the last FISU or LSSU written, once a tick,
+// while nothing new is written.
 #include <array>
 #include <cstdint>
 #include <memory>
