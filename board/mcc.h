@@ -12,6 +12,10 @@ namespace Board::Mcc {
 
 inline constexpr const char* kDevice = "/dev/mcc/ctl";
 
+// A frame channel receives each frame into one receive packet: a frame up to
+// rxSize octets is one read, a longer one ends with a length error and the
+// controller drops it. A transparent channel's bytes are read in runs of at
+// most rxSize.
 struct Allocate {
   std::int32_t mode;         // mode code, below
   std::int32_t rxSize;       // receive packet size

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -10,14 +11,28 @@
 
 namespace FrameIO {
 
-Read ReadFrame(int fd, Packet& frame, int& error) {
+ssize_t ReceiveFrame(int fd, void* buf, std::size_t cap) {
+  ssize_t n;
+  do {
+    n = ::recv(fd, buf, cap, MSG_TRUNC);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0 || errno != ENOTSOCK) return n;
+  do {
+    n = ::read(fd, buf, cap);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+Read ReadFrame(int fd, Packet& frame, int& error, std::size_t& length) {
   error = 0;
+  length = 0;
   ssize_t n;
   if (frame.try_reserve_head(0)) {
-    do {
-      n = ::read(fd, frame.tail(), frame._tailroom());
-    } while (n < 0 && errno == EINTR);
+    const std::size_t cap = frame._tailroom();
+    n = ReceiveFrame(fd, frame.tail(), cap);
     if (n > 0) {
+      length = static_cast<std::size_t>(n);
+      if (length > cap) return Read::Cut;
       frame.put(static_cast<unsigned>(n));
       return Read::Frame;
     }
@@ -25,10 +40,11 @@ Read ReadFrame(int fd, Packet& frame, int& error) {
     // The rest of the record goes with its first octet; left there, the
     // frame would wake the loop at once again.
     unsigned char scrap[1];
-    do {
-      n = ::read(fd, scrap, sizeof scrap);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) return Read::Dropped;
+    n = ReceiveFrame(fd, scrap, sizeof scrap);
+    if (n > 0) {
+      length = static_cast<std::size_t>(n);
+      return Read::Dropped;
+    }
   }
   if (n == 0) return Read::Ended;
   if (errno == EAGAIN || errno == EWOULDBLOCK) return Read::Dry;

@@ -3,6 +3,9 @@
 // the DSP's signalling channels carry one frame per read or write on a
 // non-blocking descriptor, and HDLC controller channels are opened and
 // allocated the same way by each user.
+#include <sys/types.h>
+
+#include <cstddef>
 #include <string>
 
 #include "board/mcc.h"
@@ -15,11 +18,19 @@ enum class Read {
   Frame,    // the packet holds one frame
   Dry,      // nothing to read now
   Dropped,  // no packet buffer: the frame was taken off the device and lost
+  Cut,      // longer than the packet takes: taken off the device and lost
   Ended,    // end of file (error 0) or a read error: nothing more will come
 };
 
 // One frame into the packet, which must hold nothing yet; repeats on EINTR.
-Read ReadFrame(int fd, Packet& frame, int& error);
+// The frame's whole length goes to length (for Cut, more than was kept).
+Read ReadFrame(int fd, Packet& frame, int& error, std::size_t& length);
+
+// One frame into buf, repeated on EINTR: the frame's whole length, more than
+// cap when the rest of it was lost, or -1 with errno. A socket tells the
+// length of a frame longer than the buffer; another descriptor reads as its
+// driver does.
+ssize_t ReceiveFrame(int fd, void* buf, std::size_t cap);
 
 enum class Write {
   Sent,    // the whole frame

@@ -57,7 +57,7 @@ HDLC::Notify::~Notify() = default;
 
 HDLC::HDLC() : HDLC(HwMux::instance()) {}
 
-HDLC::HDLC(HwMux& mux) : mux_(mux), params_{0, 0, -1, -1, 0}, stats_{0, 0, 0, 0, 0}, client_(NullNotify()) {
+HDLC::HDLC(HwMux& mux) : mux_(mux), params_{0, 0, -1, -1, 0}, stats_{}, client_(NullNotify()) {
   // Bound once: a client may reactivate the channel from inside a callback,
   // while the handler is running.
   event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
@@ -73,12 +73,12 @@ void HDLC::PutHeader(std::ostream& os) const { os << "hdlc [" << trunk_ << "/" <
 
 bool HDLC::activate() {
   deactivate();
-  stats_ = Statistics{0, 0, 0, 0, 0};
+  stats_ = Statistics{};
 
   Mcc::Allocate rec;
   std::memset(&rec, 0, sizeof rec);
   rec.mode = ModeCode(params_.mode);
-  rec.rxSize = 512;
+  rec.rxSize = kFrameSize;
   rec.reserved = 0;
   rec.rxThreshold = 1;
   rec.txThreshold = 4;
@@ -152,7 +152,8 @@ void HDLC::do_read() {
   }
   Packet frame;
   int error = 0;
-  switch (FrameIO::ReadFrame(event_.lowlevel_fd(), frame, error)) {
+  std::size_t length = 0;
+  switch (FrameIO::ReadFrame(event_.lowlevel_fd(), frame, error, length)) {
     case FrameIO::Read::Frame:
       if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
       ++stats_.rxSU;
@@ -161,6 +162,11 @@ void HDLC::do_read() {
       return;
     case FrameIO::Read::Dropped:
       std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
+      return;
+    case FrameIO::Read::Cut:
+      ++stats_.rxCut;
+      std::cerr << ext::header(this) << "received frame of " << length << " octets cut to " << frame._tailroom()
+                << ": dropped (" << stats_.rxCut << " so far)" << std::endl;
       return;
     case FrameIO::Read::Dry:
       return;

@@ -27,6 +27,10 @@ public:
 
 class HDLC : public GenericHDLC {
 public:
+  // The receive packet size a channel is allocated with: the longest frame
+  // the far channel takes whole.
+  static constexpr unsigned kFrameSize = 512;
+
   // The client's callbacks. They come from inside the channel's event
   // handler: the client may transmit, deactivate or activate the channel
   // there, but must not delete it (its owner defers the destruction to a
@@ -62,6 +66,8 @@ public:
     std::uint32_t txError;     // the write failed or was cut short
     std::uint32_t txOverflow;  // not counted here
     std::uint32_t rxSU;        // frames received
+    // Not reported: frames longer than the read buffer, dropped.
+    std::uint32_t rxCut;
   };
 
   // Cross-connects through the daemon's HwMux unless told otherwise.

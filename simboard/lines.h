@@ -52,7 +52,7 @@ public:
     std::uint64_t sent = 0;         // frames written on channels
     std::uint64_t delivered = 0;    // frame copies handed to channels
     std::uint64_t unconnected = 0;  // frames that found nothing to go to
-    std::uint64_t lost = 0;         // copies a channel could not take (full)
+    std::uint64_t lost = 0;         // copies a channel could not take (full, or too long)
     std::uint64_t looped = 0;       // stopped after kMaxHops line ends
   };
 

@@ -27,6 +27,8 @@ public:
   int timeslot = -1;  // -1 until allocated
   std::int32_t mode = 0;
   std::int32_t rxSize = 0;
+  // Frames from the line longer than rxSize, which the controller drops.
+  std::uint64_t tooLong = 0;
   Timer resume;
   bool held = false;  // a paced channel's far end does not take its bytes
   // SS7 mode: the last FISU or LSSU written, and whether anything was
@@ -48,14 +50,15 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
   add_value_request(Req::kTimeslot, [this](Session& s, unsigned long v) { return timeslot(s, v); });
   add_request(Req::kResources, [this](Session&, void* arg) { return resources(arg); });
 
-  add_command("mcc", "list", "", "the allocated channels: timeslot, mode code, draining",
+  add_command("mcc", "list", "", "the allocated channels: timeslot, mode code, draining, frames dropped as too long",
               [this](const Args& a, Reply& r) {
                 if (!a.empty()) return r.fail("usage: mcc list");
                 for (Session* s : sessions()) {
                   const Channel* c = channel_of(*s);
                   if (!c || c->timeslot < 0) continue;
                   r.line("channel=" + std::to_string(c->timeslot) + " mode=" + std::to_string(c->mode) +
-                         (held(*s) ? " stalled" : ""));
+                         (held(*s) ? " stalled" : "") +
+                         (c->tooLong ? " toolong=" + std::to_string(c->tooLong) : ""));
                 }
               });
   add_command("mcc", "eagain", "<C> <ms>",
@@ -287,9 +290,16 @@ Lines::Handed Mcc::deliver(int timeslot, const Lines::Frame& frame) {
         }
     return Lines::Handed::None;
   }
-  const Channel* c = channel_of(*s);
-  if (s->socket_type() != SOCK_STREAM || !c || c->rxSize <= 0)
+  Channel* c = channel_of(*s);
+  if (s->socket_type() != SOCK_STREAM || !c || c->rxSize <= 0) {
+    // A frame channel's receive packets hold one frame each: a longer frame
+    // ends with a length error and is dropped, as the controller does.
+    if (c && c->rxSize > 0 && frame.size() > static_cast<std::size_t>(c->rxSize)) {
+      ++c->tooLong;
+      return Lines::Handed::Lost;
+    }
     return s->send(frame.data(), frame.size()) ? Lines::Handed::Delivered : Lines::Handed::Lost;
+  }
   // A byte channel receives in runs of at most its packet size.
   const std::size_t unit = static_cast<std::size_t>(c->rxSize);
   for (std::size_t at = 0; at < frame.size(); at += unit)

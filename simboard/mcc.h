@@ -6,9 +6,12 @@
 // simulated lines; frames that reach the channel's timeslot are its reads.
 //
 // Each channel type (data, BRI, transparent, SS7) has a pool of its own;
-// MCC_RESOURCES tells their sizes. Transparent channels are byte channels:
-// MCC_ALLOCATE puts a stream socket in place of the caller's descriptor, and
-// what reaches them arrives in runs of at most their receive packet size.
+// MCC_RESOURCES tells their sizes. The other channels are frame channels:
+// a frame that reaches one arrives whole when it fits the receive packet
+// size the channel was allocated with, and is dropped (counted, "mcc list")
+// when it does not. Transparent channels are byte channels: MCC_ALLOCATE puts
+// a stream socket in place of the caller's descriptor, and what reaches them
+// arrives in runs of at most their receive packet size.
 //
 // The lines keep their pace on a tick, which runs only while a channel below
 // needs it. A transparent channel drains what the daemon wrote at the line

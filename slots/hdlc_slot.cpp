@@ -126,6 +126,18 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
   if (!params.hdlcPackages_isSelected()) return false;
   const ASN1::SEQUENCE_OF<LGCP::HdlcPackage>& list = params.get_hdlcPackages();
   const std::size_t n = list.size();
+  // A package the far channel cannot take whole refuses the command before
+  // anything of it goes out.
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t size = list[i].get_body().size();
+    if (size + kHeader > HDLC::kFrameSize) {
+      PutHeader(std::cerr);
+      std::cerr << "package of " << size << " octets refused: a frame carries at most "
+                << HDLC::kFrameSize - kHeader << std::endl;
+      SetErrorCause(LGCP::ErrorCause::invalidParams);
+      return false;
+    }
+  }
   for (std::size_t i = 0; i < n; ++i) {
     const std::vector<char>& body = list[i].get_body();
     // Full: this package and the rest of the command stay out, so what goes

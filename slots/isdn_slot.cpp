@@ -58,6 +58,10 @@ bool IsdnSlot::IDeactivate() {
 }
 
 bool IsdnSlot::IUserData(std::vector<char> const& data) {
+  if (!LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)) {
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
   Packet p;
   int cause = 0;
   if (!LinkFrame(*this, *this, data, p, cause)) {
@@ -75,12 +79,18 @@ void IsdnSlot::OnEvent(int fd, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
     Packet frame;
     int error = 0;
-    switch (FrameIO::ReadFrame(fd, frame, error)) {
+    std::size_t length = 0;
+    switch (FrameIO::ReadFrame(fd, frame, error, length)) {
       case FrameIO::Read::Frame:
         ProtocolsFamily::receive(frame);
         break;
       case FrameIO::Read::Dropped:
         std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
+        break;
+      case FrameIO::Read::Cut:
+        ++cut_;
+        std::cerr << ext::header(this) << "received frame of " << length << " octets cut to " << frame._tailroom()
+                  << ": dropped (" << cut_ << " so far)" << std::endl;
         break;
       case FrameIO::Read::Dry:
         break;

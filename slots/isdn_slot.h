@@ -6,6 +6,7 @@
 // channel's B subslots, each an AtsQsigBSlot: a plain TDM endpoint. Layer 3
 // is the controller: frames pass as userData. Both D-channel slots join
 // their timeslot to others through the ordinary cross-connect.
+#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
@@ -74,6 +75,8 @@ private:
   Event event_;
   ISDN::LAPD* link_;
   bool ready_ = false;
+  // Frames longer than the read buffer, dropped.
+  std::uint32_t cut_ = 0;
   Protocol_name_str name_{"ISDN/HDLC"};
 };
 

@@ -18,8 +18,10 @@ namespace Mcc = Board::Mcc;
 
 // MccSlot ---------------------------------------------------------------------
 
-MccSlot::MccSlot(Fd channel)
-    : timeslot(Board::ioctlValue(channel.lowlevel_fd(), Mcc::kTimeslot, 0)), device(std::move(channel)) {
+MccSlot::MccSlot(Fd channel, std::size_t frameSize)
+    : timeslot(Board::ioctlValue(channel.lowlevel_fd(), Mcc::kTimeslot, 0)),
+      frameSize(frameSize),
+      device(std::move(channel)) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
   event.Schedule(device, POLLIN);
 }
@@ -28,6 +30,13 @@ void MccSlot::PutHeader(std::ostream& os) const { os << "mcc[" << timeslot << "]
 
 bool MccSlot::IUserData(std::vector<char> const& data) {
   if (data.empty()) return true;
+  // The far channel would take no more than its frame size.
+  if (frameSize && data.size() > frameSize) {
+    std::cerr << ext::header(this) << "userData of " << data.size() << " octets refused: frames carry at most "
+              << frameSize << std::endl;
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
   const ssize_t n = ::write(device.lowlevel_fd(), data.data(), data.size());
   if (n == static_cast<ssize_t>(data.size())) return true;
   if (n < 0) {
@@ -43,7 +52,13 @@ bool MccSlot::IUserData(std::vector<char> const& data) {
 bool MccSlot::DoRead(int fd) {
   char buf[kReadSize];
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = frameSize ? FrameIO::ReceiveFrame(fd, buf, sizeof buf) : ::read(fd, buf, sizeof buf);
+    if (n > static_cast<ssize_t>(sizeof buf)) {
+      ++cutFrames;
+      std::cerr << ext::header(this) << "received frame of " << n << " octets cut to " << sizeof buf
+                << ": dropped (" << cutFrames << " so far)" << std::endl;
+      continue;
+    }
     if (n > 0) {
       OnUserData(std::vector<char>(buf, buf + n));
       continue;
@@ -99,7 +114,7 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   header << ext::header(this);
   Fd fd = FrameIO::OpenMccChannel(rec, header.str());
   if (!fd) return nullptr;
-  return new MccSlot(std::move(fd));
+  return new MccSlot(std::move(fd), rec.mode == Mcc::kTypeTransparent ? 0 : std::size_t(rec.rxSize));
 }
 
 void MccFactory::Query(LGCP::Resources& resources) {

@@ -17,8 +17,9 @@ public:
   // The most one read takes; each read that returns data is one signal.
   static constexpr std::size_t kReadSize = 1024;
 
-  // Takes the descriptor of an allocated channel.
-  explicit MccSlot(Fd channel);
+  // Takes the descriptor of an allocated channel: a frame channel carries
+  // frames of at most frameSize octets, a byte channel (frameSize 0) bytes.
+  MccSlot(Fd channel, std::size_t frameSize);
 
   bool IUserData(std::vector<char> const& data) override;
   bool IOnOutputStream() override { return true; }
@@ -33,6 +34,9 @@ public:
   bool DoRead(int fd);
 
   int get_timeslot() const { return timeslot; }
+  std::size_t frame_size() const { return frameSize; }
+  // Received frames longer than a read takes, dropped.
+  std::uint32_t cut() const { return cutFrames; }
   bool polling() const { return event.IsActive(); }
 
   // "mcc[256]: "
@@ -40,6 +44,8 @@ public:
 
 private:
   int timeslot;
+  std::size_t frameSize;
+  std::uint32_t cutFrames = 0;
   // Writes go here; the event watches a duplicate and lets go of it when
   // the channel hangs up.
   Fd device;

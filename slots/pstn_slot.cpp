@@ -136,32 +136,56 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
-  if (kind_ < 2) return true;
   HDLC::Params p = channel_->params();
+  if (kind_ < 2) {
+    // The channel feeds the timeslot it hears: a primary-rate link whose
+    // transmit side came back starts again on the receive side it kept.
+    if (kind_ == 1 && p.tdm != -1 && !channel_->is_open()) iactivate();
+    return true;
+  }
   p.tdmOut = receiver.GetReceiveChannel();
   channel_->params(p);
   if (p.tdm != -1) iactivate();
   return true;
 }
 
+void PstnSlot::link_stop() {
+  // Told before the channel goes: the link stops without a frame, so
+  // nothing it meant for this channel goes out on the next one.
+  if (lapd_)
+    lapd_->on_channel_closed();
+  else
+    ProtocolsFamily::deactivate();
+}
+
 void PstnSlot::hw_stop() {
-  ProtocolsFamily::deactivate();
+  link_stop();
   channel_->deactivate();
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
   hw_stop();
+  if (kind_ >= 2) {
+    HDLC::Params p = channel_->params();
+    p.tdmOut = -1;
+    channel_->params(p);
+  }
   Slot::IHwDisconnectTransmitter(receiver);
   return true;
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
   hw_stop();
+  HDLC::Params p = channel_->params();
+  p.tdm = -1;
+  channel_->params(p);
   Slot::IHwDisconnectReceiver(source);
   return true;
 }
 
 void PstnSlot::iactivate() {
+  // A channel opened again is a new one: the link on the old one stops.
+  if (lapd_ && channel_->is_open()) lapd_->on_channel_closed();
   if (channel_->activate())
     ProtocolsFamily::activate();
   else
@@ -171,7 +195,11 @@ void PstnSlot::iactivate() {
 // Commands ------------------------------------------------------------------------
 
 bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
-  iactivate();
+  // A running D-channel stays: the link is asked to establish on it.
+  if (kind_ != 0 && channel_->is_open())
+    ProtocolsFamily::activate();
+  else
+    iactivate();
   return true;
 }
 
@@ -185,6 +213,15 @@ bool PstnSlot::IUserData(std::vector<char> const& data) {
   if (!highest()) return true;
   // An MSU goes whole or not at all: SIO and a SIF of 2 to 272 octets.
   if (ss7_ && !SS7::SLC::Carries(data.size())) {
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
+  // A Q.921 message goes in one frame: 1 to N201 octets.
+  const bool fits = lapd_     ? LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)
+                    : lapdNt_ ? LinkMessageFits(*this, data.size(), ISDN::LAPD_NT::min_message,
+                                                ISDN::LAPD_NT::max_message)
+                              : true;
+  if (!fits) {
     SetErrorCause(LGCP::ErrorCause::invalidParams);
     return false;
   }
@@ -330,6 +367,13 @@ void PstnSlot::UpdateSS7_Statistics() {
 // Shared with the other link slots ------------------------------------------------
 
 bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk) <= (bri ? kBriTrunks : kE1Trunks); }
+
+bool LinkMessageFits(Slot const& slot, std::size_t octets, std::size_t least, std::size_t most) {
+  if (octets >= least && octets <= most) return true;
+  std::cerr << slot << ": userData of " << octets << " octets refused: the link carries " << least << " to " << most
+            << std::endl;
+  return false;
+}
 
 bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& p, int& cause) {
   if (!p.try_reserve_head(0)) {

@@ -75,6 +75,8 @@ private:
   PstnSlot();
 
   void iactivate();
+  // Stops the link whose channel is about to go.
+  void link_stop();
   // Stops the link and closes the channel; the trunk output it fed idles.
   void hw_stop();
   void UpdateHDLC_Statistics();
@@ -97,6 +99,10 @@ private:
 // The controller counts trunks from 1: E1 links run on trunks 1..4, basic
 // rate ones on 1..8.
 bool LinkTrunkInRange(int trunk, bool bri);
+
+// Whether a link takes a layer-3 message of so many octets whole; logged
+// when it does not (the controller is then answered invalidParams).
+bool LinkMessageFits(Slot const& slot, std::size_t octets, std::size_t least, std::size_t most);
 
 // A frame from the controller (userData) for the top of a link family, with
 // the family's head room. False, logged, with the LGCP::ErrorCause to answer,

@@ -160,16 +160,25 @@ void LAPD::on_hdlc_ready() { local_events(); }
 
 void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
   std::clog << ext::header(this) << "HDLC channel error " << int(cause) << std::endl;
-  if (state < 4 || state > 7) return;
-  // The channel is gone: waiting for T203 or T200 would only delay what the
-  // slot must learn now.
-  Protocol_status st(new Status(*this, reason_n200));
-  discard_queue();
+  on_channel_closed();
+}
+
+void LAPD::on_channel_closed() {
+  // Waiting for T200 or T203 would only delay what the layer above must
+  // learn now, and a frame they sent would reach whatever channel comes next.
+  Protocol_status st(state == 5 ? static_cast<Internal_protocol_status*>(
+                                      new Protocol_status_success(this, "success (deactivated locally)"))
+                                : new Status(*this, "link error (channel closed)"));
   timer_.reset();
   t200_running = t202_running = t203_running = false;
+  discard_queue();
   clear_exception();
   rc = 0;
-  change_state(3);
+  retr_rq = queued_up = false;
+  if (state == 1 || state == 2)
+    change_state(0);
+  else if (state > 3)
+    change_state(3);
   on_deactivate(st);
 }
 
@@ -204,6 +213,14 @@ void LAPD::receive(Packet& p) {
   uint8_t const c1 = p.cdata()[Q::control_octet];
   if (!Q::is_u(c1) && n < Q::is_header_size) {
     wrong_size();
+    return;
+  }
+  // Q.921 allows no more than N201 octets of layer 3: a longer frame is
+  // dropped whole, never passed up.
+  unsigned const info = Q::is_i(c1) ? n - Q::is_header_size : n - Q::u_header_size;
+  if ((Q::is_i(c1) || (Q::is_u(c1) && Q::u_code(c1) == Q::u_ui)) && info > Q::n201) {
+    ++stats_.errors;
+    on_error(16384u);
     return;
   }
   if (peer_sapi != own_sapi && !(bri_ && peer_sapi == Q::sapi_tei_management)) {
@@ -719,6 +736,9 @@ void LAPD::change_state(unsigned char s) {
               << "change state \"" << statetext(static_cast<unsigned char>(state)) << "\" -> \"" << statetext(s) << "\""
               << std::endl;
   state = s;
+  // Messages that waited for the establishment go out now, not with the
+  // next one to come.
+  if (s == 6 && !out_.empty()) queued_up = true;
 }
 
 // -------------------------------------------------------- layer-3 requests

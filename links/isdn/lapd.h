@@ -16,6 +16,7 @@
 #include "foundation/containers.h"
 #include "foundation/timer.h"
 #include "hardware/hdlc.h"
+#include "links/isdn/q921_frame.h"
 #include "messages/ACP.h"
 #include "transport/packet.h"
 #include "transport/protocol.h"
@@ -109,7 +110,7 @@ public:
   bool is_bri() const { return bri_; }
 
   FlowStatus::Type GetFlowStatus() const { return flow_; }
-  // Fills the record (the side is left as given); 1 when it differs from the
+  // Fills the record, the side included; 1 when it differs from the
   // one last reported, which it then replaces, 0 when equal.
   int GetInfo(ACP::IsdnLinkInfo& info) const;
 
@@ -125,6 +126,11 @@ public:
   void on_hdlc_receive(Packet& frame) override;
   // The channel has closed itself: the link is released at once.
   void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+  // The channel under the link goes away (closed by its owner, or after an
+  // error): the link stops now, without a frame, its timers stopped and its
+  // queues emptied, and reports its release once. A link with a TEI keeps
+  // it; one still waiting for its TEI gives up the request.
+  void on_channel_closed();
   void on_hdlc_ready() override;
 
   // Starts (or restarts) the user side's TEI assignment.
@@ -166,8 +172,10 @@ public:
   static constexpr unsigned out_limit = 128;
   static constexpr unsigned congestion_on = 88;   // more than this queued
   static constexpr unsigned congestion_off = 65;  // fewer than this queued
-  // The longest message: a frame is one packet buffer.
-  static constexpr unsigned max_message = Packet::packet_max_size - 4;
+  // The longest message an I frame carries (N201).
+  static constexpr unsigned max_message = Q921::n201;
+  // What message() sends whole: an empty message would only be counted.
+  static bool fits(std::size_t octets) { return octets >= 1 && octets <= max_message; }
 
 private:
   // Frames.

@@ -20,7 +20,7 @@ constexpr unsigned group_ai = 127;
 
 // Q.931 as far as routing needs it: discriminator, call reference length,
 // a one-octet call reference (flag in bit 8), message type.
-constexpr unsigned l3_min_size = 4;
+constexpr unsigned l3_min_size = LAPD_NT::min_message;
 constexpr uint8_t cr_flag = 0x80;
 constexpr uint8_t mt_setup = 0x05;
 constexpr uint8_t mt_release_complete = 0x5A;
@@ -495,6 +495,8 @@ void LAPD_NT::local_deactivate() {
   LINK_LOG("deactivate");
   timer_.reset();
   for (LAPD_NT_user& u : users_) u.unassign();
+  // As activation is reported, so is its end.
+  on_deactivate(Protocol_status(new Protocol_status_success(this, "success (deactivated locally)")));
 }
 
 void LAPD_NT::check_all_Tei() {

@@ -162,8 +162,11 @@ public:
   static constexpr unsigned check_period_ms = 60000;
   static constexpr unsigned first_auto_tei = 64;
   static constexpr unsigned last_auto_tei = 126;
-  // The longest layer-3 message: a frame is one packet buffer.
-  static constexpr unsigned max_message = Packet::packet_max_size - 4;
+  // The shortest layer-3 message it sends (a call reference to route it by)
+  // and the longest a frame carries (N201).
+  static constexpr unsigned min_message = 4;
+  static constexpr unsigned max_message = Q921::n201;
+  static bool fits(std::size_t octets) { return octets >= min_message && octets <= max_message; }
 
 private:
   void on_tei_procedure(Packet const& frame);

@@ -58,6 +58,7 @@ void LAPD::show_stat() const {
 }
 
 int LAPD::GetInfo(ACP::IsdnLinkInfo& info) const {
+  info.set_side(side_ == Side::network ? ACP::IsdnSide::network : ACP::IsdnSide::user);
   info.set_msuTxCount(int(stats_.transmitted));
   info.set_msuRxCount(int(stats_.received));
   info.set_mT200(int(stats_.t200_expiries));

@@ -19,6 +19,9 @@ constexpr unsigned control2_octet = 3;
 constexpr unsigned u_header_size = 3;   // address and one control octet
 constexpr unsigned is_header_size = 4;  // address and two control octets
 
+// N201: the most octets of layer 3 an I or UI frame carries on SAPI 0.
+constexpr unsigned n201 = 260;
+
 // Address field.
 constexpr uint8_t cr_bit = 0x02;
 constexpr uint8_t ea0_bit = 0x01;

@@ -9,6 +9,7 @@
 
 #include "control/testing/commands.h"
 #include "control/tests/e2e/board_e2e.h"
+#include "messages/ACP.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
@@ -61,9 +62,12 @@ protected:
     };
     ASSERT_TRUE(WaitFor(user, IsActivated)) << daemon.Err();
     ASSERT_TRUE(WaitFor(network, IsActivated)) << daemon.Err();
-    EXPECT_TRUE(WaitFor(user, info));
-    EXPECT_TRUE(WaitFor(network, info));
+    // Each side reports the side it was created with.
     LGCP::Signal got;
+    ASSERT_TRUE(WaitFor(user, info, &got));
+    EXPECT_EQ(ACP::IsdnSide::user, int(got.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
+    ASSERT_TRUE(WaitFor(network, info, &got));
+    EXPECT_EQ(ACP::IsdnSide::network, int(got.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
     EXPECT_EQ(kSuccess, Answer(UserData(kSetup), user));
     ASSERT_TRUE(WaitFor(network, IsUserData, &got));
     EXPECT_EQ(kSetup, got.get_userData());

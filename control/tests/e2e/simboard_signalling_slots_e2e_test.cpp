@@ -64,6 +64,14 @@ LGCP::Command Hdlc(int trunk, int address) {
   return c;
 }
 
+LGCP::Command Mcc() {
+  LGCP::Command c;
+  LGCP::MccParams& p = c.select_create().select_mcc();
+  p.set_type(LGCP::MccType::data);
+  p.set_mode(LGCP::MccMode::standard);
+  return c;
+}
+
 LGCP::Command RqBsn() {
   LGCP::Command c;
   c.select_ioctl().select_ss7RqBSN();
@@ -561,10 +569,10 @@ TEST_F(SignallingBoard, RawHdlcNumbersPackagesBatchesFramesAndBoundsItsQueue) {
     return b;
   };
   for (int written = 0; written == total && total < 200;) {
-    ASSERT_EQ(kSuccess, Answer(Packages({package(4000)}), 20));
+    ASSERT_EQ(kSuccess, Answer(Packages({package(509)}), 20));
     written = Counters(20).get_txSU().getValue() - before;
   }
-  ASSERT_LT(total, 200);
+  ASSERT_LT(total, 200) << total;
   const int inSocket = total - 1;
 
   // 125 packages meet the queue with one in it: 119 fit, 5 are dropped.
@@ -586,7 +594,7 @@ TEST_F(SignallingBoard, RawHdlcNumbersPackagesBatchesFramesAndBoundsItsQueue) {
       10000));
   ASSERT_EQ(sent, frames.size());
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    ASSERT_EQ(int(i) < total - 124 ? 4003u : 103u, frames[i].size());
+    ASSERT_EQ(int(i) < total - 124 ? 512u : 103u, frames[i].size());
     EXPECT_EQ(int(i), (static_cast<unsigned char>(frames[i][3]) << 8) | static_cast<unsigned char>(frames[i][4])) << i;
     EXPECT_EQ(int((before + i) % 8), static_cast<unsigned char>(frames[i][2]) >> 5) << i;
   }
@@ -600,6 +608,205 @@ TEST_F(SignallingBoard, RawHdlcNumbersPackagesBatchesFramesAndBoundsItsQueue) {
   EXPECT_EQ(0u, board.Command("mcc list").lines.size());
   EXPECT_EQ(0, Stop());
   EXPECT_TRUE(contains(daemon.Err(), "HdlcSlot[0/*]: frame of 2 octets dropped")) << daemon.Err();
+}
+
+// Every kind of link or channel takes userData it can carry whole and
+// refuses the rest before anything goes out: Q.921 links carry at most N201
+// (260) octets of layer 3 and no empty message, controller channels frames
+// of their receive size (512 octets, 509 after a raw HDLC header). A frame
+// from the line longer than a channel's receive size is dropped by the
+// channel, and counted.
+TEST_F(SignallingBoard, UserDataALinkCannotCarryWholeIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  struct Pair {
+    int timeslot;
+    long a, b;  // slots on trunks 0 and 1
+  };
+  const Pair pstn{16, 10, 11}, isdn{17, 12, 13}, mcc{5, 14, 15}, hdlc{20, 16, 17};
+  long trunkSlot = 1;
+  auto trunks = [&](Pair const& p) {
+    EXPECT_EQ(kSuccess, Answer(Trunk(0, p.timeslot), trunkSlot));
+    EXPECT_EQ(kSuccess, Answer(Trunk(1, p.timeslot), trunkSlot + 1));
+    trunkSlot += 2;
+    return trunkSlot - 2;
+  };
+  auto join = [&](long slot, long trunk) {
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(slot), trunk));
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(trunk), slot));
+  };
+  long t = trunks(pstn);
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 1, false), pstn.a));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 2, true), pstn.b));
+  join(pstn.a, t);
+  join(pstn.b, t + 1);
+  t = trunks(isdn);
+  EXPECT_EQ(kSuccess, Answer(Isdn(false, 1, false), isdn.a));
+  EXPECT_EQ(kSuccess, Answer(Isdn(false, 2, true), isdn.b));
+  join(isdn.a, t);
+  join(isdn.b, t + 1);
+  EXPECT_EQ(kSuccess, Answer(Activate(), isdn.a));
+  EXPECT_EQ(kSuccess, Answer(Activate(), isdn.b));
+  t = trunks(mcc);
+  EXPECT_EQ(kSuccess, Answer(Mcc(), mcc.a));
+  EXPECT_EQ(kSuccess, Answer(Mcc(), mcc.b));
+  join(mcc.a, t);
+  join(mcc.b, t + 1);
+  t = trunks(hdlc);
+  EXPECT_EQ(kSuccess, Answer(Hdlc(1, 0x1234), hdlc.a));
+  EXPECT_EQ(kSuccess, Answer(Hdlc(2, 0x1234), hdlc.b));
+  join(hdlc.a, t);
+  join(hdlc.b, t + 1);
+  for (long slot : {pstn.a, pstn.b, isdn.a, isdn.b}) ASSERT_TRUE(WaitFor(slot, IsActivated)) << slot << daemon.Err();
+
+  enum Way { ByUserData, ByPackages, ByLine };
+  struct Row {
+    char const* what;
+    Pair pair;
+    Way way;
+    std::size_t size;
+    int answer;
+    bool reaches;
+  };
+  const int refused = LGCP::ErrorCause::invalidParams;
+  const Row rows[] = {
+      {"pstn", pstn, ByUserData, 0, refused, false},
+      {"pstn", pstn, ByUserData, 2, kSuccess, true},
+      {"pstn", pstn, ByUserData, 260, kSuccess, true},
+      {"pstn", pstn, ByUserData, 261, refused, false},
+      {"isdn", isdn, ByUserData, 0, refused, false},
+      {"isdn", isdn, ByUserData, 2, kSuccess, true},
+      {"isdn", isdn, ByUserData, 260, kSuccess, true},
+      {"isdn", isdn, ByUserData, 261, refused, false},
+      {"mcc", mcc, ByUserData, 0, kSuccess, false},
+      {"mcc", mcc, ByUserData, 2, kSuccess, true},
+      {"mcc", mcc, ByUserData, 512, kSuccess, true},
+      {"mcc", mcc, ByUserData, 513, refused, false},
+      {"mcc from the line", mcc, ByLine, 512, kSuccess, true},
+      {"mcc from the line", mcc, ByLine, 513, kSuccess, false},
+      {"hdlc", hdlc, ByPackages, 0, kSuccess, true},
+      {"hdlc", hdlc, ByPackages, 2, kSuccess, true},
+      {"hdlc", hdlc, ByPackages, 509, kSuccess, true},
+      {"hdlc", hdlc, ByPackages, 510, refused, false},
+  };
+  auto packages = [](LGCP::Signal const& s) { return IsIoctl(s, &LGCP::IoctlResponse::hdlcPackages_isSelected); };
+  int tag = 0;
+  for (Row const& r : rows) {
+    SCOPED_TRACE(std::string(r.what) + " " + std::to_string(r.size));
+    ++tag;
+    Bytes octets(r.size);
+    // Bit 7 clear in every octet: a raw HDLC frame goes up at once.
+    for (std::size_t i = 0; i < octets.size(); ++i) octets[i] = char((i + std::size_t(tag)) & 0x7F);
+    const Bytes data = octets;
+    // Then a short one; what came before it reached the far slot.
+    const Bytes marker = {0x08, 0x01, char(tag)};
+    for (Bytes const* b : {&data, &marker}) {
+      const int expected = b == &data ? r.answer : kSuccess;
+      switch (r.way) {
+        case ByUserData:
+          EXPECT_EQ(expected, Answer(UserData(*b), r.pair.a));
+          break;
+        case ByPackages:
+          EXPECT_EQ(expected, Answer(Packages({*b}), r.pair.a));
+          break;
+        case ByLine:
+          Board("line inject 1 " + std::to_string(r.pair.timeslot) + " " + Hex(*b));
+          break;
+      }
+    }
+    std::vector<Bytes> got;
+    while (got.empty() || got.back() != marker) {
+      LGCP::Signal s;
+      ASSERT_TRUE(WaitFor(r.pair.b, r.way == ByPackages ? packages : IsUserData, &s)) << daemon.Err();
+      if (r.way == ByPackages)
+        for (Bytes const& body : Bodies(s)) got.push_back(body);
+      else
+        got.push_back(s.get_userData());
+    }
+    const std::vector<Bytes> expected = r.reaches ? std::vector<Bytes>{data, marker} : std::vector<Bytes>{marker};
+    EXPECT_EQ(expected, got);
+  }
+  // The frame too long for the channel's receive packets is counted there.
+  const SimBoard::Answer list = board.Command("mcc list");
+  EXPECT_TRUE(contains(list.text(), "toolong=1")) << list.text();
+  EXPECT_EQ(0, Stop());
+}
+
+// A D-channel link disconnected and at once connected again comes back each
+// time, on either side of the connection, and a message given at once goes
+// across once it is up: primary rate (whose network side says so in its link
+// information) and basic rate on pstn slots, and an isdn slot, whose channel
+// stays through the reconnects.
+TEST_F(SignallingBoard, LinksComeBackAfterImmediateReconnects) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  auto isdnInfo = [](LGCP::Signal const& s) { return IsIoctl(s, &LGCP::IoctlResponse::isdnLinkInfo_isSelected); };
+  auto deactivated = [](LGCP::Signal const& s) { return s.deactivated_isSelected(); };
+  auto join = [&](long slot, long trunk) {
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(slot), trunk));
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(trunk), slot));
+  };
+  // Taken apart on the slot's receive side (even rounds) or its transmit
+  // side, put together at once, and a message given before the link is up.
+  auto rounds = [&](long slot, long trunk, long peer, bool reported) {
+    LGCP::Signal got;
+    for (int i = 0; i < 20; ++i) {
+      SCOPED_TRACE(std::to_string(slot) + " round " + std::to_string(i));
+      seen.clear();
+      if (i % 2 == 0) {
+        EXPECT_EQ(kSuccess, Answer(Disconnect(), slot));
+        EXPECT_EQ(kSuccess, Answer(ConnectTo(slot), trunk));
+      } else {
+        EXPECT_EQ(kSuccess, Answer(Disconnect(), trunk));
+        EXPECT_EQ(kSuccess, Answer(ConnectTo(trunk), slot));
+      }
+      const Bytes setup = {0x08, 0x01, char(i + 1), 0x05};
+      EXPECT_EQ(kSuccess, Answer(UserData(setup), slot));
+      if (reported) {
+        ASSERT_TRUE(WaitFor(slot, deactivated)) << daemon.Err();
+        ASSERT_TRUE(WaitFor(slot, IsActivated)) << daemon.Err();
+      }
+      ASSERT_TRUE(WaitFor(peer, IsUserData, &got)) << daemon.Err();
+      EXPECT_EQ(Hex(setup), Hex(got.get_userData()));
+    }
+  };
+
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 16), 1));
+  EXPECT_EQ(kSuccess, Answer(Trunk(1, 16), 2));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 1, false), 10));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 2, true), 11));
+  join(10, 1);
+  join(11, 2);
+  ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+  ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
+  LGCP::Signal info;
+  ASSERT_TRUE(WaitFor(11, isdnInfo, &info));
+  EXPECT_EQ(ACP::IsdnSide::network, int(info.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
+  ASSERT_TRUE(WaitFor(10, isdnInfo, &info));
+  EXPECT_EQ(ACP::IsdnSide::user, int(info.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
+  rounds(10, 1, 11, true);
+  rounds(11, 2, 10, true);
+
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 17), 3));
+  EXPECT_EQ(kSuccess, Answer(Trunk(1, 17), 4));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(true, 1, false), 12));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(true, 2, true), 13));
+  join(12, 3);
+  join(13, 4);
+  ASSERT_TRUE(WaitFor(12, IsActivated, nullptr, 15000)) << daemon.Err();
+  rounds(12, 3, 13, true);
+  rounds(13, 4, 12, true);
+
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 18), 5));
+  EXPECT_EQ(kSuccess, Answer(Trunk(1, 18), 6));
+  EXPECT_EQ(kSuccess, Answer(Isdn(false, 1, false), 14));
+  EXPECT_EQ(kSuccess, Answer(Isdn(false, 2, true), 15));
+  join(14, 5);
+  join(15, 6);
+  EXPECT_EQ(kSuccess, Answer(Activate(), 14));
+  EXPECT_EQ(kSuccess, Answer(Activate(), 15));
+  ASSERT_TRUE(WaitFor(14, IsActivated)) << daemon.Err();
+  ASSERT_TRUE(WaitFor(15, IsActivated)) << daemon.Err();
+  rounds(14, 5, 15, false);
+  EXPECT_EQ(0, Stop());
 }
 
 }  // namespace

@@ -189,10 +189,12 @@ TEST_F(BriTest, DataBeforeEstablishmentAsksForATeiAndGoesOutOnceUp) {
   EXPECT_EQ(1u, b.Frames(0).size()) << "the identity request";
   b.Pump();
   // Assigned, then established by the network side's SABME; the message
-  // waits in the queue for the next one to wake the sender.
+  // that waited goes out then.
   EXPECT_EQ(64u, b.link(0).full_state().own_tei);
   EXPECT_EQ(6u, b.link(0).full_state().state);
-  EXPECT_EQ(1u, b.link(0).queued_out());
+  EXPECT_EQ(0u, b.link(0).queued_out());
+  std::string const early = "early";
+  EXPECT_EQ((std::vector<Bytes>{Bytes(early.begin(), early.end())}), b.net.received);
 }
 
 // ------------------------------------------------------ check, verify, remove

@@ -284,7 +284,7 @@ TEST_F(LapdTest, ChannelErrorReleasesTheLinkAtOnce) {
   user.send("a");
   link.a().fail();
   Pump();
-  EXPECT_EQ((Strings{"down: link error (T200 expired N200 times)"}), user.events);
+  EXPECT_EQ((Strings{"down: link error (channel closed)"}), user.events);
   EXPECT_EQ(3u, user.link->full_state().state);
   EXPECT_EQ(0u, user.link->queued_ack());
   EXPECT_FALSE(user.link->full_state().t200_running);
@@ -340,8 +340,11 @@ TEST_F(LapdTest, EmptyPoolHoldsTheFrameBackWithoutThrowing) {
   EXPECT_EQ((Strings{"z"}), net.received);
 }
 
-TEST_F(LapdTest, MessageTooLongForAFrameIsDropped) {
+// N201 bounds layer 3 both ways: a longer message is not sent, a longer
+// frame from the peer not passed up.
+TEST_F(LapdTest, MessagesOverN201AreDropped) {
   Establish();
+  EXPECT_EQ(260u, ISDN::LAPD::max_message);
   Packet big;
   big.reserve_head(0);
   big.put(ISDN::LAPD::max_message + 1);
@@ -349,7 +352,7 @@ TEST_F(LapdTest, MessageTooLongForAFrameIsDropped) {
   user.send("after");
   Pump();
   EXPECT_EQ((Strings{"after"}), net.received);
-  EXPECT_NE(std::string::npos, log.text().find("discard outgoing message: 65533 octets"));
+  EXPECT_NE(std::string::npos, log.text().find("discard outgoing message: 261 octets"));
   // The longest one fits.
   Packet longest;
   longest.reserve_head(0);
@@ -358,6 +361,18 @@ TEST_F(LapdTest, MessageTooLongForAFrameIsDropped) {
   Pump();
   ASSERT_EQ(2u, net.received.size());
   EXPECT_EQ(std::string(ISDN::LAPD::max_message, 'L'), net.received.back());
+
+  // An I frame in sequence (N(S) 0, N(R) 2) one octet too long.
+  user.events.clear();
+  user.received.clear();
+  Bytes frame = {0x02, 0x01, 0x00, 0x04};
+  frame.resize(4 + ISDN::LAPD::max_message + 1, 'x');
+  link.a().inject(frame);
+  Pump();
+  EXPECT_TRUE(user.received.empty());
+  EXPECT_EQ(1u, user.link->statistics().errors);
+  EXPECT_EQ((Strings{"status: Other - N201 error"}), user.events);
+  EXPECT_EQ(6u, user.link->full_state().state);
 }
 
 // Frames whose octets end too early are dropped, counted and reported; a
