@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "board/board.h"
+#include "foundation/log_limit.h"
 
 namespace FrameIO {
 
@@ -67,13 +68,13 @@ Fd OpenMccChannel(const Board::Mcc::Allocate& rec, const std::string& header) {
   Fd fd = Board::open(Board::Mcc::kDevice, O_RDWR | O_NONBLOCK);
   if (!fd.is_valid()) {
     const Errno err;
-    std::cerr << header << "fail to open MCC device: " << err << std::endl;
+    LOG_LIMITED(std::cerr) << header << "fail to open MCC device: " << err << std::endl;
     return Fd();
   }
   Board::Mcc::Allocate arg = rec;
   if (Board::ioctl(fd.lowlevel_fd(), Board::Mcc::kAllocate, &arg) < 0) {
     const Errno err;
-    std::cerr << header << "MCC_ALLOCATE fail: " << err << std::endl;
+    LOG_LIMITED(std::cerr) << header << "MCC_ALLOCATE fail: " << err << std::endl;
     return Fd();
   }
   return fd;

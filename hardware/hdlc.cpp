@@ -89,7 +89,7 @@ bool HDLC::activate() {
   const int channel = Board::ioctlValue(fd.lowlevel_fd(), Mcc::kTimeslot, 0);
   if (channel < 0) {
     Errno err;
-    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << err << std::endl;
+    lines_.line(std::cerr) << ext::header(this) << "MCC_TIMESLOT fail: " << err << std::endl;
     return false;
   }
 
@@ -98,14 +98,15 @@ bool HDLC::activate() {
   channel_ = channel;
   const int out = params_.mode == 2 ? params_.tdmOut : params_.tdm;
   if (!mux_.Connect(channel, out)) {
-    std::cerr << ext::header(this) << "activate: connect " << channel << " -> " << out << " failed" << std::endl;
+    lines_.line(std::cerr) << ext::header(this) << "activate: connect " << channel << " -> " << out << " failed"
+                           << std::endl;
     close();
     return false;
   }
   linkOutput_ = out;
   if (!mux_.Connect(params_.tdm, channel)) {
-    std::cerr << ext::header(this) << "activate: connect " << params_.tdm << " -> " << channel << " failed"
-              << std::endl;
+    lines_.line(std::cerr) << ext::header(this) << "activate: connect " << params_.tdm << " -> " << channel << " failed"
+                           << std::endl;
     close();
     return false;
   }
@@ -113,7 +114,7 @@ bool HDLC::activate() {
 
   event_.Schedule(fd, POLLIN | POLLOUT);
   ready_ = false;
-  if (Tracing()) std::clog << ext::header(this) << "activated" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "activated" << std::endl;
   return true;
 }
 
@@ -131,7 +132,7 @@ void HDLC::close() {
 
 void HDLC::deactivate() {
   close();
-  if (Tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "deactivated" << std::endl;
 }
 
 void HDLC::on_event(int, short events) {
@@ -145,7 +146,7 @@ void HDLC::on_event(int, short events) {
 }
 
 void HDLC::do_read() {
-  if (Tracing()) std::clog << ext::header(this) << "do_read" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "do_read" << std::endl;
   if (!is_open()) {
     std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
     return;
@@ -155,18 +156,18 @@ void HDLC::do_read() {
   std::size_t length = 0;
   switch (FrameIO::ReadFrame(event_.lowlevel_fd(), frame, error, length)) {
     case FrameIO::Read::Frame:
-      if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
+      if (Tracing()) lines_.line(std::clog) << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
       ++stats_.rxSU;
       client_->on_hdlc_receive(frame);
       frame.clear();
       return;
     case FrameIO::Read::Dropped:
-      std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
+      lines_.line(std::cerr) << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
       return;
     case FrameIO::Read::Cut:
       ++stats_.rxCut;
-      std::cerr << ext::header(this) << "received frame of " << length << " octets cut to " << frame._tailroom()
-                << ": dropped (" << stats_.rxCut << " so far)" << std::endl;
+      lines_.line(std::cerr) << ext::header(this) << "received frame of " << length << " octets cut to "
+                             << frame._tailroom() << ": dropped (" << stats_.rxCut << " so far)" << std::endl;
       return;
     case FrameIO::Read::Dry:
       return;
@@ -175,7 +176,7 @@ void HDLC::do_read() {
   }
   // The end of the descriptor is a read error too: nothing more will come.
   const char* reason = error == 0 ? "end of file" : std::strerror(error);
-  std::cerr << ext::header(this) << "read error: " << reason << std::endl;
+  lines_.line(std::cerr) << ext::header(this) << "read error: " << reason << std::endl;
   deactivate();
   client_->on_hdlc_error(Notify::Cause::read_error);
 }
@@ -186,7 +187,7 @@ bool HDLC::hdlc_transmit(Packet& frame) {
     ++stats_.txDiscard;
     return false;
   }
-  if (Tracing()) std::clog << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
+  if (Tracing()) lines_.line(std::clog) << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
   switch (FrameIO::WriteFrame(event_.lowlevel_fd(), frame)) {
     case FrameIO::Write::Sent:
       ++stats_.txSU;

@@ -8,6 +8,7 @@
 #include <iosfwd>
 
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "transport/packet.h"
 
 class HwMux;
@@ -125,4 +126,7 @@ private:
   int channel_ = -1;
   int linkOutput_ = -1;
   bool inputLinked_ = false;
+  // The line may bring log lines about at any rate: a channel writes a few a
+  // second and counts the rest.
+  Log::Limiter lines_;
 };

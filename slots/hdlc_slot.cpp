@@ -3,6 +3,8 @@
 #include <iostream>
 
 #include "control/trace_ctl.h"
+#include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
 #include "messages/ACP.h"
 #include "messages/TERM.h"
 
@@ -25,7 +27,7 @@ HdlcSlot::HdlcSlot() : channel_(new HDLC) {
 Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
   const int trunk = params.get_trunk().getValue();
   if (trunk < 1 || unsigned(trunk) > kTrunks) {
-    std::cerr << "hdlc-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
+    LOG_LIMITED(std::cerr) << "hdlc-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
     return nullptr;
   }
   HdlcSlot* slot = new HdlcSlot;
@@ -33,10 +35,9 @@ Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
   slot->trunkIndex_ = unsigned(trunk - 1);
   slot->address_ = std::uint16_t(params.get_address().getValue());
   slot->channel_->logLevel(unsigned(params.get_log().getValue()));
-  if (Tracing()) {
-    slot->PutHeader(std::clog);
-    std::clog << "trunk=" << slot->trunkIndex_ << ", address=" << slot->address_ << std::endl;
-  }
+  if (Tracing())
+    slot->lines_.line(std::clog) << ext::header(slot) << "trunk=" << slot->trunkIndex_ << ", address=" << slot->address_
+                                 << std::endl;
   slot->updateTimer_.set(slot);
   return slot;
 }
@@ -53,11 +54,6 @@ HdlcSlot::~HdlcSlot() {
 
 void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkIndex_ << "/*]: "; }
 
-std::ostream& HdlcSlot::Log() const {
-  PutHeader(std::clog);
-  return std::clog;
-}
-
 const char* HdlcSlot::GetName() const { return "hdlc-slot"; }
 int HdlcSlot::GetConnectionPriority() { return 1; }
 bool HdlcSlot::IOnOutputStream() { return true; }
@@ -67,7 +63,7 @@ void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&) 
 // Connections ---------------------------------------------------------------------
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
-  if (Tracing()) Log() << "IHwConnectTransmitter" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwConnectTransmitter" << std::endl;
   HDLC::Params p = channel_->params();
   p.tdm = receiver.GetReceiveChannel();
   p.mode = 1;
@@ -77,7 +73,7 @@ bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
 }
 
 bool HdlcSlot::IHwConnectReceiver(Slot& source) {
-  if (Tracing()) Log() << "IHwConnectReceiver" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwConnectReceiver" << std::endl;
   HDLC::Params p = channel_->params();
   p.tdm = source.GetTransmitChannel();
   p.mode = 1;
@@ -87,30 +83,32 @@ bool HdlcSlot::IHwConnectReceiver(Slot& source) {
 }
 
 bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
-  if (Tracing()) Log() << "IHwDisconnectTransmitter" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
   Slot::IHwDisconnectTransmitter(receiver);
   channel_->deactivate();
   return true;
 }
 
 bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
-  if (Tracing()) Log() << "IHwDisconnectReceiver" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
   Slot::IHwDisconnectReceiver(source);
   channel_->deactivate();
   return true;
 }
 
 void HdlcSlot::iactivate() {
-  if (Tracing()) Log() << "Try to activate HDCL, params.tdm = " << channel_->params().tdm << std::endl;
+  if (Tracing())
+    lines_.line(std::clog) << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel_->params().tdm
+                           << std::endl;
   if (!channel_->activate()) {
     Slot::OnDeactivated();
     return;
   }
-  if (Tracing()) Log() << "HDLC activated successfully" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "HDLC activated successfully" << std::endl;
 }
 
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
-  if (Tracing()) Log() << "IActivate" << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IActivate" << std::endl;
   iactivate();
   return true;
 }
@@ -131,9 +129,8 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
   for (std::size_t i = 0; i < n; ++i) {
     const std::size_t size = list[i].get_body().size();
     if (size + kHeader > HDLC::kFrameSize) {
-      PutHeader(std::cerr);
-      std::cerr << "package of " << size << " octets refused: a frame carries at most "
-                << HDLC::kFrameSize - kHeader << std::endl;
+      lines_.line(std::cerr) << ext::header(this) << "package of " << size
+                             << " octets refused: a frame carries at most " << HDLC::kFrameSize - kHeader << std::endl;
       SetErrorCause(LGCP::ErrorCause::invalidParams);
       return false;
     }
@@ -145,15 +142,15 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
     if (queue_.count() == kQueue) {
       const std::size_t dropped = n - i;
       overflows_ += std::uint32_t(dropped);
-      PutHeader(std::cerr);
-      std::cerr << "transmit queue full, " << dropped << " packages dropped" << std::endl;
+      lines_.line(std::cerr) << ext::header(this) << "transmit queue full, " << dropped << " packages dropped"
+                             << std::endl;
       SetErrorCause(LGCP::ErrorCause::insufficientResources);
       return false;
     }
     Packet frame;
     if (!frame.try_reserve_head(0) || body.size() + kHeader > frame.tailroom()) {
-      PutHeader(std::cerr);
-      std::cerr << "package of " << body.size() << " octets not sent: no buffer or too long" << std::endl;
+      lines_.line(std::cerr) << ext::header(this) << "package of " << body.size()
+                             << " octets not sent: no buffer or too long" << std::endl;
       SetErrorCause(LGCP::ErrorCause::insufficientResources);
       return false;
     }
@@ -161,7 +158,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
     frame.put8(std::uint8_t((txSeq_ * 32) | rxSeq_));
     for (char c : body) frame.put8(static_cast<unsigned char>(c));
     ++txSeq_;
-    if (Tracing()) Log() << "enqueue package: " << frame.text() << std::endl;
+    if (Tracing()) lines_.line(std::clog) << ext::header(this) << "enqueue package: " << frame.text() << std::endl;
     transmitPacket(frame);
   }
   return true;
@@ -178,19 +175,18 @@ void HdlcSlot::on_hdlc_ready() {
   while (queue_.preview(&head)) {
     if (!channel_->hdlc_transmit(head)) return;
     queue_.get(head);
-    if (Tracing()) Log() << "on_hdlc_ready " << head.text() << std::endl;
+    if (Tracing()) lines_.line(std::clog) << ext::header(this) << "on_hdlc_ready " << head.text() << std::endl;
   }
 }
 
 // Receiving -----------------------------------------------------------------------
 
 void HdlcSlot::on_hdlc_receive(Packet& frame) {
-  if (Tracing()) Log() << "on_hdlc_receive " << frame.text() << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "on_hdlc_receive " << frame.text() << std::endl;
   if (frame.length() < kHeader) {
     // Counted; one line per frame is proportional to what the line sends.
     ++runts_;
-    PutHeader(std::cerr);
-    std::cerr << "frame of " << frame.length() << " octets dropped" << std::endl;
+    lines_.line(std::cerr) << ext::header(this) << "frame of " << frame.length() << " octets dropped" << std::endl;
     return;
   }
   enqResponce(frame);
@@ -217,13 +213,15 @@ void HdlcSlot::enqResponce(Packet const& frame) {
 
 void HdlcSlot::flushResponce() {
   const std::size_t n = pending_.get_hdlcPackages().size();
-  if (Tracing()) Log() << "flushResponce: " << n << std::endl;
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "flushResponce: " << n << std::endl;
   if (n > 0) OnIoctlResponse(pending_);
   pending_ = LGCP::IoctlResponse();
   pending_.select_hdlcPackages();
 }
 
-void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) { Log() << "on_hdlc_error" << std::endl; }
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
+  lines_.line(std::clog) << ext::header(this) << "on_hdlc_error" << std::endl;
+}
 
 void HdlcSlot::OnUpdateTimer() {
   updateTimer_.set(this);
@@ -248,7 +246,7 @@ HdlcSlotFactory& HdlcSlotFactory::instance() {
 const char* HdlcSlotFactory::GetName() const { return "HdlcSlotFactory"; }
 
 Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params) {
-  if (Tracing()) std::clog << "\nHdlcSlotFactory.INewSlot\n" << std::endl;
+  if (Tracing()) LOG_LIMITED(std::clog) << "\nHdlcSlotFactory.INewSlot\n" << std::endl;
   if (!params.hdlcParams_isSelected()) return nullptr;
   return HdlcSlot::Create(params.get_hdlcParams());
 }

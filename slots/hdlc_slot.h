@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "foundation/containers.h"
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "hardware/hdlc.h"
 #include "messages/LGCP.h"
@@ -57,6 +58,9 @@ public:
 
   static const TimerSpec<HdlcSlot> TUpdatespec;
 
+  // "HdlcSlot[0/*]: "
+  void PutHeader(std::ostream& os) const;
+
 private:
   HdlcSlot();
 
@@ -64,9 +68,6 @@ private:
   // False when the queue was full and the package dropped.
   bool transmitPacket(Packet const& frame);
   void enqResponce(Packet const& frame);
-  void PutHeader(std::ostream& os) const;
-  // The log stream after the slot's header.
-  std::ostream& Log() const;
 
   Protocol_name_str name_{"hdlc"};
   std::unique_ptr<HDLC> channel_;
@@ -82,6 +83,9 @@ private:
   std::uint32_t overflows_ = 0;
   // Received frames too short for the header.
   std::uint32_t runts_ = 0;
+  // The line and the controller may bring log lines about at any rate: a
+  // slot writes a few a second and counts the rest.
+  Log::Limiter lines_;
 };
 
 class HdlcSlotFactory : public SlotFactory {

@@ -12,6 +12,7 @@
 #include "board/dsp_data.h"
 #include "board/mcc.h"
 #include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
 #include "hardware/frame_io.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
@@ -85,19 +86,19 @@ void IsdnSlot::OnEvent(int fd, short revents) {
         ProtocolsFamily::receive(frame);
         break;
       case FrameIO::Read::Dropped:
-        std::cerr << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
+        notes_.line(std::cerr) << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
         break;
       case FrameIO::Read::Cut:
         ++cut_;
-        std::cerr << ext::header(this) << "received frame of " << length << " octets cut to " << frame._tailroom()
-                  << ": dropped (" << cut_ << " so far)" << std::endl;
+        notes_.line(std::cerr) << ext::header(this) << "received frame of " << length << " octets cut to "
+                               << frame._tailroom() << ": dropped (" << cut_ << " so far)" << std::endl;
         break;
       case FrameIO::Read::Dry:
         break;
       case FrameIO::Read::Ended:
         // Polled on, a channel at its end would wake the loop for ever.
-        std::cerr << ext::header(this) << "read fail: " << (error ? std::strerror(error) : "end of file")
-                  << ", channel not read any more" << std::endl;
+        notes_.line(std::cerr) << ext::header(this) << "read fail: " << (error ? std::strerror(error) : "end of file")
+                               << ", channel not read any more" << std::endl;
         event_.Release();
         ready_ = false;
         if (link_) link_->on_hdlc_error(HDLC::Notify::Cause::read_error);
@@ -178,7 +179,7 @@ bool AtsQsigSlot::IBeforeDestroy() {
 AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned subslot) {
   DspData::AddB rec{subslot, -1};
   if (Board::ioctl(device_fd(), DspData::kAddB, &rec) == -1 || rec.timeslot < 0) {
-    std::cerr << "ats-qsig: add B channel fail !!!" << std::endl;
+    LOG_LIMITED(std::cerr) << "ats-qsig: add B channel fail !!!" << std::endl;
     return nullptr;
   }
   AtsQsigBSlot* b = new AtsQsigBSlot(this, subslot, rec.timeslot);
@@ -210,7 +211,7 @@ void AtsQsigBSlot::PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
 
 bool AtsQsigBSlot::IBeforeDestroy() {
   if (!signalling_) {
-    std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
+    LOG_LIMITED(std::clog) << ext::header(this) << "Can't find signalling slot" << std::endl;
     return true;
   }
   signalling_->DestroyBChannel(subslot_);
@@ -255,7 +256,7 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
   const bool bri = params.get_type().is_bri();
   const int trunk = params.get_trunk().getValue();
   if (!LinkTrunkInRange(trunk, bri)) {
-    std::cerr << ext::header(this) << "invalid trunk number: " << trunk << ", create refused" << std::endl;
+    LOG_LIMITED(std::cerr) << ext::header(this) << "invalid trunk number: " << trunk << ", create refused" << std::endl;
     return nullptr;
   }
   const Mcc::Allocate rec{bri ? Mcc::kTypeBri : Mcc::kTypeData, 512, 0, 1, 1};
@@ -267,7 +268,7 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
   const int channel = Board::ioctlValue(fd.lowlevel_fd(), Mcc::kTimeslot, 0);
   if (channel < 0) {
     const Errno err;
-    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << err << std::endl;
+    LOG_LIMITED(std::cerr) << ext::header(this) << "MCC_TIMESLOT fail: " << err << std::endl;
     return nullptr;
   }
   ISDN::LAPD* link = new ISDN::LAPD(ISDN::Side::user, 0);
@@ -282,13 +283,13 @@ Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params) {
   Fd fd = Board::open(DspData::kDevice, O_RDWR | O_NONBLOCK);
   if (!fd) {
     const Errno err;
-    std::cerr << ext::header(this) << "fail to open dsp-data device: " << err << std::endl;
+    LOG_LIMITED(std::cerr) << ext::header(this) << "fail to open dsp-data device: " << err << std::endl;
     return nullptr;
   }
   const int channel = Board::ioctlValue(fd.lowlevel_fd(), DspData::kTimeslot, 0);
   if (channel < 0) {
     const Errno err;
-    std::cerr << ext::header(this) << "dsp-data timeslot request fail: " << err << std::endl;
+    LOG_LIMITED(std::cerr) << ext::header(this) << "dsp-data timeslot request fail: " << err << std::endl;
     return nullptr;
   }
   ISDN::LAPD* link = new ISDN::LAPD(ISDN::Side::user, 0);

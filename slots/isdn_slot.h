@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/os.h"
 #include "hardware/hdlc.h"
 #include "links/isdn/lapd.h"
@@ -77,6 +78,8 @@ private:
   bool ready_ = false;
   // Frames longer than the read buffer, dropped.
   std::uint32_t cut_ = 0;
+  // Log lines, bounded: the device may bring them about at any rate.
+  Log::Limiter notes_;
   Protocol_name_str name_{"ISDN/HDLC"};
 };
 

@@ -11,6 +11,7 @@
 #include "board/board.h"
 #include "board/mcc.h"
 #include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
 #include "hardware/frame_io.h"
 #include "messages/LGCP.h"
 
@@ -32,8 +33,8 @@ bool MccSlot::IUserData(std::vector<char> const& data) {
   if (data.empty()) return true;
   // The far channel would take no more than its frame size.
   if (frameSize && data.size() > frameSize) {
-    std::cerr << ext::header(this) << "userData of " << data.size() << " octets refused: frames carry at most "
-              << frameSize << std::endl;
+    notes.line(std::cerr) << ext::header(this) << "userData of " << data.size()
+                          << " octets refused: frames carry at most " << frameSize << std::endl;
     SetErrorCause(LGCP::ErrorCause::invalidParams);
     return false;
   }
@@ -41,9 +42,10 @@ bool MccSlot::IUserData(std::vector<char> const& data) {
   if (n == static_cast<ssize_t>(data.size())) return true;
   if (n < 0) {
     const Errno err;
-    std::cerr << ext::header(this) << "userData write fail: " << err << std::endl;
+    notes.line(std::cerr) << ext::header(this) << "userData write fail: " << err << std::endl;
   } else {
-    std::cerr << ext::header(this) << "userData write short: " << n << " of " << data.size() << " bytes" << std::endl;
+    notes.line(std::cerr) << ext::header(this) << "userData write short: " << n << " of " << data.size() << " bytes"
+                          << std::endl;
   }
   SetErrorCause(LGCP::ErrorCause::busError);
   return false;
@@ -55,8 +57,8 @@ bool MccSlot::DoRead(int fd) {
     const ssize_t n = frameSize ? FrameIO::ReceiveFrame(fd, buf, sizeof buf) : ::read(fd, buf, sizeof buf);
     if (n > static_cast<ssize_t>(sizeof buf)) {
       ++cutFrames;
-      std::cerr << ext::header(this) << "received frame of " << n << " octets cut to " << sizeof buf
-                << ": dropped (" << cutFrames << " so far)" << std::endl;
+      notes.line(std::cerr) << ext::header(this) << "received frame of " << n << " octets cut to " << sizeof buf
+                            << ": dropped (" << cutFrames << " so far)" << std::endl;
       continue;
     }
     if (n > 0) {
@@ -67,7 +69,7 @@ bool MccSlot::DoRead(int fd) {
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
     const Errno err;
-    std::cerr << ext::header(this) << "read fail: " << err << std::endl;
+    notes.line(std::cerr) << ext::header(this) << "read fail: " << err << std::endl;
     return true;
   }
 }
@@ -77,7 +79,7 @@ void MccSlot::OnEvent(int fd, short revents) {
   // A channel that hung up stays readable at end of file: polling it on
   // would spin the loop.
   if (ended && (revents & (POLLHUP | POLLERR | POLLNVAL))) {
-    std::cerr << ext::header(this) << "channel hung up, not read any more" << std::endl;
+    notes.line(std::cerr) << ext::header(this) << "channel hung up, not read any more" << std::endl;
     event.Release();
   }
 }
@@ -108,8 +110,8 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   const LGCP::MccParams& p = params.get_mcc();
   Mcc::Allocate rec{ChannelType(p.get_type().asInt(), p.get_mode().asInt()), kRxPacketSize, 0, kRxThreshold,
                     kTxThreshold};
-  std::clog << ext::header(this) << "MCC_ALLOCATE"
-            << " type=" << rec.mode << std::endl;
+  LOG_LIMITED(std::clog) << ext::header(this) << "MCC_ALLOCATE"
+                         << " type=" << rec.mode << std::endl;
   std::ostringstream header;
   header << ext::header(this);
   Fd fd = FrameIO::OpenMccChannel(rec, header.str());

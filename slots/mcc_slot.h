@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/event.h"
+#include "foundation/log_limit.h"
 #include "foundation/os.h"
 #include "slots/slot.h"
 
@@ -50,6 +51,9 @@ private:
   // the channel hangs up.
   Fd device;
   Event event;
+  // Log lines, bounded: the line and the controller may bring them about at
+  // any rate.
+  Log::Limiter notes;
 };
 
 class MccFactory : public SlotFactory {

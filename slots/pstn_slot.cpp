@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "foundation/log_limit.h"
 #include "links/isdn/lapd_nt.h"
 #include "links/ss7/slc.h"
 #include "messages/ACP.h"
@@ -38,7 +39,7 @@ Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
     inRange = LinkTrunkInRange(trunk, params.get_isdn().get_type().is_bri());
   }
   if (!inRange) {
-    std::cerr << "pstn-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
+    LOG_LIMITED(std::cerr) << "pstn-slot: invalid trunk number: " << trunk << ", create refused" << std::endl;
     return nullptr;
   }
 
@@ -116,12 +117,12 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
   if (kind_ == 0 || kind_ == 1) {
     const unsigned trunk = unsigned(source.GetTrunk());
     if (trunk > 3) {
-      std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
+      LOG_LIMITED(std::cerr) << "pstn-slot: invalid trunk number: " << trunk << std::endl;
       return false;
     }
     const unsigned timeslot = unsigned(source.GetTrunkTimeSlot());
     if (timeslot > 31) {
-      std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
+      LOG_LIMITED(std::cerr) << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
       return false;
     }
     p.trunk = trunk;
@@ -217,10 +218,10 @@ bool PstnSlot::IUserData(std::vector<char> const& data) {
     return false;
   }
   // A Q.921 message goes in one frame: 1 to N201 octets.
-  const bool fits = lapd_     ? LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)
-                    : lapdNt_ ? LinkMessageFits(*this, data.size(), ISDN::LAPD_NT::min_message,
-                                                ISDN::LAPD_NT::max_message)
-                              : true;
+  const bool fits = lapd_ ? LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)
+                    : lapdNt_
+                        ? LinkMessageFits(*this, data.size(), ISDN::LAPD_NT::min_message, ISDN::LAPD_NT::max_message)
+                        : true;
   if (!fits) {
     SetErrorCause(LGCP::ErrorCause::invalidParams);
     return false;
@@ -279,7 +280,7 @@ void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
     frameReceiver_->on_hdlc_error(cause);
   } else if (lapdNt_) {
     // The channel closed itself: the bus link cannot go on.
-    std::cerr << *static_cast<Slot*>(this) << ": channel error, link stopped" << std::endl;
+    LOG_LIMITED(std::cerr) << *static_cast<Slot*>(this) << ": channel error, link stopped" << std::endl;
     ProtocolsFamily::deactivate();
   }
 }
@@ -370,20 +371,20 @@ bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk
 
 bool LinkMessageFits(Slot const& slot, std::size_t octets, std::size_t least, std::size_t most) {
   if (octets >= least && octets <= most) return true;
-  std::cerr << slot << ": userData of " << octets << " octets refused: the link carries " << least << " to " << most
-            << std::endl;
+  LOG_LIMITED(std::cerr) << slot << ": userData of " << octets << " octets refused: the link carries " << least
+                         << " to " << most << std::endl;
   return false;
 }
 
 bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& p, int& cause) {
   if (!p.try_reserve_head(0)) {
-    std::cerr << slot << ": no packet buffer, frame from the controller dropped" << std::endl;
+    LOG_LIMITED(std::cerr) << slot << ": no packet buffer, frame from the controller dropped" << std::endl;
     cause = LGCP::ErrorCause::insufficientResources;
     return false;
   }
   family.prepare_head(p);
   if (data.size() > p.tailroom()) {
-    std::cerr << slot << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
+    LOG_LIMITED(std::cerr) << slot << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
     cause = LGCP::ErrorCause::invalidParams;
     return false;
   }

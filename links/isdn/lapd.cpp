@@ -81,25 +81,25 @@ void LAPD::local_prepare_head(Packet& p) { p.reserve_head(Q::is_header_size); }
 
 bool LAPD::xmit(Packet& frame) {
   if (!device_) {
-    if (log_ > 3) std::clog << ext::header(this) << "no HDLC device attached!!!" << std::endl;
+    if (log_ > 3) logline() << ext::header(this) << "no HDLC device attached!!!" << std::endl;
     return false;
   }
   if (device_->hdlc_transmit(frame)) {
     if (log_ > 2) trace_frame("tx: ", frame, side_ == Side::network);
     return true;
   }
-  std::clog << ext::header(this) << "tx full" << std::endl;
+  logline() << ext::header(this) << "tx full" << std::endl;
   return false;
 }
 
 void LAPD::trace_frame(char const* what, Packet const& frame, bool network_to_user) const {
   dlogframe(frame.cdata(), frame.length(), network_to_user ? 1 : 0, logbuf);
-  std::clog << ext::header(this) << what << logbuf << std::endl;
+  logline() << ext::header(this) << what << logbuf << std::endl;
 }
 
 bool LAPD::new_frame(Packet& frame) {
   if (!frame.try_reserve_head(0)) {
-    std::clog << ext::header(this) << "no packet buffer: frame not sent" << std::endl;
+    logline() << ext::header(this) << "no packet buffer: frame not sent" << std::endl;
     return false;
   }
   prepare_head(frame);
@@ -139,7 +139,7 @@ bool LAPD::tx_iframe(Packet const& msg, bool p) {
   if (!new_frame(frame)) return false;
   unsigned const len = msg.length();
   if (frame._headroom() < Q::is_header_size || len > frame.tailroom()) {
-    std::clog << ext::header(this) << "message of " << len << " octets does not fit a frame" << std::endl;
+    logline() << ext::header(this) << "message of " << len << " octets does not fit a frame" << std::endl;
     return false;
   }
   // The queued message stays as it is; the frame is a copy with its header.
@@ -159,7 +159,7 @@ void LAPD::on_hdlc_receive(Packet& frame) { receive(frame); }
 void LAPD::on_hdlc_ready() { local_events(); }
 
 void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
-  std::clog << ext::header(this) << "HDLC channel error " << int(cause) << std::endl;
+  logline() << ext::header(this) << "HDLC channel error " << int(cause) << std::endl;
   on_channel_closed();
 }
 
@@ -226,7 +226,7 @@ void LAPD::receive(Packet& p) {
   if (peer_sapi != own_sapi && !(bri_ && peer_sapi == Q::sapi_tei_management)) {
     ++stats_.other_sapi;
     if (log_ > 0 || (stats_.other_sapi & (stats_.other_sapi - 1)) == 0)
-      std::clog << ext::header(this) << "frame for SAPI " << peer_sapi << " (" << stats_.other_sapi << " so far)"
+      logline() << ext::header(this) << "frame for SAPI " << peer_sapi << " (" << stats_.other_sapi << " so far)"
                 << std::endl;
   }
 
@@ -241,7 +241,7 @@ void LAPD::receive(Packet& p) {
       p.pull(Q::is_header_size);
     } catch (std::bad_alloc const&) {
       // Only a frame shared with someone else needs a copy here.
-      std::clog << ext::header(this) << "no packet buffer: frame dropped" << std::endl;
+      logline() << ext::header(this) << "no packet buffer: frame dropped" << std::endl;
       return;
     }
     on_ICOM(p, pf, ns, nr);
@@ -255,7 +255,7 @@ void LAPD::receive(Packet& p) {
         try {
           p.pull(Q::u_header_size);
         } catch (std::bad_alloc const&) {
-          std::clog << ext::header(this) << "no packet buffer: frame dropped" << std::endl;
+          logline() << ext::header(this) << "no packet buffer: frame dropped" << std::endl;
           return;
         }
         on_UI(p);
@@ -284,7 +284,7 @@ char const* cmd_word(bool command) { return command ? "command" : "response"; }
 }  // namespace
 
 void LAPD::on_SABME(bool command, bool pf) {
-  if (log_ > 3) std::clog << ext::header(this) << "SABME " << cmd_word(command) << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "SABME " << cmd_word(command) << std::endl;
   vs = va = vr = 0;
   ack_.clear();
   switch (state) {
@@ -321,7 +321,7 @@ void LAPD::on_SABME(bool command, bool pf) {
 }
 
 void LAPD::on_DISC(bool command, bool pf) {
-  if (log_ > 3) std::clog << ext::header(this) << "DISC " << cmd_word(command) << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "DISC " << cmd_word(command) << std::endl;
   switch (state) {
     case 3:
     case 4:
@@ -347,7 +347,7 @@ void LAPD::on_DISC(bool command, bool pf) {
 }
 
 void LAPD::on_UA(bool command, bool pf) {
-  if (log_ > 3) std::clog << ext::header(this) << "UA " << cmd_word(command) << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "UA " << cmd_word(command) << std::endl;
   vs = va = vr = 0;
   ack_.clear();
   switch (state) {
@@ -381,7 +381,7 @@ void LAPD::on_UA(bool command, bool pf) {
 }
 
 void LAPD::on_DM(bool command, bool pf) {
-  if (log_ > 3) std::clog << ext::header(this) << "DM " << cmd_word(command) << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "DM " << cmd_word(command) << std::endl;
   bool const response_f1 = !command && pf;
   switch (state) {
     case 3:
@@ -423,7 +423,7 @@ void LAPD::on_DM(bool command, bool pf) {
 }
 
 void LAPD::on_FRMR(bool command, bool pf) {
-  if (log_ > 3) std::clog << ext::header(this) << "FRMR " << cmd_word(command) << " pf=" << pf << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "FRMR " << cmd_word(command) << " pf=" << pf << std::endl;
   if (state != 6 && state != 7) return;
   on_error(1024u);
   establish_dl();
@@ -434,7 +434,7 @@ void LAPD::on_FRMR(bool command, bool pf) {
 // UI frames carry TEI management and unit data on basic-rate links only.
 void LAPD::on_UI(Packet& info) {
   if (!bri_ || info.empty()) return;
-  if (log_ > 3) std::clog << ext::header(this) << "on_UI()" << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "on_UI()" << std::endl;
   uint8_t const* f = info.cdata();
   if (f[0] != tei_entity) {
     if (side_ == Side::user) {
@@ -449,7 +449,7 @@ void LAPD::on_UI(Packet& info) {
   uint8_t const type = f[3];
   unsigned const ai = f[4] >> 1;
   bool const ext_bit = (f[4] & 1) != 0;
-  if (log_ > 3) std::clog << ext::header(this) << "on_UI() type=" << unsigned(type) << " Ai=" << ai << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "on_UI() type=" << unsigned(type) << " Ai=" << ai << std::endl;
   switch (type) {
     case identity_assigned:
       // Ai 127 is no TEI, and an Ai octet without its E bit is malformed.
@@ -465,9 +465,9 @@ void LAPD::on_UI(Packet& info) {
       // An establishment waiting for its TEI (state 2) is refused alike.
       if ((state == 1 || state == 2) && ri == ri_) {
         if (ai == group_ai)
-          std::clog << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
+          logline() << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
         else
-          std::clog << ext::header(this) << "ASP returned: TEI " << ai << " denied" << std::endl;
+          logline() << ext::header(this) << "ASP returned: TEI " << ai << " denied" << std::endl;
         on_error(32768u);
       }
       break;
@@ -518,7 +518,7 @@ void LAPD::BeginTeiAssignProcedure() {
 
 void LAPD::mdl_assign(unsigned char tei) {
   if (log_ > 1)
-    std::clog << ext::header(this) << "MDL-ASSIGN"
+    logline() << ext::header(this) << "MDL-ASSIGN"
               << " (tei=" << unsigned(tei) << ")" << std::endl;
   own_tei = tei;
   if (state == 2) {
@@ -531,7 +531,7 @@ void LAPD::mdl_assign(unsigned char tei) {
 }
 
 void LAPD::mdl_remove() {
-  std::clog << ext::header(this) << "MDL-REMOVE" << std::endl;
+  logline() << ext::header(this) << "MDL-REMOVE" << std::endl;
   Protocol_status st(new Status(*this, "error (MDL-REMOVE received)"));
   switch (state) {
     case 3:
@@ -570,7 +570,7 @@ void LAPD::mdl_remove() {
 void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
   static char const* const names[] = {"RR ", "RNR ", "REJ "};
   if (type > 2) return;
-  if (log_ > 3) std::clog << ext::header(this) << names[type] << cmd_word(command) << " pf=" << pf << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << names[type] << cmd_word(command) << " pf=" << pf << std::endl;
   bool const rr = type == 0, rnr = type == 1, rej = type == 2;
   if (state == 6) {
     peer_busy = rnr;
@@ -578,7 +578,7 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
       if (command) {
         tx_enquiry_response();
       } else if (rr) {
-        if (log_ > 3) std::clog << ext::header(this) << "receive RR (solicited response) in MFE_EST" << std::endl;
+        if (log_ > 3) logline() << ext::header(this) << "receive RR (solicited response) in MFE_EST" << std::endl;
       } else {
         on_error(1u);
       }
@@ -626,7 +626,7 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
     if (nr_valid(nr)) {
       va = nr;
     } else {
-      if (rr && log_ > 3) std::clog << ext::header(this) << "receive RR with out of order N(R)" << std::endl;
+      if (rr && log_ > 3) logline() << ext::header(this) << "receive RR with out of order N(R)" << std::endl;
       nr_error_recovery();
     }
   }
@@ -642,7 +642,7 @@ void LAPD::nr_error_recovery() {
 
 void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr) {
   if (log_ > 3)
-    std::clog << ext::header(this) << "I-Command"
+    logline() << ext::header(this) << "I-Command"
               << " pf=" << p << std::endl;
   if (state != 6 && state != 7) return;
   bool deliver = false;
@@ -709,21 +709,21 @@ void LAPD::retransmission(Seq nr) {
 }
 
 void LAPD::tx_enquiry() {
-  if (log_ > 3) std::clog << ext::header(this) << "tx_enquiry, ownBusy=" << own_busy << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "tx_enquiry, ownBusy=" << own_busy << std::endl;
   tx_cmd(own_busy ? code_rnr : code_rr, true);
   ack_rq = false;
   start_T200();
 }
 
 void LAPD::tx_enquiry_response() {
-  if (log_ > 3) std::clog << ext::header(this) << "tx_enquiry_response" << std::endl;
+  if (log_ > 3) logline() << ext::header(this) << "tx_enquiry_response" << std::endl;
   tx_response(own_busy ? code_rnr : code_rr, true);
   ack_rq = false;
 }
 
 void LAPD::discard_queue() {
   if (log_ > 0)
-    std::clog << ext::header(this) << "discard queue "
+    logline() << ext::header(this) << "discard queue "
               << " OutData=" << out_.count() << " AckData=" << ack_.count() << std::endl;
   out_.clear();
   ack_.clear();
@@ -732,7 +732,7 @@ void LAPD::discard_queue() {
 void LAPD::change_state(unsigned char s) {
   if (s == state) return;
   if (log_ > 1)
-    std::clog << "LAPD[" << linkno_ << "] : "
+    logline() << "LAPD[" << linkno_ << "] : "
               << "change state \"" << statetext(static_cast<unsigned char>(state)) << "\" -> \"" << statetext(s) << "\""
               << std::endl;
   state = s;
@@ -744,7 +744,7 @@ void LAPD::change_state(unsigned char s) {
 // -------------------------------------------------------- layer-3 requests
 
 void LAPD::local_activate() {
-  if (log_ > 0) std::clog << ext::header(this) << "DL-ESTABLISH" << std::endl;
+  if (log_ > 0) logline() << ext::header(this) << "DL-ESTABLISH" << std::endl;
   switch (state) {
     case 0:
       // The establishment follows the TEI assignment (basic rate only).
@@ -780,7 +780,7 @@ void LAPD::local_activate() {
 }
 
 void LAPD::local_deactivate() {
-  if (log_ > 1) std::clog << ext::header(this) << "DL-RELEASE" << std::endl;
+  if (log_ > 1) logline() << ext::header(this) << "DL-RELEASE" << std::endl;
   Protocol_status st(new Protocol_status_success(this, "success (deactivated locally)"));
   switch (state) {
     case 3:
@@ -817,16 +817,16 @@ void LAPD::message(Packet& p) {
     return;
   }
   if (out_.count() >= out_limit) {
-    std::clog << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
+    logline() << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
     ++stats_.out_overflows;
   } else if (p.length() > max_message) {
     // It could never go out, and would hold up everything queued behind it.
-    std::clog << ext::header(this) << "discard outgoing message: " << p.length() << " octets" << std::endl;
+    logline() << ext::header(this) << "discard outgoing message: " << p.length() << " octets" << std::endl;
   } else {
     if (log_ > 2 && out_.count() > window)
-      std::clog << ext::header(this) << "outgoing queue size = " << out_.count()
+      logline() << ext::header(this) << "outgoing queue size = " << out_.count()
                 << " tx counter = " << stats_.transmitted << std::endl;
-    if (log_ > 2) std::clog << ext::header(this) << "add to tx queue: " << p.text() << std::endl;
+    if (log_ > 2) logline() << ext::header(this) << "add to tx queue: " << p.text() << std::endl;
     out_.put(p);
     queued_up = true;
   }
@@ -922,18 +922,18 @@ void LAPD::on_T200() {
       rc = 0;
       tx_enquiry();
       ++rc;
-      if (log_ > 1) std::clog << ext::header(this) << "ack expired" << std::endl;
+      if (log_ > 1) logline() << ext::header(this) << "ack expired" << std::endl;
       change_state(7);
       break;
     case 7:
       if (rc == N200) {
-        if (log_ > 1) std::clog << ext::header(this) << "ack error !!!" << std::endl;
+        if (log_ > 1) logline() << ext::header(this) << "ack error !!!" << std::endl;
         on_error(256u);
         establish_dl();
         l3_initiated = false;
         change_state(4);
       } else {
-        if (log_ > 1) std::clog << ext::header(this) << "ack timeout expired RC=" << rc << std::endl;
+        if (log_ > 1) logline() << ext::header(this) << "ack timeout expired RC=" << rc << std::endl;
         tx_enquiry();
         ++rc;
       }
@@ -964,7 +964,7 @@ void LAPD::on_T202() {
 void LAPD::on_T203() {
   t203_running = false;
   ++stats_.t203_expiries;
-  std::clog << ext::header(this) << "T203." << std::endl;
+  logline() << ext::header(this) << "T203." << std::endl;
   if (state == 6) {
     tx_enquiry();
     rc = 0;
@@ -989,12 +989,12 @@ void LAPD::ack_queue_refresh() {
   while (ack_.count() > outstanding && ack_.get(dropped)) ++acked;
   dropped.clear();
   if (acked && log_ > 2)
-    std::clog << ext::header(this) << "acknowledge " << acked << " frames"
+    logline() << ext::header(this) << "acknowledge " << acked << " frames"
               << " VS=" << vs << " VA=" << va << std::endl;
-  if (log_ > 2 && out_.empty()) std::clog << ext::header(this) << "outgoing queue empty." << std::endl;
+  if (log_ > 2 && out_.empty()) logline() << ext::header(this) << "outgoing queue empty." << std::endl;
   if (!retr_rq) return;
   if (log_ > 0 && !ack_.empty())
-    std::clog << ext::header(this) << "retransmission "
+    logline() << ext::header(this) << "retransmission "
               << " VS=" << vs << " VA=" << va << std::endl;
   vs = va;
   // Newest first to the head, so they keep their order ahead of the waiting ones.
@@ -1022,7 +1022,7 @@ void LAPD::queued_up_run() {
       }
       out_.get(m);
       if (!ack_.put(m)) {
-        std::clog << ext::header(this) << "ack queue overflow!" << std::endl;
+        logline() << ext::header(this) << "ack queue overflow!" << std::endl;
         ++stats_.ack_overflows;
       }
       ++vs;

@@ -10,10 +10,11 @@
 // user side it asks for a TEI before its first establishment, answers
 // checks and obeys removals; both sides pass UI unit data up.
 #include <cstdint>
-#include <iosfwd>
+#include <iostream>
 #include <string>
 
 #include "foundation/containers.h"
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "hardware/hdlc.h"
 #include "links/isdn/q921_frame.h"
@@ -229,6 +230,10 @@ private:
   void queued_up_run();
   void ack_pending();
 
+  // A log line of the link. The line and the controller may bring them about
+  // at any rate: a link writes a few a second and counts the rest.
+  Log::Limiter::Line logline() const { return lines_.line(std::clog); }
+
   void change_flowstatus(FlowStatus::Type f);
   void report_congestion() { change_flowstatus(FlowStatus::congestion); }
   void release_congestion() { change_flowstatus(FlowStatus::no_congestion); }
@@ -247,6 +252,7 @@ private:
   CleanQueue<Packet, 7> ack_;
   Protocol_name_str name_{"ISDN::LAPD"};
   GenericHDLC* device_ = nullptr;
+  mutable Log::Limiter lines_;
 };
 
 std::ostream& operator<<(std::ostream& os, LAPD::Stats const& s);

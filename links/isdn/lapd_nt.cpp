@@ -85,9 +85,9 @@ void LAPD_NT_user::PutHeader(std::ostream& os) const {
   os << "]";
 }
 
-#define USER_LOG(text)                                                        \
-  do {                                                                        \
-    if (log_ > 1) std::clog << ext::header(this) << " " << text << std::endl; \
+#define USER_LOG(text)                                                                                   \
+  do {                                                                                                   \
+    if (log_ > 1) lapd_->log_limiter().line(std::clog) << ext::header(this) << " " << text << std::endl; \
   } while (0)
 
 void LAPD_NT_user::arm(unsigned ms) { timer_.set<LAPD_NT_user>(ms, &LAPD_NT_user::on_timer, this); }
@@ -222,7 +222,7 @@ void LAPD_NT_user::on_I(Packet& frame, Seq ns, Seq nr, bool p) {
         // The layer above may have taken the link down meanwhile.
         if (state_ == unassigned) return;
       } else {
-        std::clog << ext::header(this) << " no packet buffer: message dropped" << std::endl;
+        lapd_->log_limiter().line(std::clog) << ext::header(this) << " no packet buffer: message dropped" << std::endl;
       }
     }
   } else {
@@ -380,7 +380,8 @@ void LAPD_NT_user::on_timer() {
       break;
     case wait_answer:
       if (retries_ == int32_t(N200)) {
-        if (log_ > 1) std::clog << ext::header(this) << " T200 expiried N200 times" << std::endl;
+        if (log_ > 1)
+          lapd_->log_limiter().line(std::clog) << ext::header(this) << " T200 expiried N200 times" << std::endl;
         unassign();
         return;
       }
@@ -439,7 +440,8 @@ bool LAPD_NT_user::message(Packet& msg) {
 
 void LAPD_NT_user::send(Packet const& msg) {
   if (out_.count() >= out_limit) {
-    std::clog << ext::header(this) << " outgoing queue full: oldest message dropped" << std::endl;
+    lapd_->log_limiter().line(std::clog) << ext::header(this) << " outgoing queue full: oldest message dropped"
+                                         << std::endl;
     Packet old;
     out_.get(old);
   }
@@ -468,9 +470,9 @@ void LAPD_NT::set_log(unsigned level) {
 
 void LAPD_NT::PutHeader(std::ostream& os) const { os << "LAPD(NT BRI):"; }
 
-#define LINK_LOG(text)                                                    \
-  do {                                                                    \
-    if (log_) std::clog << ext::header(this) << " " << text << std::endl; \
+#define LINK_LOG(text)                                                                 \
+  do {                                                                                 \
+    if (log_) lines_.line(std::clog) << ext::header(this) << " " << text << std::endl; \
   } while (0)
 
 void LAPD_NT::local_prepare_head(Packet& p) { p.reserve_head(Q::is_header_size); }
@@ -479,7 +481,7 @@ void LAPD_NT::local_prepare_tail(Packet&) {}
 
 bool LAPD_NT::new_frame(Packet& frame) {
   if (!frame.try_reserve_head(0)) {
-    std::clog << ext::header(this) << " no packet buffer: frame not sent" << std::endl;
+    lines_.line(std::clog) << ext::header(this) << " no packet buffer: frame not sent" << std::endl;
     return false;
   }
   return true;
@@ -571,7 +573,7 @@ void LAPD_NT::receive(Packet& p) {
     if (copy_from(p, Q::u_header_size, msg))
       send_to_layer3(msg);
     else
-      std::clog << ext::header(this) << " no packet buffer: message dropped" << std::endl;
+      lines_.line(std::clog) << ext::header(this) << " no packet buffer: message dropped" << std::endl;
     return;
   }
   LAPD_NT_user* u = find_Tei(tei);
@@ -653,8 +655,8 @@ void LAPD_NT::message(Packet& p) {
     return;
   }
   if (p.length() > max_message) {
-    std::clog << ext::header(this) << " message of " << p.length() << " octets does not fit a frame: dropped"
-              << std::endl;
+    lines_.line(std::clog) << ext::header(this) << " message of " << p.length()
+                           << " octets does not fit a frame: dropped" << std::endl;
     return;
   }
   CallRef const c = call_ref_of(p);
@@ -670,12 +672,13 @@ void LAPD_NT::message(Packet& p) {
   }
   for (LAPD_NT_user& u : users_)
     if (u.message(p)) return;
-  std::clog << ext::header(this) << " no terminal holds call reference ";
+  Log::Limiter::Line line = lines_.line(std::clog);
+  line << ext::header(this) << " no terminal holds call reference ";
   if (c.valid)
-    std::clog << Hex{c.value} << (c.flag ? " (flag 1)" : " (flag 0)");
+    line << Hex{c.value} << (c.flag ? " (flag 1)" : " (flag 0)");
   else
-    std::clog << "(none)";
-  std::clog << ", message type " << Hex{c.valid ? c.type : p.cdata()[3]} << ": dropped" << std::endl;
+    line << "(none)";
+  line << ", message type " << Hex{c.valid ? c.type : p.cdata()[3]} << ": dropped" << std::endl;
 }
 
 #undef LINK_LOG

@@ -13,6 +13,7 @@
 #include <iosfwd>
 
 #include "foundation/containers.h"
+#include "foundation/log_limit.h"
 #include "foundation/timer.h"
 #include "links/isdn/lapd.h"
 #include "transport/packet.h"
@@ -154,6 +155,9 @@ public:
   LAPD_NT_user* find_free_Tei(unsigned char ai);
   void check_all_Tei();
 
+  // What bounds the log lines of the link and its users.
+  Log::Limiter& log_limiter() const { return lines_; }
+
   // For tests.
   LAPD_NT_user& user(unsigned i) { return users_[i]; }
   unsigned log_level() const { return log_; }
@@ -176,6 +180,9 @@ private:
   LAPD_NT_user users_[n_users];
   uint32_t log_ = 0;
   Protocol_name_str name_{"ISDN::LAPD_NT"};
+  // The line may bring log lines about at any rate: the link and its users
+  // together write a few a second and count the rest.
+  mutable Log::Limiter lines_;
 };
 
 }  // namespace ISDN

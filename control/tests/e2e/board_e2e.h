@@ -39,6 +39,18 @@ protected:
     return line.substr(state + 1, end == std::string::npos ? std::string::npos : end - state - 1);
   }
 
+  // The same frame from the far end count times at the line end ("<t> <s>"),
+  // as fast as the board takes them; the octets the line carried.
+  size_t InjectFlood(std::string const& end, std::string const& hex, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) EXPECT_TRUE(board.Send("line inject " + end + " " + hex));
+    for (unsigned i = 0; i < count; ++i) {
+      SimBoard::Answer a;
+      EXPECT_EQ(SimBoard::Client::Ok, board.Receive(a, 5000));
+      EXPECT_TRUE(a.ok) << a.text();
+    }
+    return hex.size() / 2 * count;
+  }
+
   // kSuccess or the error cause; the answer carries the command's seq and slot.
   int Answer(LGCP::Command const& command, long slot, Controller& c) {
     LGCP::Message answer;

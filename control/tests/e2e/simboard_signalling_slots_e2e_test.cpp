@@ -48,10 +48,12 @@ LGCP::Command Ss7(int trunk) {
   return c;
 }
 
-// An ISDN D-channel as a signalling link.
-LGCP::Command PstnIsdn(bool bri, int trunk, bool network) {
+// An ISDN D-channel as a signalling link, traced at the level.
+LGCP::Command PstnIsdn(bool bri, int trunk, bool network, int log = 0) {
   LGCP::Command c;
-  c.select_create().select_pstn().select_isdn(Isdn(bri, trunk, network).get_create().get_isdn());
+  LGCP::IsdnParams params = Isdn(bri, trunk, network).get_create().get_isdn();
+  params.set_log(log);
+  c.select_create().select_pstn().select_isdn(params);
   return c;
 }
 
@@ -114,6 +116,12 @@ protected:
 
   static bool IsIoctl(LGCP::Signal const& s, bool (LGCP::IoctlResponse::*which)() const) {
     return s.ioctl_isSelected() && (s.get_ioctl().*which)();
+  }
+
+  static size_t Count(std::string const& text, std::string const& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
   }
 
   std::string TempFile(std::string const& name) {
@@ -806,6 +814,50 @@ TEST_F(SignallingBoard, LinksComeBackAfterImmediateReconnects) {
   ASSERT_TRUE(WaitFor(14, IsActivated)) << daemon.Err();
   ASSERT_TRUE(WaitFor(15, IsActivated)) << daemon.Err();
   rounds(14, 5, 15, false);
+  EXPECT_EQ(0, Stop());
+}
+
+// Frames from a hostile far end, each of which the daemon drops with lines
+// in its log, cost it fewer log octets than they cost the line: frames on a
+// foreign SAPI or too short to a primary-rate link traced at its highest
+// level, and runt frames to a raw HDLC slot. Each flood comes within a
+// second of its victim's last line, or before its first.
+TEST_F(SignallingBoard, LineFloodsLogLessThanTheyCarry) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  auto join = [&](long slot, long trunk) {
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(slot), trunk));
+    EXPECT_EQ(kSuccess, Answer(ConnectTo(trunk), slot));
+  };
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 20), 1));
+  EXPECT_EQ(kSuccess, Answer(Hdlc(1, 0x1234), 20));
+  join(20, 1);
+  EXPECT_EQ(kSuccess, Answer(Trunk(0, 16), 2));
+  EXPECT_EQ(kSuccess, Answer(Trunk(1, 16), 3));
+  // Traced at the highest level: every frame it reads makes lines.
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 1, false, 4), 10));
+  EXPECT_EQ(kSuccess, Answer(PstnIsdn(false, 2, true), 11));
+  join(10, 2);
+  join(11, 3);
+  ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+
+  const struct {
+    char const* end;
+    char const* frame;
+    char const* victim;
+  } floods[] = {
+      {"0 16", "420103", " more: LAPD[1] "},
+      {"0 16", "0201", " more: LAPD[1] "},
+      {"0 20", "1234", " more: HdlcSlot[0/*]: "},
+  };
+  for (auto const& f : floods) {
+    SCOPED_TRACE(f.frame);
+    const size_t before = LogOctets();
+    const size_t summaries = Count(daemon.Err(), f.victim);
+    const size_t hostile = InjectFlood(f.end, f.frame, 200);
+    // What was held back is counted in a line of its own about a second later.
+    EXPECT_TRUE(Eventually([&] { return Count(daemon.Err(), f.victim) > summaries; })) << daemon.Err();
+    EXPECT_LE(LogOctets() - before, hostile) << daemon.Err().substr(before);
+  }
   EXPECT_EQ(0, Stop());
 }
 

@@ -475,6 +475,8 @@ TEST_F(LapdTest, TracesAtTheirLevels) {
             log.text().find("LAPD[1] : change state \"Awaiting establishment\" -> \"Multiple frame established\""));
   EXPECT_EQ(std::string::npos, log.text().find("LAPD[2] : change state"));
   EXPECT_NE(std::string::npos, log.text().find("LAPD[1] (TEI assigned): DL-ESTABLISH"));
+  // A second later: a link writes a few trace lines a second, then counts.
+  Run(1000);
   user.link->set_log(3);
   user.send("x");
   Pump();
