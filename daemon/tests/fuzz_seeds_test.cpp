@@ -1,4 +1,4 @@
-// The seed corpus of the full-path fuzz target (control/ctrl_server_fuzz.cpp):
+// The seed corpus of the full-path fuzz target (daemon/ctrl_server_fuzz.cpp):
 // one TPKT frame per command alternative, named after it, each holding a
 // command that passes the server's checks and so reaches the services.
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tests/e2e/daemon_e2e.h"
+#include "daemon/tests/e2e/daemon_e2e.h"
 #include "simboard/testing/sim_client.h"
 #include "simboard/testing/tshark.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "control/testing/bus_test_util.h"
-#include "control/tests/e2e/daemon_e2e.h"
+#include "daemon/tests/e2e/daemon_e2e.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;

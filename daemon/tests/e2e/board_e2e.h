@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tests/e2e/daemon_e2e.h"
+#include "daemon/tests/e2e/daemon_e2e.h"
 #include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"
 

@@ -1,6 +1,6 @@
 // The controller's whole way in: arbitrary octets arrive on a stream socket,
 // pass the stream and TPKT layers and the command server, and reach every
-// service the daemon binds (control/bound_services.cpp). The run stops when
+// service the daemon binds (daemon/bound_services.cpp). The run stops when
 //  - a command outside its declared ranges reaches the services (a spy is
 //    offered every command first),
 //  - a decoded command gets other than exactly one answer (a promised answer
@@ -17,7 +17,7 @@
 #include <string>
 
 #include "asn1/coder_env.h"
-#include "control/bound_services.h"
+#include "daemon/bound_services.h"
 #include "control/ctrl_server.h"
 #include "messages/LGCP.h"
 #include "transport/control_service.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tests/e2e/daemon_e2e.h"
+#include "daemon/tests/e2e/daemon_e2e.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/testing/commands.h"
-#include "control/tests/e2e/board_e2e.h"
+#include "daemon/tests/e2e/board_e2e.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"

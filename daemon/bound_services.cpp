@@ -1,4 +1,4 @@
-#include "control/bound_services.h"
+#include "daemon/bound_services.h"
 
 #include "control/heartbeat.h"
 #include "hardware/bus_ctl.h"

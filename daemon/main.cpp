@@ -11,7 +11,7 @@
 #include <string>
 
 #include "board/board.h"
-#include "control/bound_services.h"
+#include "daemon/bound_services.h"
 #include "control/ctrl_server.h"
 #include "control/trace_ctl.h"
 #include "foundation/child_wait.h"

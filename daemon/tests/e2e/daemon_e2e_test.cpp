@@ -1,6 +1,6 @@
 // The daemon binary as the controller sees it: started on a free loopback
 // port with the configuration file under the build's system root.
-#include "control/tests/e2e/daemon_e2e.h"
+#include "daemon/tests/e2e/daemon_e2e.h"
 #include "control/testing/commands.h"
 #include "messages/LGCP.h"
 
