@@ -139,9 +139,9 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
   HDLC::Params p = channel_->params();
   if (kind_ < 2) {
-    // The channel feeds the timeslot it hears: a primary-rate link whose
-    // transmit side came back starts again on the receive side it kept.
-    if (kind_ == 1 && p.tdm != -1 && !channel_->is_open()) iactivate();
+    // The channel feeds the timeslot it hears: a primary-rate or SS7 link
+    // whose transmit side came back starts again on the receive side it kept.
+    if (p.tdm != -1 && !channel_->is_open()) iactivate();
     return true;
   }
   p.tdmOut = receiver.GetReceiveChannel();

@@ -293,6 +293,21 @@ TEST_F(SignallingBoard, Ss7LinkRecoversALostMsuAndAReconnectOfOneSide) {
   EXPECT_EQ(kSuccess, Answer(UserData(msu), 11));
   ASSERT_TRUE(WaitFor(10, IsUserData, &got));
   EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+
+  // Joined both ways, then taken apart and joined again on its transmit
+  // side: the link starts again on the receive side it kept.
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(1), 10));
+  seen.clear();
+  EXPECT_EQ(kSuccess, Answer(Disconnect(), 1));
+  ASSERT_TRUE(WaitFor(10, IsDeactivated)) << daemon.Err();
+  EXPECT_EQ(kSuccess, Answer(ConnectTo(1), 10));
+  ASSERT_TRUE(WaitFor(11, IsDeactivated)) << daemon.Err();
+  EXPECT_EQ(kSuccess, Answer(Activate(), 11));
+  ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
+  ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
+  EXPECT_EQ(kSuccess, Answer(UserData(next), 10));
+  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
+  EXPECT_EQ(Hex(next), Hex(got.get_userData()));
   EXPECT_EQ(0, Stop());
 }
 
