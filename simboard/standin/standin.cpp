@@ -18,6 +18,7 @@
 //   id=<n>           session id of the records (else n of a terminal
 //                    ".../dev/mdm<n>" argument, -1 otherwise)
 //   port=<n>         the link's port (default 52000)
+//   wait=<ms>        wait before connecting to the link
 //   tty=<hex>        write these octets to the terminal
 // A fax receiver ("receive <file>") creates its file.
 #include <arpa/inet.h>
@@ -94,6 +95,7 @@ struct Script {
   bool hasExit = false;
   int exitCode = 0;
   long delayMs = 0;
+  long waitMs = 0;
   bool nohup = false;
   bool idSet = false;
   int id = -1;
@@ -113,6 +115,8 @@ void Directive(const std::string& w, Script& s) {
     s.exitCode = std::atoi(value.c_str());
   } else if (key == "delay") {
     s.delayMs = std::atol(value.c_str());
+  } else if (key == "wait") {
+    s.waitMs = std::atol(value.c_str());
   } else if (key == "id") {
     s.idSet = true;
     s.id = std::atoi(value.c_str());
@@ -240,6 +244,7 @@ int main(int argc, char** argv) {
 
   int link = -1;
   if (!s.records.empty()) {
+    if (s.waitMs > 0) ::usleep(useconds_t(s.waitMs) * 1000);
     link = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
