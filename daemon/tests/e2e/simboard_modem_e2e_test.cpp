@@ -94,7 +94,8 @@ protected:
       }
       ::closedir(d);
     }
-    std::sort(out.begin(), out.end());
+    const auto pid = [](std::string const& f) { return std::atoi(f.c_str() + f.rfind('-') + 1); };
+    std::sort(out.begin(), out.end(), [&](std::string const& x, std::string const& y) { return pid(x) < pid(y); });
     return out;
   }
   // The n-th log of the program once it has part in it.
@@ -108,10 +109,6 @@ protected:
         },
         timeout_ms);
     return text;
-  }
-  static int PidOf(std::string const& log) {
-    const size_t at = log.find("pid ");
-    return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 4);
   }
   int Pid(std::string const& name, size_t n = 0) {
     const std::vector<std::string> logs = Logs(name);
@@ -321,7 +318,15 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailures) {
   ASSERT_EQ(kSuccess, Answer(fax({}, ""), 5));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(4), 9));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(5), 9));
-  const std::string a = WaitLog("fax", "fax file", 1), b = WaitLog("fax", "fax file", 2);
+  std::vector<std::string> receivers;
+  EXPECT_TRUE(Eventually([&] {
+    receivers.clear();
+    for (std::string const& f : Logs("fax"))
+      if (contains(ReadFile(f), "fax file")) receivers.push_back(ReadFile(f));
+    return receivers.size() == 2;
+  }));
+  ASSERT_EQ(2u, receivers.size());
+  const std::string a = receivers[0], b = receivers[1];
   const auto file = [](std::string const& log) {
     const size_t at = log.find("fax file ");
     return log.substr(at + 9, log.find(' ', at + 9) - at - 9);
