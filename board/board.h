@@ -30,6 +30,11 @@ int ioctlValue(int fd, Request request, unsigned long value);
 // them; the results are not looked at. For requests repeated in bulk.
 void ioctlEach(int fd, Request request, void* records, std::size_t size, std::size_t n);
 
+// A network-interface request (SIOCGIFINDEX, SIOCGIFFLAGS, SIOCSIFFLAGS,
+// SIOCWANDEV: the host's constants) on a socket, with its ifreq record. The
+// board's own HDLC interfaces answer it; ioctl's result.
+int netif(int socket, unsigned long request, void* ifreq);
+
 // Brings the board up before any service opens a device: nothing to do on the
 // board itself; the simulated build builds its devices and opens its control
 // socket.

@@ -19,6 +19,8 @@ void ioctlEach(int fd, Request request, void* records, std::size_t size, std::si
   for (std::size_t i = 0; i < n; ++i, at += size) ::ioctl(fd, static_cast<unsigned long>(request), at);
 }
 
+int netif(int socket, unsigned long request, void* ifreq) { return ::ioctl(socket, request, ifreq); }
+
 void Start() {}
 
 }  // namespace Board

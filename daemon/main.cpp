@@ -25,6 +25,7 @@
 #include "foundation/version.h"
 #include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
+#include "mediaslots/modem_slot.h"
 #include "mediaslots/rtp_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
@@ -145,10 +146,11 @@ void RunDaemon() {
 // from the configuration (an empty one when the file did not open). A factory
 // joins the head of the factory chain when it is built, so the chain is asked
 // in the reverse order; the singletons die in the reverse order at exit.
-void CreateSingletons(IniFile::File&) {
+void CreateSingletons(IniFile::File& config) {
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
+  ModemFactory::instance().Configure(config["modem"]);
   Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();

@@ -13,7 +13,9 @@
 #include "simboard/hal.h"
 #include "simboard/maintenance.h"
 #include "simboard/mcc.h"
+#include "simboard/mctl.h"
 #include "simboard/mixer.h"
+#include "simboard/netif.h"
 #include "simboard/rtp.h"
 #include "simboard/simulator.h"
 #include "simboard/voice.h"
@@ -85,6 +87,10 @@ const Device kDefaultBoard[] = {
      [] {
        return std::unique_ptr<Driver>(new Mixer({{0, 32, 8}, {1, 32, 8}}));
      }},
+    // Four DSP modems, timeslots 600..603, none held.
+    {"modems", [] { return std::unique_ptr<Driver>(new Mctl); }},
+    // hdlc0..hdlc3, point-to-point, raw HDLC, channels 700..703.
+    {"network interfaces", [] { return std::unique_ptr<Driver>(new NetIf); }},
 };
 
 }  // namespace

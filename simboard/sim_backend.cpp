@@ -18,6 +18,10 @@ void ioctlEach(int fd, Request request, void* records, std::size_t size, std::si
   SimBoard::Simulator::instance().ioctl_each(fd, request, records, size, n);
 }
 
+int netif(int socket, unsigned long request, void* ifreq) {
+  return SimBoard::Simulator::instance().netif(socket, request, ifreq);
+}
+
 void Start() {
   SimBoard::Simulator& sim = SimBoard::Simulator::instance();
   static SimBoard::ControlServer control(sim, SysPaths::resolve(SysPaths::kSimBoardSocket));

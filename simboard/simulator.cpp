@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "board/request_text.h"
+#include "simboard/netif.h"
 
 namespace SimBoard {
 
@@ -103,6 +104,15 @@ Fd Simulator::open(const char* path, int flags) {
   driver->sessions_.push_back(s.get());
   sessions_[st.st_ino] = std::move(s);
   return near;
+}
+
+int Simulator::netif(int, unsigned long request, void* ifreq) {
+  NetIf* table = device<NetIf>(NetIf::kName);
+  if (!table) {
+    errno = ENODEV;
+    return -1;
+  }
+  return table->request(request, ifreq);
 }
 
 Simulator::Found Simulator::lookup(int fd, Board::Request request) {

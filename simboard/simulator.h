@@ -47,6 +47,9 @@ public:
   // ioctl on each of n records of size octets, one after the other.
   void ioctl_each(int fd, Board::Request request, void* records, std::size_t size, std::size_t n);
 
+  // A network-interface request (simboard/netif.h).
+  int netif(int socket, unsigned long request, void* ifreq);
+
   // The open a descriptor belongs to, or null.
   Session* session_of(int fd) const;
 

@@ -1,0 +1,372 @@
+// Modem slots end to end: the daemon on the default simulated board with the
+// stand-in installed as pppd and the fax programs (its logs under
+// var/log/standin tell what each run was given and did).
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "control/testing/commands.h"
+#include "daemon/tests/e2e/board_e2e.h"
+#include "messages/BASE.h"
+#include "messages/TERM.h"
+
+namespace e2e {
+namespace {
+
+using namespace CtrlTest;
+
+const std::string kRoot = SysPaths::kRootPrefix;
+const std::string kStandinDir = kRoot + "/var/log/standin";
+
+LGCP::Command Modem(std::function<void(TERM::ModemParams&)> fill) {
+  LGCP::Command c;
+  TERM::ModemParams& p = c.select_create().select_modem();
+  p.set_cid("");
+  p.set_cdid("");
+  fill(p);
+  return c;
+}
+
+LGCP::Command ActivateUser(std::string const& addr) {
+  LGCP::Command c;
+  TERM::ModemUserParameters& u = c.select_activate().select_modem();
+  u.set_remoteAddr(addr);
+  u.set_netmask("255.255.255.0");
+  u.set_gateway("10.0.0.1");
+  u.set_dns("10.0.0.2");
+  u.set_mtu(1500);
+  return c;
+}
+
+void Args(TERM::ModemParams& p, std::vector<std::string> const& args) {
+  for (std::string const& a : args) p.set_execargs().push_back(ASN1::IA5String(a));
+}
+
+bool IsAuth(LGCP::Signal const& s) {
+  return s.modemProceeding_isSelected() && s.get_modemProceeding().auth_isSelected();
+}
+bool IsAcct(LGCP::Signal const& s) {
+  return s.modemProceeding_isSelected() && s.get_modemProceeding().acct_isSelected();
+}
+bool IsAbort(LGCP::Signal const& s) { return s.abort_isSelected(); }
+
+// A file for the time of a test; one that was there is put back.
+class TempFile {
+public:
+  TempFile(std::string p, std::string const& text, mode_t mode) : path(std::move(p)) {
+    existed = Exists(path);
+    if (existed) saved = ReadFile(path);
+    std::ofstream(path) << text;
+    ::chmod(path.c_str(), mode);
+  }
+  ~TempFile() {
+    if (existed)
+      std::ofstream(path) << saved;
+    else
+      std::remove(path.c_str());
+  }
+
+private:
+  std::string path;
+  bool existed = false;
+  std::string saved;
+};
+
+class ModemE2E : public BoardDaemon {
+protected:
+  void SetUp() override {
+    BoardDaemon::SetUp();
+    for (std::string const& f : Logs("")) std::remove(f.c_str());
+  }
+  void TearDown() override {
+    if (daemon.Pid() > 0) Stop();
+  }
+
+  // The stand-in's logs of a program ("pppd", "fax"), oldest pid first.
+  std::vector<std::string> Logs(std::string const& name) const {
+    std::vector<std::string> out;
+    if (DIR* d = ::opendir(kStandinDir.c_str())) {
+      while (dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n[0] != '.' && n.compare(0, name.size(), name) == 0) out.push_back(kStandinDir + "/" + n);
+      }
+      ::closedir(d);
+    }
+    const auto pid = [](std::string const& f) { return std::atoi(f.c_str() + f.rfind('-') + 1); };
+    std::sort(out.begin(), out.end(), [&](std::string const& x, std::string const& y) { return pid(x) < pid(y); });
+    return out;
+  }
+  // The n-th log of the program once it has part in it.
+  std::string WaitLog(std::string const& name, std::string const& part, size_t n = 0, int timeout_ms = 10000) {
+    std::string text;
+    Eventually(
+        [&] {
+          const std::vector<std::string> logs = Logs(name);
+          text = logs.size() > n ? ReadFile(logs[n]) : "";
+          return contains(text, part);
+        },
+        timeout_ms);
+    return text;
+  }
+  int Pid(std::string const& name, size_t n = 0) {
+    const std::vector<std::string> logs = Logs(name);
+    if (logs.size() <= n) return -1;
+    const std::string& f = logs[n];
+    return std::atoi(f.c_str() + f.rfind('-') + 1);
+  }
+  bool Gone(int pid) { return pid > 0 && Eventually([&] { return ::kill(pid, 0) != 0; }); }
+
+  // A modem slot joined both ways to the trunk slot.
+  void Join(long modem, long trunk) {
+    ASSERT_EQ(kSuccess, Answer(ConnectTo(trunk), modem));
+    ASSERT_EQ(kSuccess, Answer(ConnectTo(modem), trunk));
+  }
+};
+
+TEST_F(ModemE2E, DspModemAnswersRunsPppdAuthenticatesAndDestroysWhenPppdEnds) {
+  TempFile options(kRoot + "/usr/local/etc/ppp/aoptions", "auth=alice:secret acct=0,10,0,20,0,3,0,4,60\n", 0644);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { p.set_cid("5551234"); }), 1));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_NO_FATAL_FAILURE(Join(1, 2));
+  LGCP::Signal s;
+  ASSERT_TRUE(WaitFor(1, [](LGCP::Signal const& x) { return x.transmitter_isSelected(); }, &s));
+  EXPECT_EQ(600, s.get_transmitter().get_active().getValue());
+  ASSERT_TRUE(WaitFor(1, [](LGCP::Signal const& x) { return x.receiver_isSelected(); }, &s));
+  EXPECT_EQ(600, s.get_receiver().get_active().getValue());
+  const std::string modemLog = Board("modem log 0").text();
+  EXPECT_TRUE(contains(modemLog, "allocate") && contains(modemLog, "timeslot 600") && contains(modemLog, "answer"))
+      << modemLog;
+
+  ASSERT_TRUE(WaitFor(1, IsAuth, &s)) << daemon.Err();
+  EXPECT_EQ("alice", std::string(s.get_modemProceeding().get_auth().get_username()));
+  EXPECT_EQ("secret", std::string(s.get_modemProceeding().get_auth().get_password()));
+  ASSERT_TRUE(WaitFor(1, IsAcct, &s));
+  const TERM::MdmAccounting& acct = s.get_modemProceeding().get_acct();
+  EXPECT_EQ(10, acct.get_octetsOut().get_low().getValue());
+  EXPECT_EQ(20, acct.get_octetsIn().get_low().getValue());
+  EXPECT_EQ(60, acct.get_time().get_low().getValue());
+
+  std::string log = WaitLog("pppd", "auth connected");
+  EXPECT_TRUE(contains(log, "argv file " + kRoot + "/usr/local/etc/ppp/aoptions " + kRoot +
+                                "/dev/mdm0 remotenumber 5551234\n"))
+      << log;
+  EXPECT_TRUE(contains(log, "tty " + kRoot + "/dev/mdm0 connected")) << log;
+  EXPECT_FALSE(contains(log, "fd 3 ")) << log;
+  EXPECT_EQ(3, count(log, "\nfd ")) << log;
+  EXPECT_TRUE(contains(log, "sigpipe default")) << log;
+
+  EXPECT_EQ(kSuccess, Answer(ActivateUser("10.0.0.5"), 1));
+  log = WaitLog("pppd", "recv type=3");
+  EXPECT_TRUE(contains(log, "recv type=2 id=0 len=16 accept=1")) << log;
+  EXPECT_TRUE(contains(log, "ip=10.0.0.5 mask=255.255.255.0 gw=10.0.0.1 dns=10.0.0.2 mtu=1500")) << log;
+
+  const int pid = Pid("pppd");
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
+  EXPECT_TRUE(contains(ReadFile(Logs("pppd")[0]), "signal HUP\nexit 0"));
+  EXPECT_TRUE(Gone(pid)) << "pppd " << pid << " left behind";
+  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 0").text(), "close"); }));
+}
+
+TEST_F(ModemE2E, PppdIgnoringHupIsKilledAfterFiveSeconds) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { Args(p, {"nohup"}); }), 1));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_NO_FATAL_FAILURE(Join(1, 2));
+  WaitLog("pppd", "sigpipe");
+  const int pid = Pid("pppd");
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
+  EXPECT_TRUE(contains(ReadFile(Logs("pppd")[0]), "signal HUP")) << ReadFile(Logs("pppd")[0]);
+  EXPECT_TRUE(contains(daemon.Err(), "pppd terminate timeout!"));
+  EXPECT_TRUE(Gone(pid));
+}
+
+TEST_F(ModemE2E, CreateParametersReachTheDriverAndPppd) {
+  TempFile notExec(kRoot + "/usr/local/sbin/notexec", "#!/bin/sh\n", 0644);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  // execfile outside exec-dirs, with "..", not executable.
+  for (const char* file : {"/tmp/x", "/usr/local/sbin/../sbin/pppd", "/usr/local/sbin/notexec", "pppd"})
+    EXPECT_EQ(LGCP::ErrorCause::invalidParams,
+              Answer(Modem([&](TERM::ModemParams& p) { p.set_execfile(file); }), 1))
+        << file;
+
+  // Originating, no cid; a second connect starts nothing more.
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { p.set_originate(); }), 1));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 6), 3));
+  ASSERT_NO_FATAL_FAILURE(Join(1, 2));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 1));
+  std::string log = WaitLog("pppd", "sigpipe");
+  EXPECT_TRUE(contains(log, "argv file " + kRoot + "/usr/local/etc/ppp/coptions " + kRoot + "/dev/mdm0\n")) << log;
+  EXPECT_EQ(1u, Logs("pppd").size());
+  EXPECT_TRUE(contains(Board("modem log 0").text(), "originate"));
+
+  // 70 execargs: 62 reach pppd; an empty ddm is a DSP modem with mask 0.
+  std::vector<std::string> many;
+  for (int i = 0; i < 70; ++i) many.push_back("a" + std::to_string(i));
+  ASSERT_EQ(kSuccess, Answer(Modem([&](TERM::ModemParams& p) {
+                               Args(p, many);
+                               p.set_ddm();
+                             }),
+                             4));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(4), 2));
+  log = WaitLog("pppd", "sigpipe", 1);
+  EXPECT_TRUE(contains(log, " a61\n") && !contains(log, "a62")) << log;
+  EXPECT_TRUE(contains(Board("modem log 1").text(), "ddm mask=0"));
+
+  // The driver refuses the allocation.
+  Board("fail ioctl /dev/mctl 0xBB0B EIO");
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams&) {}), 5));
+  // The modem has no timeslot to join: the connect fails, the slot aborts.
+  EXPECT_EQ(LGCP::ErrorCause::connectFail, Answer(ConnectTo(5), 2));
+  LGCP::Signal s;
+  ASSERT_TRUE(WaitFor(5, IsAbort, &s));
+  EXPECT_EQ(5, s.get_abort().getValue());
+}
+
+TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  Board("netif add hdlc0 0x11 700");
+  auto digital = [](std::vector<std::string> const& args) {
+    return Modem([&](TERM::ModemParams& p) {
+      p.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddm8BIT));
+      Args(p, args);
+    });
+  };
+  // hdlc0's pppd connects only after hdlc1's, both running meanwhile.
+  ASSERT_EQ(kSuccess, Answer(digital({"wait=1500", "auth=first:a"}), 1));
+  ASSERT_EQ(kSuccess, Answer(digital({"auth=second:b"}), 2));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 3));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 1));
+  WaitLog("pppd", "sigpipe");
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 2));
+  EXPECT_TRUE(contains(Board("netif get hdlc0").text(), "protocol=ppp"));
+  LGCP::Signal s;
+  ASSERT_TRUE(WaitFor(2, IsAuth, &s)) << daemon.Err();
+  EXPECT_EQ("second", std::string(s.get_modemProceeding().get_auth().get_username()));
+  ASSERT_TRUE(WaitFor(1, IsAuth, &s)) << daemon.Err();
+  EXPECT_EQ("first", std::string(s.get_modemProceeding().get_auth().get_username()));
+
+  EXPECT_EQ(kSuccess, Answer(ActivateUser("10.0.0.9"), 2));
+  EXPECT_EQ(kSuccess, Answer(ActivateUser("10.0.0.8"), 1));
+  EXPECT_TRUE(contains(WaitLog("pppd", "ip=10.0.0.8", 0), "recv type=3 id=-1"));
+  EXPECT_TRUE(contains(WaitLog("pppd", "ip=10.0.0.9", 1), "recv type=3 id=-1"));
+  EXPECT_FALSE(contains(ReadFile(Logs("pppd")[0]), "10.0.0.9"));
+  EXPECT_FALSE(contains(ReadFile(Logs("pppd")[1]), "10.0.0.8"));
+
+  // No interface free: a query frees none held, a ddm modem is a DSP one.
+  Board("netif remove hdlc2");
+  Board("netif remove hdlc3");
+  EXPECT_EQ(kSuccess, Answer(Query(), CtrlTest::kNone));
+  LGCP::Message m;
+  while (controller.ReceiveSignal(m, 5000) == Controller::Ok && !m.get_pdu().get_signal().query_isSelected()) {
+  }
+  ASSERT_TRUE(m.get_pdu().get_signal().query_isSelected());
+  EXPECT_EQ(4, m.get_pdu().get_signal().get_query().get_modem().getValue());
+  EXPECT_EQ(2, m.get_pdu().get_signal().get_query().get_digital_modems().getValue());
+  ASSERT_EQ(kSuccess, Answer(digital({}), 4));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 4));
+  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 0").text(), "allocate"); }));
+
+  // Down, raw HDLC and free again, once.
+  ASSERT_EQ(kSuccess, Answer(Destroy(), 1));
+  EXPECT_TRUE(contains(Board("netif get hdlc0").text(), "flags=0x10 channel=700 protocol=hdlc"));
+  ASSERT_EQ(kSuccess, Answer(digital({}), 5));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 5));
+  WaitLog("pppd", "sigpipe", 2);
+  EXPECT_TRUE(contains(Board("netif get hdlc0").text(), "protocol=ppp"));
+  ASSERT_EQ(kSuccess, Answer(digital({}), 6));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 6));
+  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 1").text(), "allocate"); }));
+}
+
+TEST_F(ModemE2E, FaxChildrenReportPagesAndFailures) {
+  TempFile broken(kRoot + "/usr/local/sbin/broken", "#!/nonexistent/interpreter\n", 0755);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 9));
+  auto fax = [](std::vector<std::string> const& args, std::string const& execfile) {
+    return Modem([&](TERM::ModemParams& p) {
+      p.set_fax();
+      if (!args.empty()) Args(p, args);
+      if (!execfile.empty()) p.set_execfile(execfile);
+    });
+  };
+  LGCP::Signal s;
+  ASSERT_EQ(kSuccess, Answer(fax({"exit=7"}, ""), 1));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(1), 9));
+  ASSERT_TRUE(WaitFor(1, IsAcct, &s)) << daemon.Err();
+  EXPECT_EQ(7, s.get_modemProceeding().get_acct().get_octetsIn().get_low().getValue());
+  ASSERT_TRUE(WaitFor(1, IsAbort, &s));
+  EXPECT_EQ(1792, s.get_abort().getValue());
+  EXPECT_TRUE(contains(ReadFile(Logs("fax")[0]), "argv -m 0 exit=7\n"));
+
+  // A fax sender and a pppd that cannot be run.
+  ASSERT_EQ(kSuccess, Answer(fax({"x"}, "/usr/local/sbin/broken"), 2));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(2), 9));
+  ASSERT_TRUE(WaitFor(2, IsAbort, &s));
+  EXPECT_EQ(512, s.get_abort().getValue());
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { p.set_execfile("/usr/local/sbin/broken"); }), 3));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 9));
+  ASSERT_TRUE(WaitFor(3, IsAbort, &s));
+  EXPECT_EQ(512, s.get_abort().getValue());
+  EXPECT_FALSE(WaitFor(2, IsAcct, nullptr, 0));
+
+  // Two receivers within a second: two files.
+  ASSERT_EQ(kSuccess, Answer(fax({}, ""), 4));
+  ASSERT_EQ(kSuccess, Answer(fax({}, ""), 5));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(4), 9));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(5), 9));
+  std::vector<std::string> receivers;
+  EXPECT_TRUE(Eventually([&] {
+    receivers.clear();
+    for (std::string const& f : Logs("fax"))
+      if (contains(ReadFile(f), "fax file")) receivers.push_back(ReadFile(f));
+    return receivers.size() == 2;
+  }));
+  ASSERT_EQ(2u, receivers.size());
+  const std::string a = receivers[0], b = receivers[1];
+  const auto file = [](std::string const& log) {
+    const size_t at = log.find("fax file ");
+    return log.substr(at + 9, log.find(' ', at + 9) - at - 9);
+  };
+  EXPECT_TRUE(contains(a, " created") && contains(b, " created")) << a << b;
+  EXPECT_NE(file(a), file(b));
+  EXPECT_TRUE(contains(file(a), kRoot + "/var/fax-")) << a;
+  std::remove(file(a).c_str());
+  std::remove(file(b).c_str());
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 4));
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 5));
+}
+
+TEST_F(ModemE2E, ActivateWithoutConnectionIsUnsupportedAndTheListenerRebindsAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams&) {}), 1));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(1), 2));
+  WaitLog("pppd", "sigpipe");
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(ActivateUser("10.0.0.5"), 1));
+  EXPECT_TRUE(contains(daemon.Err(), "send error: unknown auth 0 session.")) << daemon.Err();
+
+  // A connection the daemon drops (length 513), then a restart at once.
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(52000);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  const uint32_t length = 513;
+  ASSERT_EQ(4, ::write(s, &length, 4));
+  char c;
+  EXPECT_EQ(0, ::read(s, &c, 1));
+  ::close(s);
+  Stop();
+  controller.Close();
+  board.Close();
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_FALSE(contains(daemon.Err(), "fail to bind auth socket")) << daemon.Err();
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,182 @@
+#include "mediaslots/auth_link.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace {
+
+std::ostream& Header(std::ostream& os) { return os << "auth: "; }
+
+}  // namespace
+
+// AuthLink --------------------------------------------------------------------
+
+AuthLink::AuthLink(Owner& o) : owner(o) {}
+
+AuthLink::~AuthLink() {
+  event.Release();
+  while (!clients_.empty()) {
+    AuthClient* c = clients_.front();
+    clients_.pop_front();
+    owner.OnAuthClientGone(*c);
+    delete c;
+  }
+}
+
+bool AuthLink::Listen(unsigned short port) {
+  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!s) {
+    Header(std::cerr) << "fail to bind auth socket: " << Errno() << std::endl;
+    return false;
+  }
+  // A restart within TIME_WAIT of a connection the daemon closed must bind.
+  const int on = 1;
+  ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = inet_addr("127.0.0.1");
+  if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    Header(std::cerr) << "fail to bind auth socket: " << Errno() << std::endl;
+    return false;
+  }
+  if (::listen(s.lowlevel_fd(), 64) != 0) {
+    Header(std::cerr) << "fail to listen auth socket: " << Errno() << std::endl;
+    return false;
+  }
+  if (!s.NonBlock()) {
+    Header(std::cerr) << "can't set socket to non block mode: " << Errno() << std::endl;
+    return false;
+  }
+  port_ = port;
+  listener = std::move(s);
+  event.Bind("ModemFactory::OnSocketEvent", &AuthLink::OnSocketEvent, this);
+  event.Schedule(listener, POLLIN);
+  return true;
+}
+
+void AuthLink::OnSocketEvent(int fd, short revents) {
+  if (revents & (POLLERR | POLLHUP)) {
+    Header(std::cerr) << "auth server socket error." << std::endl;
+    event.Release();
+    listener.close();
+    return;
+  }
+  if (!(revents & POLLIN)) return;
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  Fd s(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+  if (!s) return;
+  if (!s.NonBlock()) {
+    log.line(std::cerr) << "auth: fail to set nonblock mode." << std::endl;
+    return;
+  }
+  AuthClient* c = new AuthClient(std::move(s), INet4::Addr(peer), *this);
+  clients_.push_back(c);
+  c->Activate();
+  log.line(std::cerr) << "auth: incoming auth connection from " << c->GetAddr() << std::endl;
+}
+
+void AuthLink::Close(AuthClient* client) {
+  if (!client) return;
+  AuthClient::Guard guard(*client);
+  client->OnDisconnect();
+}
+
+void AuthLink::OnAuthSocketDisconnect(AuthClient* client) {
+  auto at = std::find(clients_.begin(), clients_.end(), client);
+  if (at == clients_.end()) return;
+  log.line(std::clog) << "auth client " << client->GetAddr() << " disconnected." << std::endl;
+  clients_.erase(at);
+  owner.OnAuthClientGone(*client);
+  delete client;
+}
+
+// AuthClient --------------------------------------------------------------------
+
+AuthClient::AuthClient(Fd s, INet4::Addr const& a, AuthLink& l) : socket(std::move(s)), addr(a), link(l) {}
+
+AuthClient::~AuthClient() { event.Release(); }
+
+void AuthClient::Activate() {
+  event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+  event.Schedule(socket, POLLIN);
+}
+
+void AuthClient::OnDisconnect() {
+  event.Release();
+  socket.close();
+}
+
+void AuthClient::CheckDisconnect() {
+  if (socket.is_valid() || gone) return;
+  gone = true;
+  link.OnAuthSocketDisconnect(this);
+}
+
+void AuthClient::OnSocketEvent(int, short revents) {
+  Guard guard(*this);
+  if (revents & (POLLERR | POLLHUP) && !(revents & POLLIN)) {
+    OnDisconnect();
+    return;
+  }
+  if (revents & POLLIN) Read();
+}
+
+void AuthClient::Read() {
+  while (socket.is_valid()) {
+    const ssize_t n = ::read(socket.lowlevel_fd(), buffer + have, want - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    if (n <= 0) {
+      OnDisconnect();
+      return;
+    }
+    have += size_t(n);
+    if (have < want) continue;
+    const std::uint32_t length = Auth::word(buffer, 0);
+    if (length > Auth::kMaxRecord || length < 4) {
+      link.log.line(std::cerr) << "auth: record length " << length << " from " << addr << ", connection dropped"
+                               << std::endl;
+      OnDisconnect();
+      return;
+    }
+    if (have < length) {
+      want = length;
+      continue;
+    }
+    have = 0;
+    want = 4;
+    if (length < Auth::kHeader) {
+      // No type or session: nothing to route it by.
+      link.log.line(std::cerr) << "auth: unknown record of " << length << " octets, dropped" << std::endl;
+      continue;
+    }
+    sessionId = static_cast<int>(Auth::word(buffer, 8));
+    link.owner.OnAuthRecord(*this, buffer, length);
+  }
+}
+
+bool AuthClient::Send(const void* record, std::uint32_t length) {
+  Guard guard(*this);
+  if (!socket.is_valid()) return false;
+  const unsigned char* at = static_cast<const unsigned char*>(record);
+  std::uint32_t left = length;
+  while (left > 0) {
+    const ssize_t n = ::send(socket.lowlevel_fd(), at, left, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 1) {
+      OnDisconnect();
+      return false;
+    }
+    at += n;
+    left -= std::uint32_t(n);
+  }
+  return true;
+}

@@ -1,0 +1,126 @@
+#include "mediaslots/auth_link.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Record(std::uint32_t length, std::uint32_t type = 1, std::uint32_t id = 0) {
+  std::string r(length >= 12 ? length : 4, '\0');
+  std::memcpy(&r[0], &length, 4);
+  if (length >= 12) {
+    std::memcpy(&r[4], &type, 4);
+    std::memcpy(&r[8], &id, 4);
+  }
+  return r;
+}
+
+struct Owner : AuthLink::Owner {
+  std::vector<std::uint32_t> lengths;
+  std::vector<AuthClient*> gone;
+  std::function<void(AuthClient&)> onRecord;
+  void OnAuthRecord(AuthClient& c, const unsigned char* record, std::uint32_t length) override {
+    lengths.push_back(Auth::word(record, 0) == length ? length : 0);
+    if (onRecord) onRecord(c);
+    // Still alive while its record is handled.
+    EXPECT_TRUE(gone.empty());
+  }
+  void OnAuthClientGone(AuthClient& c) override { gone.push_back(&c); }
+};
+
+// A connection through the listener on a free port: the peer's socket.
+struct Connection {
+  Owner owner;
+  AuthLink link{owner};
+  int peer = -1;
+  AuthClient* client = nullptr;
+
+  Connection() { Open(); }
+  ~Connection() { ::close(peer); }
+
+  void Open() {
+    unsigned short port = 0;
+    for (unsigned short p = 40000 + (getpid() % 10000); !port && p < 65000; p += 7)
+      if (link.Listen(p)) port = p;
+    ASSERT_NE(0, int(port));
+    peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::connect(peer, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    pollfd p{-1, POLLIN, 0};
+    // The listener's descriptor is the event's; accept through its handler.
+    for (int fd = 3; fd < 1024 && !client; ++fd) {
+      p.fd = fd;
+      if (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
+        link.OnSocketEvent(fd, POLLIN);
+        if (!link.clients().empty()) client = link.clients().front();
+      }
+    }
+    ASSERT_NE(nullptr, client);
+  }
+
+  // The octets from the peer, then the client's read event.
+  void Feed(std::string const& bytes) {
+    ASSERT_EQ(ssize_t(bytes.size()), ::write(peer, bytes.data(), bytes.size()));
+    if (owner.gone.empty()) client->OnSocketEvent(-1, POLLIN);
+  }
+};
+
+struct Case {
+  const char* what;
+  std::vector<std::string> writes;
+  std::vector<std::uint32_t> handled;
+  bool dropped;
+};
+
+TEST(AuthLink, RecordsAreHandledOnceWholeAndBadLengthsDropTheConnection) {
+  const std::string a = Record(140), b = Record(64, 4);
+  const Case cases[] = {
+      {"split", {a.substr(0, 2), a.substr(2, 70), a.substr(72)}, {140}, false},
+      {"batched", {a + b + a}, {140, 64, 140}, false},
+      {"512 kept", {Record(512)}, {512}, false},
+      {"139 passed on", {Record(139)}, {139}, false},
+      {"4 to 11 octets dropped", {Record(4) + std::string(Record(11).substr(0, 4)) + std::string(7, '\x01') + a},
+       {140}, false},
+      {"513 disconnects", {Record(513)}, {}, true},
+      {"3 disconnects", {Record(3)}, {}, true},
+  };
+  // One connection per case.
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Connection fresh;
+    for (std::string const& w : c.writes) fresh.Feed(w);
+    EXPECT_EQ(c.handled, fresh.owner.lengths);
+    EXPECT_EQ(c.dropped ? 1u : 0u, fresh.owner.gone.size());
+  }
+}
+
+TEST(AuthLink, AWriteErrorWhileARecordIsHandledDeletesTheClientAfterwards) {
+  Connection link;
+  Owner& owner = link.owner;
+  ::shutdown(link.peer, SHUT_RD);
+  std::vector<bool> sent;
+  owner.onRecord = [&](AuthClient& c) {
+    const std::string big(4096, 'x');
+    bool ok = true;
+    for (int i = 0; i < 1024 && ok; ++i) ok = c.Send(big.data(), std::uint32_t(big.size()));
+    sent.push_back(ok);
+    EXPECT_FALSE(c.is_open());
+  };
+  link.Feed(Record(140) + Record(140));
+  EXPECT_EQ(std::vector<bool>{false}, sent);
+  EXPECT_EQ(1u, owner.gone.size());
+  EXPECT_TRUE(link.link.clients().empty());
+}
+
+}  // namespace
