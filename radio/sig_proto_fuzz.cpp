@@ -12,8 +12,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
-  // An exact copy, so that any read past the input is caught.
-  std::vector<unsigned char> in(data, data + size);
+  // An exact copy, so that any read past the input is caught (one octet
+  // for an empty input, which must not be read at all).
+  std::vector<unsigned char> in(size ? size : 1);
+  if (size) std::memcpy(in.data(), data, size);
   sig_proto p;
   std::memset(&p, 0xA5, sizeof p);
   sig_proto before;
