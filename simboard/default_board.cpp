@@ -17,6 +17,7 @@
 #include "simboard/mixer.h"
 #include "simboard/netif.h"
 #include "simboard/rtp.h"
+#include "simboard/rtp_ext.h"
 #include "simboard/simulator.h"
 #include "simboard/voice.h"
 #include "simboard/watchdog.h"
@@ -72,6 +73,8 @@ const Device kDefaultBoard[] = {
     {"voice processing", [] { return std::unique_ptr<Driver>(new Dsp); }},
     // 64 RTP sessions, none open.
     {"RTP engine", [] { return std::unique_ptr<Driver>(new Rtp(RtpPool())); }},
+    // Header-extension sessions of the RTP engine: none open, no filter.
+    {"RTP header extensions", [] { return std::unique_ptr<Driver>(new RtpExt); }},
     // Channels per codec class: g729, g723, g711, g711 through the HDLC
     // controller, universal.
     {"voice codecs",

@@ -32,7 +32,8 @@ Session::Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags)
 
 Session::~Session() = default;
 
-bool Session::send(const void* data, std::size_t len) {
+bool Session::send(const void* data, std::size_t len, std::size_t* sent_len) {
+  if (sent_len) *sent_len = 0;
   if (hung_ || released_) return false;
   std::size_t n = len;
   if (!driver_.read_faults_.empty()) {
@@ -43,7 +44,9 @@ bool Session::send(const void* data, std::size_t len) {
   // A 0-byte send on a byte channel would deliver nothing at all.
   if (n == 0 && socket_type_ == SOCK_STREAM) return true;
   const ssize_t sent = ::send(far_.lowlevel_fd(), data, n, MSG_DONTWAIT | MSG_NOSIGNAL);
-  return sent == static_cast<ssize_t>(n);
+  if (sent != static_cast<ssize_t>(n)) return false;
+  if (sent_len) *sent_len = n;
+  return true;
 }
 
 bool Session::read_once() {
@@ -160,6 +163,11 @@ int Driver::take_fault(std::vector<Fault>& faults, Board::Request request) {
     }
   }
   return error;
+}
+
+std::uint64_t NextLogOrder() {
+  static std::uint64_t next = 0;
+  return ++next;
 }
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {

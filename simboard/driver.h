@@ -88,9 +88,9 @@ public:
   bool hung() const { return hung_; }
 
   // Sends one record (a run of bytes on a byte channel) to the daemon; the
-  // device's pending read faults apply. False when it could not be sent
-  // (hung up, buffer full).
-  bool send(const void* data, std::size_t len);
+  // device's pending read faults apply (`sent` tells how many octets went).
+  // False when it could not be sent (hung up, buffer full).
+  bool send(const void* data, std::size_t len, std::size_t* sent = nullptr);
   // Reads at once whatever the daemon wrote, handing it to the driver.
   void drain();
   // On a byte channel that the driver paces itself (not draining): reads at
@@ -214,6 +214,10 @@ private:
   std::vector<Fault> ioctl_faults_;
   std::vector<ReadFault> read_faults_;
 };
+
+// A board-wide order of log entries, for logs that merge the entries of
+// several devices.
+std::uint64_t NextLogOrder();
 
 // Control command arguments. Numbers are decimal or 0x-prefixed hexadecimal.
 bool ParseNumber(const std::string& text, long long min, long long max, long long& value);

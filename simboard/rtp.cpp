@@ -45,6 +45,7 @@ public:
 Rtp::Rtp(std::vector<int> pool) : Driver(R::kDevice, SOCK_SEQPACKET), pool_(std::move(pool)) {
   add_request(R::kBeginSession, [this](Session& s, void* arg) { return begin(s, arg); });
   add_request(R::kAddChannel, [this](Session& s, void* arg) { return add_channel(s, arg); });
+  add_request(R::kAttachSession, [this](Session& s, void* arg) { return attach(s, arg); });
   add_request(R::kPayloadDetect, [this](Session& s, void* arg) { return arm(s, arg); });
   add_request(R::kPayloadReset, [this](Session& s, void* arg) { return disarm(s, arg); });
   for (Board::Request r : {R::kTeardown1, R::kTeardown2, R::kTeardown3, R::kStartInput, R::kStopInput})
@@ -88,6 +89,8 @@ Rtp::Rtp(std::vector<int> pool) : Driver(R::kDevice, SOCK_SEQPACKET), pool_(std:
                 r.line("tos=" + std::to_string(p.tos));
                 r.line(std::string("input=") + (rec->input ? "1" : "0"));
                 r.line(std::string("pd=") + (rec->pd ? "1 " + Words(rec->pd_params) : "0"));
+                if (rec->attached)
+                  r.line("attach=" + std::to_string(rec->attach.fd_rtp) + "," + std::to_string(rec->attach.pid_rtp));
               });
   add_command("rtp", "log", "<tdm>", "the requests and closes of every session that held the channel",
               [=](const Args& a, Reply& r) {
@@ -158,6 +161,12 @@ Rtp::Record* Rtp::record(Session& s) const {
   return o ? o->record.get() : nullptr;
 }
 
+std::shared_ptr<const Rtp::Record> Rtp::shared_record(const Session& s) const {
+  if (&s.driver() != this) return nullptr;
+  Open* o = s.state_as<Open>();
+  return o ? o->record : nullptr;
+}
+
 Rtp::Record* Rtp::live_record(int tdm) const {
   for (const auto& r : records_)
     if (r->live && r->tdm == tdm) return r.get();
@@ -174,8 +183,12 @@ std::vector<const Rtp::Record*> Rtp::history(int tdm) const {
 }
 
 void Rtp::note(Record& r, std::string entry) {
-  if (r.log.size() == kMaxLog) r.log.erase(r.log.begin());
+  if (r.log.size() == kMaxLog) {
+    r.log.erase(r.log.begin());
+    r.order.erase(r.order.begin());
+  }
   r.log.push_back(std::move(entry));
+  r.order.push_back(NextLogOrder());
 }
 
 int Rtp::begin(Session& s, void* arg) {
@@ -224,6 +237,16 @@ int Rtp::add_channel(Session& s, void* arg) {
   }
   note(*r, entry);
   return result;
+}
+
+int Rtp::attach(Session& s, void* arg) {
+  Record* r = record(s);
+  if (!r) return -EBADF;
+  std::memcpy(&r->attach, arg, sizeof r->attach);
+  r->attached = true;
+  note(*r, Number(R::kAttachSession) + " fd=" + std::to_string(r->attach.fd_rtp) +
+               " pid=" + std::to_string(r->attach.pid_rtp));
+  return 0;
 }
 
 int Rtp::arm(Session& s, void* arg) {

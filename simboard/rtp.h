@@ -3,7 +3,8 @@
 // session: 'R' 0 stores its connection record, 'R' 2 gives it a TDM channel
 // of the board's pool (or the one it asks for again on a restart, unless
 // another live session holds it), 'R' 4 and 5 start and stop its input,
-// 'R' 12 and 13 arm and disarm payload detection. Every request and the
+// 'R' 9 keeps the record of the session whose packets it shares, 'R' 12 and
+// 13 arm and disarm payload detection. Every request and the
 // close go into the session's log, which outlives it. Events are queued to
 // the session by command and read as one 36-byte record each.
 #include <cstdint>
@@ -33,7 +34,11 @@ public:
     bool input = false;
     bool pd = false;
     rtp_event pd_params{};
+    bool attached = false;
+    rtp_attach_session_params attach{};
     std::vector<std::string> log;
+    // The board-wide order of each log entry (NextLogOrder).
+    std::vector<std::uint64_t> order;
   };
 
   // The TDM channels the engine hands out, lowest first.
@@ -46,6 +51,9 @@ public:
   void reset() override;
 
   const std::vector<int>& pool() const { return pool_; }
+  // The record of an open of this device, for a device that refers to it
+  // beyond the open's life; null for another device's open.
+  std::shared_ptr<const Record> shared_record(const Session& s) const;
   // The live session on the channel, or null.
   const Record* live(int tdm) const;
   // Every session that held the channel, oldest first.
@@ -64,6 +72,7 @@ private:
   void note(Record& r, std::string entry);
   int begin(Session& s, void* arg);
   int add_channel(Session& s, void* arg);
+  int attach(Session& s, void* arg);
   int arm(Session& s, void* arg);
   int disarm(Session& s, void* arg);
   int simple(Session& s, Board::Request request);

@@ -89,6 +89,17 @@ TEST(RtpRecords, SmallRecords) {
     ExpectLayout(
         "rtp_ext_init_params", 20, sizeof(T),
         {FIELD(T, etype), FIELD(T, reserved), FIELD(T, param1), FIELD(T, param2), FIELD(T, param3), FIELD(T, param4)});
+    T words = {};
+    words.param3 = 0x80000000u;
+    EXPECT_GT(words.param3, 0u);  // unsigned words
+  }
+  {
+    using T = rtp_ext_next_packet_params;
+    ExpectLayout("rtp_ext_next_packet_params", 12, sizeof(T), {FIELD(T, ssrc), FIELD(T, addr), FIELD(T, reserved)});
+  }
+  {
+    using T = rtp_ext_filter_params;
+    ExpectLayout("rtp_ext_filter_params", 8, sizeof(T), {FIELD(T, addr), FIELD(T, reserved)});
   }
 }
 
@@ -108,6 +119,10 @@ TEST(RtpRecords, RequestNumbers) {
       {"payload detect", Board::Rtp::kPayloadDetect, 6, 36, 'R', 12},
       {"ext init", Board::RtpExt::kInit, 6, 20, 'E', 0},
       {"ext attach session", Board::RtpExt::kAttachSession, 6, 8, 'E', 1},
+      {"ext detach session", Board::RtpExt::kDetachSession, 1, 0, 'E', 2},
+      {"ext next packet", Board::RtpExt::kNextPacket, 6, 12, 'E', 3},
+      {"ext set filter", Board::RtpExt::kSetFilter, 6, 8, 'E', 4},
+      {"ext reset filter", Board::RtpExt::kResetFilter, 1, 0, 'E', 5},
   };
   for (const auto& r : table) {
     EXPECT_EQ(r.direction, Board::Ppc::direction(r.request)) << r.name;
@@ -121,6 +136,10 @@ TEST(RtpRecords, RequestNumbers) {
   EXPECT_EQ(0xC024520Cu, Board::Rtp::kPayloadDetect);
   EXPECT_EQ(0xC0144500u, Board::RtpExt::kInit);
   EXPECT_EQ(0xC0084501u, Board::RtpExt::kAttachSession);
+  EXPECT_EQ(0x20004502u, Board::RtpExt::kDetachSession);
+  EXPECT_EQ(0xC00C4503u, Board::RtpExt::kNextPacket);
+  EXPECT_EQ(0xC0084504u, Board::RtpExt::kSetFilter);
+  EXPECT_EQ(0x20004505u, Board::RtpExt::kResetFilter);
 }
 
 TEST(RtpRecords, DeviceNames) {
