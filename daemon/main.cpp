@@ -27,6 +27,7 @@
 #include "hardware/hw_mux.h"
 #include "mediaslots/modem_slot.h"
 #include "mediaslots/rtp_slot.h"
+#include "mediaslots/t38_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/hdlc_slot.h"
@@ -156,6 +157,7 @@ void CreateSingletons(IniFile::File& config) {
   MccFactory::instance();
   EchoFactory::instance();
   VoiceFactory::instance();
+  T38SoftFactory::instance();
   IsdnFactory::instance();
   HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller

@@ -52,6 +52,7 @@ void CloseAboveStderr() {
   } else if (input == 0) {
     ::fcntl(0, F_SETFD, 0);
   }
+  if (p.output > 1) ::dup2(p.output, 1);
   CloseAboveStderr();
   if (p.delaySeconds) ::sleep(p.delaySeconds);
   if (!p.banner.empty()) WriteAll(1, p.banner);

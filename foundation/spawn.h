@@ -16,6 +16,8 @@ struct Params {
   std::vector<std::string> argv;
   // Becomes descriptor 0 of the child; -1: "/dev/null".
   int input = -1;
+  // Becomes descriptor 1 of the child; -1: the parent's.
+  int output = -1;
   // Written to descriptor 1 just before the exec, when not empty.
   std::string banner;
   // Written to descriptor 1 when the exec fails, when not empty.

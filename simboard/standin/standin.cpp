@@ -1,5 +1,5 @@
 // The stand-in for the programs the daemon starts on the board (pppd with
-// its authentication plug-in, the fax sender and receiver). It records what
+// its authentication plug-in, the fax sender and receiver, t38). It records what
 // it was given in var/log/standin/<name>-<pid>.txt under the root prefix:
 // "program", "argv", "cwd", one "fd <n> <target>" per open descriptor,
 // "sigpipe default|ignored|caught", then what happens ("signal HUP",
@@ -21,6 +21,12 @@
 //   wait=<ms>        wait before connecting to the link
 //   tty=<hex>        write these octets to the terminal
 // A fax receiver ("receive <file>") creates its file.
+//
+// As t38: "--num-of-instances" prints what usr/local/etc/t38-instances under
+// the root prefix holds (nothing for an empty file; "sleep" sleeps for a
+// minute and prints nothing), "4" without that file, and writes no record.
+// "--child" echoes what it reads on descriptor 0 back to it and exits with
+// the exit= code (0 by default) at end of input or on SIGTERM.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <errno.h>
@@ -162,9 +168,32 @@ int ConnectUnix(const std::string& path) {
   return fd;
 }
 
+// t38 --num-of-instances: the control file's text, as it is.
+[[noreturn]] void NumOfInstances() {
+  std::ifstream in(std::string(ULVAROND_ROOT_PREFIX) + "/usr/local/etc/t38-instances", std::ios::binary);
+  if (!in) {
+    (void)!::write(1, "4\n", 2);
+    ::_exit(0);
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string t = text.str();
+  if (t.compare(0, 5, "sleep") == 0) {
+    ::sleep(60);
+    ::_exit(0);
+  }
+  (void)!::write(1, t.data(), t.size());
+  ::_exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool child = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--num-of-instances") == 0) NumOfInstances();
+    if (std::strcmp(argv[i], "--child") == 0) child = true;
+  }
   // What the parent left open, before this program opens anything.
   std::vector<std::string> fds;
   if (DIR* d = ::opendir("/proc/self/fd")) {
@@ -270,7 +299,7 @@ int main(int argc, char** argv) {
   for (;;) {
     if (termCount) {
       Log("signal TERM");
-      Exit(143);
+      Exit(child ? s.exitCode : 143);
     }
     if (hupCount) {
       hupCount = 0;
@@ -282,6 +311,25 @@ int main(int argc, char** argv) {
       ::clock_gettime(CLOCK_MONOTONIC, &now);
       const long ms = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
       if (ms >= s.delayMs) Exit(s.exitCode);
+    }
+    if (child) {
+      pollfd p{0, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      unsigned char buf[1024];
+      const ssize_t got = ::read(0, buf, sizeof buf);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        Log("end of input");
+        Exit(s.exitCode);
+      }
+      for (ssize_t at = 0; at < got;) {
+        const ssize_t w = ::write(0, buf + at, size_t(got - at));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        at += w;
+      }
+      Log("echo " + std::to_string(got));
+      continue;
     }
     pollfd p{link, POLLIN, 0};
     const int n = ::poll(&p, link >= 0 ? 1 : 0, 20);

@@ -1,14 +1,9 @@
 // Modem slots end to end: the daemon on the default simulated board with the
-// stand-in installed as pppd and the fax programs (its logs under
-// var/log/standin tell what each run was given and did).
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <algorithm>
+// stand-in installed as pppd and the fax programs.
 #include <functional>
 
 #include "control/testing/commands.h"
-#include "daemon/tests/e2e/board_e2e.h"
+#include "daemon/tests/e2e/standin_e2e.h"
 #include "messages/BASE.h"
 #include "messages/TERM.h"
 
@@ -16,9 +11,6 @@ namespace e2e {
 namespace {
 
 using namespace CtrlTest;
-
-const std::string kRoot = SysPaths::kRootPrefix;
-const std::string kStandinDir = kRoot + "/var/log/standin";
 
 LGCP::Command Modem(std::function<void(TERM::ModemParams&)> fill) {
   LGCP::Command c;
@@ -52,72 +44,8 @@ bool IsAcct(LGCP::Signal const& s) {
 }
 bool IsAbort(LGCP::Signal const& s) { return s.abort_isSelected(); }
 
-// A file for the time of a test; one that was there is put back.
-class TempFile {
-public:
-  TempFile(std::string p, std::string const& text, mode_t mode) : path(std::move(p)) {
-    existed = Exists(path);
-    if (existed) saved = ReadFile(path);
-    std::ofstream(path) << text;
-    ::chmod(path.c_str(), mode);
-  }
-  ~TempFile() {
-    if (existed)
-      std::ofstream(path) << saved;
-    else
-      std::remove(path.c_str());
-  }
-
-private:
-  std::string path;
-  bool existed = false;
-  std::string saved;
-};
-
-class ModemE2E : public BoardDaemon {
+class ModemE2E : public StandinDaemon {
 protected:
-  void SetUp() override {
-    BoardDaemon::SetUp();
-    for (std::string const& f : Logs("")) std::remove(f.c_str());
-  }
-  void TearDown() override {
-    if (daemon.Pid() > 0) Stop();
-  }
-
-  // The stand-in's logs of a program ("pppd", "fax"), oldest pid first.
-  std::vector<std::string> Logs(std::string const& name) const {
-    std::vector<std::string> out;
-    if (DIR* d = ::opendir(kStandinDir.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n[0] != '.' && n.compare(0, name.size(), name) == 0) out.push_back(kStandinDir + "/" + n);
-      }
-      ::closedir(d);
-    }
-    const auto pid = [](std::string const& f) { return std::atoi(f.c_str() + f.rfind('-') + 1); };
-    std::sort(out.begin(), out.end(), [&](std::string const& x, std::string const& y) { return pid(x) < pid(y); });
-    return out;
-  }
-  // The n-th log of the program once it has part in it.
-  std::string WaitLog(std::string const& name, std::string const& part, size_t n = 0, int timeout_ms = 10000) {
-    std::string text;
-    Eventually(
-        [&] {
-          const std::vector<std::string> logs = Logs(name);
-          text = logs.size() > n ? ReadFile(logs[n]) : "";
-          return contains(text, part);
-        },
-        timeout_ms);
-    return text;
-  }
-  int Pid(std::string const& name, size_t n = 0) {
-    const std::vector<std::string> logs = Logs(name);
-    if (logs.size() <= n) return -1;
-    const std::string& f = logs[n];
-    return std::atoi(f.c_str() + f.rfind('-') + 1);
-  }
-  bool Gone(int pid) { return pid > 0 && Eventually([&] { return ::kill(pid, 0) != 0; }); }
-
   // A modem slot joined both ways to the trunk slot.
   void Join(long modem, long trunk) {
     ASSERT_EQ(kSuccess, Answer(ConnectTo(trunk), modem));
