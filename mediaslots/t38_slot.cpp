@@ -29,7 +29,7 @@ const char* const kT38 = "/usr/local/sbin/t38";
 const char* const kHeader = "t38soft: ";
 // What the child's exec failure ends it with; the parent sees 237.
 constexpr int kExecFailCode = 1005;
-// The program's line, its end included.
+// Characters of the program's line read at most, its end included.
 constexpr std::size_t kLineMax = 31;
 
 }  // namespace
@@ -107,7 +107,7 @@ int T38SoftFactory::QueryNumOfInstances() {
       break;
     }
     line += c;
-    if (line.size() >= kLineMax - 1) {
+    if (line.size() >= kLineMax) {
       complete = true;
       break;
     }

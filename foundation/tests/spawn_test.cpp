@@ -24,7 +24,7 @@ int WaitStatus(int pid) {
   return status;
 }
 
-// The child sees descriptor 0, nothing open above 2 (an inherited
+// The child sees descriptors 0 and 1, nothing open above 2 (an inherited
 // descriptor without close-on-exec included) and SIGPIPE at its default
 // even when the parent catches it.
 TEST(Spawn, ChildGetsInputOnlyStandardDescriptorsAndDefaultSignals) {
@@ -41,20 +41,28 @@ TEST(Spawn, ChildGetsInputOnlyStandardDescriptorsAndDefaultSignals) {
   ASSERT_EQ(0, ::pipe(in));
   ASSERT_EQ(1, ::write(in[1], "x", 1));
   ::close(in[1]);
+  int output[2];
+  ASSERT_EQ(0, ::pipe(output));
 
   Spawn::Params p;
   p.program = "/bin/sh";
   p.argv = {"sh", "-c",
             "echo \"in=$(head -c1)\" >" + out + "; ls /proc/self/fd >>" + out +
-                "; grep SigIgn /proc/self/status >>" + out};
+                "; grep SigIgn /proc/self/status >>" + out + "; echo to-output"};
   p.input = in[0];
+  p.output = output[1];
   const Spawn::Result r = Spawn::Start(p);
   ::close(in[0]);
+  ::close(output[1]);
   ::close(leak);
   ::sigaction(SIGPIPE, &old, nullptr);
   ASSERT_GT(r.pid, 0);
   EXPECT_EQ(0, r.error);
   EXPECT_EQ(0, WaitStatus(r.pid));
+  char said[32] = {};
+  EXPECT_EQ(10, ::read(output[0], said, sizeof said - 1));
+  EXPECT_STREQ("to-output\n", said);
+  ::close(output[0]);
   const std::string text = Slurp(out);
   EXPECT_NE(std::string::npos, text.find("in=x")) << text;
   // ls lists 0, 1, 2 and its own directory descriptor (3) only.
