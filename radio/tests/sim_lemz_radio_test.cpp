@@ -1,17 +1,20 @@
 // The LEMZ engines in process on the simulated header-extension device:
 // packets injected through the sim, the writes read back from its send log.
 #include "radio/lemz_radio_control.h"
+#include "radio/lemz_radio_engines.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "foundation/multiplexer.h"
 #include "messages/TERM.h"
 #include "radio/tests/radio_sim_test.h"
 #include "simboard/tests/sim_test_util.h"
@@ -140,6 +143,81 @@ const CommandRow kCommands[] = {
     {134, "wm-remote", REMOTE, REMOTE},  {135, "wm-standby", STBY | STBYX, STBY | STBYX},
 };
 
+// The fields each engine's hooks store, from the controller (radio) and from
+// the channel (chan), by command; 0 is the default-init command.
+struct HookRow {
+  int command;
+  unsigned gwRadio, gwChan, wsRadio, wsChan;
+};
+const unsigned kGwChanAll = PRIO | PTT | BSS | SH | RV | PWR | RESV | FREQ | CID | REMOTE | SQUELSHE | RTE | STBY;
+const HookRow kHooks[] = {
+    {0, F | FREQ | SQUELSHE | RTE | REMOTE | SESSION | QUALITY | STBY | STBYX, kGwChanAll, kGwChanAll,
+     F | FREQ | SQUELSHE | RTE | REMOTE | SESSION | QUALITY | STBY | STBYX},
+    {1, F, PRIO | PTT | BSS | SH | RV | PWR | RESV, PRIO | PTT | BSS | SH | RV | PWR | RESV, F},
+    {2, F, PRIO | FREQ, PRIO | FREQ, F},
+    {3, F, PRIO | PTT, PRIO | PTT, F},
+    {4, F, PRIO | BSS, PRIO | BSS, F},
+    {5, F, PRIO | RV, PRIO | RV, F},
+    {6, F, PRIO | SH, PRIO | SH, F},
+    {7, F, PRIO | PWR, PRIO | PWR, F},
+    {8, F, PRIO | RESV, PRIO | RESV, F},
+    {9, F, PRIO | CID, PRIO | CID, F},
+    {10, F, PRIO | REMOTE, PRIO | REMOTE, F},
+    {11, F, PRIO | SQUELSHE, PRIO | SQUELSHE, F},
+    {12, F, PRIO | RTE, PRIO | RTE, F},
+    {13, F, PRIO | STBY, PRIO | STBY, F},
+    {129, F, PRIO, PRIO, F},
+    {130, F | SESSION, PRIO, PRIO, F},
+    {131, F | QUALITY, PRIO, PRIO, F | QUALITY},
+    {132, F | FREQ | SQUELSHE | RTE, PRIO, PRIO, F | FREQ | SQUELSHE | RTE},
+    {133, F | SESSION, PRIO, PRIO, F | SESSION},
+    {134, F | REMOTE, PRIO, PRIO, F | REMOTE},
+    {135, F | STBY | STBYX, PRIO, PRIO, F | STBY | STBYX},
+};
+
+// What a hook stored: radio fields as they are; chan fields with the
+// session from the packet's source, unless the command carries one.
+template <class Engine>
+void ExpectHooks(unsigned HookRow::*radio, unsigned HookRow::*chan) {
+  for (const HookRow& row : kHooks) {
+    Probe<Engine> e(radiotest::RadioSimTest::Init());
+    const LemzRadioState full = Full(row.command);
+    EXPECT_EQ(row.command > 0 ? 0 : -1, e.PutProtoFromRadioToChan(full));
+    EXPECT_EQ(Dump(Project(LemzRadioState(), full, row.*radio)), Dump(e.radioState)) << row.command;
+    EXPECT_EQ(row.command > 0 ? 0 : -1, e.PutProtoFromChanToRadio(full));
+    LemzRadioState fromSource = full;
+    fromSource.session_addr = full.source_addr;
+    fromSource.session_ssrc = full.source_ssrc;
+    LemzRadioState want = Project(LemzRadioState(), fromSource, row.*chan | SESSION);
+    want = Project(want, full, row.*chan & SESSION);
+    EXPECT_EQ(Dump(want), Dump(e.chanState)) << row.command;
+  }
+}
+
+// The packets each engine sends: through the wire and back, with the fields
+// the type carries.
+template <class Engine>
+void ExpectPackets(int first, int last) {
+  for (const CommandRow& row : kCommands) {
+    Probe<Engine> e(radiotest::RadioSimTest::Init());
+    const LemzRadioState full = Full(row.command);
+    sig_proto p;
+    const bool sends = row.command >= first && row.command <= last;
+    ASSERT_EQ(sends ? 0 : -1, e.EncodeProto(full, p)) << row.command;
+    if (!sends) continue;
+    unsigned char wire[Board::RtpExt::kMaxPacket];
+    const int len = sig_proto_pack(&p, wire, sizeof wire);
+    sig_proto q;
+    sig_proto_init(&q);
+    ASSERT_EQ(0, sig_proto_unpack(&q, wire, len));
+    q.source_addr = full.source_addr;
+    q.source_ssrc = full.source_ssrc;
+    LemzRadioState back;
+    LemzRadioControl::DecodeProto(q, back);
+    EXPECT_EQ(Dump(Project(LemzRadioState(), full, F | SOURCE | row.wire)), Dump(back)) << row.command;
+  }
+}
+
 std::string Alternative(const TERM::RtpRadioRequest& r) {
   if (!r.request_isPresent() || !r.get_request().lemz_isSelected()) return "?";
   const char* name = r.get_request().get_lemz().get_params().getSelectionName();
@@ -184,6 +262,11 @@ TEST(LemzRadioConversion, CommandsTravelByTheCorrespondenceTable) {
       "FALSE, resv TRUE, selcall 2, li 300 }, freq { channel 7, frequency \"145.500000\" }, remote { no 4, ch 5 }, "
       "squelshe on, rte f1b, standby-state-channel standby, standby-group 9, standby-state-receiver active }",
       Text(request.get_status()));
+  // A session-addr that is no address becomes inet_addr's 255.255.255.255.
+  request.set_request().ref_lemz().ref_addr().set_session_addr("x");
+  LemzRadioState back;
+  LemzRadioControl::DecodeASN(request.get_request().get_lemz(), back);
+  EXPECT_EQ(0xFFFFFFFFu, back.source_addr);
   // A status stands for every field it has, and keeps the others.
   LemzRadioState stored = Full(5);
   LemzRadioControl::DecodeASN(request.get_status().get_lemz(), stored);
@@ -202,6 +285,8 @@ public:
   std::unique_ptr<Probe<Engine>> Make() {
     auto e = std::make_unique<Probe<Engine>>(7, Attach(rtp), Init());
     e->Bind(this);
+    current = e.get();
+    base = seen = Lines("rtpext sent " + std::to_string(tdm)).size();
     return e;
   }
   struct Packets {
@@ -217,9 +302,16 @@ public:
     const std::uint32_t before = e.GetStatistics().notified;
     ASSERT_TRUE(simtest::run_until([&] { return e.GetStatistics().notified > before; }, 2000));
   }
-  // The writes since the last call, as hex.
+  // The writes of the last engine made since the last call, as hex, once
+  // the device has them all.
   std::vector<std::string> Sent() {
-    const std::vector<std::string> all = Lines("rtpext sent " + std::to_string(tdm));
+    std::vector<std::string> all;
+    simtest::run_until(
+        [&] {
+          all = Lines("rtpext sent " + std::to_string(tdm));
+          return all.size() >= base + current->GetStatistics().written;
+        },
+        2000);
     std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
     seen = all.size();
     return fresh;
@@ -239,9 +331,38 @@ public:
 
   Fd rtp;
   int tdm = 0;
+  const RadioControl* current = nullptr;
+  std::size_t base = 0;
   std::size_t seen = 0;
   std::vector<TERM::RtpRadioRequest> requests;
 };
+
+TERM::RadioModifier Modifier(const LemzRadioState& s) {
+  TERM::RtpRadioRequest r;
+  LemzRadioControl::EncodeASN(LemzRadioState(), s, r);
+  return r.get_request();
+}
+
+TERM::RadioStatus Status(const LemzRadioState& s) {
+  TERM::RtpRadioRequest r;
+  LemzRadioControl::EncodeStatusASN(s, r);
+  return r.get_status();
+}
+
+LemzRadioState Trans(int ptt, int priority, const char* ip) {
+  LemzRadioState s;
+  s.command = SigProto::WM_TRANS;
+  s.ptt = ptt;
+  s.priority = priority;
+  s.session_addr = ::inet_addr(ip);
+  s.session_ssrc = 0x1234;
+  return s;
+}
+
+TEST_F(LemzSim, GatewayHooksFollowTheirTables) {
+  ExpectHooks<LemzRadioGWControl>(&HookRow::gwRadio, &HookRow::gwChan);
+  ExpectPackets<LemzRadioGWControl>(129, 135);
+}
 
 TEST_F(LemzSim, ReceivedBurstsReachTheControllerAsTheirLastMember) {
   using V = std::vector<std::string>;
@@ -259,15 +380,27 @@ TEST_F(LemzSim, ReceivedBurstsReachTheControllerAsTheirLastMember) {
       {"last does not unpack", {{9, "10.0.0.1", "01f00000,02f00000"}}, V{"gw-set-flags 9"}, 1, -9},
       {"unknown type", {{9, "10.0.0.1", "c8000000"}}, V{}, 1, -8},
   };
+  // The controller's state, with the transmitter free: stored whole, sent
+  // with the periodic items only, and the status of every report.
+  LemzRadioState set = Full(0);
+  set.ptt = 0;
+  set.frequency = 145.5f;
+  const TERM::RadioStatus status = Status(set);
+  ASSERT_EQ("145.500000", status.get_lemz().get_freq().get_frequency());
   for (const auto& row : table) {
-    auto e = Make<LemzRadioControl>();
+    auto e = Make<LemzRadioGWControl>();
+    EXPECT_TRUE(e->SendASNToChan(status));
+    EXPECT_EQ(Dump(Project(LemzRadioState(), set, F | FREQ | REMOTE | SQUELSHE | RTE | STBY | STBYX)),
+              Dump(e->radioState));
+    EXPECT_TRUE(Sent().empty());
     Inject(*e, row.groups);
+    for (const TERM::RtpRadioRequest& r : requests) EXPECT_EQ(Text(status), Text(r.get_status())) << row.name;
     EXPECT_EQ(row.reports, Reports()) << row.name;
     EXPECT_EQ(row.dropped, e->GetDropped()) << row.name;
     EXPECT_EQ(std::uint32_t(row.decoderError), e->GetStatistics().decoderError) << row.name;
   }
   // Readable with nothing to read: nothing to report.
-  auto e = Make<LemzRadioControl>();
+  auto e = Make<LemzRadioGWControl>();
   e->OnRtpExtEvent(-1, POLLIN);
   EXPECT_TRUE(requests.empty());
 }
@@ -281,6 +414,155 @@ TEST_F(LemzSim, ValuesOfAnotherProtocolAreRefused) {
   EXPECT_FALSE(e->SendASNToChan(status));
   EXPECT_FALSE(e->SendASNToChan(modifier));
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(LemzSim, GatewayTransmitLockAdmitsTheHolderAndStrongerPtt) {
+  const struct {
+    bool held;
+    unsigned type, priority, ptt;
+    const char* from;
+    bool admitted;
+  } table[] = {
+      {false, 1, 15, 0, "10.0.0.9", true}, {false, 2, 15, 0, "10.0.0.9", true},
+      {true, 3, 3, 1, "10.0.0.9", true},   {true, 3, 5, 1, "10.0.0.9", false},
+      {true, 3, 7, 1, "10.0.0.9", false},  {true, 3, 3, 0, "10.0.0.9", false},
+      {true, 2, 0, 1, "10.0.0.9", false},  {true, 1, 7, 0, "10.0.0.5", true},
+      {true, 2, 15, 0, "10.0.0.5", true},
+  };
+  for (const auto& row : table) {
+    auto e = Make<LemzRadioGWControl>();
+    if (row.held) {
+      // The filter request fails, so that the packet's own update shows.
+      Command("fail ioctl /dev/rtp_ext 0xC0084504 EIO");
+      simtest::Capture err(std::cerr);
+      EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
+      EXPECT_EQ("filter=off", Filter());
+    }
+    sig_proto p;
+    sig_proto_init(&p);
+    p.type = row.type;
+    p.priority = row.priority;
+    p.flag_p = row.ptt;
+    p.source_addr = ::inet_addr(row.from);
+    e->OnRtpProtoRXEvent(p);
+    EXPECT_EQ(row.admitted ? 1u : 0u, Reports().size()) << row.type << "/" << row.priority << " from " << row.from;
+    EXPECT_EQ(row.held ? "filter=10.0.0.5" : "filter=off", Filter());
+  }
+}
+
+TEST_F(LemzSim, GatewayRepeatsItsDueItemsEverySecond) {
+  using V = std::vector<std::string>;
+  const std::uint32_t wrap = 0;  // 2^32 as the clock counts
+  const struct {
+    const char* name;
+    int ptt;
+    float frequency;
+    int standby;
+    std::uint32_t stamps[4];
+    std::uint32_t now;
+    V types;  // first octet of each packet sent
+    std::uint32_t delay;
+  } table[] = {
+      {"fresh", 0, 0.0f, -1, {100600, 100600, 100600, 100600}, 101000, V{}, 610},
+      {"stale", 0, 0.0f, -1, {96000, 96000, 96000, 96000}, 101000, V{"81", "84", "86"}, 1000},
+      {"transmitting", 1, 0.0f, -1, {96000, 96000, 96000, 96000}, 101000, V{"82", "84", "86"}, 1000},
+      {"no frequency", 0, -1.0f, -1, {96000, 96000, 96000, 96000}, 101000, V{"81", "86"}, 1000},
+      {"standby", 0, 0.0f, 0, {96000, 96000, 96000, 96000}, 101000, V{"81", "84", "86", "87"}, 1000},
+      // Stamped before the clock wrapped: the Part's unsigned compare would
+      // take their ages for 0 and send nothing for about 49 days.
+      {"wrapped", 0, 0.0f, -1, {wrap - 500, wrap - 500, wrap - 500, wrap - 500}, 1100, V{"81", "84", "86"}, 1000},
+      // The oldest stamp is the largest age (300 ms), not the smallest
+      // number (the fresh ones at 100).
+      {"wrapped oldest", 0, 0.0f, 0, {wrap - 1500, wrap - 1500, wrap - 1500, wrap - 200}, 100,
+       V{"81", "84", "86"}, 710},
+  };
+  for (const auto& row : table) {
+    auto e = Make<LemzRadioGWControl>();
+    e->radioState.ptt = row.ptt;
+    e->radioState.frequency = row.frequency;
+    e->radioState.standby_state_channel = e->radioState.standby_group = e->radioState.standby_state_receiver =
+        row.standby;
+    std::memcpy(e->itemTime, row.stamps, sizeof row.stamps);
+    EXPECT_EQ(row.delay, e->ProcessRadioStatus(row.now, 1000)) << row.name;
+    V types;
+    for (const std::string& packet : Sent()) types.push_back(packet.substr(0, 2));
+    EXPECT_EQ(row.types, types) << row.name;
+  }
+}
+
+TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
+  auto e = Make<LemzRadioGWControl>();
+  e->SetTimerEnable(true);
+  clock.advance(500);
+  // Sent at once, the address octets reversed; the transmitter's owner
+  // becomes the filter.
+  EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
+  EXPECT_EQ(std::vector<std::string>{"82 54 00 00 05 00 00 0a 00 00 12 34"}, Sent());
+  EXPECT_EQ("filter=10.0.0.5", Filter());
+  // The next tick does not repeat item 0, which was just sent.
+  clock.advance(500);
+  multiplexer.timers_schedule();
+  const std::vector<std::string> tick = Sent();
+  ASSERT_EQ(2u, tick.size());
+  EXPECT_EQ("84", tick[0].substr(0, 2));
+  EXPECT_EQ("86", tick[1].substr(0, 2));
+  // Squelch follows the controller, not what workstations report.
+  EXPECT_FALSE(e->GetSQU());
+  sig_proto p;
+  sig_proto_init(&p);
+  p.type = SigProto::GW_FLAG;
+  p.flag_s = 1;
+  p.source_addr = ::inet_addr("10.0.0.5");
+  e->OnRtpProtoRXEvent(p);
+  EXPECT_EQ(1u, Reports().size());
+  EXPECT_FALSE(e->GetSQU());
+  LemzRadioState sql = Trans(1, 5, "10.0.0.5");
+  sql.sql = 1;
+  e->SendASNToChan(Modifier(sql));
+  EXPECT_TRUE(e->GetSQU());
+  // PTT cleared lets every source in again.
+  EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(0, 5, "10.0.0.5"))));
+  EXPECT_EQ("filter=off", Filter());
+}
+
+TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
+  const struct {
+    int command;
+    int ptt;
+    bool taken;
+    std::vector<std::string> sent;
+  } table[] = {
+      {SigProto::WM_TRANS, 1, false, {}},
+      {SigProto::WM_SEL_CALL_TRANS, 1, false, {}},
+      // Without PTT nothing is handed over: inet_addr's all-ones goes out.
+      {SigProto::WM_TRANS, 0, true, {"82 f0 00 00 ff ff ff ff 00 00 12 34"}},
+  };
+  for (const auto& row : table) {
+    auto e = Make<LemzRadioGWControl>();
+    LemzRadioState s = Trans(row.ptt, 15, "10.0.0.5");
+    s.command = row.command;
+    TERM::RadioModifier m = Modifier(s);
+    Params& params = m.ref_lemz().ref_params();
+    if (row.command == SigProto::WM_TRANS)
+      params.ref_wm_trans().set_ip("radio-a");
+    else
+      params.ref_wm_selcall().set_ip("radio-a");
+    const std::string before = Dump(e->radioState);
+    simtest::Capture err(std::cerr);
+    EXPECT_EQ(row.taken, e->SendASNToChan(m)) << row.command;
+    EXPECT_EQ(row.sent, Sent()) << row.command;
+    EXPECT_EQ("filter=off", Filter());
+    if (row.taken) {
+      EXPECT_EQ(0xFFFFFFFFu, e->radioState.session_addr);
+      EXPECT_EQ("", err.text());
+      continue;
+    }
+    EXPECT_EQ(before, Dump(e->radioState));
+    const std::string text = err.text();
+    EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+    EXPECT_NE(std::string::npos, text.find(" wm-")) << text;
+    EXPECT_NE(std::string::npos, text.find("\"radio-a\"")) << text;
+  }
 }
 
 }  // namespace
