@@ -52,6 +52,7 @@ std::uint8_t Low8(std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); 
 }  // namespace
 
 LemzRadioGWControl::~LemzRadioGWControl() = default;
+LemzRadioWSControl::~LemzRadioWSControl() = default;
 
 int LemzRadioGWControl::PutProtoFromRadioToChan(LemzRadioState const& s) {
   LemzRadioState& r = radioState;
@@ -184,6 +185,96 @@ std::uint32_t LemzRadioGWControl::ProcessRadioStatus(std::uint32_t now, std::uin
     if (Age(now, t) > since) since = Age(now, t);
   if (since == 0 || since >= interval) return interval;
   return interval - since + 10;
+}
+
+int LemzRadioWSControl::PutProtoFromRadioToChan(LemzRadioState const& s) {
+  LemzRadioState& r = radioState;
+  const int c = s.command;
+  r.command = c;
+  r.priority = s.priority;
+  CopyCommandFlags(r, s);
+  if (Sets(c, {SigProto::GW_ADJUST_CHAN})) {
+    r.channel = s.channel;
+    r.frequency = s.frequency;
+  }
+  if (Sets(c, {SigProto::GW_ADJUST_SQUELSHE})) r.squelshe = s.squelshe;
+  if (Sets(c, {SigProto::GW_ADJUST_RTE})) r.rte = s.rte;
+  if (Sets(c, {SigProto::GW_SELECT_RC_CHAN})) {
+    r.remote_no = s.remote_no;
+    r.remote_ch = s.remote_ch;
+  }
+  if (Sets(c, {SigProto::GW_SEL_CALL})) std::memcpy(r.caller_id, s.caller_id, sizeof r.caller_id);
+  if (Sets(c, {SigProto::GW_ADJUST_STANDBY})) r.standby_state_channel = s.standby_state_channel;
+  return isDefaultInitCommand(c) ? -1 : 0;
+}
+
+int LemzRadioWSControl::PutProtoFromChanToRadio(LemzRadioState const& s) {
+  LemzRadioState& h = chanState;
+  const int c = s.command;
+  h.session_addr = s.source_addr;
+  h.session_ssrc = s.source_ssrc;
+  if (Sets(c, {SigProto::WM_SEL_CALL_TRANS})) {
+    h.session_addr = s.session_addr;
+    h.session_ssrc = s.session_ssrc;
+  }
+  h.command = c;
+  h.priority = s.priority;
+  h.ptt = s.ptt;
+  CopyFlags(h, s);
+  if (Sets(c, {SigProto::WM_CHAN})) {
+    h.channel = s.channel;
+    h.frequency = s.frequency;
+    h.squelshe = s.squelshe;
+    h.rte = s.rte;
+  }
+  if (Sets(c, {SigProto::WM_SELECT_RC_CHAN})) {
+    h.remote_no = s.remote_no;
+    h.remote_ch = s.remote_ch;
+  }
+  if (Sets(c, {SigProto::WM_STANDBY})) {
+    h.standby_state_channel = s.standby_state_channel;
+    h.standby_group = s.standby_group;
+    h.standby_state_receiver = s.standby_state_receiver;
+  }
+  if (Sets(c, {SigProto::WM_RADIO_QUALITY})) h.quality = s.quality;
+  return isDefaultInitCommand(c) ? -1 : 0;
+}
+
+int LemzRadioWSControl::EncodeProto(LemzRadioState const& s, sig_proto& p) {
+  EncodeHeader(s, p);
+  auto& b = p.body;
+  switch (s.command) {
+    case SigProto::GW_FLAG:
+    case SigProto::GW_FLAG_PTT:
+    case SigProto::GW_FLAG_BSS:
+    case SigProto::GW_FLAG_RV:
+    case SigProto::GW_FLAG_SH:
+    case SigProto::GW_FLAG_PW:
+    case SigProto::GW_FLAG_RS:
+      return 0;
+    case SigProto::GW_ADJUST_CHAN:
+      b.gw_adjust_chan.id = static_cast<std::uint32_t>(s.channel);
+      b.gw_adjust_chan.freq = s.frequency;
+      return 0;
+    case SigProto::GW_SEL_CALL:
+      CopyCallerId(b.gw_sel_call, s.caller_id);
+      return 0;
+    case SigProto::GW_SELECT_RC_CHAN:
+      b.gw_select_rc_chan.interface = Low8(s.remote_no);
+      b.gw_select_rc_chan.channel = Low8(s.remote_ch);
+      return 0;
+    case SigProto::GW_ADJUST_SQUELSHE:
+      b.gw_adjust_squelsh.squelsh = Low8(s.squelshe);
+      return 0;
+    case SigProto::GW_ADJUST_RTE:
+      b.gw_adjust_rte.rte = Low8(s.rte);
+      return 0;
+    case SigProto::GW_ADJUST_STANDBY:
+      b.gw_adjust_standby.state = Low8(s.standby_state_channel);
+      return 0;
+    default:
+      return -1;
+  }
 }
 
 }  // namespace RTPSignalling

@@ -565,4 +565,35 @@ TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
   }
 }
 
+TEST_F(LemzSim, WorkstationSendsCommandsAndAdmitsEveryReport) {
+  ExpectHooks<LemzRadioWSControl>(&HookRow::wsRadio, &HookRow::wsChan);
+  ExpectPackets<LemzRadioWSControl>(1, 13);
+  auto e = Make<LemzRadioWSControl>();
+  e->SetRadioControlMode(RadioControlWorkstation);
+  e->SetTimerEnable(true);
+  // A report is stored and not sent; a command goes out at once, with the
+  // priority the report left.
+  EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(0, 5, "10.0.0.5"))));
+  EXPECT_EQ(SigProto::WM_TRANS, e->radioState.command);
+  EXPECT_TRUE(Sent().empty());
+  LemzRadioState freq = Full(SigProto::GW_ADJUST_CHAN);
+  freq.ptt = 0;
+  EXPECT_TRUE(e->SendASNToChan(Modifier(freq)));
+  EXPECT_EQ(std::vector<std::string>{"02 50 00 00 00 00 00 07 43 11 80 00"}, Sent());
+  // Whoever reports, and however weak: the controller hears it.
+  e->radioState.ptt = 1;
+  e->radioState.priority = 0;
+  sig_proto p;
+  sig_proto_init(&p);
+  p.type = SigProto::WM_FLAG;
+  p.priority = 15;
+  p.source_addr = ::inet_addr("10.0.0.9");
+  e->OnRtpProtoRXEvent(p);
+  EXPECT_EQ(std::vector<std::string>{"wm-flags 0"}, Reports());
+  // No periodic items.
+  clock.advance(5000);
+  multiplexer.timers_schedule();
+  EXPECT_TRUE(Sent().empty());
+}
+
 }  // namespace
