@@ -16,9 +16,9 @@
 
 #include "board/board.h"
 #include "foundation/mux_time.h"
+#include "radio/tests/radio_sim_test.h"
 #include "simboard/rtp.h"
 #include "simboard/rtp_ext.h"
-#include "radio/tests/radio_sim_test.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
