@@ -16,15 +16,14 @@
 
 #include "board/board.h"
 #include "foundation/mux_time.h"
+#include "radio/tests/radio_sim_test.h"
 #include "simboard/rtp.h"
 #include "simboard/rtp_ext.h"
-#include "simboard/tests/default_board_test.h"
 #include "simboard/tests/sim_test_util.h"
 
 namespace {
 
 using namespace RTPSignalling;
-using looptest::CachedClock;
 using simtest::Capture;
 namespace E = Board::RtpExt;
 namespace R = Board::Rtp;
@@ -59,36 +58,8 @@ public:
   std::vector<std::string> ticks;
 };
 
-class RadioControlSim : public simtest::DefaultBoardTest {
+class RadioControlSim : public radiotest::RadioSimTest {
 public:
-  // An RTP session with its channel.
-  int StartRtp(Fd& fd) {
-    fd = Open(R::kDevice);
-    rtp_connection_params p = {};
-    EXPECT_EQ(0, Board::ioctl(fd.lowlevel_fd(), R::kBeginSession, &p));
-    rtp_add_channel_params add = {{R::kAny, -1, -1}, 0};
-    EXPECT_EQ(0, Board::ioctl(fd.lowlevel_fd(), R::kAddChannel, &add));
-    return add.info.tdm;
-  }
-  static rtp_ext_init_params Init() {
-    rtp_ext_init_params i = {};
-    i.etype = 0x1337;
-    return i;
-  }
-  static rtp_ext_attach_session_params Attach(const Fd& rtp) { return {rtp.lowlevel_fd(), ::getpid()}; }
-  std::vector<std::string> Lines(const std::string& command) { return Command(command).lines(); }
-  std::string Last(const std::string& command) {
-    const std::vector<std::string> l = Lines(command);
-    return l.empty() ? "" : l.back();
-  }
-  // Entries of the channel's log that start with the text, after the
-  // session number.
-  int Count(int tdm, const std::string& entry) {
-    int n = 0;
-    for (const std::string& l : Lines("rtpext log " + std::to_string(tdm)))
-      n += l.find(": " + entry) != std::string::npos && l.compare(l.find(": ") + 2, entry.size(), entry) == 0;
-    return n;
-  }
   std::size_t ExtOpens() {
     sim.collect_closed();
     return sim.find(E::kDevice)->sessions().size();
@@ -98,13 +69,7 @@ public:
     Mux::gettimeval(t);
     return (numbered ? "rtp_ext[7] " : "rtp_ext ") + Mux::timevaltostring(t) + ":";
   }
-  static in_addr Addr(const char* dotted) {
-    in_addr a;
-    a.s_addr = ::inet_addr(dotted);
-    return a;
-  }
 
-  CachedClock clock;
   SimBoard::Rtp& rtp = *sim.device<SimBoard::Rtp>(R::kDevice);
 };
 
