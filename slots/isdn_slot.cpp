@@ -51,7 +51,8 @@ void IsdnSlot::ReleaseDevice() {
 bool IsdnSlot::IActivate(TERM::TermActivateParams const&) {
   // The peer may have brought the link up before this command came, or its
   // establishment is under way: a DL-ESTABLISH request would establish it
-  // again and throw away the messages it holds, each answered success.
+  // again, and both ends would drop the messages they hold, each answered
+  // success.
   if (link_ && link_->established())
     on_activated(link_);
   else if (!link_ || !link_->establishing())

@@ -197,8 +197,8 @@ void PstnSlot::iactivate() {
 
 bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
   // A running D-channel stays: the link is asked to establish on it, unless
-  // it is up or on its way up, where establishing it again would throw away
-  // the messages it holds, each answered success.
+  // it is up or on its way up, where establishing it again would make both
+  // ends drop the messages they hold, each answered success.
   if (kind_ != 0 && channel_->is_open()) {
     if (lapd_ && lapd_->established())
       on_activated(lapd_);
