@@ -49,7 +49,14 @@ void IsdnSlot::ReleaseDevice() {
 }
 
 bool IsdnSlot::IActivate(TERM::TermActivateParams const&) {
-  ProtocolsFamily::activate();
+  // The peer may have brought the link up before this command came, or its
+  // establishment is under way: a DL-ESTABLISH request would establish it
+  // again, and both ends would drop the messages they hold, each answered
+  // success.
+  if (link_ && link_->established())
+    on_activated(link_);
+  else if (!link_ || !link_->establishing())
+    ProtocolsFamily::activate();
   return true;
 }
 

@@ -196,11 +196,17 @@ void PstnSlot::iactivate() {
 // Commands ------------------------------------------------------------------------
 
 bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
-  // A running D-channel stays: the link is asked to establish on it.
-  if (kind_ != 0 && channel_->is_open())
-    ProtocolsFamily::activate();
-  else
+  // A running D-channel stays: the link is asked to establish on it, unless
+  // it is up or on its way up, where establishing it again would make both
+  // ends drop the messages they hold, each answered success.
+  if (kind_ != 0 && channel_->is_open()) {
+    if (lapd_ && lapd_->established())
+      on_activated(lapd_);
+    else if (!lapd_ || !lapd_->establishing())
+      ProtocolsFamily::activate();
+  } else {
     iactivate();
+  }
   return true;
 }
 

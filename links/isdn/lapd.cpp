@@ -285,6 +285,11 @@ char const* cmd_word(bool command) { return command ? "command" : "response"; }
 
 void LAPD::on_SABME(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "SABME " << cmd_word(command) << std::endl;
+  // Q.921 has the frames the peer did not acknowledge dropped here; layer 3
+  // learns it from the DL-ESTABLISH indication that follows.
+  if ((state == 6 || state == 7) && vs != va)
+    logline() << ext::header(this) << "re-established by the peer: " << unsigned(vs - va)
+              << " unacknowledged messages dropped" << std::endl;
   vs = va = vr = 0;
   ack_.clear();
   switch (state) {
@@ -348,8 +353,13 @@ void LAPD::on_DISC(bool command, bool pf) {
 
 void LAPD::on_UA(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "UA " << cmd_word(command) << std::endl;
-  vs = va = vr = 0;
-  ack_.clear();
+  // Only the answer to our SABME or DISC starts the numbering again: a late
+  // one (the answer to a SABME sent again) in data transfer is merely
+  // reported, and what went out since stays numbered and kept.
+  if ((state == 4 || state == 5) && pf) {
+    vs = va = vr = 0;
+    ack_.clear();
+  }
   switch (state) {
     case 3:
     case 6:

@@ -148,6 +148,10 @@ public:
   static char const* error_text(unsigned code);
 
   Protocol_status status() const;
+  // Multiple-frame operation (established, or in timer recovery).
+  bool established() const { return state == 6 || state == 7; }
+  // An establishment under way: SABME sent, or the TEI it waits for asked.
+  bool establishing() const { return state == 2 || state == 4; }
   char const* state_text() const { return statetext(static_cast<unsigned char>(state)); }
   void show_stat() const;
 

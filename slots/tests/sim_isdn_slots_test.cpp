@@ -1,6 +1,7 @@
 // ISDN D-channel slots in-process on the simulated board: a write that
 // would block holds the link's frames until the device takes them again,
-// the trunk range and channel type of a create, and a channel that ends.
+// an activate that finds the link up, the trunk range and channel type of a
+// create, and a channel that ends.
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -11,11 +12,18 @@
 #include "simboard/mcc.h"
 #include "simboard/simulator.h"
 #include "slots/isdn_slot.h"
+#include "slots/pstn_slot.h"
 #include "slots/tests/slots_fixture.h"
 
 namespace {
 
 using namespace slottest;
+
+LGCP::Command PstnIsdn(int trunk, bool network) {
+  LGCP::Command c;
+  c.select_create().select_pstn().select_isdn(CtrlTest::Isdn(false, trunk, network).get_create().get_isdn());
+  return c;
+}
 
 class IsdnSlotsTest : public SlotsServerTest {
 protected:
@@ -103,6 +111,91 @@ TEST_F(IsdnSlotsTest, AFrameHeldBackByAFullDeviceGoesOutAfterPollout) {
   ASSERT_EQ(4 + setup.size(), last.size());
   EXPECT_EQ(0, last[2] & 0x01);
   EXPECT_TRUE(std::equal(setup.begin(), setup.end(), last.begin() + 4));
+}
+
+// A link already up when its slot is activated (the peer brought it up, or
+// the connection of a pstn slot started it) stays as it is: establishing it
+// again would throw away the message the other side has outstanding, which
+// was answered success. The line ends are in the test's hand meanwhile, so
+// the message is outstanding for certain when the activate comes.
+TEST_F(IsdnSlotsTest, AnActivateKeepsALinkThatIsUpAndWhatItCarries) {
+  PstnFactory::instance();
+  struct Case {
+    char const* what;
+    LGCP::Command user, network;
+    bool started;  // by the connection
+  } const cases[] = {
+      {"isdn", CtrlTest::Isdn(false, 1, false), CtrlTest::Isdn(false, 2, true), false},
+      {"pstn", PstnIsdn(1, false), PstnIsdn(2, true), true},
+  };
+  long seq = 0, slot = 0;
+  int timeslot = 16;
+  SimBoard::Lines& lines = mcc().lines();
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    const long trunk = ++slot, farTrunk = ++slot, user = ++slot, network = ++slot;
+    ASSERT_EQ(-1, Answer(Trunk(0, timeslot), ++seq, trunk));
+    ASSERT_EQ(-1, Answer(Trunk(1, timeslot), ++seq, farTrunk));
+    ASSERT_EQ(-1, Answer(c.user, ++seq, user));
+    ASSERT_EQ(-1, Answer(c.network, ++seq, network));
+    for (auto const& pair : {std::make_pair(user, trunk), std::make_pair(network, farTrunk)}) {
+      ASSERT_EQ(-1, Answer(ConnectTo(pair.first), ++seq, pair.second));
+      ASSERT_EQ(-1, Answer(ConnectTo(pair.second), ++seq, pair.first));
+    }
+    if (!c.started) {
+      ASSERT_EQ(-1, Answer(Activate(), ++seq, user));
+    }
+    // A pstn link starts before its line is joined: its first SABME is lost
+    // and T200 sends it again.
+    bool up[2] = {false, false};
+    for (unsigned t = 0; t <= ISDN::LAPD::N200 && !(up[0] && up[1]); ++t) {
+      if (t) linktest::advance(clock, ISDN::LAPD::T200_ms);
+      linktest::run_until(
+          [&] {
+            LGCP::Message m;
+            while (controller.ReceiveSignal(m, 0) == Controller::Ok)
+              if (IsActivated(m.get_pdu().get_signal())) up[Controller::SlotOf(m) == network] = true;
+            return up[0] && up[1];
+          },
+          100);
+    }
+    ASSERT_TRUE(up[0] && up[1]);
+
+    ASSERT_TRUE(lines.tap(0, timeslot, true));
+    ASSERT_TRUE(lines.tap(1, timeslot, true));
+    const std::vector<char> setup = {0x08, 0x01, 0x01, 0x05};
+    ASSERT_EQ(-1, Answer(UserData(setup), ++seq, user));
+    std::vector<SimBoard::Lines::Frame> fromUser;
+    ASSERT_TRUE(linktest::run_until([&] {
+      for (SimBoard::Lines::Frame& f : lines.take(0, timeslot)) fromUser.push_back(std::move(f));
+      return !fromUser.empty();
+    }));
+    ASSERT_EQ(-1, Answer(Activate(), ++seq, network));
+    // Whatever the network side sent reaches the user side, then the other
+    // way: the message arrives, and the activate is answered with activated.
+    linktest::run_until([] { return false; }, 50);
+    for (SimBoard::Lines::Frame const& f : lines.take(1, timeslot)) ASSERT_TRUE(lines.inject(0, timeslot, f));
+    linktest::run_until([] { return false; }, 50);
+    for (SimBoard::Lines::Frame& f : lines.take(0, timeslot)) fromUser.push_back(std::move(f));
+    for (SimBoard::Lines::Frame const& f : fromUser) ASSERT_TRUE(lines.inject(1, timeslot, f));
+    std::vector<std::vector<char>> got;
+    bool activated = false;
+    linktest::run_until([&] {
+      LGCP::Message m;
+      while (controller.ReceiveSignal(m, 0) == Controller::Ok) {
+        const LGCP::Signal& s = m.get_pdu().get_signal();
+        if (Controller::SlotOf(m) != network) continue;
+        activated |= IsActivated(s);
+        if (IsUserData(s)) got.push_back(s.get_userData());
+      }
+      return activated && !got.empty();
+    });
+    EXPECT_TRUE(activated);
+    EXPECT_EQ(std::vector<std::vector<char>>{setup}, got);
+    ASSERT_TRUE(lines.tap(0, timeslot, false));
+    ASSERT_TRUE(lines.tap(1, timeslot, false));
+    ++timeslot;
+  }
 }
 
 TEST_F(IsdnSlotsTest, TrunkRangeAndChannelTypeOfACreate) {

@@ -52,11 +52,12 @@ protected:
     EXPECT_EQ(kSuccess, Answer(ConnectTo(int(a)), t));
   }
 
-  // Both slots activated (with their link information) and a Q.931 message
-  // through each way.
+  // The user side activated; the network side, not activated yet, answers
+  // its establishment, and both report the link up with their link
+  // information. The network side's own activate then finds the link up and
+  // leaves it so: a Q.931 message given at once goes through, and one back.
   void LinkUpAndThrough(long user, long network) {
     EXPECT_EQ(kSuccess, Answer(Activate(), user));
-    EXPECT_EQ(kSuccess, Answer(Activate(), network));
     const auto info = [](LGCP::Signal const& s) {
       return s.ioctl_isSelected() && s.get_ioctl().isdnLinkInfo_isSelected();
     };
@@ -68,11 +69,13 @@ protected:
     EXPECT_EQ(ACP::IsdnSide::user, int(got.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
     ASSERT_TRUE(WaitFor(network, info, &got));
     EXPECT_EQ(ACP::IsdnSide::network, int(got.get_ioctl().get_isdnLinkInfo().get_side().asInt()));
+    EXPECT_EQ(kSuccess, Answer(Activate(), network));
     EXPECT_EQ(kSuccess, Answer(UserData(kSetup), user));
-    ASSERT_TRUE(WaitFor(network, IsUserData, &got));
+    ASSERT_TRUE(WaitFor(network, IsActivated)) << daemon.Err();
+    ASSERT_TRUE(WaitFor(network, IsUserData, &got)) << daemon.Err();
     EXPECT_EQ(kSetup, got.get_userData());
     EXPECT_EQ(kSuccess, Answer(UserData(kProceeding), network));
-    ASSERT_TRUE(WaitFor(user, IsUserData, &got));
+    ASSERT_TRUE(WaitFor(user, IsUserData, &got)) << daemon.Err();
     EXPECT_EQ(kProceeding, got.get_userData());
   }
 

@@ -180,6 +180,48 @@ TEST_F(LapdTest, UnansweredSabmeIsSentFourTimesThenTheLinkIsReleased) {
   EXPECT_EQ(4u, user.link->statistics().t200_expiries);
 }
 
+// A SABME sent again after T200 may be answered twice: the second UA finds
+// the link established and is only reported; what the user side sent after
+// the first one keeps its numbers and waits for its acknowledgement.
+TEST_F(LapdTest, ALateUaLeavesWhatWasSentSinceTheFirst) {
+  link.a_to_b().swallow(true);
+  user.activate();
+  Run(1000);
+  link.a().inject({0x00, 0x01, 0x73});
+  Pump();
+  ASSERT_EQ(6u, user.link->full_state().state);
+  user.send("m0");
+  link.a().inject({0x00, 0x01, 0x73});
+  Pump();
+  EXPECT_EQ(1u, user.link->queued_ack());
+  // The network side acknowledges m0: N(R) 1.
+  link.a().inject({0x00, 0x01, 0x01, 0x02});
+  user.send("m1");
+  Pump();
+  EXPECT_EQ((Strings{"u SABME cmd P", "u SABME cmd P", "u I 0/0 cmd", "u I 1/0 cmd"}), transcript);
+  EXPECT_EQ((Strings{"up", "status: UA (F = 1)"}), user.events);
+  EXPECT_EQ(6u, user.link->full_state().state);
+  EXPECT_EQ(1u, user.link->queued_ack());
+}
+
+// A peer's re-establishment drops the frames it had not acknowledged, as
+// Q.921 says, and the link says so in its log; one without any leaves none.
+TEST_F(LapdTest, PeerReEstablishmentDropsOnlyWhatWasOutstanding) {
+  Establish();
+  link.a_to_b().swallow(true);
+  link.a().inject({0x02, 0x01, 0x7F});
+  Pump();
+  EXPECT_EQ(std::string::npos, log.text().find("unacknowledged"));
+  user.send("lost");
+  user.send("also lost");
+  link.a().inject({0x02, 0x01, 0x7F});
+  Pump();
+  EXPECT_EQ(0u, user.link->queued_ack());
+  EXPECT_NE(std::string::npos, log.text().find("re-established by the peer: 2 unacknowledged messages dropped"))
+      << log.text();
+  EXPECT_EQ(6u, user.link->full_state().state);
+}
+
 // Timer recovery ends after N200 enquiries that found no answer: 3 when T200
 // started it, 4 when T203 did (its first enquiry is not counted).
 class LapdRecoveryTest : public LapdTest {
