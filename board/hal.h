@@ -1,6 +1,7 @@
 #pragma once
 // "/dev/hal", the board's hardware driver: cross-connect (type 'M'), clock
-// select (type 'C') and SPI framer registers (type 'B'). Every record word is
+// select (type 'C'), SPI framer registers and the board's switches, power
+// supplies and framer LEDs (type 'B'). Every record word is
 // in the processor's byte order and every record is zero-filled before use.
 #include <cstddef>
 #include <cstdint>
@@ -53,5 +54,15 @@ inline constexpr Request kSpiRead = 0xC0034203;
 inline constexpr Request kSpiWrite = 0xC0034204;
 static_assert(kSpiRead == Ppc::iowr('B', 3, sizeof(SpiAccess)));
 static_assert(kSpiWrite == Ppc::iowr('B', 4, sizeof(SpiAccess)));
+
+// One-byte records, zeroed before a read. DIP switches: the switch byte.
+// Power supplies: 0 or 3 both, 1 standby, 2 main, above 3 unknown. Framer
+// LEDs: two bits per E1 e, bit 2e (link) and 2e+1 (line).
+inline constexpr Request kDipRead = 0xC0014205;
+inline constexpr Request kPowerRead = 0xC0014206;
+inline constexpr Request kLedWrite = 0xC0014207;
+static_assert(kDipRead == Ppc::iowr('B', 5, 1));
+static_assert(kPowerRead == Ppc::iowr('B', 6, 1));
+static_assert(kLedWrite == Ppc::iowr('B', 7, 1));
 
 }  // namespace Board::Hal

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/sys_paths.h"
+#include "simboard/board_files.h"
 #include "simboard/dsp.h"
 #include "simboard/dsp_data.h"
 #include "simboard/dtmf.h"
@@ -92,8 +93,12 @@ const Device kDefaultBoard[] = {
      }},
     // Four DSP modems, timeslots 600..603, none held.
     {"modems", [] { return std::unique_ptr<Driver>(new Mctl); }},
-    // hdlc0..hdlc3, point-to-point, raw HDLC, channels 700..703.
+    // lo and eth0 running; hdlc0..hdlc3, point-to-point, raw HDLC, channels
+    // 700..703.
     {"network interfaces", [] { return std::unique_ptr<Driver>(new NetIf); }},
+    // The framers' status texts, temperature, version files and one
+    // configuration name (written from the daemon's board start on).
+    {"board files", [] { return std::unique_ptr<Driver>(new BoardFiles); }},
 };
 
 }  // namespace

@@ -57,6 +57,52 @@ Hal::Hal() : Driver(Req::kDevice, SOCK_SEQPACKET), dense_(kDense) {
               });
   spi_.install(*this);
   clock_.install(*this);
+  install_panel();
+}
+
+void Hal::reset_panel() {
+  dip_ = kDefaultDip;
+  power_ = kDefaultPower;
+  led_ = 0;
+  led_history_.clear();
+}
+
+void Hal::install_panel() {
+  auto reader = [](unsigned char* value) {
+    return [value](Session&, void* arg) {
+      std::memcpy(arg, value, 1);
+      return 0;
+    };
+  };
+  add_request(Req::kDipRead, reader(&dip_));
+  add_request(Req::kPowerRead, reader(&power_));
+  add_request(Req::kLedWrite, [this](Session&, void* arg) {
+    std::memcpy(&led_, arg, 1);
+    if (led_history_.size() >= kLedHistory) led_history_.erase(led_history_.begin());
+    led_history_.push_back(led_);
+    return 0;
+  });
+
+  auto byte_command = [](const char* verb, unsigned char* value) {
+    return [verb, value](const Args& a, Reply& r) {
+      long long b = 0;
+      if (a.size() > 1 || (a.size() == 1 && !ParseNumber(a[0], 0, 255, b)))
+        return r.fail(std::string("usage: hal ") + verb + " [<byte>]");
+      if (a.size() == 1) *value = static_cast<unsigned char>(b);
+      r.line(std::string(verb) + "=" + std::to_string(*value));
+    };
+  };
+  add_command("hal", "dip", "[<byte>]", "sets the DIP switch byte; tells it", byte_command("dip", &dip_));
+  add_command("hal", "power", "[<byte>]", "sets the power-supply byte (0 or 3 both, 1 standby, 2 main); tells it",
+              byte_command("power", &power_));
+  add_command("hal", "led", "", "the framer LED byte and every byte written, oldest first (\"led=12 history=0,12\")",
+              [this](const Args& a, Reply& r) {
+                if (!a.empty()) return r.fail("usage: hal led");
+                std::string text = "led=" + std::to_string(led_) + " history=";
+                for (std::size_t i = 0; i < led_history_.size(); ++i)
+                  text += (i ? "," : "") + std::to_string(led_history_[i]);
+                r.line(text);
+              });
 }
 
 const Hal::Output* Hal::output(int n) const {

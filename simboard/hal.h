@@ -2,7 +2,9 @@
 // "/dev/hal" of the simulated board. Type 'M' is the TDM cross-connect: every
 // output is disabled, carries a constant byte, or is fed by a source, and a
 // read answers the byte the output carries. Type 'B' is the SPI bus of the
-// BRI framers (simboard/spi.h), type 'C' the bus clock (simboard/clock.h).
+// BRI framers (simboard/spi.h) and the board's panel: DIP switches, power
+// supplies and framer LEDs (one byte each; the LED byte keeps its history).
+// Type 'C' is the bus clock (simboard/clock.h).
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,13 +41,29 @@ public:
 
   Hal();
 
+  // The panel's defaults: switches 0, both supplies (byte 3), LEDs dark.
+  static constexpr unsigned char kDefaultDip = 0;
+  static constexpr unsigned char kDefaultPower = 3;
+  // LED writes kept, the oldest dropped first.
+  static constexpr std::size_t kLedHistory = 64;
+
   void reset() override {
     clear();
+    reset_panel();
     spi_.reset();
     clock_.reset();
   }
 
   SpiFramers& spi() { return spi_; }
+
+  unsigned char dip() const { return dip_; }
+  unsigned char power() const { return power_; }
+  void set_dip(unsigned char b) { dip_ = b; }
+  void set_power(unsigned char b) { power_ = b; }
+  // The last byte written, and every byte written, oldest first.
+  unsigned char led() const { return led_; }
+  const std::vector<unsigned char>& led_history() const { return led_history_; }
+  void reset_panel();
   ClockSource& clock() { return clock_; }
 
   // The model, for tests and commands. A negative output does not exist
@@ -75,6 +93,7 @@ private:
   int disable(void* arg);
   int write_constant(void* arg);
   int read(void* arg);
+  void install_panel();
   unsigned char carried(int n, int depth) const;
   // The output's state to change; null when it does not exist or there is no
   // room for it.
@@ -88,6 +107,10 @@ private:
   std::map<int, Output> sparse_;
   std::function<void(int)> unfeed_;
   bool sparse_full_logged_ = false;
+  unsigned char dip_ = kDefaultDip;
+  unsigned char power_ = kDefaultPower;
+  unsigned char led_ = 0;
+  std::vector<unsigned char> led_history_;
   SpiFramers spi_;
   ClockSource clock_;
 };

@@ -7,6 +7,7 @@
 #include <linux/sockios.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,8 @@ namespace {
 
 std::vector<NetIf::Row> DefaultRows() {
   std::vector<NetIf::Row> rows;
+  rows.push_back({"lo", 1, IFF_UP | IFF_LOOPBACK | IFF_RUNNING, -1, ""});
+  rows.push_back({"eth0", 2, IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST, -1, ""});
   for (int i = 0; i < 4; ++i) rows.push_back({"hdlc" + std::to_string(i), 10 + i, IFF_POINTOPOINT, 700 + i, "hdlc"});
   return rows;
 }
@@ -49,6 +52,14 @@ NetIf::NetIf() : Driver(kName, SOCK_SEQPACKET), rows_(DefaultRows()) {
                 for (const Row& row : rows_) index = std::max(index, row.index + 1);
                 rows_.push_back({a[0], index, unsigned(flags), int(channel), "hdlc"});
               });
+  add_command("netif", "running", "<name> 0|1", "the interface's IFF_RUNNING flag (the link is up)",
+              [this](const Args& a, Reply& r) {
+                if (a.size() != 2 || (a[1] != "0" && a[1] != "1")) return r.fail("usage: netif running <name> 0|1");
+                Row* row = this->row(a[0]);
+                if (!row) return r.fail("no interface " + a[0]);
+                row->flags = a[1] == "1" ? row->flags | IFF_RUNNING : row->flags & ~unsigned(IFF_RUNNING);
+                r.line(describe(*row));
+              });
   add_command("netif", "remove", "<name>", "removes an interface", [this](const Args& a, Reply& r) {
     if (a.size() != 1) return r.fail("usage: netif remove <name>");
     for (auto it = rows_.begin(); it != rows_.end(); ++it)
@@ -79,6 +90,16 @@ NetIf::Row* NetIf::row(const std::string& name) { return const_cast<Row*>(find(n
 
 int NetIf::request(unsigned long request, void* arg) {
   ifreq* ifr = static_cast<ifreq*>(arg);
+  if (request == SIOCGIFNAME) {
+    for (const Row& row : rows_)
+      if (row.index == ifr->ifr_ifindex) {
+        std::memset(ifr->ifr_name, 0, IFNAMSIZ);
+        std::memcpy(ifr->ifr_name, row.name.data(), std::min(row.name.size(), std::size_t(IFNAMSIZ - 1)));
+        return 0;
+      }
+    errno = ENODEV;
+    return -1;
+  }
   const std::string name(ifr->ifr_name, strnlen(ifr->ifr_name, IFNAMSIZ));
   Row* r = row(name);
   if (!r) {

@@ -1,8 +1,9 @@
 #pragma once
 // The board's HDLC network interfaces as the simulated board answers the
 // interface requests of the seam (Board::netif): a table of {name, index,
-// flags, channel, protocol}; the default board has hdlc0..hdlc3,
-// point-to-point, raw HDLC. SIOCGIFINDEX and SIOCGIFFLAGS read a row,
+// flags, channel, protocol}; the default board has lo (1) and eth0 (2), up and
+// running, then hdlc0..hdlc3 (10..13), point-to-point, raw HDLC. SIOCGIFNAME
+// finds a row by index; SIOCGIFINDEX and SIOCGIFFLAGS read a row by name,
 // SIOCSIFFLAGS writes its flags, SIOCWANDEV reads the channel (IF_GET_IFACE:
 // the fourth word of the 128-byte block) or switches the protocol
 // (IF_PROTO_PPP, IF_PROTO_HDLC). An unknown name fails with ENODEV. It is a

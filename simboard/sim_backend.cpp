@@ -1,6 +1,7 @@
 // The seam on the host: every board device is a simulated one.
 #include "board/board.h"
 #include "foundation/sys_paths.h"
+#include "simboard/board_files.h"
 #include "simboard/control_socket.h"
 #include "simboard/simulator.h"
 
@@ -24,6 +25,7 @@ int netif(int socket, unsigned long request, void* ifreq) {
 
 void Start() {
   SimBoard::Simulator& sim = SimBoard::Simulator::instance();
+  if (auto* files = sim.device<SimBoard::BoardFiles>(SimBoard::BoardFiles::kName)) files->place(SysPaths::kRootPrefix);
   static SimBoard::ControlServer control(sim, SysPaths::resolve(SysPaths::kSimBoardSocket));
   control.Listen();
 }
