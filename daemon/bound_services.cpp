@@ -5,15 +5,17 @@
 #include "hardware/e1_ctl.h"
 #include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
+#include "monitoring/monitoring_ctl.h"
 #include "slots/slots.h"
 
 namespace CtrlSrv {
 
 // Every command is offered in this order: HeartBeatCtl, Slots, HwTests,
-// BusCtl, E1Ctl, spiCtrl, MonitoringCtl (those not built yet are left out).
+// BusCtl, E1Ctl, spiCtrl, MonitoringCtl.
 std::vector<Service*> BoundServices() {
   return {&HeartBeatCtl::instance(), &Slots::instance(), &HwTests::instance(),
-          &BusCtl::instance(),       &E1Ctl::instance(), &spiCtrl::instance()};
+          &BusCtl::instance(),       &E1Ctl::instance(), &spiCtrl::instance(),
+          &MonitoringCtl::instance()};
 }
 
 }  // namespace CtrlSrv

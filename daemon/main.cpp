@@ -28,6 +28,7 @@
 #include "mediaslots/modem_slot.h"
 #include "mediaslots/rtp_slot.h"
 #include "mediaslots/t38_slot.h"
+#include "monitoring/monitoring_ctl.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/hdlc_slot.h"
@@ -163,6 +164,9 @@ void CreateSingletons(IniFile::File& config) {
   // Opens the cross-connect and disables every output before a controller
   // can connect.
   HwMux::instance();
+  // Clears the status files and arms its timers; the main loop has not run
+  // yet when it reads the configuration.
+  MonitoringCtl::instance().Configure(config);
 }
 
 void BindServices() {

@@ -80,6 +80,8 @@ void Hal::install_panel() {
     std::memcpy(&led_, arg, 1);
     if (led_history_.size() >= kLedHistory) led_history_.erase(led_history_.begin());
     led_history_.push_back(led_);
+    // Also at the daemon's exit, after which no command can ask.
+    std::clog << "simboard: /dev/hal: framer LEDs " << int(led_) << std::endl;
     return 0;
   });
 

@@ -62,6 +62,7 @@ void Controller::Close() {
   eof = false;
   signals.clear();
   answers.clear();
+  powers.clear();
 }
 
 bool Controller::SendBytes(std::string const& bytes) {
@@ -128,12 +129,12 @@ Controller::Result Controller::ReceivePayload(std::string& payload, int timeout_
 }
 
 Controller::Result Controller::Receive(LGCP::Message& message, int timeout_ms) {
-  if (!signalsApart) return ReceiveAny(message, timeout_ms);
   if (!answers.empty()) {
     message = answers.front();
     answers.pop_front();
     return Ok;
   }
+  if (!signalsApart) return ReceiveAny(message, timeout_ms);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     const Result r = ReceiveAny(message, RemainingMs(deadline));
@@ -156,11 +157,33 @@ Controller::Result Controller::ReceiveSignal(LGCP::Message& message, int timeout
   }
 }
 
+Controller::Result Controller::ReceivePower(LGCP::Message& message, int timeout_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (powers.empty()) {
+    LGCP::Message other;
+    const Result r = ReceiveAny(other, RemainingMs(deadline));
+    if (r != Ok) return r;
+    if (signalsApart && other.get_pdu().signal_isSelected())
+      signals.push_back(other);
+    else
+      answers.push_back(other);
+  }
+  message = powers.front();
+  powers.pop_front();
+  return Ok;
+}
+
 Controller::Result Controller::ReceiveAny(LGCP::Message& message, int timeout_ms) {
-  std::string payload;
-  const Result r = ReceivePayload(payload, timeout_ms);
-  if (r != Ok) return r;
-  return Decode(payload, message) ? Ok : Garbled;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    std::string payload;
+    const Result r = ReceivePayload(payload, RemainingMs(deadline));
+    if (r != Ok) return r;
+    if (!Decode(payload, message)) return Garbled;
+    if (!powerApart || !message.get_pdu().signal_isSelected() || !message.get_pdu().get_signal().power_isSelected())
+      return Ok;
+    powers.push_back(message);
+  }
 }
 
 bool Controller::WaitClosed(int timeout_ms) {

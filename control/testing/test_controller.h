@@ -50,6 +50,12 @@ public:
   void SetSignalsApart(bool on) { signalsApart = on; }
   Result ReceiveSignal(LGCP::Message& message, int timeout_ms);
   void DropSignals() { signals.clear(); }
+  // The board's `power` signals, which the monitoring service sends on
+  // every connection and change, are kept apart from everything else (on by
+  // default, so that other tests never meet them) for ReceivePower.
+  void SetPowerApart(bool on) { powerApart = on; }
+  Result ReceivePower(LGCP::Message& message, int timeout_ms);
+  std::size_t PowerSignalsKept() const { return powers.size(); }
   // True when the peer closed within the time; frames arriving meanwhile are
   // kept for Receive.
   bool WaitClosed(int timeout_ms);
@@ -83,8 +89,10 @@ private:
   std::string buffer;
   bool eof = false;
   bool signalsApart = false;
+  bool powerApart = true;
   // Of a type this header only declares.
   std::list<LGCP::Message> signals;
+  std::list<LGCP::Message> powers;
   std::list<LGCP::Message> answers;
 };
 
