@@ -116,7 +116,7 @@ void MonitoringCtl::doPowerCheck() {
   if (Board::ioctl(hal_.lowlevel_fd(), Board::Hal::kPowerRead, &byte) != 0) return;
   const LGCP::POWERStatus status(LGCP::POWERStatus::NamedNumber(Monitoring::PowerStatusOf(byte)));
   if (!holder_.setPowerStatus(status)) return;
-  if (traces.monitoring.internal) std::clog << "New power status - " << status << std::endl;
+  if (traces.monitoring.internal) traceLog_.line(std::clog) << "New power status - " << status << std::endl;
   sendPowerStatus();
   sendSnmpPowerStatus();
 }
@@ -126,7 +126,7 @@ void MonitoringCtl::doDipCheck() {
   unsigned char byte = 0;
   if (Board::ioctl(hal_.lowlevel_fd(), Board::Hal::kDipRead, &byte) != 0) return;
   if (!holder_.setDipValue(byte)) return;
-  if (traces.monitoring.internal) std::clog << "New dip - " << int(byte) << std::endl;
+  if (traces.monitoring.internal) traceLog_.line(std::clog) << "New dip - " << int(byte) << std::endl;
   sendSnmpGatewayDip();
 }
 

@@ -239,7 +239,7 @@ bool MonitoringDataHolder::setControllerStatus(const LGCP::ControllerInfo& info)
   if (!changed) return false;
   const std::string dotted = address.GetStrAddr();
   if (traces.monitoring.internal)
-    std::clog << "New controller " << dotted << " status - " << info.get_status() << std::endl;
+    traceLog_.line(std::clog) << "New controller " << dotted << " status - " << info.get_status() << std::endl;
   CheckForMonControllerDir(address);
   SaveStatusToFile(dir_ + "controller/" + dotted + "/status", [status](std::FILE* f) { std::fprintf(f, "%d", status); });
   return own;
@@ -251,7 +251,7 @@ void MonitoringDataHolder::setSnmpTrapReceivers(const ASN1::SEQUENCE_OF<ASN1::IA
     if (!room(trapHosts_.size(), "trap receiver")) break;
     trapHosts_.push_back(h);
   }
-  if (traces.monitoring.internal) std::clog << "Trap receivers:" << hosts << std::endl;
+  if (traces.monitoring.internal) traceLog_.line(std::clog) << "Trap receivers:" << hosts << std::endl;
 }
 
 void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& commands) {
@@ -309,7 +309,7 @@ void MonitoringDataHolder::ClearControllerFiles() {
       if (std::strncmp(e->d_name, "board", 5) == 0) names.push_back(e->d_name);
     ::closedir(d);
     for (const std::string& name : names) {
-      if (traces.monitoring.internal) std::clog << "remove monitoring info: " << name << std::endl;
+      if (traces.monitoring.internal) traceLog_.line(std::clog) << "remove monitoring info: " << name << std::endl;
       std::remove((dir_ + name).c_str());
     }
   }

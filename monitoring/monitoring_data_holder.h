@@ -121,4 +121,5 @@ private:
   std::vector<NetIfDataHolder> netIfs_;
   Log::Limiter fileLog_;
   Log::Limiter refusedLog_;
+  Log::Limiter traceLog_;
 };
