@@ -364,9 +364,11 @@ TEST_F(RtpBoard, QueryReportsTheCodecClasses) {
   EXPECT_EQ((std::vector<int>{32, 16, 64, 16, 8}), query());
   Board("voice class 4 0");
   EXPECT_EQ((std::vector<int>{0, 16, 64, 16, 8}), query());
-  // The mixer factory reads the voice driver's version first: both opens fail.
+  // The LEMZ factory probes the voice driver too and the mixer factory reads
+  // its version: all three opens fail.
   Board("fail open /dev/voice ENOENT 1");
   Board("fail open /dev/voice ENOENT 2");
+  Board("fail open /dev/voice ENOENT 3");
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0}), query());
   EXPECT_EQ(0, Stop());
 }
