@@ -161,6 +161,14 @@ TEST_F(RadioBoard, GatewayReportsCommandsSendsItemsAndFollowsRestarts) {
   });
   EXPECT_EQ(created.get_create().get_rtp().get_codecRTP().get_radio().get_status(), r.get_status()) << s;
 
+  // A standby state the controller protocol cannot carry goes as active.
+  EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 1234 10.0.0.9 0df00000ff000000").ok);
+  ASSERT_TRUE(WaitFor(1, [](const LGCP::Signal& x) { return x.rtpExt_isSelected(); }, &s));
+  ASSERT_TRUE(s.get_rtpExt().get_request().get_lemz().get_params().gw_set_standby_isSelected()) << s;
+  EXPECT_EQ(TERM::RadioStandby::active,
+            s.get_rtpExt().get_request().get_lemz().get_params().get_gw_set_standby().get_state().asInt());
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "out of range, sent as 0: standby state 255"); })) << Logs();
+
   // The controller hands the transmitter to a workstation.
   const std::size_t before = Sent().size();
   EXPECT_EQ(kSuccess, Answer(WmTrans("10.0.0.5"), 1));
