@@ -2,7 +2,7 @@
 // The daemon's command services, in the order every command is offered to
 // them. The daemon binds this list to ctrlServer and the full-path fuzz
 // target to its own server, so a service added here is fuzzed as well; its
-// library joins CONTROL_BOUND_LIBS in control/CMakeLists.txt.
+// library joins DAEMON_BOUND_LIBS in daemon/CMakeLists.txt.
 #include <vector>
 
 #include "control/ctrl_server.h"

@@ -91,22 +91,20 @@ bool RtpSlot::IOnOutputStream() { return true; }
 
 bool RtpSlot::IOnInputStream() {
   if (dependOnSQU) return true;
-  if (Board::ioctlValue(device.lowlevel_fd(), Board::Rtp::kStartInput, 0) < 0) {
-    const Errno err;
-    header(std::cerr) << "start input fail: " << err << std::endl;
-  }
-  inputStarted = true;
+  setInput(true);
   return true;
 }
 
 void RtpSlot::IOnOutputRelease() {}
 
-void RtpSlot::IOnInputRelease() {
-  if (Board::ioctlValue(device.lowlevel_fd(), Board::Rtp::kStopInput, 0) < 0) {
+void RtpSlot::IOnInputRelease() { setInput(false); }
+
+void RtpSlot::setInput(bool on) {
+  if (Board::ioctlValue(device.lowlevel_fd(), on ? Board::Rtp::kStartInput : Board::Rtp::kStopInput, 0) < 0) {
     const Errno err;
-    header(std::cerr) << "stop input fail: " << err << std::endl;
+    header(std::cerr) << (on ? "start" : "stop") << " input fail: " << err << std::endl;
   }
-  inputStarted = false;
+  inputStarted = on;
 }
 
 void RtpSlot::OnRtpEvent(int fd, short revents) {

@@ -69,6 +69,11 @@ public:
 protected:
   // "rtp[512]: "
   std::ostream& header(std::ostream& os) const;
+  // The session's descriptor as it is now (a restart replaces it).
+  const Fd& descriptor() const { return device; }
+  bool transmissionDependsOnSQU() const { return dependOnSQU; }
+  // Starts ('R' 4) or stops ('R' 5) the driver's input.
+  void setInput(bool on);
 
 private:
   std::uint32_t tonec_timeslot() const override { return static_cast<std::uint32_t>(tdm); }

@@ -1,3 +1,7 @@
+// Unpacks any octets as an R2S header both ways: what decodes packs and
+// unpacks to the same header and features, and no octet outside the input
+// is read.
+//
 // Unpacks any octets as a LEMZ packet. What decodes must pack again and
 // unpack to the very same record; what does not must leave the record as it
 // was (but for the type of an unknown one). The dump and the comparisons run
@@ -8,7 +12,40 @@
 #include <cstring>
 #include <vector>
 
+#include "radio/r2s_proto.h"
 #include "radio/sig_proto.h"
+
+namespace {
+
+bool SameR2S(const r2s_proto& a, const r2s_proto& b) {
+  if (a.kind != b.kind || a.count != b.count || std::memcmp(&a.rx, &b.rx, sizeof a.rx) != 0) return false;
+  return std::memcmp(a.features, b.features, a.count * sizeof a.features[0]) == 0;
+}
+
+void CheckR2S(const std::vector<unsigned char>& in, std::size_t size) {
+  for (bool rx : {true, false}) {
+    r2s_proto p;
+    r2s_proto_init(&p, R2SProto::kKindNone);
+    const int len = static_cast<int>(size);
+    const int rc = rx ? r2s_proto_unpack_rx(&p, in.data(), len) : r2s_proto_unpack_tx(&p, in.data(), len);
+    if (rc != 0 && rc != R2SProto::kShort) std::abort();
+    if (p.count > static_cast<std::uint32_t>(R2SProto::kMaxFeatures)) std::abort();
+    if (size < 2) {
+      if (p.kind != R2SProto::kKindNone) std::abort();
+      continue;
+    }
+    // 16 features of 13 octets at most after the header.
+    unsigned char packed[2 + 16 * 13 + 2];
+    const int n = r2s_proto_pack(&p, packed, sizeof packed);
+    if (n < 4) std::abort();
+    r2s_proto again;
+    r2s_proto_init(&again, R2SProto::kKindNone);
+    const int back = rx ? r2s_proto_unpack_rx(&again, packed, n) : r2s_proto_unpack_tx(&again, packed, n);
+    if (back != 0 || !SameR2S(p, again)) std::abort();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
@@ -16,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // for an empty input, which must not be read at all).
   std::vector<unsigned char> in(size ? size : 1);
   if (size) std::memcpy(in.data(), data, size);
+  CheckR2S(in, size);
   sig_proto p;
   std::memset(&p, 0xA5, sizeof p);
   sig_proto before;

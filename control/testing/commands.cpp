@@ -1,5 +1,10 @@
 #include "control/testing/commands.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 
@@ -96,6 +101,67 @@ LGCP::Command Ioctl(std::function<void(LGCP::IoctlParams&)> const& fill) {
   LGCP::Command c;
   fill(c.select_ioctl());
   return c;
+}
+
+LGCP::Command Rtp(unsigned remote, int local, RtpTweak const& tweak) {
+  LGCP::Command c;
+  LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+  TERM::RtpParams& codec = p.set_codecRTP();
+  codec.set_payload(TERM::Payload::ptG711_Alaw);
+  TERM::HostAddress& d = codec.set_dhost();
+  d.set_iaddr("127.0.0.1");
+  d.set_port(remote);
+  if (local >= 0) {
+    TERM::HostAddress& s = codec.set_shost();
+    s.set_iaddr("127.0.0.1");
+    s.set_port(unsigned(local));
+  }
+  p.set_txPayload(TERM::Payload::ptG711_Alaw);
+  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+  if (tweak) tweak(p);
+  return c;
+}
+
+bool UdpReceiver::Bind() {
+  fd = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+  socklen_t len = sizeof a;
+  ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return true;
+}
+
+std::string UdpReceiver::Receive(int timeout_ms) {
+  pollfd p = {fd.lowlevel_fd(), POLLIN, 0};
+  if (::poll(&p, 1, timeout_ms) != 1) return "";
+  char buf[2048];
+  const ssize_t n = ::recv(fd.lowlevel_fd(), buf, sizeof buf, 0);
+  return n > 0 ? std::string(buf, std::size_t(n)) : "";
+}
+
+bool UdpPortFree(unsigned port) {
+  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+unsigned LocalPort(unsigned avoid) {
+  for (int i = 0; i < 100; ++i) {
+    Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
+    socklen_t len = sizeof a;
+    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    const unsigned p = ntohs(a.sin_port);
+    if (p > 2 && p - 1 != avoid && p != avoid) return p - 1;
+  }
+  return 0;
 }
 
 bool IsActivated(LGCP::Signal const& s) { return s.activated_isSelected(); }

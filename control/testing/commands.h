@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/os.h"
 #include "messages/LGCP_fwd.h"
 
 namespace CtrlTest {
@@ -28,6 +29,26 @@ LGCP::Command UserData(std::vector<char> const& bytes);
 LGCP::Command UserData(std::string const& bytes);
 // ioctl whose parameters fill chooses.
 LGCP::Command Ioctl(std::function<void(LGCP::IoctlParams&)> const& fill);
+// create rtp: an A-law stream to 127.0.0.1 port remote, from local when
+// local is not negative (no shost otherwise); tweak changes the rest.
+using RtpTweak = std::function<void(LGCP::CreateRtpParams&)>;
+LGCP::Command Rtp(unsigned remote, int local, RtpTweak const& tweak = nullptr);
+
+// A UDP socket on 127.0.0.1 that takes what the daemon sends (RTCP).
+class UdpReceiver {
+public:
+  // An ephemeral port of its own.
+  bool Bind();
+  // One datagram, "" when none came in time.
+  std::string Receive(int timeout_ms = 3000);
+
+  Fd fd;
+  unsigned port = 0;
+};
+// Whether a UDP port can be bound now.
+bool UdpPortFree(unsigned port);
+// A local RTP port whose port above is free now, and not next to avoid.
+unsigned LocalPort(unsigned avoid);
 
 bool IsActivated(LGCP::Signal const& s);
 bool IsUserData(LGCP::Signal const& s);

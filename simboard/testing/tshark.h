@@ -14,4 +14,12 @@ bool HaveTshark();
 std::vector<std::string> TsharkFields(const std::string& file, const std::string& fields,
                                       const std::string& filter = "");
 
+// Each packet as one UDP datagram from port src to dst on 127.0.0.1, written
+// by text2pcap and read by tshark with the datagrams to dst decoded as proto
+// (e.g. "rtp", "rtcp"); the fields as TsharkFields gives them, none when
+// text2pcap or tshark could not run.
+bool HaveText2pcap();
+std::vector<std::string> TsharkUdp(const std::vector<std::string>& packets, unsigned src, unsigned dst,
+                                   const std::string& proto, const std::string& fields);
+
 }  // namespace SimBoard

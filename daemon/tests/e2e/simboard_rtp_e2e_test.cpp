@@ -32,104 +32,13 @@ const char kCname[] = "Tamsora Quennavox";
 const char kEmail[] = "support@tamsora.example";
 const char kPhone[] = "+44 20 7946 0100";
 
-// A UDP socket on 127.0.0.1 that takes the daemon's RTCP.
-class UdpReceiver {
-public:
-  // An ephemeral port of its own.
-  bool Bind() {
-    fd = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
-    socklen_t len = sizeof a;
-    ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return true;
-  }
-  // One datagram, "" when none came in time.
-  std::string Receive(int timeout_ms = 3000) {
-    pollfd p = {fd.lowlevel_fd(), POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) != 1) return "";
-    char buf[2048];
-    const ssize_t n = ::recv(fd.lowlevel_fd(), buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, std::size_t(n)) : "";
-  }
-
-  Fd fd;
-  unsigned port = 0;
-};
-
-bool UdpPortFree(unsigned port) {
-  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-}
-
-// A local RTP port whose port above is free now, and not next to avoid.
-unsigned LocalPort(unsigned avoid) {
-  for (int i = 0; i < 100; ++i) {
-    Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
-    socklen_t len = sizeof a;
-    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    const unsigned p = ntohs(a.sin_port);
-    if (p > 2 && p - 1 != avoid && p != avoid) return p - 1;
-  }
-  return 0;
-}
-
-using Tweak = std::function<void(LGCP::CreateRtpParams&)>;
-
-LGCP::Command Rtp(unsigned remote, int local, const Tweak& tweak = nullptr) {
-  LGCP::Command c;
-  LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-  TERM::RtpParams& codec = p.set_codecRTP();
-  codec.set_payload(TERM::Payload::ptG711_Alaw);
-  TERM::HostAddress& d = codec.set_dhost();
-  d.set_iaddr("127.0.0.1");
-  d.set_port(remote);
-  if (local >= 0) {
-    TERM::HostAddress& s = codec.set_shost();
-    s.set_iaddr("127.0.0.1");
-    s.set_port(unsigned(local));
-  }
-  p.set_txPayload(TERM::Payload::ptG711_Alaw);
-  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-  if (tweak) tweak(p);
-  return c;
-}
+using Tweak = RtpTweak;
 
 // One datagram per pcap packet, from UDP port src to dst; tshark's fields
 // of each, split by '|'.
 std::vector<std::string> Tshark(const std::vector<std::string>& packets, unsigned src, unsigned dst,
                                 const std::string& fields) {
-  char dir[] = "/tmp/ulvarond-rtcp-XXXXXX";
-  if (!::mkdtemp(dir)) return {};
-  const std::string text = std::string(dir) + "/rtcp.txt", pcap = std::string(dir) + "/rtcp.pcap";
-  {
-    std::FILE* f = std::fopen(text.c_str(), "w");
-    for (const std::string& p : packets) {
-      std::fprintf(f, "0000");
-      for (unsigned char c : p) std::fprintf(f, " %02x", c);
-      std::fprintf(f, "\n");
-    }
-    std::fclose(f);
-  }
-  std::vector<std::string> lines;
-  const std::string ports = std::to_string(src) + "," + std::to_string(dst);
-  const std::string make = "text2pcap -q -4 127.0.0.1,127.0.0.1 -u " + ports + " '" + text + "' '" + pcap + "'";
-  // tshark takes the decode-as option anywhere on its line.
-  if (std::system(make.c_str()) == 0)
-    lines = SimBoard::TsharkFields(pcap, "-d udp.port==" + std::to_string(dst) + ",rtcp " + fields);
-  std::remove(text.c_str());
-  std::remove(pcap.c_str());
-  ::rmdir(dir);
-  return lines;
+  return SimBoard::TsharkUdp(packets, src, dst, "rtcp", fields);
 }
 
 std::uint32_t Ssrc(const std::string& packet) {
@@ -196,7 +105,7 @@ protected:
 };
 
 TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {
-  if (!SimBoard::HaveTshark() || std::system("text2pcap -v >/dev/null 2>&1") != 0)
+  if (!SimBoard::HaveTshark() || !SimBoard::HaveText2pcap())
     GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(receiver.Bind());
@@ -455,9 +364,11 @@ TEST_F(RtpBoard, QueryReportsTheCodecClasses) {
   EXPECT_EQ((std::vector<int>{32, 16, 64, 16, 8}), query());
   Board("voice class 4 0");
   EXPECT_EQ((std::vector<int>{0, 16, 64, 16, 8}), query());
-  // The mixer factory reads the voice driver's version first: both opens fail.
+  // The LEMZ factory probes the voice driver too and the mixer factory reads
+  // its version: all three opens fail.
   Board("fail open /dev/voice ENOENT 1");
   Board("fail open /dev/voice ENOENT 2");
+  Board("fail open /dev/voice ENOENT 3");
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0}), query());
   EXPECT_EQ(0, Stop());
 }
