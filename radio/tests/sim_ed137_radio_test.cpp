@@ -1,0 +1,137 @@
+// The ED-137 gateway engine's status tick on the simulated header-extension
+// device, with the test's clock: silence supervision, keep-alives and the
+// next delay, before and across the wrap of the 32-bit millisecond clock.
+#include "radio/ed137_radio_control.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/mux_time.h"
+#include "messages/TERM.h"
+#include "radio/tests/radio_sim_test.h"
+#include "simboard/tests/sim_test_util.h"
+
+namespace {
+
+using namespace RTPSignalling;
+
+class Probe : public ED137RadioGWControl {
+public:
+  using ED137RadioGWControl::ED137RadioGWControl;
+  using ED137RadioGWControl::lastReceive;
+  using ED137RadioGWControl::lastSend;
+  using ED137RadioGWControl::ProcessRadioStatus;
+};
+
+class ED137Sim : public radiotest::RadioSimTest, public IRadioControlNotify {
+public:
+  void SetUp() override {
+    RadioSimTest::SetUp();
+    tdm = StartRtp(rtp);
+  }
+  void RadioControlNotify(int code) override { codes.push_back(code); }
+
+  std::unique_ptr<Probe> Make() {
+    rtp_ext_init_params init = {};
+    init.etype = R2SProto::kProfile;
+    init.param1 = 1;
+    init.param2 = 123;
+    init.param3 = 10;
+    init.param4 = 1;
+    auto e = std::make_unique<Probe>(7, Attach(rtp), init);
+    e->Bind(this);
+    e->SetTimerInterval(1000);
+    base = seen = Lines("rtpext sent " + std::to_string(tdm)).size();
+    current = e.get();
+    return e;
+  }
+  // The writes since the last call, once the device has them all.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> all;
+    simtest::run_until(
+        [&] {
+          all = Lines("rtpext sent " + std::to_string(tdm));
+          return all.size() >= base + current->GetStatistics().written;
+        },
+        2000);
+    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
+    seen = all.size();
+    return fresh;
+  }
+
+  Fd rtp;
+  int tdm = 0;
+  const RadioControl* current = nullptr;
+  std::size_t base = 0;
+  std::size_t seen = 0;
+  std::vector<int> codes;
+};
+
+TERM::RadioModifier Tx(bool squ_sct) {
+  TERM::RadioModifier m;
+  TERM::ED137RadioModifier& e = m.select_ed_137();
+  e.set_addr().set_session_addr("10.0.0.7");
+  e.ref_addr().set_session_ssrc(5);
+  TERM::ED137RadioHeader& h = e.set_params().select_tx().set_header();
+  h.set_ptt(TERM::ED137RadioPTT::normal_ptt_on);
+  h.set_squ(squ_sct ? TERM::ED137RadioSQU::squ_on : TERM::ED137RadioSQU::squ_off);
+  h.set_ptt_id(0);
+  h.set_ptt_mute(false);
+  h.set_ptt_summation(false);
+  h.set_sct(squ_sct);
+  return m;
+}
+
+TEST_F(ED137Sim, StatusTickSupervisesAndKeepsAlive) {
+  using V = std::vector<std::string>;
+  // Stamps and now relative to a base; run once well inside the clock and
+  // once with the stamps just before 2^32 and now past it.
+  const struct {
+    const char* name;
+    std::uint32_t received, sent, now;
+    bool abort;  // 151 reported
+    V headers;
+    std::uint32_t delay;
+  } table[] = {
+      {"fresh", 0, 0, 500, false, V{}, 510},
+      {"silent 1999 ms, nothing sent for 1499", 0, 500, 1999, false, V{"00 00 00 00"}, 1000},
+      {"silent 2000 ms, sent 500 ago", 0, 1500, 2000, true, V{}, 510},
+      {"sent 999 ago", 1000, 1001, 2000, false, V{}, 11},
+      {"stamps ahead of now", 100, 100, 0, false, V{}, 1000},
+  };
+  for (const std::uint32_t origin : {100000u, 0u - 1000u}) {
+    for (const auto& row : table) {
+      const std::string name = std::string(row.name) + " from " + std::to_string(origin);
+      auto e = Make();
+      e->lastReceive = origin + row.received;
+      e->lastSend = origin + row.sent;
+      codes.clear();
+      EXPECT_EQ(row.delay, e->ProcessRadioStatus(origin + row.now, 1000)) << name;
+      EXPECT_EQ(row.abort ? std::vector<int>{151} : std::vector<int>{}, codes) << name;
+      EXPECT_EQ(row.headers, Sent()) << name;
+      EXPECT_EQ(row.headers.empty() ? origin + row.sent : origin + row.now, e->lastSend) << name;
+    }
+  }
+}
+
+TEST_F(ED137Sim, KeepAlivesGoOnAfterATxModifier) {
+  for (const std::uint32_t origin : {100000u, 0u - 500u}) {
+    auto e = Make();
+    ASSERT_TRUE(e->SendASNToChan(Tx(true)));
+    EXPECT_EQ(std::vector<std::string>{"20 00 00 00"}, Sent());
+    EXPECT_EQ("filter=10.0.0.7", Last("rtpext get " + std::to_string(tdm)));
+    // The tx header leaves the send stamp alone: the tick after a full
+    // interval sends the stored words as an rx header.
+    e->lastSend = origin;
+    e->ProcessRadioStatus(origin + 1000, 1000);
+    EXPECT_EQ(std::vector<std::string>{"30 08 00 00"}, Sent()) << origin;
+    e->ProcessRadioStatus(origin + 2000, 1000);
+    EXPECT_EQ(std::vector<std::string>{"30 08 00 00"}, Sent()) << origin;
+  }
+}
+
+}  // namespace
