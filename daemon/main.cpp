@@ -26,6 +26,7 @@
 #include "hardware/bus_ctl.h"
 #include "hardware/hw_mux.h"
 #include "mediaslots/modem_slot.h"
+#include "mediaslots/rtp_ed137_slot.h"
 #include "mediaslots/rtp_lemz_slot.h"
 #include "mediaslots/rtp_slot.h"
 #include "mediaslots/t38_slot.h"
@@ -162,6 +163,7 @@ void CreateSingletons(IniFile::File& config) {
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
+  RtpED137Factory::instance();
   HdlcSlotFactory::instance();
   // Opens the cross-connect and disables every output before a controller
   // can connect.

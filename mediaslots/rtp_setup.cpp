@@ -137,7 +137,7 @@ int Open(const rtp_connection_params& params, std::int32_t tdm, std::int32_t bss
 }
 
 bool Create(const std::string& header, TERM::RtpParams const& params, TERM::Payload::NamedNumber txPayload,
-            TERM::Payload::NamedNumber rxPayload, std::int32_t bss, Session& out) {
+            TERM::Payload::NamedNumber rxPayload, std::int32_t bss, Session& out, bool reuseAddress) {
   const auto payload = static_cast<TERM::Payload::NamedNumber>(params.get_payload().asInt());
   int number = 0;
   if (!PayloadNumber(payload, number)) {
@@ -173,7 +173,7 @@ bool Create(const std::string& header, TERM::RtpParams const& params, TERM::Payl
     return false;
   }
   const int on = 1;
-  ::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (reuseAddress) ::setsockopt(socket.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in bound = {};
   bound.sin_family = AF_INET;
   bound.sin_addr.s_addr = htonl(INADDR_ANY);

@@ -53,9 +53,10 @@ struct Session {
 };
 
 // Runs the creation steps for the stream of params; every line goes to the
-// log or the error stream after header. False leaves nothing open.
+// log or the error stream after header. False leaves nothing open. Without
+// reuseAddress the RTCP port must be free.
 bool Create(const std::string& header, TERM::RtpParams const& params, TERM::Payload::NamedNumber txPayload,
-            TERM::Payload::NamedNumber rxPayload, std::int32_t bss, Session& out);
+            TERM::Payload::NamedNumber rxPayload, std::int32_t bss, Session& out, bool reuseAddress = true);
 
 // Opens "/dev/rtp" without blocking, begins the session with the record and
 // asks for the channel (kAny for any); the channel the driver gave, or -1 with

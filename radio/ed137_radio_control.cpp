@@ -177,8 +177,9 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& v) {
   if (!v.ed_137_isSelected()) return false;
   const TERM::ED137RadioModifier& m = v.get_ed_137();
   const TERM::ED137RadioModifierParams& p = m.get_params();
-  const TERM::ED137RadioHeader* h =
-      p.rx_isSelected() ? &p.get_rx().get_header() : p.tx_isSelected() ? &p.get_tx().get_header() : nullptr;
+  const TERM::ED137RadioHeader* h = p.rx_isSelected()   ? &p.get_rx().get_header()
+                                    : p.tx_isSelected() ? &p.get_tx().get_header()
+                                                        : nullptr;
   // With PTT on the session address becomes the source filter: one that is
   // no address would make it 255.255.255.255 and the channel deaf.
   const std::string& addr = m.get_addr().get_session_addr();
@@ -372,8 +373,8 @@ std::uint32_t ED137RadioGWControl::ProcessRadioStatus(std::uint32_t now, std::ui
   if (Age(now, lastSend) >= interval) {
     // A keep-alive is an rx header; a tx modifier's direction is not kept,
     // its header words are.
-    radioState.command = (radioState.command & ED137RadioState::kQuality) | ED137RadioState::kRx |
-                         ED137RadioState::kHeader;
+    radioState.command =
+        (radioState.command & ED137RadioState::kQuality) | ED137RadioState::kRx | ED137RadioState::kHeader;
     r2s_proto p;
     if (EncodeProto(radioState, p) == 0) {
       SendProtoToChan(p);

@@ -1,8 +1,10 @@
 // The ED-137 gateway engine's status tick on the simulated header-extension
 // device, with the test's clock: silence supervision, keep-alives and the
-// next delay, before and across the wrap of the 32-bit millisecond clock.
+// next delay, and the repeat limit of reports, before and across the wrap of
+// the 32-bit millisecond clock.
 #include "radio/ed137_radio_control.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,7 +25,10 @@ class Probe : public ED137RadioGWControl {
 public:
   using ED137RadioGWControl::ED137RadioGWControl;
   using ED137RadioGWControl::lastReceive;
+  using ED137RadioGWControl::lastReport;
   using ED137RadioGWControl::lastSend;
+  using ED137RadioGWControl::now;
+  using ED137RadioGWControl::OnRtpProtoRXEvent;
   using ED137RadioGWControl::ProcessRadioStatus;
 };
 
@@ -34,6 +39,7 @@ public:
     tdm = StartRtp(rtp);
   }
   void RadioControlNotify(int code) override { codes.push_back(code); }
+  void RadioControlNotify(TERM::RtpRadioRequest const&) override { ++reports; }
 
   std::unique_ptr<Probe> Make() {
     rtp_ext_init_params init = {};
@@ -69,6 +75,7 @@ public:
   std::size_t base = 0;
   std::size_t seen = 0;
   std::vector<int> codes;
+  int reports = 0;
 };
 
 TERM::RadioModifier Tx(bool squ_sct) {
@@ -131,6 +138,43 @@ TEST_F(ED137Sim, KeepAlivesGoOnAfterATxModifier) {
     EXPECT_EQ(std::vector<std::string>{"30 08 00 00"}, Sent()) << origin;
     e->ProcessRadioStatus(origin + 2000, 1000);
     EXPECT_EQ(std::vector<std::string>{"30 08 00 00"}, Sent()) << origin;
+  }
+}
+
+TEST_F(ED137Sim, AnUnchangedStateIsReportedAtMostOnceAnInterval) {
+  const auto Ptt = [](std::uint32_t id) {
+    r2s_proto p;
+    r2s_proto_init(&p, R2SProto::kKindTx);
+    r2s_proto_set_tx_header(&p, 1, id, 0, 0);
+    p.source_addr = ::inet_addr("10.0.0.9");
+    p.source_ssrc = 5;
+    return p;
+  };
+  const struct {
+    const char* name;
+    std::uint32_t id;  // the first report had 5
+    std::uint32_t reported, now;
+    int reports;
+  } table[] = {
+      {"changed at once", 6, 0, 0, 1},
+      {"same, 999 ms on", 5, 0, 999, 0},
+      {"same, 1000 ms on", 5, 0, 1000, 1},
+      {"same, report stamp ahead", 5, 100, 0, 0},
+  };
+  for (const std::uint32_t origin : {100000u, 0u - 500u}) {
+    for (const auto& row : table) {
+      const std::string name = std::string(row.name) + " from " + std::to_string(origin);
+      auto e = Make();
+      e->now = origin;
+      e->lastReport = origin - 5000;
+      e->OnRtpProtoRXEvent(Ptt(5));
+      reports = 0;
+      e->now = origin + row.now;
+      e->lastReport = origin + row.reported;
+      e->OnRtpProtoRXEvent(Ptt(row.id));
+      EXPECT_EQ(row.reports, reports) << name;
+      EXPECT_EQ(row.reports ? e->now : origin + row.reported, e->lastReport) << name;
+    }
   }
 }
 

@@ -1,8 +1,11 @@
-// LEMZ radio-gateway streams on the daemon and the default simulated board:
-// the RTP session on "/dev/rtp", the header-extension session on
-// "/dev/rtp_ext" bound to it, the workstations' commands injected there and
-// reported as rtpExt signals, the controller's commands and periodic items
-// written there, and codec-mode restarts of both sessions.
+// LEMZ and ED-137 radio-gateway streams on the daemon and the default
+// simulated board: the RTP session on "/dev/rtp", the header-extension
+// session on "/dev/rtp_ext" bound to it, the far end's headers injected there
+// and reported as rtpExt signals, the controller's commands, periodic items
+// and keep-alives written there, and codec-mode restarts of both sessions.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 #include "simboard/testing/sim_client.h"
+#include "simboard/testing/tshark.h"
 
 using namespace e2e;
 using namespace CtrlTest;
@@ -65,6 +69,52 @@ LGCP::Command WmTrans(const char* ip) {
     t.set_ssrc(7);
   });
 }
+
+void Header(TERM::ED137RadioHeader& h, TERM::ED137RadioPTT::NamedNumber ptt = TERM::ED137RadioPTT::ptt_off,
+            bool squ = false, bool sct = false) {
+  h.set_ptt(ptt);
+  h.set_squ(squ ? TERM::ED137RadioSQU::squ_on : TERM::ED137RadioSQU::squ_off);
+  h.set_ptt_id(0);
+  h.set_ptt_mute(false);
+  h.set_ptt_summation(false);
+  h.set_sct(sct);
+}
+
+// The create's radio part: an ED-137 status, every header bit off.
+TERM::ED137RadioStatus& Ed137(LGCP::CreateRtpParams& p) {
+  TERM::ED137RadioStatus& s = p.ref_codecRTP().set_radio().set_status().select_ed_137();
+  Header(s.set_header());
+  return s;
+}
+
+// The status built goes to status when asked for.
+TERM::ED137RadioResponse& Response(LGCP::CreateRtpParams& p, TERM::ED137RadioType::NamedNumber type,
+                                   TERM::ED137RadioTxRxMode::NamedNumber mode,
+                                   TERM::ED137RadioStatus** status = nullptr) {
+  TERM::ED137RadioStatus& s = Ed137(p);
+  if (status) *status = &s;
+  TERM::ED137RadioResponse& r = s.set_radio_response();
+  r.set_type(type);
+  r.set_txrxmode(mode);
+  r.set_ptt_id(0);
+  return r;
+}
+
+LGCP::Command Ed137Modifier(const char* addr, bool tx, TERM::ED137RadioPTT::NamedNumber ptt, bool squ = false,
+                            bool sct = false) {
+  return Ioctl([=](LGCP::IoctlParams& p) {
+    TERM::ED137RadioModifier& m = p.select_rtpExt().select_ed_137();
+    m.set_addr().set_session_addr(addr);
+    m.ref_addr().set_session_ssrc(7);
+    if (tx)
+      Header(m.set_params().select_tx().set_header(), ptt, squ, sct);
+    else
+      Header(m.set_params().select_rx().set_header(), ptt, squ, sct);
+  });
+}
+
+bool IsRtpExt(const LGCP::Signal& s) { return s.rtpExt_isSelected(); }
+bool IsAbort(const LGCP::Signal& s) { return s.abort_isSelected(); }
 
 LGCP::Command Mode(LGCP::CodecMode::NamedNumber mode) {
   return Ioctl([mode](LGCP::IoctlParams& p) { p.select_encoder_mode(mode); });
@@ -121,6 +171,26 @@ protected:
   }
 
   std::string Logs() const { return daemon.Out() + daemon.Err(); }
+
+  // Signals of the slot that match, kept aside by WaitFor.
+  long Kept(long slot, bool (*match)(const LGCP::Signal&)) const {
+    return std::count_if(seen.begin(), seen.end(), [&](const LGCP::Message& m) {
+      return Controller::SlotOf(m) == slot && match(m.get_pdu().get_signal());
+    });
+  }
+  // The writes after the first `from`, once there are at least `count` more.
+  std::vector<std::string> SentAfter(std::size_t from, std::size_t count = 1) {
+    std::vector<std::string> all;
+    Eventually([&] {
+      all = Sent();
+      return all.size() >= from + count;
+    });
+    return std::vector<std::string>(all.begin() + long(std::min(from, all.size())), all.end());
+  }
+  bool InputStarted() {
+    const auto log = board.Command("rtp log " + kTs).lines;
+    return std::any_of(log.begin(), log.end(), [](const std::string& l) { return contains(l, "'R' 4"); });
+  }
 
   UdpReceiver receiver;
 };
@@ -287,18 +357,10 @@ TEST_F(RadioBoard, RequestsTakenElsewhereOrRefused) {
   EXPECT_FALSE(board.Command("rtpext get " + kTs).ok);
   EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(WmTrans("10.0.0.5"), 1));
   // An ED-137 status is not a LEMZ stream.
-  EXPECT_NE(kSuccess, Answer(Rtp(receiver.port - 1, int(LocalPort(receiver.port)),
-                                 [](LGCP::CreateRtpParams& p) {
-                                   TERM::ED137RadioHeader& h =
-                                       p.ref_codecRTP().set_radio().set_status().select_ed_137().set_header();
-                                   h.set_ptt(TERM::ED137RadioPTT::ptt_off);
-                                   h.set_squ(TERM::ED137RadioSQU::squ_off);
-                                   h.set_ptt_id(0);
-                                   h.set_ptt_mute(false);
-                                   h.set_ptt_summation(false);
-                                   h.set_sct(false);
-                                 }),
-                             2));
+  ASSERT_EQ(kSuccess, Create(2, [](LGCP::CreateRtpParams& p) { Ed137(p); }));
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "do create rtp ext ED137: "); })) << Logs();
+  EXPECT_FALSE(contains(Logs(), "do create rtp ext LEMZ: ")) << Logs();
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 2));
 
   ASSERT_EQ(kSuccess, Create(3));
   EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Ioctl([](LGCP::IoctlParams& p) {
@@ -325,6 +387,201 @@ TEST_F(RadioBoard, RequestsTakenElsewhereOrRefused) {
   EXPECT_TRUE(Eventually([&] { return contains(Logs(), "not found"); })) << Logs();
   EXPECT_TRUE(contains(Logs(), "rtp ext LEMZ[")) << Logs();
   EXPECT_EQ(LGCP::ErrorCause::insufficientResources, Answer(Rtp(65535, -1, Lemz), 4));
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RadioBoard, Ed137RecordsKeepAlivesSupervisionAndReports) {
+  struct Row {
+    const char* name;
+    RtpTweak tweak;
+    const char* words;  // the init record from offset 4
+    bool reports;
+  };
+  const Row rows[] = {
+      {"defaults", [](LGCP::CreateRtpParams& p) { Ed137(p); }, "1,123,10,1", true},
+      {"pfactor 4, period 200, sigtime 3",
+       [](LGCP::CreateRtpParams& p) {
+         p.ref_codecRTP().set_pfactor(4);
+         TERM::ED137RadioResponse& r = Response(p, TERM::ED137RadioType::radio_txrx, TERM::ED137RadioTxRxMode::txrx);
+         r.set_r2s_keepalive_period(200);
+         r.set_sigtime(3);
+       },
+       "1,123,15,3", true},
+      {"pfactor 3, period 20",
+       [](LGCP::CreateRtpParams& p) {
+         p.ref_codecRTP().set_pfactor(3);
+         Response(p, TERM::ED137RadioType::radio_txrx, TERM::ED137RadioTxRxMode::txrx).set_r2s_keepalive_period(20);
+       },
+       "1,123,0,1", true},
+      {"radio-idle",
+       [](LGCP::CreateRtpParams& p) { Response(p, TERM::ED137RadioType::radio_idle, TERM::ED137RadioTxRxMode::txrx); },
+       "1,123,10,1", false},
+      {"rx only",
+       [](LGCP::CreateRtpParams& p) { Response(p, TERM::ED137RadioType::radio_txrx, TERM::ED137RadioTxRxMode::rx); },
+       "1,123,10,1", false},
+  };
+  long slot = 1;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    seen.clear();
+    const std::size_t before = Sent().size();
+    ASSERT_EQ(kSuccess, Create(slot, row.tweak));
+    EXPECT_EQ("0x0167", Value("rtpext get " + kTs, "etype"));
+    EXPECT_EQ(row.words, Value("rtpext get " + kTs, "words"));
+    EXPECT_EQ(Value("rtp get " + kTs, "session"), Value("rtpext get " + kTs, "rtp"));
+    EXPECT_EQ("-1", Value("rtpext get " + kTs, "pid"));
+    if (slot == 1) {
+      // The state at creation, then a keep-alive each second; 151 on each
+      // tick from the one 2000 ms after creation, while the radio is silent.
+      const auto sent = SentAfter(before, 3);
+      EXPECT_EQ(std::vector<std::string>(3, "00 00 00 00"), std::vector<std::string>(sent.begin(), sent.begin() + 3));
+      LGCP::Signal s;
+      ASSERT_TRUE(WaitFor(slot, IsAbort, &s));
+      EXPECT_EQ(151, s.get_abort().getValue());
+      ASSERT_TRUE(WaitFor(slot, IsAbort));
+    }
+
+    // The radio's PTT: a tx header.
+    EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 5 10.0.0.9 21400000").ok);
+    LGCP::Signal s;
+    if (!row.reports) {
+      // Silence again after it; nothing was reported meanwhile.
+      ASSERT_TRUE(WaitFor(slot, IsAbort));
+      EXPECT_EQ(0, Kept(slot, IsRtpExt));
+      EXPECT_EQ(kSuccess, Answer(Destroy(), slot++));
+      continue;
+    }
+    ASSERT_TRUE(WaitFor(slot, IsRtpExt, &s));
+    const TERM::RtpRadioRequest& r = s.get_rtpExt();
+    ASSERT_TRUE(r.request_isPresent() && r.get_request().ed_137_isSelected()) << s;
+    const TERM::ED137RadioModifier& m = r.get_request().get_ed_137();
+    ASSERT_TRUE(m.get_params().tx_isSelected()) << s;
+    EXPECT_EQ(TERM::ED137RadioPTT::normal_ptt_on, m.get_params().get_tx().get_header().get_ptt().asInt());
+    EXPECT_EQ(5u, m.get_params().get_tx().get_header().get_ptt_id().getValue());
+    EXPECT_EQ("10.0.0.9", m.get_addr().get_session_addr());
+    EXPECT_EQ(5u, m.get_addr().get_session_ssrc().getValue());
+    // The status is the state the controller last set: all off, no quality.
+    LGCP::Command created = Rtp(0, -1, [](LGCP::CreateRtpParams& p) {
+      TERM::ED137RadioExtensionSQI& q = Ed137(p).set_sqi();
+      q.set_bss_method(TERM::ED137RadioBSSMethod::rssi);
+      q.set_bss_quality(0);
+    });
+    EXPECT_EQ(created.get_create().get_rtp().get_codecRTP().get_radio().get_status(), r.get_status()) << s;
+
+    if (slot == 1) {
+      // A burst from one source reaches the controller as its last header;
+      // one that does not unpack is dropped.
+      EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 5 10.0.0.9 21800000,21c00000,22000000").ok);
+      EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 6 10.0.0.8 20").ok);
+      EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 7 10.0.0.7 21400000").ok);
+      std::vector<std::string> got;
+      for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(WaitFor(slot, IsRtpExt, &s));
+        const TERM::ED137RadioModifier& x = s.get_rtpExt().get_request().get_ed_137();
+        got.push_back(x.get_addr().get_session_addr() + " " +
+                      std::to_string(x.get_params().get_tx().get_header().get_ptt_id().getValue()));
+      }
+      EXPECT_EQ((std::vector<std::string>{"10.0.0.9 8", "10.0.0.7 5"}), got);
+      EXPECT_EQ(0, Kept(slot, IsRtpExt));
+    }
+    EXPECT_EQ(kSuccess, Answer(Destroy(), slot++));
+  }
+  EXPECT_EQ(0, Stop());
+}
+
+TEST_F(RadioBoard, Ed137ControllerStateFilterAndSquelch) {
+  ASSERT_EQ(kSuccess, Create(1, [](LGCP::CreateRtpParams& p) {
+              TERM::ED137RadioStatus* s = nullptr;
+              Response(p, TERM::ED137RadioType::radio_txrx, TERM::ED137RadioTxRxMode::txrx, &s)
+                  .set_transmission_depend_on_squ(true);
+              Header(s->ref_header(), TERM::ED137RadioPTT::ptt_off, true);
+              TERM::ED137RadioExtensionSQI& q = s->set_sqi();
+              q.set_bss_method(TERM::ED137RadioBSSMethod::agc);
+              q.set_bss_quality(9);
+            }));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(2), 1));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(1), 2));
+  // The squelch, not the connection, starts the input: at the next ioctl.
+  EXPECT_FALSE(InputStarted());
+  // The state at creation, then keep-alives that repeat it.
+  std::vector<std::string> sent = SentAfter(0, 2);
+  EXPECT_EQ(std::vector<std::string>(2, "10 01 11 49"), std::vector<std::string>(sent.begin(), sent.begin() + 2));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(WmTrans("10.0.0.5"), 1));
+  EXPECT_TRUE(InputStarted());
+  EXPECT_EQ("1", Value("rtp get " + kTs, "input"));
+  EXPECT_EQ(kSuccess, Answer(Ed137Modifier("10.0.0.7", false, TERM::ED137RadioPTT::ptt_off), 1));
+  EXPECT_EQ("0", Value("rtp get " + kTs, "input"));
+  const auto log = board.Command("rtp log " + kTs).lines;
+  EXPECT_TRUE(contains(log.back(), "'R' 5")) << testing::PrintToString(log);
+
+  // PTT to the radio: a tx header, the filter on the session; keep-alives go
+  // on as rx headers of the words the modifier stored.
+  std::size_t before = Sent().size();
+  EXPECT_EQ(kSuccess, Answer(Ed137Modifier("10.0.0.7", true, TERM::ED137RadioPTT::normal_ptt_on, true, true), 1));
+  EXPECT_EQ("10.0.0.7", Value("rtpext get " + kTs, "filter"));
+  EXPECT_EQ("1", Value("rtp get " + kTs, "input"));
+  sent = SentAfter(before);
+  ASSERT_FALSE(sent.empty());
+  const std::string tx = sent[0];
+  EXPECT_EQ("20 00 00 00", tx);
+  ASSERT_TRUE(Eventually([&] {
+    sent = Sent();
+    return sent.back() == "30 08 00 00";
+  })) << testing::PrintToString(sent);
+
+  // A session that is no address is refused while PTT is on, taken with it
+  // off (which lets every source in again).
+  before = Sent().size();
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Ed137Modifier("radio-a", true, TERM::ED137RadioPTT::normal_ptt_on), 1));
+  EXPECT_EQ("10.0.0.7", Value("rtpext get " + kTs, "filter"));
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "\"radio-a\", which is no address: refused"); })) << Logs();
+  EXPECT_EQ(kSuccess, Answer(Ed137Modifier("radio-a", true, TERM::ED137RadioPTT::ptt_off), 1));
+  EXPECT_EQ("off", Value("rtpext get " + kTs, "filter"));
+  // The refused one wrote nothing; the taken one a tx header with PTT off.
+  sent = SentAfter(before);
+  EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "20 00 00 00")) << testing::PrintToString(sent);
+  EXPECT_EQ("00 00 00 00", sent.back()) << testing::PrintToString(sent);
+
+  // Read independently: the headers in the extension of RTP packets.
+  if (SimBoard::HaveTshark() && SimBoard::HaveText2pcap()) {
+    std::vector<std::string> packets;
+    for (const std::string& hex : {std::string("10 01 11 49"), tx}) {
+      std::string ext = Unhex(hex.substr(0, 2) + hex.substr(3, 2) + hex.substr(6, 2) + hex.substr(9, 2));
+      std::string rtp = {'\x90', '\x08', '\x00', '\x01', 0, 0, 0, 0, '\x12', '\x34', '\x56', '\x78',
+                         '\x01', '\x67', 0,      1};
+      packets.push_back(rtp + ext + std::string(160, '\xd5'));
+    }
+    const auto lines = SimBoard::TsharkUdp(packets, 40000, 40002, "rtp",
+                                           "-e rtp.ext.ed137a.squ -e rtp.ext.ed137a.x -e rtp.ext.ed137a.ft.sqi.qidx "
+                                           "-e rtp.ext.ed137a.ft.sqi.qidx-ml -e rtp.ext.ed137a.ptt_type");
+    EXPECT_EQ((std::vector<std::string>{"1|1|9|1|0", "0|0|||1"}), lines);
+  }
+
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources,
+            Answer(Rtp(receiver.port - 1, int(LocalPort(receiver.port)),
+                       [](LGCP::CreateRtpParams& p) {
+                         Ed137(p);
+                         p.ref_codecRTP().set_payload(TERM::Payload::ptT38_UDP_TL);
+                       }),
+                   3));
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "rtp ext ED137["); })) << Logs();
+  EXPECT_TRUE(contains(Logs(), "rtp do not created: payload ")) << Logs();
+
+  // Its RTCP port must be free: a socket that allows reuse does not make
+  // room for it, as it does for a LEMZ stream.
+  const unsigned local = LocalPort(receiver.port);
+  Fd held(::socket(AF_INET, SOCK_DGRAM, 0));
+  const int on = 1;
+  ASSERT_EQ(0, ::setsockopt(held.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(local + 1));
+  ASSERT_EQ(0, ::bind(held.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a));
+  EXPECT_EQ(LGCP::ErrorCause::insufficientResources,
+            Answer(Rtp(receiver.port - 1, int(local), [](LGCP::CreateRtpParams& p) { Ed137(p); }), 3));
+  EXPECT_TRUE(Eventually([&] { return contains(Logs(), "can not bind socket"); })) << Logs();
+  EXPECT_EQ(kSuccess, Answer(Rtp(receiver.port - 1, int(local), Lemz), 3));
   EXPECT_EQ(0, Stop());
 }
 

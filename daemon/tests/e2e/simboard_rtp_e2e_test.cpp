@@ -364,11 +364,12 @@ TEST_F(RtpBoard, QueryReportsTheCodecClasses) {
   EXPECT_EQ((std::vector<int>{32, 16, 64, 16, 8}), query());
   Board("voice class 4 0");
   EXPECT_EQ((std::vector<int>{0, 16, 64, 16, 8}), query());
-  // The LEMZ factory probes the voice driver too and the mixer factory reads
-  // its version: all three opens fail.
+  // The LEMZ and ED-137 factories probe the voice driver too and the mixer
+  // factory reads its version: all four opens fail.
   Board("fail open /dev/voice ENOENT 1");
   Board("fail open /dev/voice ENOENT 2");
   Board("fail open /dev/voice ENOENT 3");
+  Board("fail open /dev/voice ENOENT 4");
   EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0}), query());
   EXPECT_EQ(0, Stop());
 }
