@@ -286,8 +286,6 @@ void MonitoringCtl::onPowerCheckTimer(Timer*) {
   doDipCheck();
   doNetIfCheck();
   powerTimer_.set(kPowerPeriodMs, &MonitoringCtl::onPowerCheckTimer, this);
-  controllerTimer_.set(kControllerPeriodMs, &MonitoringCtl::onControllerCheckTimer, this);
-  resend_.Bind(this, &MonitoringCtl::OnDpcSend);
 }
 
 void MonitoringCtl::doPowerCheck() {
