@@ -12,6 +12,7 @@
 #include "board/hal.h"
 #include "control/trace_ctl.h"
 #include "foundation/sys_paths.h"
+#include "foundation/version.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ MonitoringCtl& MonitoringCtl::instance() {
 MonitoringCtl::MonitoringCtl() : holder_(SysPaths::kRootPrefix) {
   bkgTimer_.set(kBkgFirstMs, &MonitoringCtl::onBkgCheckTimer, this);
   powerTimer_.set(kPowerPeriodMs, &MonitoringCtl::onPowerCheckTimer, this);
+  controllerTimer_.set(kControllerPeriodMs, &MonitoringCtl::onControllerCheckTimer, this);
+  resend_.Bind(this, &MonitoringCtl::OnDpcSend);
 }
 
 MonitoringCtl::~MonitoringCtl() {
@@ -48,16 +51,191 @@ MonitoringCtl::~MonitoringCtl() {
   }
 }
 
-bool MonitoringCtl::Configure(IniFile::File&) { return true; }
+bool MonitoringCtl::Configure(IniFile::File& config) {
+  agents_.CreateInstances(config["snmpagent"]);
+  return agents_.Bind(this);
+}
 
 void MonitoringCtl::OnConnect() {
   doPowerCheck();
   sendPowerStatus();
+  doControllerCheck();
 }
 
-void MonitoringCtl::OnDisconnect() { holder_.ClearControllerFiles(); }
+void MonitoringCtl::OnDisconnect() {
+  holder_.ClearControllerFiles();
+  doControllerCheck();
+}
 
-bool MonitoringCtl::OnCommand(const LGCP::Command&) { return false; }
+bool MonitoringCtl::OnCommand(const LGCP::Command& command) {
+  if (!command.display_isSelected()) return false;
+  OnDisplayCMD(command.get_display());
+  Success();
+  return true;
+}
+
+void MonitoringCtl::OnDisplayCMD(const LGCP::DisplayParams& params) {
+  holder_.setDisplayStatus(params);
+  if (params.framer_isSelected()) {
+    setFramerLed(params.get_framer());
+  } else if (params.board_isSelected()) {
+    if (params.get_board().boardStatus_isSelected()) sendSnmpBoardStatus(params.get_board().get_boardStatus());
+  } else if (params.emPhone_isSelected()) {
+    if (params.get_emPhone().phoneStatus_isSelected()) sendSnmpEmPhoneStatus(params.get_emPhone().get_phoneStatus());
+  } else if (params.snmpTrapReceivers_isSelected()) {
+    sendSnmpTrapReceivers();
+  } else if (params.controller_isSelected()) {
+    sendSnmpControllerStatus();
+  } else if (params.termCounter_isSelected()) {
+    sendSnmpTermCnt(1, SnmpAgentCtrl::routerTermCnt);
+    sendSnmpTermCnt(2, SnmpAgentCtrl::controllerTermCnt);
+    sendSnmpTermCnt(3, SnmpAgentCtrl::serverTermCnt);
+    sendSnmpTermCnt(4, SnmpAgentCtrl::extBoardTermCnt);
+  } else if (params.snmp_set_isSelected()) {
+    agents_.Send(params.get_snmp_set());
+  }
+}
+
+void MonitoringCtl::OnSnmpAgentConnect(std::string const&) { resend_.Activate(); }
+
+void MonitoringCtl::OnDpcSend() {
+  sendSnmpTrapReceivers();
+  sendSnmpDriverBuild();
+  sendSnmpSoftwareBuild();
+  sendSnmpPowerStatus();
+  sendSnmpControllerStatus();
+  sendSnmpGatewayDip();
+  sendSnmpGatewayConfigVersion();
+  sendSnmpTemperature();
+  sendSnmpStatusBuildVersion();
+  sendSnmpStatusFPGAVersion();
+  sendSnmpStatusBootVersion();
+  sendSnmpStatusBoardVersion();
+  sendSnmpBoardStatuses();
+  sendSnmpEmPhoneStatuses();
+  sendSnmpTermCnt(1, SnmpAgentCtrl::routerTermCnt);
+  sendSnmpTermCnt(2, SnmpAgentCtrl::controllerTermCnt);
+  sendSnmpTermCnt(3, SnmpAgentCtrl::serverTermCnt);
+  sendSnmpTermCnt(4, SnmpAgentCtrl::extBoardTermCnt);
+  for (const FramerDataHolder& f : holder_.GetFramers()) sendSnmpFramerStatus(f);
+  for (const NetIfDataHolder& n : holder_.GetNetIfs()) sendSnmpNetIfStatus(n);
+  sendSnmpCommands();
+  resend_.Deactivate();
+}
+
+void MonitoringCtl::doControllerCheck() {
+  bool connected = false;
+  if (!CheckServerConnection(connected)) connected = false;
+  LGCP::ControllerInfo info;
+  info.set_host().set_iaddr(holder_.getSelfHostAddress().GetStrAddr());
+  if (!connected)
+    info.set_status(holder_.updateControllerPID() > 0 ? HSP::ControllerStatus::notconnection
+                                                      : HSP::ControllerStatus::notrun);
+  else
+    info.set_status(HSP::ControllerStatus::NamedNumber(holder_.getSelfControllerStatus().asInt()));
+  if (holder_.setControllerStatus(info)) sendSnmpControllerStatus();
+}
+
+void MonitoringCtl::onControllerCheckTimer(Timer*) {
+  doControllerCheck();
+  controllerTimer_.set(kControllerPeriodMs, &MonitoringCtl::onControllerCheckTimer, this);
+}
+
+namespace {
+
+std::string Text(const ASN1::OCTET_STRING& s) { return std::string(s.begin(), s.end()); }
+
+}  // namespace
+
+void MonitoringCtl::sendSnmpTrapReceivers() { agents_.SendTrapsink(holder_.GetTrapHosts()); }
+
+void MonitoringCtl::sendSnmpDriverBuild() {
+  std::string line;
+  if (!FirstLine(SysPaths::resolve("/proc/voice/version"), line) || line.empty()) return;
+  agents_.Send(SnmpAgentCtrl::driverBuild, Monitoring::VoiceBuildOf(line));
+}
+
+void MonitoringCtl::sendSnmpSoftwareBuild() { agents_.Send(SnmpAgentCtrl::softwareBuild, Version::current.tag()); }
+
+void MonitoringCtl::sendSnmpPowerStatus() {
+  agents_.Send(SnmpAgentCtrl::powerStatus, std::to_string(holder_.getPowerStatus().asInt()));
+}
+
+void MonitoringCtl::sendSnmpControllerStatus() {
+  agents_.Send(SnmpAgentCtrl::controllerStatus, std::to_string(holder_.getSelfControllerStatus().asInt()));
+}
+
+void MonitoringCtl::sendSnmpGatewayDip() {
+  // Unsigned: "4294967295" until the first read.
+  agents_.Send(SnmpAgentCtrl::gatewayDip, std::to_string(static_cast<std::uint32_t>(holder_.getDipValue())));
+}
+
+void MonitoringCtl::sendSnmpGatewayConfigVersion() {
+  agents_.Send(SnmpAgentCtrl::gatewayConfigVersion, std::to_string(holder_.getConfigVersion()));
+}
+
+void MonitoringCtl::sendSnmpTemperature() { agents_.Send(SnmpAgentCtrl::temperature, holder_.getTemperature()); }
+void MonitoringCtl::sendSnmpStatusBuildVersion() {
+  agents_.Send(SnmpAgentCtrl::sgBuildVersion, holder_.getBuildVersion());
+}
+void MonitoringCtl::sendSnmpStatusFPGAVersion() { agents_.Send(SnmpAgentCtrl::sgFPGAVersion, holder_.getFPGAVersion()); }
+void MonitoringCtl::sendSnmpStatusBootVersion() { agents_.Send(SnmpAgentCtrl::sgBootVersion, holder_.getBootVersion()); }
+void MonitoringCtl::sendSnmpStatusBoardVersion() {
+  agents_.Send(SnmpAgentCtrl::sgBoardVersion, holder_.getBoardVersion());
+}
+
+void MonitoringCtl::sendSnmpBoardStatus(const LGCP::BoardStatusParams& b) {
+  const int index = b.get_position().getValue();
+  agents_.Send(SnmpAgentCtrl::extBoardStatus, index, std::to_string(b.get_status().asInt()));
+  agents_.Send(SnmpAgentCtrl::extBoardSoftVer, index, Text(b.get_version()));
+  agents_.Send(SnmpAgentCtrl::extBoardType, index, std::to_string(b.get_type().asInt()));
+}
+
+void MonitoringCtl::sendSnmpBoardStatuses() {
+  for (const LGCP::BoardStatusParams& b : holder_.GetBoardStatus()) sendSnmpBoardStatus(b);
+}
+
+void MonitoringCtl::sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams& p) {
+  const int index = p.get_id().getValue() + 1;
+  agents_.Send(SnmpAgentCtrl::emPhonePanelSoftVer, index, Text(p.get_panelSV()));
+  agents_.Send(SnmpAgentCtrl::emPhoneCtrlSoftVer, index, Text(p.get_ctrlSV()));
+  agents_.Send(SnmpAgentCtrl::emPhoneFpgaSoftVer, index, Text(p.get_fpgaSV()));
+  agents_.Send(SnmpAgentCtrl::emPhoneStatus, index, std::to_string(p.get_status().asInt()));
+  agents_.Send(SnmpAgentCtrl::emPhonePowerStatus, index, std::to_string(p.get_powerStatus().asInt()));
+  agents_.Send(SnmpAgentCtrl::emPhoneMode, index, std::to_string(p.get_mode().asInt()));
+  agents_.Send(SnmpAgentCtrl::emPhoneHookStatus, index, std::to_string(p.get_hookStatus().asInt()));
+  agents_.Send(SnmpAgentCtrl::emPhoneBaseStatus, index, std::to_string(p.get_baseStatus().asInt()));
+}
+
+void MonitoringCtl::sendSnmpEmPhoneStatuses() {
+  for (const LGCP::EmPhoneStatusParams& p : holder_.GetEmPhoneStatus()) sendSnmpEmPhoneStatus(p);
+}
+
+void MonitoringCtl::sendSnmpTermCnt(int owner, SnmpAgentCtrl::MonitoringItemType item) {
+  const bool perBoard = item == SnmpAgentCtrl::extBoardTermCnt;
+  for (const LGCP::TermCounter& c : holder_.GetTermCounters()) {
+    if (c.get_owner().asInt() != owner || (perBoard && !c.ownerId_isPresent())) continue;
+    agents_.Send(item, perBoard ? int(c.get_ownerId().getValue()) : 0, std::to_string(c.get_cnt().getValue()));
+  }
+}
+
+void MonitoringCtl::sendSnmpFramerStatus(const FramerDataHolder& f) {
+  const int index = f.number();
+  agents_.Send(SnmpAgentCtrl::e1Connected, index, f.connected() ? "1" : "0");
+  agents_.Send(SnmpAgentCtrl::e1StatusDsc, index, f.state());
+  agents_.Send(SnmpAgentCtrl::e1SignalLoss, index, f.signalLoss() ? "1" : "0");
+  agents_.Send(SnmpAgentCtrl::e1FrameAlignLoss, index, f.frameAlignmentLoss() ? "1" : "0");
+  agents_.Send(SnmpAgentCtrl::e1NegSlipCount, index, std::to_string(f.negativeSlips()));
+  agents_.Send(SnmpAgentCtrl::e1PosSlipCount, index, std::to_string(f.positiveSlips()));
+}
+
+void MonitoringCtl::sendSnmpNetIfStatus(const NetIfDataHolder& n) {
+  agents_.Send(SnmpAgentCtrl::ifOperStatus, n.index(), std::to_string(n.operStatus()));
+  agents_.Send(SnmpAgentCtrl::ifAdminStatus, n.index(), std::to_string(n.adminStatus()));
+  agents_.Send(SnmpAgentCtrl::ifDescr, n.index(), n.name());
+}
+
+void MonitoringCtl::sendSnmpCommands() { agents_.Send(holder_.GetSnmpCommands()); }
 
 bool MonitoringCtl::IsOpen() {
   if (hal_.is_valid()) return true;

@@ -17,8 +17,8 @@ constexpr int kSuccess = -1;
 
 class BoardDaemon : public Daemon {
 protected:
-  void Start() {
-    ASSERT_NO_FATAL_FAILURE(Run(""));
+  void Start(std::string const& config = "") {
+    ASSERT_NO_FATAL_FAILURE(Run(config));
     ASSERT_TRUE(board.Connect(SimBoard::Client::DefaultPath(), 5000)) << daemon.Err();
   }
 

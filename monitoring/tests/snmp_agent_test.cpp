@@ -1,0 +1,212 @@
+#include "monitoring/snmp_agent.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+
+#include "foundation/mux_time.h"
+#include "monitoring/testing/test_agent.h"
+#include "transport/testing/link_test_util.h"
+
+namespace {
+
+using linktest::contains;
+
+class Notify : public ISnmpAgentNotify {
+public:
+  void OnSnmpAgentConnect(std::string const& name) override { connected.push_back(name); }
+  std::vector<std::string> connected;
+};
+
+// Agents of the given names ("tams", "lemzgw.qv", "lemzgw"), each with its
+// own test agent, all connected.
+struct Links {
+  explicit Links(std::vector<std::string> names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      agents.emplace_back(new montest::Agent);
+      text += "[snmpagent]\nhost = " + agents[i]->host() + "\nname = " + names[i] + "\n";
+    }
+    std::istringstream in(text);
+    in >> file;
+    ctrl.Bind(&notify);
+    ctrl.CreateInstances(file["snmpagent"]);
+  }
+  bool connect() {
+    return linktest::run_until([this] {
+      bool all = true;
+      for (auto& a : agents) a->pump();
+      for (auto& i : ctrl.GetInstances()) all = all && i->IsConnected();
+      for (auto& a : agents) all = all && a->connected();
+      return all;
+    });
+  }
+  // Runs the loop until agent i has `n[i]` messages.
+  bool settle(const std::vector<std::size_t>& n) {
+    return linktest::run_until([&] {
+      bool all = true;
+      for (std::size_t i = 0; i < agents.size(); ++i) {
+        agents[i]->pump();
+        all = all && agents[i]->messages.size() >= n[i];
+      }
+      return all;
+    });
+  }
+  bool settle(std::vector<std::size_t> from, std::size_t n) {
+    for (std::size_t& m : from) m += n;
+    return settle(from);
+  }
+  std::vector<std::size_t> marks() const {
+    std::vector<std::size_t> m;
+    for (auto& a : agents) m.push_back(a->messages.size());
+    return m;
+  }
+  IniFile::File file;
+  Notify notify;
+  SnmpAgentCtrl ctrl;
+  std::vector<std::unique_ptr<montest::Agent>> agents;
+};
+
+TEST(SnmpAgent, Configuration) {
+  const struct {
+    const char* text;
+    int state;
+    const char* log;
+  } cases[] = {
+      {"[snmpagent]\nhost = 127.0.0.1\nname = tams\n", 0, ""},
+      {"[snmpagent]\nhost = 127.0.0.1:1\nname = snmpd\n", 0,
+       "snmpagent: required key \"name\" has invalid value=\"snmpd\", line 3\n"},
+      {"[snmpagent]\nname = tams\n", 0, "snmpagent: required key \"host\" not present, line 1\n"},
+      {"[snmpagent]\nhost = 127.0.0.1:1\nname = lemzgw\n", 1, ""},
+  };
+  for (const auto& c : cases) {
+    linktest::Streams streams;
+    IniFile::File file;
+    std::istringstream in(c.text);
+    in >> file;
+    SnmpAgentCtrl ctrl;
+    ctrl.CreateInstances(file["snmpagent"]);
+    ASSERT_EQ(1u, ctrl.GetInstances().size()) << c.text;
+    EXPECT_EQ(c.state, ctrl.GetInstances().front()->GetState()) << c.text;
+    EXPECT_EQ(c.log, streams.err.text()) << c.text;
+  }
+}
+
+TEST(SnmpAgent, BatchesByAgentType) {
+  Links links({"tams", "lemzgw.qv", "lemzgw"});
+  ASSERT_TRUE(links.connect());
+  EXPECT_EQ((std::vector<std::string>{"tams", "lemzgw.qv", "lemzgw"}), links.notify.connected);
+  linktest::Streams streams;
+
+  links.ctrl.Send(static_cast<SnmpAgentCtrl::MonitoringItemType>(35), "x");
+  EXPECT_FALSE(links.ctrl.IsSendPending());
+
+  auto from = links.marks();
+  links.ctrl.Send(SnmpAgentCtrl::driverBuild, "d");
+  links.ctrl.Send(SnmpAgentCtrl::extBoardStatus, 2, "1");
+  links.ctrl.Send(SnmpAgentCtrl::sgBuildVersion, "b");
+  EXPECT_TRUE(links.ctrl.IsSendPending());
+  ASSERT_TRUE(links.settle({from[0] + 1, from[1] + 1, from[2]}));
+  EXPECT_FALSE(links.ctrl.IsSendPending());
+  // Batch 2 goes to "tams", batch 4 to "lemzgw.qv"; "lemzgw" gets none.
+  auto tams = links.agents[0]->sets(from[0]);
+  auto qv = links.agents[1]->sets(from[1]);
+  ASSERT_EQ(2u, tams.size());
+  ASSERT_EQ(2u, qv.size());
+  EXPECT_EQ(1, links.agents[0]->setMessages(from[0]));
+  EXPECT_EQ(1, links.agents[1]->setMessages(from[1]));
+  EXPECT_EQ(0, links.agents[2]->setMessages(from[2]));
+  EXPECT_EQ("driverBuild", std::string(tams[0].get_id().get_name().get_name()));
+  EXPECT_EQ("gatewayCommon", std::string(tams[0].get_id().get_name().get_section()));
+  EXPECT_EQ("extBoardStatus", std::string(tams[1].get_id().get_name().get_name()));
+  EXPECT_EQ(2, tams[1].get_id().get_name().get_index().getValue());
+  EXPECT_EQ("driverBuild", std::string(qv[0].get_id().get_name().get_name()));
+  EXPECT_EQ("sgBuildVersion", std::string(qv[1].get_id().get_name().get_name()));
+  // Item 0 went into both batches, with consecutive numbers.
+  EXPECT_EQ(1, tams[0].get_uniq().getValue());
+  EXPECT_EQ(2, qv[0].get_uniq().getValue());
+
+  // Immediate commands go to every link; an empty list sends nothing.
+  from = links.marks();
+  links.ctrl.SendTrapsink({});
+  links.ctrl.Send(MON::SnmpSetCommands());
+  links.ctrl.SendTrapsink({"10.0.0.1"});
+  ASSERT_TRUE(links.settle(from, 1));
+  for (std::size_t i = 0; i < 3; ++i) {
+    const MON::Command& c = links.agents[i]->messages[from[i]].get_pdu().get_command();
+    ASSERT_TRUE(c.snmp_trapsink_set_isSelected());
+    ASSERT_EQ(1u, c.get_snmp_trapsink_set().get_trapsinks().size());
+    EXPECT_FALSE(c.get_snmp_trapsink_set().get_trapsinks()[0].port_isPresent());
+  }
+
+  // The numbering starts over at 1 instead of overflowing.
+  links.ctrl.SetNextUniq(INT_MAX);
+  from = links.marks();
+  links.ctrl.Send(SnmpAgentCtrl::driverBuild, "d");
+  ASSERT_TRUE(links.settle({from[0] + 1, from[1] + 1, from[2]}));
+  EXPECT_EQ(INT_MAX, links.agents[0]->sets(from[0]).at(0).get_uniq().getValue());
+  EXPECT_EQ(1, links.agents[1]->sets(from[1]).at(0).get_uniq().getValue());
+  EXPECT_EQ("", streams.err.text());
+}
+
+TEST(SnmpAgent, BadInputKeepsTheLink) {
+  Links links({"tams"});
+  ASSERT_TRUE(links.connect());
+  linktest::Streams streams;
+  montest::Agent& agent = *links.agents[0];
+  agent.sendPayload("\xff\xff\xff");
+  MON::Message command;
+  command.set_pdu().select_command().select_ping();
+  agent.send(command);
+  MON::Message response;
+  response.set_pdu().select_response().select_ping().select_success();
+  agent.send(response);
+  const std::string name = links.ctrl.GetInstances().front()->GetServiceName();
+  ASSERT_TRUE(linktest::run_until([&] { return contains(streams.err.text(), "unknown message type"); }));
+  EXPECT_EQ(name + ": receive : decode error!\n" + name + ": receive unknown message type\n", streams.err.text());
+  EXPECT_TRUE(links.ctrl.GetInstances().front()->IsConnected());
+  EXPECT_EQ(1, agent.connections());
+}
+
+// An answering agent stays; a silent one is dropped by the first send after
+// 30 s without a message from it.
+TEST(SnmpAgent, PingsAndDropsASilentAgent) {
+  for (bool answers : {true, false}) {
+    looptest::CachedClock clock;
+    Links links({"tams"});
+    ASSERT_TRUE(links.connect());
+    linktest::Streams streams;
+    montest::Agent& agent = *links.agents[0];
+    agent.answerPings = answers;
+    const SnmpAgentInstance& link = *links.ctrl.GetInstances().front();
+    // The first send arms the ping timer.
+    links.ctrl.SendTrapsink({"10.0.0.1"});
+    int droppedAt = 0;
+    for (int second = 5; second <= 35; second += 5) {
+      const int pings = agent.pings;
+      linktest::advance(clock, 5000);
+      ASSERT_TRUE(linktest::run_until([&] {
+        agent.pump();
+        return agent.pings > pings || !link.IsConnected();
+      })) << second;
+      if (!link.IsConnected()) {
+        droppedAt = second;
+        break;
+      }
+      if (answers) {
+        ASSERT_TRUE(linktest::run_until([&] { return link.GetStamp() == Mux::milliseconds(); }));
+      }
+    }
+    // Let the answer of the last ping arrive.
+    linktest::run_until([&] { return false; }, 100);
+    EXPECT_EQ(answers, link.IsConnected()) << answers;
+    EXPECT_EQ(answers ? 0 : 35, droppedAt);
+    if (answers) {
+      EXPECT_EQ(7, agent.pings);
+    }
+    EXPECT_EQ(!answers, contains(streams.log.text(), link.GetServiceName() + ": ping timeout !!! now=")) << answers;
+  }
+}
+
+}  // namespace
