@@ -64,31 +64,7 @@ RtpED137Factory& RtpED137Factory::instance() {
   return factory;
 }
 
-RtpED137Factory::RtpED137Factory() { IQuery(); }
-
-void RtpED137Factory::IQuery() { counts = RtpSetup::Probe(); }
-
-void RtpED137Factory::Query(LGCP::Resources& resources) {
-  IQuery();
-  resources.set_rtp_g729(static_cast<int>(counts.g729));
-  resources.set_rtp_g723(static_cast<int>(counts.g723));
-  resources.set_rtp_g711(static_cast<int>(counts.g711));
-  resources.set_rtp_g711mcc(static_cast<int>(counts.g711mcc));
-  resources.set_universal(static_cast<int>(counts.universal));
-}
-
-int RtpED137Factory::translateCodec(TERM::Payload::NamedNumber payload) {
-  return RtpSetup::TranslateCodec(payload, payload);
-}
-
-int RtpED137Factory::translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override) {
-  return RtpSetup::TranslateCodec(payload, override);
-}
-
-std::ostream& RtpED137Factory::PutHeader(std::ostream& os) const {
-  return os << "rtp ext ED137"
-            << "[" << counts.g723 << "," << counts.g729 << "," << counts.g711 << "," << counts.universal << "]: ";
-}
+RtpED137Factory::RtpED137Factory() : RtpCodecFactory("rtp ext ED137") {}
 
 rtp_ext_init_params RtpED137Factory::InitRecord(RTPSignalling::ED137RadioParams const& radio, unsigned pfactor) {
   const std::uint32_t p = pfactor != 0 ? pfactor : 2;

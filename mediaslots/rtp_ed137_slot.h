@@ -37,19 +37,12 @@ private:
   void SetUpEngine(RTPSignalling::ED137RadioControl* made, bool timer);
 };
 
-class RtpED137Factory : public SlotFactory {
+class RtpED137Factory : public RtpCodecFactory {
 public:
   static RtpED137Factory& instance();
 
   const char* GetName() const override { return "RTP Ext ED137"; }
   Slot* INewSlot(LGCP::CreateParams const& params) override;
-  void Query(LGCP::Resources& resources) override;
-  void IQuery();
-
-  static int translateCodec(TERM::Payload::NamedNumber payload);
-  static int translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override);
-  // "rtp ext ED137[<g723>,<g729>,<g711>,<universal>]: "
-  std::ostream& PutHeader(std::ostream& os) const;
 
   // The header-extension records of a stream: repetition and signalling
   // counts from the radio's keep-alive period and signalling time.
@@ -57,6 +50,4 @@ public:
 
 private:
   RtpED137Factory();
-
-  RtpSetup::Resources counts;
 };

@@ -220,31 +220,7 @@ RtpLEMZFactory& RtpLEMZFactory::instance() {
   return factory;
 }
 
-RtpLEMZFactory::RtpLEMZFactory() { IQuery(); }
-
-void RtpLEMZFactory::IQuery() { counts = RtpSetup::Probe(); }
-
-void RtpLEMZFactory::Query(LGCP::Resources& resources) {
-  IQuery();
-  resources.set_rtp_g729(static_cast<int>(counts.g729));
-  resources.set_rtp_g723(static_cast<int>(counts.g723));
-  resources.set_rtp_g711(static_cast<int>(counts.g711));
-  resources.set_rtp_g711mcc(static_cast<int>(counts.g711mcc));
-  resources.set_universal(static_cast<int>(counts.universal));
-}
-
-int RtpLEMZFactory::translateCodec(TERM::Payload::NamedNumber payload) {
-  return RtpSetup::TranslateCodec(payload, payload);
-}
-
-int RtpLEMZFactory::translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override) {
-  return RtpSetup::TranslateCodec(payload, override);
-}
-
-std::ostream& RtpLEMZFactory::PutHeader(std::ostream& os) const {
-  return os << "rtp ext LEMZ"
-            << "[" << counts.g723 << "," << counts.g729 << "," << counts.g711 << "," << counts.universal << "]: ";
-}
+RtpLEMZFactory::RtpLEMZFactory() : RtpCodecFactory("rtp ext LEMZ") {}
 
 Slot* RtpLEMZFactory::INewSlot(LGCP::CreateParams const& create) {
   if (!create.rtp_isSelected()) return nullptr;

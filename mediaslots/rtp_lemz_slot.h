@@ -55,22 +55,13 @@ public:
   const char* GetName() const override { return "rtp ext LEMZ (WS)"; }
 };
 
-class RtpLEMZFactory : public SlotFactory {
+class RtpLEMZFactory : public RtpCodecFactory {
 public:
   static RtpLEMZFactory& instance();
 
   const char* GetName() const override { return "RTP Ext LEMZ"; }
   Slot* INewSlot(LGCP::CreateParams const& params) override;
-  void Query(LGCP::Resources& resources) override;
-  void IQuery();
-
-  static int translateCodec(TERM::Payload::NamedNumber payload);
-  static int translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override);
-  // "rtp ext LEMZ[<g723>,<g729>,<g711>,<universal>]: "
-  std::ostream& PutHeader(std::ostream& os) const;
 
 private:
   RtpLEMZFactory();
-
-  RtpSetup::Resources counts;
 };

@@ -276,11 +276,13 @@ RtpFactory& RtpFactory::instance() {
   return factory;
 }
 
-RtpFactory::RtpFactory() { IQuery(); }
+RtpFactory::RtpFactory() : RtpCodecFactory("rtp") {}
 
-void RtpFactory::IQuery() { counts = RtpSetup::Probe(); }
+RtpCodecFactory::RtpCodecFactory(const char* prefix) : prefix(prefix) { IQuery(); }
 
-void RtpFactory::Query(LGCP::Resources& resources) {
+void RtpCodecFactory::IQuery() { counts = RtpSetup::Probe(); }
+
+void RtpCodecFactory::Query(LGCP::Resources& resources) {
   IQuery();
   resources.set_rtp_g729(static_cast<int>(counts.g729));
   resources.set_rtp_g723(static_cast<int>(counts.g723));
@@ -289,17 +291,17 @@ void RtpFactory::Query(LGCP::Resources& resources) {
   resources.set_universal(static_cast<int>(counts.universal));
 }
 
-int RtpFactory::translateCodec(TERM::Payload::NamedNumber payload) {
+int RtpCodecFactory::translateCodec(TERM::Payload::NamedNumber payload) {
   return RtpSetup::TranslateCodec(payload, payload);
 }
 
-int RtpFactory::translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override) {
+int RtpCodecFactory::translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override) {
   return RtpSetup::TranslateCodec(payload, override);
 }
 
-std::ostream& RtpFactory::PutHeader(std::ostream& os) const {
-  return os << "rtp"
-            << "[" << counts.g723 << "," << counts.g729 << "," << counts.g711 << "," << counts.universal << "]: ";
+std::ostream& RtpCodecFactory::PutHeader(std::ostream& os) const {
+  return os << prefix << "[" << counts.g723 << "," << counts.g729 << "," << counts.g711 << "," << counts.universal
+            << "]: ";
 }
 
 Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {

@@ -94,23 +94,34 @@ private:
   bool dependOnSQU = false;
 };
 
-class RtpFactory : public SlotFactory {
+// What the RTP stream factories share: the codec channel counts of
+// "/dev/voice", which query reports and their log lines show.
+class RtpCodecFactory : public SlotFactory {
 public:
-  static RtpFactory& instance();
-
-  const char* GetName() const override { return "RTP"; }
-  Slot* INewSlot(LGCP::CreateParams const& params) override;
   void Query(LGCP::Resources& resources) override;
   // Probes "/dev/voice" for the codec channel counts.
   void IQuery();
 
   static int translateCodec(TERM::Payload::NamedNumber payload);
   static int translateCodec(TERM::Payload::NamedNumber payload, TERM::Payload::NamedNumber override);
-  // "rtp[<g723>,<g729>,<g711>,<universal>]: "
+  // "<prefix>[<g723>,<g729>,<g711>,<universal>]: "
   std::ostream& PutHeader(std::ostream& os) const;
+
+protected:
+  explicit RtpCodecFactory(const char* prefix);
+
+private:
+  const char* prefix;
+  RtpSetup::Resources counts;
+};
+
+class RtpFactory : public RtpCodecFactory {
+public:
+  static RtpFactory& instance();
+
+  const char* GetName() const override { return "RTP"; }
+  Slot* INewSlot(LGCP::CreateParams const& params) override;
 
 private:
   RtpFactory();
-
-  RtpSetup::Resources counts;
 };
