@@ -1,4 +1,5 @@
 #include "simboard/rtp.h"
+#include "simboard/session_history.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -125,7 +126,7 @@ int Rtp::on_open(Session& s) {
   rec->id = next_id_++;
   s.set_state(std::make_unique<Open>(rec));
   records_.push_back(rec);
-  forget_old();
+  keep_ended(records_, kHistory);
   return 0;
 }
 
@@ -138,23 +139,7 @@ void Rtp::on_close(Session& s) {
   r->pd = false;
 }
 
-void Rtp::reset() {
-  records_.erase(std::remove_if(records_.begin(), records_.end(), [](const auto& r) { return !r->live; }),
-                 records_.end());
-}
-
-void Rtp::forget_old() {
-  std::size_t ended = 0;
-  for (const auto& r : records_) ended += !r->live;
-  for (auto it = records_.begin(); ended > kHistory && it != records_.end();) {
-    if (!(*it)->live) {
-      it = records_.erase(it);
-      --ended;
-    } else {
-      ++it;
-    }
-  }
-}
+void Rtp::reset() { drop_ended(records_); }
 
 Rtp::Record* Rtp::record(Session& s) const {
   Open* o = s.state_as<Open>();

@@ -76,7 +76,6 @@ private:
   int arm(Session& s, void* arg);
   int disarm(Session& s, void* arg);
   int simple(Session& s, Board::Request request);
-  void forget_old();
 
   std::vector<int> pool_;
   unsigned next_id_ = 1;

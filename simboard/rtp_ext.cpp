@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "simboard/session_history.h"
 #include "simboard/simulator.h"
 
 namespace SimBoard {
@@ -44,8 +45,8 @@ bool ParseHex(const std::string& text, std::vector<std::uint8_t>& out) {
   out.clear();
   for (std::size_t i = 0; i < text.size(); i += 2) {
     long long v = 0;
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
-        !ParseNumber("0x" + text.substr(i, 2), 0, 255, v))
+    if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[i + 1])) || !ParseNumber("0x" + text.substr(i, 2), 0, 255, v))
       return false;
     out.push_back(static_cast<std::uint8_t>(v));
   }
@@ -81,7 +82,7 @@ int RtpExt::on_open(Session& s) {
   rec->id = next_id_++;
   s.set_state(std::make_unique<Open>(rec));
   records_.push_back(rec);
-  forget_old();
+  keep_ended(records_, kHistory);
   return 0;
 }
 
@@ -100,23 +101,7 @@ void RtpExt::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
   r->sent.push_back(HexOctets(data, len));
 }
 
-void RtpExt::reset() {
-  records_.erase(std::remove_if(records_.begin(), records_.end(), [](const auto& r) { return !r->live; }),
-                 records_.end());
-}
-
-void RtpExt::forget_old() {
-  std::size_t ended = 0;
-  for (const auto& r : records_) ended += !r->live;
-  for (auto it = records_.begin(); ended > kHistory && it != records_.end();) {
-    if (!(*it)->live) {
-      it = records_.erase(it);
-      --ended;
-    } else {
-      ++it;
-    }
-  }
-}
+void RtpExt::reset() { drop_ended(records_); }
 
 RtpExt::Record* RtpExt::record(Session& s) const {
   Open* o = s.state_as<Open>();
@@ -200,7 +185,8 @@ int RtpExt::attach(Session& s, void* arg) {
   if (!r) return -EBADF;
   rtp_ext_attach_session_params a;
   std::memcpy(&a, arg, sizeof a);
-  std::string entry = Number(E::kAttachSession) + " fd=" + std::to_string(a.fd_rtp) + " pid=" + std::to_string(a.pid_rtp);
+  std::string entry =
+      Number(E::kAttachSession) + " fd=" + std::to_string(a.fd_rtp) + " pid=" + std::to_string(a.pid_rtp);
   int result = 0;
   std::shared_ptr<const Rtp::Record> target;
   if (!r->initialised) {
@@ -249,8 +235,8 @@ int RtpExt::next_packet(Session& s, void* arg) {
     p.reserved = static_cast<std::uint32_t>(r->pending.front().length);
   }
   std::memcpy(arg, &p, sizeof p);
-  note(*r, Number(E::kNextPacket) + (r->pending.empty() ? " none" : " ssrc=" + std::to_string(p.ssrc) + " from " +
-                                                                          Dotted(p.addr)));
+  note(*r, Number(E::kNextPacket) +
+               (r->pending.empty() ? " none" : " ssrc=" + std::to_string(p.ssrc) + " from " + Dotted(p.addr)));
   return r->pending.empty() ? 0 : 1;
 }
 
@@ -308,39 +294,40 @@ void RtpExt::add_commands() {
                 char etype[8];
                 std::snprintf(etype, sizeof etype, "0x%04X", static_cast<unsigned>(rec->init.etype));
                 r.line("session=" + std::to_string(rec->id));
-                r.line(!rec->initialised ? std::string("init=-")
-                                         : std::string("etype=") + etype + " words=" + std::to_string(rec->init.param1) +
-                                               "," + std::to_string(rec->init.param2) + "," +
-                                               std::to_string(rec->init.param3) + "," + std::to_string(rec->init.param4));
+                r.line(!rec->initialised
+                           ? std::string("init=-")
+                           : std::string("etype=") + etype + " words=" + std::to_string(rec->init.param1) + "," +
+                                 std::to_string(rec->init.param2) + "," + std::to_string(rec->init.param3) + "," +
+                                 std::to_string(rec->init.param4));
                 r.line(binding(*rec));
                 r.line(filter(*rec));
               });
-  add_command("rtpext", "inject", "<tdm> <ssrc> <a.b.c.d> <hex>[,<hex>...]",
-              "queues header extensions, all at once, from that stream and source on the channel's live session",
-              [=](const Args& a, Reply& r) {
-                int tdm = 0;
-                long long ssrc = 0;
-                in_addr addr;
-                if (a.size() != 4) return r.fail("usage: rtpext inject <tdm> <ssrc> <a.b.c.d> <hex>[,<hex>...]");
-                if (!tdm_arg(a[0], tdm, r)) return;
-                if (!ParseNumber(a[1], 0, UINT32_MAX, ssrc)) return r.fail("bad ssrc " + a[1]);
-                if (::inet_pton(AF_INET, a[2].c_str(), &addr) != 1) return r.fail("bad address " + a[2]);
-                std::vector<std::vector<std::uint8_t>> packets;
-                std::size_t from = 0;
-                for (;;) {
-                  const std::size_t comma = a[3].find(',', from);
-                  std::vector<std::uint8_t> octets;
-                  const std::string part = a[3].substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-                  if (!ParseHex(part, octets))
-                    return r.fail("bad packet \"" + part + "\": 1 to " + std::to_string(E::kMaxPacket) +
-                                  " octets in hex");
-                  packets.push_back(std::move(octets));
-                  if (comma == std::string::npos) break;
-                  from = comma + 1;
-                }
-                const std::string why = inject(tdm, static_cast<std::uint32_t>(ssrc), addr.s_addr, packets);
-                if (!why.empty()) r.fail(why);
-              });
+  add_command(
+      "rtpext", "inject", "<tdm> <ssrc> <a.b.c.d> <hex>[,<hex>...]",
+      "queues header extensions, all at once, from that stream and source on the channel's live session",
+      [=](const Args& a, Reply& r) {
+        int tdm = 0;
+        long long ssrc = 0;
+        in_addr addr;
+        if (a.size() != 4) return r.fail("usage: rtpext inject <tdm> <ssrc> <a.b.c.d> <hex>[,<hex>...]");
+        if (!tdm_arg(a[0], tdm, r)) return;
+        if (!ParseNumber(a[1], 0, UINT32_MAX, ssrc)) return r.fail("bad ssrc " + a[1]);
+        if (::inet_pton(AF_INET, a[2].c_str(), &addr) != 1) return r.fail("bad address " + a[2]);
+        std::vector<std::vector<std::uint8_t>> packets;
+        std::size_t from = 0;
+        for (;;) {
+          const std::size_t comma = a[3].find(',', from);
+          std::vector<std::uint8_t> octets;
+          const std::string part = a[3].substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+          if (!ParseHex(part, octets))
+            return r.fail("bad packet \"" + part + "\": 1 to " + std::to_string(E::kMaxPacket) + " octets in hex");
+          packets.push_back(std::move(octets));
+          if (comma == std::string::npos) break;
+          from = comma + 1;
+        }
+        const std::string why = inject(tdm, static_cast<std::uint32_t>(ssrc), addr.s_addr, packets);
+        if (!why.empty()) r.fail(why);
+      });
   add_command("rtpext", "sent", "<tdm>", "what the channel's sessions wrote, one line a header extension, oldest first",
               [=](const Args& a, Reply& r) {
                 int tdm = 0;

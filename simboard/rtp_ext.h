@@ -92,7 +92,6 @@ private:
   int next_packet(Session& s, void* arg);
   int set_filter(Session& s, void* arg);
   int reset_filter(Session& s, void* arg);
-  void forget_old();
   void add_commands();
 
   Simulator* sim_ = nullptr;
