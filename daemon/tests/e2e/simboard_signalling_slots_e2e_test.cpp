@@ -145,6 +145,14 @@ protected:
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 
+  // What slot `from` is given as userData reaches slot `to` whole.
+  void Across(long from, long to, Bytes const& data) {
+    EXPECT_EQ(kSuccess, Answer(UserData(data), from));
+    LGCP::Signal got;
+    ASSERT_TRUE(WaitFor(to, IsUserData, &got)) << daemon.Err();
+    EXPECT_EQ(Hex(data), Hex(got.get_userData()));
+  }
+
   // The SS7 statistics report of the slot that satisfies ok.
   bool Ss7Info(long slot, std::function<bool(ACP::SS7LinkInfo const&)> ok) {
     return WaitFor(
@@ -173,12 +181,10 @@ TEST_F(SignallingBoard, Ss7LinksOnCabledTrunksComeInServiceAndCarryAnMsu) {
 
   // SIO (SCCP, national) and a routing label with a few octets.
   const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x11, 0x22, 0x33};
-  EXPECT_EQ(kSuccess, Answer(UserData(msu), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, msu));
 
   // The worked state in the next report of the receiving side.
+  LGCP::Signal got;
   ASSERT_TRUE(WaitFor(
       11, [](LGCP::Signal const& s) { return IsIoctl(s, &LGCP::IoctlResponse::ss7LinkInfo_isSelected); }, &got, 5000));
   const ACP::SS7LinkInfo& info = got.get_ioctl().get_ss7LinkInfo();
@@ -252,10 +258,7 @@ TEST_F(SignallingBoard, Ss7UserDataGoesWholeOrIsRefused) {
   // Nothing of the refused ones went: the next MSU to arrive is the next one
   // sent.
   const Bytes last = {char(0x83), 0x11, 0x22};
-  EXPECT_EQ(kSuccess, Answer(UserData(last), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(last), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, last));
   EXPECT_EQ(0, Stop());
 }
 
@@ -265,19 +268,14 @@ TEST_F(SignallingBoard, Ss7LinkRecoversALostMsuAndAReconnectOfOneSide) {
   // after it tells the peer, which asks for it again.
   ASSERT_NO_FATAL_FAILURE(Board("line drop 0 16 1"));
   const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x11};
-  EXPECT_EQ(kSuccess, Answer(UserData(msu), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, msu));
   ASSERT_TRUE(Ss7Info(11, [](ACP::SS7LinkInfo const& i) { return i.get_badSeqCntr().getValue() == 1; }));
   ASSERT_TRUE(Ss7Info(10, [](ACP::SS7LinkInfo const& i) {
     return i.get_repeatCntr().getValue() == 1 && i.get_rtbSize().getValue() == 0;
   }));
   // Delivered once: the next MSU to arrive is the next one sent.
   const Bytes next = {char(0x83), 0x02, 0x20, 0x00, 0x00, 0x22};
-  EXPECT_EQ(kSuccess, Answer(UserData(next), 10));
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(next), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, next));
 
   // Trunk 0's side taken apart and joined again; the first SIO it sends then
   // is lost, its channel repeats it. The far side leaves service on it and
@@ -290,9 +288,7 @@ TEST_F(SignallingBoard, Ss7LinkRecoversALostMsuAndAReconnectOfOneSide) {
   EXPECT_EQ(kSuccess, Answer(Activate(), 11));
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
   ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
-  EXPECT_EQ(kSuccess, Answer(UserData(msu), 11));
-  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
-  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(11, 10, msu));
 
   // Joined both ways, then taken apart and joined again on its transmit
   // side: the link starts again on the receive side it kept.
@@ -305,9 +301,7 @@ TEST_F(SignallingBoard, Ss7LinkRecoversALostMsuAndAReconnectOfOneSide) {
   EXPECT_EQ(kSuccess, Answer(Activate(), 11));
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
   ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
-  EXPECT_EQ(kSuccess, Answer(UserData(next), 10));
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(next), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, next));
   EXPECT_EQ(0, Stop());
 }
 
@@ -355,10 +349,7 @@ TEST_F(SignallingBoard, Ss7LinksStayBoundedWhateverTheLineDoesAndComeBackWithAct
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
   ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
   const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x33};
-  EXPECT_EQ(kSuccess, Answer(UserData(msu), 11));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
-  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(11, 10, msu));
   // Deactivated, a link stays out of service whatever its peer sends: the
   // peer started again gets no answer (emergency proving would take 500 ms).
   EXPECT_EQ(kSuccess, Answer(Deactivate(), 10));
@@ -401,10 +392,7 @@ TEST_F(SignallingBoard, Ss7FloodsOfBadUnitsLogLessThanTheyCarry) {
   }
   // Still in service.
   const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x44};
-  EXPECT_EQ(kSuccess, Answer(UserData(msu), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(msu), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, msu));
   EXPECT_EQ(0, Stop());
 }
 
@@ -425,10 +413,7 @@ TEST_F(SignallingBoard, IsdnPrimaryRateUserAgainstNetworkSurvivesAReconnect) {
   EXPECT_EQ(kSuccess, Answer(ConnectTo(11), 2));
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
   ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
-  EXPECT_EQ(kSuccess, Answer(UserData(kSetup), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(kSetup), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, kSetup));
 
   // Taken apart: the channel is freed and the trunk output idles.
   const SimBoard::Answer before = board.Command("mcc list");
@@ -442,9 +427,7 @@ TEST_F(SignallingBoard, IsdnPrimaryRateUserAgainstNetworkSurvivesAReconnect) {
   // Connected again, the link comes up again and carries frames.
   EXPECT_EQ(kSuccess, Answer(ConnectTo(10), 1));
   ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
-  EXPECT_EQ(kSuccess, Answer(UserData(kProceeding), 11));
-  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
-  EXPECT_EQ(Hex(kProceeding), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(11, 10, kProceeding));
 
   EXPECT_EQ(0, Stop());
   if (!SimBoard::HaveTshark()) GTEST_SKIP() << "no tshark";
@@ -472,13 +455,8 @@ TEST_F(SignallingBoard, BasicRateTerminalAgainstTheNetworkSideOfTheBus) {
 
   // TEI assigned, link established, then a message each way.
   ASSERT_TRUE(WaitFor(10, IsActivated, nullptr, 15000)) << daemon.Err();
-  EXPECT_EQ(kSuccess, Answer(UserData(kSetup), 10));
-  LGCP::Signal got;
-  ASSERT_TRUE(WaitFor(11, IsUserData, &got));
-  EXPECT_EQ(Hex(kSetup), Hex(got.get_userData()));
-  EXPECT_EQ(kSuccess, Answer(UserData(kProceeding), 11));
-  ASSERT_TRUE(WaitFor(10, IsUserData, &got));
-  EXPECT_EQ(Hex(kProceeding), Hex(got.get_userData()));
+  ASSERT_NO_FATAL_FAILURE(Across(10, 11, kSetup));
+  ASSERT_NO_FATAL_FAILURE(Across(11, 10, kProceeding));
   EXPECT_EQ(0, Stop());
 }
 
