@@ -85,6 +85,20 @@ protected:
     }
   }
 
+  // The next n signals other than trunk status, or fewer at the time-out.
+  std::vector<LGCP::Message> Signals(std::size_t n, int timeout_ms = 3000) {
+    std::vector<LGCP::Message> got;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (got.size() < n) {
+      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      LGCP::Message m;
+      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) break;
+      if (m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
+      got.push_back(m);
+    }
+    return got;
+  }
+
   SimBoard::Client board;
   long seq = 0;
   std::vector<LGCP::Message> seen;

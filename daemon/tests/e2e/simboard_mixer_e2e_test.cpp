@@ -55,20 +55,6 @@ protected:
     return Board("mixer routes " + std::to_string(dev) + " " + std::to_string(channel)).lines;
   }
 
-  // Signals other than trunk status within the time.
-  std::vector<LGCP::Message> Signals(std::size_t n, int timeout_ms = 3000) {
-    std::vector<LGCP::Message> got;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (got.size() < n) {
-      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      LGCP::Message m;
-      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) break;
-      if (m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
-      got.push_back(m);
-    }
-    return got;
-  }
-
   // Runs a query; the query signal and the signals before it.
   LGCP::Resources QueryResources(std::vector<LGCP::Message>* before = nullptr) {
     EXPECT_EQ(kSuccess, Answer(Query(), kNoSlot));

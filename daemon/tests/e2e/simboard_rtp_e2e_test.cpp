@@ -75,20 +75,6 @@ protected:
     return out;
   }
 
-  // The next signals other than trunk status.
-  std::vector<LGCP::Message> Signals(std::size_t n, int timeout_ms = 1500) {
-    std::vector<LGCP::Message> got;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (got.size() < n) {
-      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      LGCP::Message m;
-      if (left <= 0 || controller.ReceiveSignal(m, left) != Controller::Ok) break;
-      if (m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
-      got.push_back(m);
-    }
-    return got;
-  }
-
   // Creates slot n as a stream to the receiver's port - 1; its two stream
   // signals are taken.
   int Create(long slot, int local, const Tweak& tweak = nullptr) {
