@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         break;
       case 3:  // timer recovery
         frame({cmd, 0x01, 0x7F});
-        Advance(ISDN::LAPD::T203_ms);
+        Advance(ISDN::Q921::t203_ms);
         break;
       case 4:  // awaiting release
         frame({cmd, 0x01, 0x7F});
@@ -106,10 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
       } else {
         switch (op) {
           case 0xF0:
-            Advance(ISDN::LAPD::T200_ms);
+            Advance(ISDN::Q921::t200_ms);
             break;
           case 0xF1:
-            Advance(ISDN::LAPD::T203_ms);
+            Advance(ISDN::Q921::t203_ms);
             break;
           case 0xF2: {
             Packet p;
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
             link->on_hdlc_error(HDLC::Notify::Cause::read_error);
             break;
           case 0xF8:
-            Advance(ISDN::LAPD::T202_ms);
+            Advance(ISDN::Q921::t202_ms);
             break;
           default: {
             Packet empty;

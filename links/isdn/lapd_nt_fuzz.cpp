@@ -36,10 +36,10 @@ void CheckUsers(ISDN::LAPD_NT& nt) {
   for (unsigned i = 0; i < ISDN::LAPD_NT::n_users; ++i) {
     ISDN::LAPD_NT_user& u = nt.user(i);
     Check(u.vs() < 128 && u.va() < 128 && u.vr() < 128);
-    Check(u.outstanding() <= ISDN::LAPD_NT_user::window);
+    Check(u.outstanding() <= ISDN::Q921::k);
     // Every frame between V(A) and V(S) is kept for retransmission.
     Check(u.outstanding() == ((u.vs() - u.va()) & 127));
-    Check(u.waiting() <= ISDN::LAPD_NT_user::out_limit);
+    Check(u.waiting() <= ISDN::Q921::out_limit);
     Check(u.calls() <= ISDN::LAPD_NT_user::max_calls);
     // Two assigned terminals never share a TEI.
     for (unsigned j = i + 1; j < ISDN::LAPD_NT::n_users; ++j)
@@ -68,13 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
       } else {
         switch (op) {
           case 0xF0:
-            Advance(ISDN::LAPD_NT_user::T200_ms);
+            Advance(ISDN::Q921::t200_ms);
             break;
           case 0xF1:
             Advance(ISDN::LAPD_NT_user::check_ms);
             break;
           case 0xF2:
-            Advance(ISDN::LAPD_NT_user::idle_ms);
+            Advance(ISDN::Q921::t203_ms);
             break;
           case 0xF3:
             Advance(ISDN::LAPD_NT::check_period_ms);
