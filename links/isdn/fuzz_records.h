@@ -1,6 +1,11 @@
 #pragma once
 // What the link-layer fuzz targets share: the input read as records, time
 // driven by the records, and the checks at the end of every input.
+//
+// An input is one octet that the target reads as it likes (its mode), then
+// records: a length octet below kEvent and that many octets (fewer at the end
+// of the input) are a frame from the line; kEvent and up is an event, which
+// may read octets of its own with next().
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,9 +28,6 @@ inline void Advance(unsigned ms) {
   multiplexer.timers_schedule();
 }
 
-// A length octet below kEvent and that many octets (fewer at the end of the
-// input) are a frame from the line; kEvent and up is an event, which may read
-// octets of its own with next().
 constexpr uint8_t kEvent = 0xF0;
 
 class Records {
@@ -47,6 +49,24 @@ private:
   std::size_t size;
   std::size_t at;
 };
+
+// Plays the records after the mode octet: frame(p) takes each frame,
+// event(op, records) each event, and after() runs after every record.
+template <class Frame, class Event, class After>
+void Play(uint8_t const* data, std::size_t size, Frame&& frame, Event&& event, After&& after) {
+  Records in(data, size, 1);
+  while (in.more()) {
+    uint8_t const op = in.next();
+    if (op < kEvent) {
+      Packet p;
+      in.frame(op, p);
+      frame(p);
+    } else {
+      event(op, in);
+    }
+    after();
+  }
+}
 
 // Runs one input (of size octets) with traces rendered but written nowhere and the clock
 // fixed; afterwards every packet buffer must be back in the pool and no

@@ -61,14 +61,15 @@ LAPD::~LAPD() = default;
 void LAPD::set_side(Side::type side) {
   side_ = side;
   // Only the user side goes without a TEI; the network side keeps its own.
-  if (bri_ && side_ == Side::network && state == 0) state = 3;
+  // Configuration picks the state the link starts from: no change to trace.
+  if (bri_ && side_ == Side::network && state == tei_unassigned) state = tei_assigned;
 }
 
 void LAPD::change_to_bri() {
   bri_ = true;
   // Several terminals on one bus must never share the TEI 0 a link starts
   // with: the first establishment asks for a TEI instead.
-  if (side_ == Side::user && state == 3) state = 0;
+  if (side_ == Side::user && state == tei_assigned) state = tei_unassigned;
 }
 
 uint16_t LAPD::next_ri() { return uint16_t(ri_generator()() & 0xFFFF); }
@@ -166,25 +167,25 @@ void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 void LAPD::on_channel_closed() {
   // Waiting for T200 or T203 would only delay what the layer above must
   // learn now, and a frame they sent would reach whatever channel comes next.
-  Protocol_status st(state == 5 ? static_cast<Internal_protocol_status*>(
-                                      new Protocol_status_success(this, "success (deactivated locally)"))
-                                : new Status(*this, "link error (channel closed)"));
-  timer_.reset();
+  Protocol_status st(state == awaiting_release ? static_cast<Internal_protocol_status*>(
+                                                     new Protocol_status_success(this, "success (deactivated locally)"))
+                                               : new Status(*this, "link error (channel closed)"));
+  disarm();
   t200_running = t202_running = t203_running = false;
   discard_queue();
   clear_exception();
   rc = 0;
   retr_rq = queued_up = false;
-  if (state == 1 || state == 2)
-    change_state(0);
-  else if (state > 3)
-    change_state(3);
+  if (state == assign_awaiting_tei || state == establish_awaiting_tei)
+    change_state(tei_unassigned);
+  else if (state > tei_assigned)
+    change_state(tei_assigned);
   on_deactivate(st);
 }
 
 void LAPD::wrong_size() {
   ++stats_.errors;
-  on_error(8192u);
+  on_error(MdlError::wrong_size);
 }
 
 void LAPD::receive(Packet& p) {
@@ -201,8 +202,8 @@ void LAPD::receive(Packet& p) {
   if (!(a2 & Q::ea1_bit)) return;
   peer_tei = Q::tei_of(a2);
   if (bri_ && side_ == Side::user && peer_tei != Q::group_tei) {
-    // Without a TEI (states 0-2) only group frames are for this link.
-    if (peer_tei != own_tei || state < 3) return;
+    // Without a TEI only group frames are for this link.
+    if (peer_tei != own_tei || state < tei_assigned) return;
   }
 
   // Octets the frame does not have are never read.
@@ -220,7 +221,7 @@ void LAPD::receive(Packet& p) {
   unsigned const info = Q::is_i(c1) ? n - Q::is_header_size : n - Q::u_header_size;
   if ((Q::is_i(c1) || (Q::is_u(c1) && Q::u_code(c1) == Q::u_ui)) && info > Q::n201) {
     ++stats_.errors;
-    on_error(16384u);
+    on_error(MdlError::n201_error);
     return;
   }
   if (peer_sapi != own_sapi && !(bri_ && peer_sapi == Q::sapi_tei_management)) {
@@ -287,38 +288,38 @@ void LAPD::on_SABME(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "SABME " << cmd_word(command) << std::endl;
   // Q.921 has the frames the peer did not acknowledge dropped here; layer 3
   // learns it from the DL-ESTABLISH indication that follows.
-  if ((state == 6 || state == 7) && vs != va)
+  if ((state == multiple_frame_established || state == timer_recovery) && vs != va)
     logline() << ext::header(this) << "re-established by the peer: " << unsigned(vs - va)
               << " unacknowledged messages dropped" << std::endl;
   vs = va = vr = 0;
   ack_.clear();
   switch (state) {
-    case 3:
+    case tei_assigned:
       if (establishable) {
         tx_response(Q::u_ua, pf);
         clear_exception();
-        start_T203();
-        change_state(6);
+        start(T203);
+        change_state(multiple_frame_established);
         on_activate();
       } else {
         tx_response(Q::u_dm, pf);
       }
       break;
-    case 4:
+    case awaiting_establishment:
       tx_response(Q::u_ua, pf);
       break;
-    case 5:
+    case awaiting_release:
       tx_response(Q::u_dm, pf);
       break;
-    case 6:
-    case 7:
+    case multiple_frame_established:
+    case timer_recovery:
       tx_response(Q::u_ua, pf);
       clear_exception();
-      on_error(32u);
-      change_state(6);
+      on_error(MdlError::peer_reestablishment);
+      change_state(multiple_frame_established);
       on_activate();
-      stop_T200();
-      start_T203();
+      stop(T200);
+      start(T203);
       break;
     default:
       break;
@@ -328,21 +329,21 @@ void LAPD::on_SABME(bool command, bool pf) {
 void LAPD::on_DISC(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "DISC " << cmd_word(command) << std::endl;
   switch (state) {
-    case 3:
-    case 4:
+    case tei_assigned:
+    case awaiting_establishment:
       tx_response(Q::u_dm, pf);
       break;
-    case 5:
+    case awaiting_release:
       tx_response(Q::u_ua, pf);
       break;
-    case 6:
-    case 7: {
+    case multiple_frame_established:
+    case timer_recovery: {
       Protocol_status st(new Status(*this, "remote error (DISC received)"));
       discard_queue();
       tx_response(Q::u_ua, pf);
-      stop_T200();
-      if (state == 6) stop_T203();
-      change_state(3);
+      stop(T200);
+      if (state == multiple_frame_established) stop(T203);
+      change_state(tei_assigned);
       on_deactivate(st);
       break;
     }
@@ -356,33 +357,33 @@ void LAPD::on_UA(bool command, bool pf) {
   // Only the answer to our SABME or DISC starts the numbering again: a late
   // one (the answer to a SABME sent again) in data transfer is merely
   // reported, and what went out since stays numbered and kept.
-  if ((state == 4 || state == 5) && pf) {
+  if ((state == awaiting_establishment || state == awaiting_release) && pf) {
     vs = va = vr = 0;
     ack_.clear();
   }
   switch (state) {
-    case 3:
-    case 6:
-    case 7:
-      on_error(pf ? 4u : 8u);
+    case tei_assigned:
+    case multiple_frame_established:
+    case timer_recovery:
+      on_error(pf ? MdlError::ua_f1 : MdlError::ua_f0);
       break;
-    case 4:
+    case awaiting_establishment:
       if (!pf) {
-        on_error(8u);
+        on_error(MdlError::ua_f0);
         break;
       }
-      change_state(6);
-      stop_T200();
-      start_T203();
+      change_state(multiple_frame_established);
+      stop(T200);
+      start(T203);
       on_activate();
       break;
-    case 5:
+    case awaiting_release:
       if (!pf) {
-        on_error(8u);
+        on_error(MdlError::ua_f0);
         break;
       }
-      stop_T200();
-      change_state(3);
+      stop(T200);
+      change_state(tei_assigned);
       on_deactivate(Protocol_status(new Protocol_status_success(this, "success (UA received)")));
       break;
     default:
@@ -394,38 +395,38 @@ void LAPD::on_DM(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "DM " << cmd_word(command) << std::endl;
   bool const response_f1 = !command && pf;
   switch (state) {
-    case 3:
+    case tei_assigned:
       if (!command && !pf && establishable) {
         establish_dl();
         l3_initiated = true;
-        change_state(4);
+        change_state(awaiting_establishment);
       }
       break;
-    case 4:
-    case 5:
+    case awaiting_establishment:
+    case awaiting_release:
       if (response_f1) {
         Protocol_status st(new Status(*this, "error (DM received)"));
-        if (state == 4) discard_queue();
-        stop_T200();
-        change_state(3);
+        if (state == awaiting_establishment) discard_queue();
+        stop(T200);
+        change_state(tei_assigned);
         on_deactivate(st);
       }
       break;
-    case 6:
+    case multiple_frame_established:
       if (response_f1) {
-        on_error(2u);
+        on_error(MdlError::dm_f1);
         break;
       }
-      on_error(16u);
+      on_error(MdlError::dm_f0);
       establish_dl();
       l3_initiated = false;
-      change_state(4);
+      change_state(awaiting_establishment);
       break;
-    case 7:
-      on_error(response_f1 ? 2u : 16u);
+    case timer_recovery:
+      on_error(response_f1 ? MdlError::dm_f1 : MdlError::dm_f0);
       establish_dl();
       l3_initiated = false;
-      change_state(4);
+      change_state(awaiting_establishment);
       break;
     default:
       break;
@@ -434,11 +435,11 @@ void LAPD::on_DM(bool command, bool pf) {
 
 void LAPD::on_FRMR(bool command, bool pf) {
   if (log_ > 3) logline() << ext::header(this) << "FRMR " << cmd_word(command) << " pf=" << pf << std::endl;
-  if (state != 6 && state != 7) return;
-  on_error(1024u);
+  if (state != multiple_frame_established && state != timer_recovery) return;
+  on_error(MdlError::frmr);
   establish_dl();
   l3_initiated = false;
-  change_state(4);
+  change_state(awaiting_establishment);
 }
 
 // UI frames carry TEI management and unit data on basic-rate links only.
@@ -448,8 +449,8 @@ void LAPD::on_UI(Packet& info) {
   uint8_t const* f = info.cdata();
   if (f[0] != tei_entity) {
     if (side_ == Side::user) {
-      if (state == 4) change_state(3);
-      if (state == 3) local_activate();
+      if (state == awaiting_establishment) change_state(tei_assigned);
+      if (state == tei_assigned) local_activate();
     }
     on_message(info);
     return;
@@ -463,8 +464,8 @@ void LAPD::on_UI(Packet& info) {
   switch (type) {
     case identity_assigned:
       // Ai 127 is no TEI, and an Ai octet without its E bit is malformed.
-      if ((state == 1 || state == 2) && ri == ri_ && ai != group_ai && ext_bit) {
-        stop_T202();
+      if ((state == assign_awaiting_tei || state == establish_awaiting_tei) && ri == ri_ && ai != group_ai && ext_bit) {
+        stop(T202);
         // An establishment that follows runs its own T200; a link merely
         // assigned (state 3) has nothing to time, and a T200 left running
         // would make its next establishment report a timer misuse.
@@ -473,22 +474,22 @@ void LAPD::on_UI(Packet& info) {
       break;
     case identity_denied:
       // An establishment waiting for its TEI (state 2) is refused alike.
-      if ((state == 1 || state == 2) && ri == ri_) {
+      if ((state == assign_awaiting_tei || state == establish_awaiting_tei) && ri == ri_) {
         if (ai == group_ai)
           logline() << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
         else
           logline() << ext::header(this) << "ASP returned: TEI " << ai << " denied" << std::endl;
-        on_error(32768u);
+        on_error(MdlError::tei_denied);
       }
       break;
     case identity_check_request:
-      if (state >= 3 && state <= 7 && (ai == group_ai || ai == own_tei))
+      if (state >= tei_assigned && state <= timer_recovery && (ai == group_ai || ai == own_tei))
         tx_identity(ri_, int(own_tei), identity_check_response);
       break;
     case identity_remove:
       // Removes come in pairs; a link without a TEI has nothing to remove
       // and its request is already on its way.
-      if (state >= 3 && (ai == group_ai || ai == own_tei)) {
+      if (state >= tei_assigned && (ai == group_ai || ai == own_tei)) {
         mdl_remove();
         BeginTeiAssignProcedure();
       }
@@ -516,14 +517,14 @@ void LAPD::tx_identity(uint16_t ri, int ai, unsigned char type) {
 void LAPD::BeginTeiAssignProcedure() {
   if (!bri_ || side_ != Side::user) return;
   // An establishment waiting for the TEI keeps waiting for it.
-  if (state != 2) change_state(1);
+  if (state != establish_awaiting_tei) change_state(assign_awaiting_tei);
   on_mdl_assign();
   ri_ = next_ri();
   tx_identity(ri_, int(group_ai), identity_request);
   rc = 0;
-  stop_T200();
-  stop_T203();
-  start_T202();
+  stop(T200);
+  stop(T203);
+  start(T202);
 }
 
 void LAPD::mdl_assign(unsigned char tei) {
@@ -531,12 +532,12 @@ void LAPD::mdl_assign(unsigned char tei) {
     logline() << ext::header(this) << "MDL-ASSIGN"
               << " (tei=" << unsigned(tei) << ")" << std::endl;
   own_tei = tei;
-  if (state == 2) {
+  if (state == establish_awaiting_tei) {
     establish_dl();
     l3_initiated = true;
-    change_state(4);
+    change_state(awaiting_establishment);
   } else {
-    change_state(3);
+    change_state(tei_assigned);
   }
 }
 
@@ -544,32 +545,32 @@ void LAPD::mdl_remove() {
   logline() << ext::header(this) << "MDL-REMOVE" << std::endl;
   Protocol_status st(new Status(*this, "error (MDL-REMOVE received)"));
   switch (state) {
-    case 3:
+    case tei_assigned:
       discard_queue();
-      change_state(0);
+      change_state(tei_unassigned);
       break;
-    case 4:
+    case awaiting_establishment:
       discard_queue();
-      stop_T200();
-      change_state(0);
+      stop(T200);
+      change_state(tei_unassigned);
       on_deactivate(st);
       break;
-    case 5:
-      stop_T200();
-      change_state(0);
+    case awaiting_release:
+      stop(T200);
+      change_state(tei_unassigned);
       on_deactivate(st);
       break;
-    case 6:
+    case multiple_frame_established:
       discard_queue();
-      stop_T200();
-      stop_T203();
-      change_state(0);
+      stop(T200);
+      stop(T203);
+      change_state(tei_unassigned);
       on_deactivate(st);
       break;
-    case 7:
+    case timer_recovery:
       discard_queue();
-      stop_T200();
-      change_state(0);
+      stop(T200);
+      change_state(tei_unassigned);
       on_deactivate(st);
       break;
     default:
@@ -582,7 +583,7 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
   if (type > 2) return;
   if (log_ > 3) logline() << ext::header(this) << names[type] << cmd_word(command) << " pf=" << pf << std::endl;
   bool const rr = type == 0, rnr = type == 1, rej = type == 2;
-  if (state == 6) {
+  if (state == multiple_frame_established) {
     peer_busy = rnr;
     if (pf) {
       if (command) {
@@ -590,7 +591,7 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
       } else if (rr) {
         if (log_ > 3) logline() << ext::header(this) << "receive RR (solicited response) in MFE_EST" << std::endl;
       } else {
-        on_error(1u);
+        on_error(MdlError::supervisory_f1);
       }
     }
     if (!nr_valid(nr)) {
@@ -600,22 +601,22 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
     if (rr) {
       if (nr == vs) {
         va = nr;
-        stop_T200();
-        start_T203();
+        stop(T200);
+        start(T203);
       } else if (nr != va) {
         va = nr;
-        start_T200();
+        start(T200);
       }
     } else if (rej) {
-      stop_T200();
-      start_T203();
+      stop(T200);
+      start(T203);
       retransmission(nr);
     } else {
       va = nr;
-      stop_T203();
-      start_T200();
+      stop(T203);
+      start(T200);
     }
-  } else if (state == 7) {
+  } else if (state == timer_recovery) {
     peer_busy = rnr;
     if (!command && pf) {
       if (!nr_valid(nr)) {
@@ -623,13 +624,13 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
         return;
       }
       if (rnr) {
-        start_T200();
+        start(T200);
       } else {
-        stop_T200();
-        start_T203();
+        stop(T200);
+        start(T203);
       }
       retransmission(nr);
-      change_state(6);
+      change_state(multiple_frame_established);
       return;
     }
     if (command && pf) tx_enquiry_response();
@@ -644,17 +645,17 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
 
 void LAPD::nr_error_recovery() {
   ++stats_.bad_confirmations;
-  on_error(512u);
+  on_error(MdlError::nr_error);
   establish_dl();
   l3_initiated = false;
-  change_state(4);
+  change_state(awaiting_establishment);
 }
 
 void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr) {
   if (log_ > 3)
     logline() << ext::header(this) << "I-Command"
               << " pf=" << p << std::endl;
-  if (state != 6 && state != 7) return;
+  if (state != multiple_frame_established && state != timer_recovery) return;
   bool deliver = false;
   if (own_busy) {
     if (p) {
@@ -689,12 +690,12 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr) {
     nr_error_recovery();
     return;
   }
-  if (state == 6 && !peer_busy) {
+  if (state == multiple_frame_established && !peer_busy) {
     if (nr == vs) {
-      stop_T200();
-      start_T203();
+      stop(T200);
+      start(T203);
     } else if (nr != va) {
-      start_T200();
+      start(T200);
     }
   }
   va = nr;
@@ -706,8 +707,8 @@ void LAPD::establish_dl() {
   clear_exception();
   rc = 0;
   tx_cmd(Q::u_sabme, true);
-  stop_T203();
-  start_T200();
+  stop(T203);
+  start(T200);
 }
 
 void LAPD::clear_exception() { peer_busy = own_busy = reject_exception = ack_rq = false; }
@@ -722,7 +723,7 @@ void LAPD::tx_enquiry() {
   if (log_ > 3) logline() << ext::header(this) << "tx_enquiry, ownBusy=" << own_busy << std::endl;
   tx_cmd(own_busy ? code_rnr : code_rr, true);
   ack_rq = false;
-  start_T200();
+  start(T200);
 }
 
 void LAPD::tx_enquiry_response() {
@@ -739,7 +740,7 @@ void LAPD::discard_queue() {
   ack_.clear();
 }
 
-void LAPD::change_state(unsigned char s) {
+void LAPD::change_state(State s) {
   if (s == state) return;
   if (log_ > 1)
     logline() << "LAPD[" << linkno_ << "] : "
@@ -748,7 +749,7 @@ void LAPD::change_state(unsigned char s) {
   state = s;
   // Messages that waited for the establishment go out now, not with the
   // next one to come.
-  if (s == 6 && !out_.empty()) queued_up = true;
+  if (s == multiple_frame_established && !out_.empty()) queued_up = true;
 }
 
 // -------------------------------------------------------- layer-3 requests
@@ -756,33 +757,33 @@ void LAPD::change_state(unsigned char s) {
 void LAPD::local_activate() {
   if (log_ > 0) logline() << ext::header(this) << "DL-ESTABLISH" << std::endl;
   switch (state) {
-    case 0:
+    case tei_unassigned:
       // The establishment follows the TEI assignment (basic rate only).
       rc = 0;
-      change_state(2);
+      change_state(establish_awaiting_tei);
       if (bri_ && side_ == Side::user)
         BeginTeiAssignProcedure();
       else
         on_mdl_assign();
       break;
-    case 1:
-      change_state(2);
+    case assign_awaiting_tei:
+      change_state(establish_awaiting_tei);
       break;
-    case 3:
+    case tei_assigned:
       establish_dl();
       l3_initiated = true;
-      change_state(4);
+      change_state(awaiting_establishment);
       break;
-    case 4:
+    case awaiting_establishment:
       discard_queue();
       l3_initiated = true;
       break;
-    case 6:
-    case 7:
+    case multiple_frame_established:
+    case timer_recovery:
       discard_queue();
       establish_dl();
       l3_initiated = true;
-      change_state(4);
+      change_state(awaiting_establishment);
       break;
     default:
       break;
@@ -793,27 +794,27 @@ void LAPD::local_deactivate() {
   if (log_ > 1) logline() << ext::header(this) << "DL-RELEASE" << std::endl;
   Protocol_status st(new Protocol_status_success(this, "success (deactivated locally)"));
   switch (state) {
-    case 3:
+    case tei_assigned:
       on_deactivate(st);
       break;
-    case 4:
+    case awaiting_establishment:
       discard_queue();
       rc = 0;
       tx_cmd(Q::u_disc, true);
-      stop_T203();
-      stop_T202();
-      start_T200();
-      change_state(3);
+      stop(T203);
+      stop(T202);
+      start(T200);
+      change_state(tei_assigned);
       on_deactivate(st);
       break;
-    case 6:
-    case 7:
+    case multiple_frame_established:
+    case timer_recovery:
       discard_queue();
       rc = 0;
       tx_cmd(Q::u_disc, true);
-      if (state == 6) stop_T203();
-      start_T200();
-      change_state(5);
+      if (state == multiple_frame_established) stop(T203);
+      start(T200);
+      change_state(awaiting_release);
       break;
     default:
       break;
@@ -826,14 +827,14 @@ void LAPD::message(Packet& p) {
     ++stats_.empty_messages;
     return;
   }
-  if (out_.count() >= out_limit) {
+  if (out_.count() >= Q::out_limit) {
     logline() << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
     ++stats_.out_overflows;
   } else if (p.length() > max_message) {
     // It could never go out, and would hold up everything queued behind it.
     logline() << ext::header(this) << "discard outgoing message: " << p.length() << " octets" << std::endl;
   } else {
-    if (log_ > 2 && out_.count() > window)
+    if (log_ > 2 && out_.count() > Q::k)
       logline() << ext::header(this) << "outgoing queue size = " << out_.count()
                 << " tx counter = " << stats_.transmitted << std::endl;
     if (log_ > 2) logline() << ext::header(this) << "add to tx queue: " << p.text() << std::endl;
@@ -841,11 +842,11 @@ void LAPD::message(Packet& p) {
     queued_up = true;
   }
   // Data without a TEI asks for one; it goes out once the link is up.
-  if (state == 0) {
+  if (state == tei_unassigned) {
     if (bri_ && side_ == Side::user)
       BeginTeiAssignProcedure();
     else
-      change_state(1);
+      change_state(assign_awaiting_tei);
   }
   if (out_.count() > congestion_on) report_congestion();
   local_events();
@@ -853,95 +854,82 @@ void LAPD::message(Packet& p) {
 
 // ------------------------------------------------------------------ timers
 
-void LAPD::start_T200() {
-  if (t202_running) on_error("trying to start T200 while T202 running");
-  if (t203_running) on_error("trying to start T200 while T203 running");
-  if (t200_running) stop_T200();
-  t200_running = true;
-  timer_.set<LAPD>(T200_ms, &LAPD::on_T200, this);
+LAPD::LinkTimer const LAPD::T200 = {"T200", Q::t200_ms, &LAPD::on_T200, &LAPDFullState::t200_running, &LAPD::t200_};
+LAPD::LinkTimer const LAPD::T202 = {"T202", Q::t202_ms, &LAPD::on_T202, &LAPDFullState::t202_running, &LAPD::t202_};
+LAPD::LinkTimer const LAPD::T203 = {"T203", Q::t203_ms, &LAPD::on_T203, &LAPDFullState::t203_running, &LAPD::t203_};
+
+void LAPD::misuse(char const* what, LinkTimer const& t, LinkTimer const& other) {
+  on_error((std::string("trying to ") + what + " " + t.name + " while " + other.name + " running").c_str());
 }
 
-void LAPD::start_T202() {
-  if (t200_running) on_error("trying to start T202 while T200 running");
-  if (t203_running) on_error("trying to start T202 while T203 running");
-  t202_running = true;
-  timer_.set<LAPD>(T202_ms, &LAPD::on_T202, this);
+void LAPD::start(LinkTimer const& t) {
+  for (LinkTimer const* other : {&T200, &T202, &T203})
+    if (other != &t && this->*other->running) misuse("start", t, *other);
+  // A running T200 is stopped first, with the reports of a stop; T202 and
+  // T203 are armed again as they are.
+  if (&t == &T200) stop(T200);
+  disarm();
+  this->*t.running = true;
+  (this->*t.timer).set<LAPD>(t.ms, t.expiry, this);
 }
 
-void LAPD::start_T203() {
-  if (t200_running) on_error("trying to start T203 while T200 running");
-  if (t202_running) on_error("trying to start T203 while T202 running");
-  t203_running = true;
-  timer_.set<LAPD>(T203_ms, &LAPD::on_T203, this);
+void LAPD::stop(LinkTimer const& t) {
+  if (!(this->*t.running)) return;
+  for (LinkTimer const* other : {&T200, &T202, &T203})
+    if (other != &t && this->*other->running) misuse("stop", t, *other);
+  this->*t.running = false;
+  disarm();
 }
 
-void LAPD::stop_T200() {
-  if (!t200_running) return;
-  if (t203_running) on_error("trying to stop T200 while T203 running");
-  if (t202_running) on_error("trying to stop T200 while T202 running");
-  t200_running = false;
-  timer_.reset();
-}
-
-void LAPD::stop_T202() {
-  if (!t202_running) return;
-  if (t200_running) on_error("trying to stop T202 while T200 running");
-  if (t203_running) on_error("trying to stop T202 while T203 running");
-  t202_running = false;
-  timer_.reset();
-}
-
-void LAPD::stop_T203() {
-  if (!t203_running) return;
-  if (t200_running) on_error("trying to stop T203 while T200 running");
-  if (t202_running) on_error("trying to stop T203 while T202 running");
-  t203_running = false;
-  timer_.reset();
+void LAPD::disarm() {
+  t200_.reset();
+  t202_.reset();
+  t203_.reset();
 }
 
 void LAPD::on_T200() {
   t200_running = false;
   ++stats_.t200_expiries;
   switch (state) {
-    case 4:
-      if (rc == N200) {
+    case awaiting_establishment:
+      if (rc == Q::n200) {
         Protocol_status st(new Status(*this, reason_n200));
         discard_queue();
-        on_error(64u);
-        change_state(3);
+        on_error(MdlError::sabme_retries);
+        change_state(tei_assigned);
         on_deactivate(st);
       } else {
         ++rc;
         tx_cmd(Q::u_sabme, true);
-        start_T200();
+        start(T200);
       }
       break;
-    case 5:
-      if (rc == N200) {
+    case awaiting_release:
+      if (rc == Q::n200) {
         Protocol_status st(new Status(*this, reason_n200));
-        on_error(128u);
-        change_state(3);
+        on_error(MdlError::disc_retries);
+        change_state(tei_assigned);
         on_deactivate(st);
       } else {
         ++rc;
         tx_cmd(Q::u_disc, true);
-        start_T200();
+        start(T200);
       }
       break;
-    case 6:
+    case multiple_frame_established:
       rc = 0;
       tx_enquiry();
       ++rc;
       if (log_ > 1) logline() << ext::header(this) << "ack expired" << std::endl;
-      change_state(7);
+      change_state(timer_recovery);
       break;
-    case 7:
-      if (rc == N200) {
+    case timer_recovery:
+      if (rc == Q::n200) {
         if (log_ > 1) logline() << ext::header(this) << "ack error !!!" << std::endl;
-        on_error(256u);
+        on_error(MdlError::enquiry_retries);
         establish_dl();
         l3_initiated = false;
-        change_state(4);
+        change_state(awaiting_establishment);
       } else {
         if (log_ > 1) logline() << ext::header(this) << "ack timeout expired RC=" << rc << std::endl;
         tx_enquiry();
@@ -957,14 +945,14 @@ void LAPD::on_T200() {
 void LAPD::on_T202() {
   t202_running = false;
   ++stats_.t202_expiries;
-  if (state == 1 || state == 2) {
-    if (rc > N202) {
-      state = 0;
+  if (state == assign_awaiting_tei || state == establish_awaiting_tei) {
+    if (rc > Q::n202) {
+      change_state(tei_unassigned);
       on_deactivate(Protocol_status(new Status(*this, "link error (T202 expired N202 times)")));
     } else {
       ri_ = next_ri();
       tx_identity(ri_, int(group_ai), identity_request);
-      start_T202();
+      start(T202);
       ++rc;
     }
   }
@@ -975,10 +963,10 @@ void LAPD::on_T203() {
   t203_running = false;
   ++stats_.t203_expiries;
   logline() << ext::header(this) << "T203." << std::endl;
-  if (state == 6) {
+  if (state == multiple_frame_established) {
     tx_enquiry();
     rc = 0;
-    change_state(7);
+    change_state(timer_recovery);
   }
   local_events();
 }
@@ -1019,8 +1007,8 @@ void LAPD::ack_queue_refresh() {
 void LAPD::queued_up_run() {
   while (queued_up) {
     queued_up = false;
-    if (state == 6) {
-      if (peer_busy || vs == va + int(window)) {
+    if (state == multiple_frame_established) {
+      if (peer_busy || vs == va + int(Q::k)) {
         queued_up = true;
         return;
       }
@@ -1038,14 +1026,14 @@ void LAPD::queued_up_run() {
       ++vs;
       ack_rq = false;
       if (!t200_running) {
-        stop_T203();
-        start_T200();
+        stop(T203);
+        start(T200);
       }
       if (!out_.empty()) queued_up = true;
-    } else if (state == 7) {
+    } else if (state == timer_recovery) {
       queued_up = true;
       return;
-    } else if (state == 4) {
+    } else if (state == awaiting_establishment) {
       if (!l3_initiated) queued_up = true;
       return;
     } else {
@@ -1055,7 +1043,8 @@ void LAPD::queued_up_run() {
 }
 
 void LAPD::ack_pending() {
-  if (ack_rq && (state == 6 || state == 7) && tx_response(code_rr, false)) ack_rq = false;
+  if (ack_rq && (state == multiple_frame_established || state == timer_recovery) && tx_response(code_rr, false))
+    ack_rq = false;
 }
 
 void LAPD::change_flowstatus(FlowStatus::Type f) {

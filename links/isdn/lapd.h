@@ -32,7 +32,20 @@ using Seq = Cyclic<unsigned int, 127u>;
 
 // The Q.921 state variables, copied whole into every status report.
 struct LAPDFullState {
-  uint32_t state = 3;
+  // The Q.921 link states, numbered as traces, status texts and the link
+  // information give them.
+  enum State : uint32_t {
+    tei_unassigned = 0,
+    assign_awaiting_tei = 1,
+    establish_awaiting_tei = 2,
+    tei_assigned = 3,
+    awaiting_establishment = 4,
+    awaiting_release = 5,
+    multiple_frame_established = 6,
+    timer_recovery = 7,
+  };
+
+  State state = tei_assigned;
   uint32_t own_tei = 0;
   uint32_t own_sapi = 0;
   uint32_t peer_tei = 0;
@@ -69,6 +82,28 @@ public:
 
   struct FlowStatus {
     enum Type { no_congestion = 0, congestion = 1 };
+  };
+
+  // MDL-ERROR indications, one bit each, as error_text numbers them.
+  struct MdlError {
+    enum type : unsigned {
+      supervisory_f1 = 1,
+      dm_f1 = 2,
+      ua_f1 = 4,
+      ua_f0 = 8,
+      dm_f0 = 16,
+      peer_reestablishment = 32,
+      sabme_retries = 64,
+      disc_retries = 128,
+      enquiry_retries = 256,
+      nr_error = 512,
+      frmr = 1024,
+      undefined_frame = 2048,
+      i_field_not_permitted = 4096,
+      wrong_size = 8192,
+      n201_error = 16384,
+      tei_denied = 32768,
+    };
   };
 
   struct Stats {
@@ -142,16 +177,16 @@ public:
   virtual void on_mdl_assign();
   // MDL-REMOVE request: the TEI is gone.
   virtual void mdl_remove();
-  // MDL-ERROR indication: the code's text goes up as a status.
+  // MDL-ERROR indication (an MdlError): the code's text goes up as a status.
   virtual void on_error(unsigned code);
   void on_error(char const* text);
   static char const* error_text(unsigned code);
 
   Protocol_status status() const;
   // Multiple-frame operation (established, or in timer recovery).
-  bool established() const { return state == 6 || state == 7; }
+  bool established() const { return state == multiple_frame_established || state == timer_recovery; }
   // An establishment under way: SABME sent, or the TEI it waits for asked.
-  bool establishing() const { return state == 2 || state == 4; }
+  bool establishing() const { return state == establish_awaiting_tei || state == awaiting_establishment; }
   char const* state_text() const { return statetext(static_cast<unsigned char>(state)); }
   void show_stat() const;
 
@@ -167,14 +202,6 @@ public:
   static uint16_t next_ri();
   static void seed_ri(uint32_t seed);
 
-  static constexpr unsigned T200_ms = 1000;
-  static constexpr unsigned T202_ms = 2000;
-  static constexpr unsigned T203_ms = 10000;
-  static constexpr unsigned N200 = 3;
-  static constexpr unsigned N202 = 3;
-  static constexpr unsigned window = 7;
-  // message() takes at most this many waiting messages.
-  static constexpr unsigned out_limit = 128;
   static constexpr unsigned congestion_on = 88;   // more than this queued
   static constexpr unsigned congestion_off = 65;  // fewer than this queued
   // The longest message an I frame carries (N201).
@@ -214,16 +241,25 @@ private:
   void tx_enquiry();
   void tx_enquiry_response();
   void discard_queue();
-  void change_state(unsigned char s);
+  void change_state(State s);
   bool nr_valid(Seq nr) const { return (va <= nr) <= vs; }
 
-  // Timers.
-  void start_T200();
-  void start_T202();
-  void start_T203();
-  void stop_T200();
-  void stop_T202();
-  void stop_T203();
+  // Timers. T200, T202 and T203 have a timer each, and only the one started
+  // last is armed: Q.921 never runs two at once, and after a misuse (which is
+  // reported) the link goes on with the timer it started last. Stopping any
+  // of them disarms the one that is armed.
+  struct LinkTimer {
+    char const* name;
+    unsigned ms;
+    void (LAPD::*expiry)();
+    bool LAPDFullState::*running;
+    Timer LAPD::*timer;
+  };
+  static LinkTimer const T200, T202, T203;
+  void start(LinkTimer const& t);
+  void stop(LinkTimer const& t);
+  void disarm();
+  void misuse(char const* what, LinkTimer const& t, LinkTimer const& other);
   void on_T200();
   void on_T202();
   void on_T203();
@@ -251,9 +287,9 @@ private:
   uint32_t log_;
   bool bri_ = false;
   uint16_t ri_ = 0;  // reference number of the current TEI request
-  Timer timer_;
-  CleanQueue<Packet, 135> out_;
-  CleanQueue<Packet, 7> ack_;
+  Timer t200_, t202_, t203_;
+  CleanQueue<Packet, Q921::out_capacity> out_;
+  CleanQueue<Packet, Q921::k> ack_;
   Protocol_name_str name_{"ISDN::LAPD"};
   GenericHDLC* device_ = nullptr;
   mutable Log::Limiter lines_;

@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         break;
       case 3:  // timer recovery
         frame({cmd, 0x01, 0x7F});
-        Advance(ISDN::LAPD::T203_ms);
+        Advance(ISDN::Q921::t203_ms);
         break;
       case 4:  // awaiting release
         frame({cmd, 0x01, 0x7F});
@@ -96,55 +96,48 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     }
     CheckState(*link);
 
-    LinkFuzz::Records in(data, size, 1);
-    while (in.more()) {
-      uint8_t const op = in.next();
-      if (op < LinkFuzz::kEvent) {
-        Packet p;
-        in.frame(op, p);
-        link->receive(p);
-      } else {
-        switch (op) {
-          case 0xF0:
-            Advance(ISDN::LAPD::T200_ms);
-            break;
-          case 0xF1:
-            Advance(ISDN::LAPD::T203_ms);
-            break;
-          case 0xF2: {
-            Packet p;
-            owner.prepare_head(p);
-            p.put8(op);
-            owner.message(p);
-            break;
-          }
-          case 0xF3:
-            owner.activate();
-            break;
-          case 0xF4:
-            owner.deactivate();
-            break;
-          case 0xF5:
-            device.refusing = true;
-            break;
-          case 0xF6:
-            device.refusing = false;
-            link->on_hdlc_ready();
-            break;
-          case 0xF7:
-            link->on_hdlc_error(HDLC::Notify::Cause::read_error);
-            break;
-          case 0xF8:
-            Advance(ISDN::LAPD::T202_ms);
-            break;
-          default: {
-            Packet empty;
-            owner.message(empty);
-            break;
-          }
+    auto event = [&](uint8_t op, LinkFuzz::Records&) {
+      switch (op) {
+        case 0xF0:
+          Advance(ISDN::Q921::t200_ms);
+          break;
+        case 0xF1:
+          Advance(ISDN::Q921::t203_ms);
+          break;
+        case 0xF2: {
+          Packet p;
+          owner.prepare_head(p);
+          p.put8(op);
+          owner.message(p);
+          break;
+        }
+        case 0xF3:
+          owner.activate();
+          break;
+        case 0xF4:
+          owner.deactivate();
+          break;
+        case 0xF5:
+          device.refusing = true;
+          break;
+        case 0xF6:
+          device.refusing = false;
+          link->on_hdlc_ready();
+          break;
+        case 0xF7:
+          link->on_hdlc_error(HDLC::Notify::Cause::read_error);
+          break;
+        case 0xF8:
+          Advance(ISDN::Q921::t202_ms);
+          break;
+        default: {
+          Packet empty;
+          owner.message(empty);
+          break;
         }
       }
-      CheckState(*link);
-    }
+    };
+    auto receive = [&](Packet& p) { link->receive(p); };
+    LinkFuzz::Play(data, size, receive, event, [&] { CheckState(*link); });
   });
 }

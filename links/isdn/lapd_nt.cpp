@@ -110,7 +110,7 @@ void LAPD_NT_user::assign() {
   ack_.clear();
   retries_ = 0;
   forget_calls();
-  arm(idle_ms);
+  arm(Q::t203_ms);
 }
 
 void LAPD_NT_user::unassign() {
@@ -270,7 +270,7 @@ void LAPD_NT_user::on_REJ(Seq nr) {
     retransmit();
     state_ = wait_answer;
     retries_ = 0;
-    arm(T200_ms);
+    arm(Q::t200_ms);
   }
   settle(false);
 }
@@ -343,7 +343,7 @@ void LAPD_NT_user::set_unbusy() {
 
 void LAPD_NT_user::pump() {
   Packet m;
-  while (!busy_ && ack_.count() < window && out_.get(m)) {
+  while (!busy_ && ack_.count() < Q::k && out_.get(m)) {
     // A frame without a buffer counts as sent: T200 sends it again.
     tx_I(m, vr_, vs_);
     ack_.put(m);
@@ -356,16 +356,16 @@ void LAPD_NT_user::settle(bool moved) {
   pump();
   if (va_ == vs_) {
     state_ = assigned;
-    arm(idle_ms);
+    arm(Q::t203_ms);
     return;
   }
   // A fresh T200 when the window moved or the first frame went out; a
   // stream of new messages alone does not put off the retransmission.
   if (moved || state_ != wait_answer) {
     retries_ = 0;
-    arm(T200_ms);
+    arm(Q::t200_ms);
   } else if (!timer_.is_running()) {
-    arm(T200_ms);
+    arm(Q::t200_ms);
   }
   state_ = wait_answer;
 }
@@ -376,10 +376,10 @@ void LAPD_NT_user::on_timer() {
       state_ = wait_answer;
       tx_S(Q::s_rr, true, true);
       retries_ = 0;
-      arm(T200_ms);
+      arm(Q::t200_ms);
       break;
     case wait_answer:
-      if (retries_ == int32_t(N200)) {
+      if (retries_ == int32_t(Q::n200)) {
         if (log_ > 1)
           lapd_->log_limiter().line(std::clog) << ext::header(this) << " T200 expiried N200 times" << std::endl;
         unassign();
@@ -391,7 +391,7 @@ void LAPD_NT_user::on_timer() {
         tx_S(Q::s_rr, true, true);
       else
         retransmit();
-      arm(T200_ms);
+      arm(Q::t200_ms);
       break;
     default:
       break;
@@ -439,7 +439,7 @@ bool LAPD_NT_user::message(Packet& msg) {
 }
 
 void LAPD_NT_user::send(Packet const& msg) {
-  if (out_.count() >= out_limit) {
+  if (out_.count() >= Q::out_limit) {
     lapd_->log_limiter().line(std::clog) << ext::header(this) << " outgoing queue full: oldest message dropped"
                                          << std::endl;
     Packet old;

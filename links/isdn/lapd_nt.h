@@ -68,12 +68,8 @@ public:
   uint16_t ri() const { return ri_; }
   void set_ri(uint16_t ri) { ri_ = ri; }
 
-  static constexpr unsigned T200_ms = 1000;
-  static constexpr unsigned idle_ms = 10000;
+  // How long the terminal has to answer an identity check.
   static constexpr unsigned check_ms = 2000;
-  static constexpr unsigned N200 = 3;
-  static constexpr unsigned window = 7;
-  static constexpr unsigned out_limit = 128;
   static constexpr unsigned max_calls = 8;
 
 private:
@@ -123,8 +119,8 @@ private:
   unsigned ncalls_ = 0;
   bool busy_ = false;
   uint32_t log_ = 0;
-  CleanQueue<Packet, 135> out_;  // not yet sent: window full or terminal busy
-  CleanQueue<Packet, 7> ack_;    // sent and not yet acknowledged, oldest first
+  CleanQueue<Packet, Q921::out_capacity> out_;  // not yet sent: window full or terminal busy
+  CleanQueue<Packet, Q921::k> ack_;             // sent and not yet acknowledged, oldest first
   uint16_t ri_ = 0;
 };
 

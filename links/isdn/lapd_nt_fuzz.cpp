@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 
 #include "links/isdn/fuzz_records.h"
 #include "links/isdn/lapd_nt.h"
@@ -36,10 +37,10 @@ void CheckUsers(ISDN::LAPD_NT& nt) {
   for (unsigned i = 0; i < ISDN::LAPD_NT::n_users; ++i) {
     ISDN::LAPD_NT_user& u = nt.user(i);
     Check(u.vs() < 128 && u.va() < 128 && u.vr() < 128);
-    Check(u.outstanding() <= ISDN::LAPD_NT_user::window);
+    Check(u.outstanding() <= ISDN::Q921::k);
     // Every frame between V(A) and V(S) is kept for retransmission.
     Check(u.outstanding() == ((u.vs() - u.va()) & 127));
-    Check(u.waiting() <= ISDN::LAPD_NT_user::out_limit);
+    Check(u.waiting() <= ISDN::Q921::out_limit);
     Check(u.calls() <= ISDN::LAPD_NT_user::max_calls);
     // Two assigned terminals never share a TEI.
     for (unsigned j = i + 1; j < ISDN::LAPD_NT::n_users; ++j)
@@ -58,54 +59,42 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     if (data[0] & 4) owner.activate();
     CheckUsers(*nt);
 
-    LinkFuzz::Records in(data, size, 1);
-    while (in.more()) {
-      uint8_t const op = in.next();
-      if (op < LinkFuzz::kEvent) {
-        Packet p;
-        in.frame(op, p);
-        nt->receive(p);
-      } else {
-        switch (op) {
-          case 0xF0:
-            Advance(ISDN::LAPD_NT_user::T200_ms);
-            break;
-          case 0xF1:
-            Advance(ISDN::LAPD_NT_user::check_ms);
-            break;
-          case 0xF2:
-            Advance(ISDN::LAPD_NT_user::idle_ms);
-            break;
-          case 0xF3:
-            Advance(ISDN::LAPD_NT::check_period_ms);
-            break;
-          case 0xF4: {
-            // A message from above: the next two octets are its call
-            // reference and type.
-            uint8_t const cref = in.next();
-            uint8_t const type = in.next();
-            Packet p;
-            owner.prepare_head(p);
-            for (uint8_t o : {uint8_t(0x08), uint8_t(0x01), cref, type}) p.put8(o);
-            owner.message(p);
-            break;
-          }
-          case 0xF5:
-            owner.activate();
-            break;
-          case 0xF6:
-            owner.deactivate();
-            break;
-          default: {
-            Packet shortmsg;
-            shortmsg.reserve_head(0);
-            shortmsg.put8(op);
-            owner.message(shortmsg);
-            break;
-          }
+    // Time passes, from 0xF0 on, by one of these.
+    static unsigned const delays[] = {ISDN::Q921::t200_ms, ISDN::LAPD_NT_user::check_ms, ISDN::Q921::t203_ms,
+                                      ISDN::LAPD_NT::check_period_ms};
+    auto event = [&](uint8_t op, LinkFuzz::Records& in) {
+      if (unsigned(op - LinkFuzz::kEvent) < std::size(delays)) {
+        Advance(delays[op - LinkFuzz::kEvent]);
+        return;
+      }
+      switch (op) {
+        case 0xF4: {
+          // A message from above: the next two octets are its call
+          // reference and type.
+          uint8_t const cref = in.next();
+          uint8_t const type = in.next();
+          Packet p;
+          owner.prepare_head(p);
+          for (uint8_t o : {uint8_t(0x08), uint8_t(0x01), cref, type}) p.put8(o);
+          owner.message(p);
+          break;
+        }
+        case 0xF5:
+          owner.activate();
+          break;
+        case 0xF6:
+          owner.deactivate();
+          break;
+        default: {
+          Packet shortmsg;
+          shortmsg.reserve_head(0);
+          shortmsg.put8(op);
+          owner.message(shortmsg);
+          break;
         }
       }
-      CheckUsers(*nt);
-    }
+    };
+    auto receive = [&](Packet& p) { nt->receive(p); };
+    LinkFuzz::Play(data, size, receive, event, [&] { CheckUsers(*nt); });
   });
 }

@@ -97,37 +97,37 @@ int LAPD::GetInfo(ACP::IsdnLinkInfo& info) const {
 
 char const* LAPD::error_text(unsigned code) {
   switch (code) {
-    case 1:
+    case MdlError::supervisory_f1:
       return "Supervisory (F = 1)";
-    case 2:
+    case MdlError::dm_f1:
       return "DM (F = 1)";
-    case 4:
+    case MdlError::ua_f1:
       return "UA (F = 1)";
-    case 8:
+    case MdlError::ua_f0:
       return "UA (F = 0)";
-    case 16:
+    case MdlError::dm_f0:
       return "Receipt of DM response (F = 0)";
-    case 32:
+    case MdlError::peer_reestablishment:
       return "Peer initiated re-establishment - SABME";
-    case 64:
+    case MdlError::sabme_retries:
       return "Unsuccessful retransmission (N200 times) - SABME";
-    case 128:
+    case MdlError::disc_retries:
       return "Unsuccessful retransmission (N200 times) - DISC";
-    case 256:
+    case MdlError::enquiry_retries:
       return "Unsuccessful retransmission (N200 times) - Status enquiry";
-    case 512:
+    case MdlError::nr_error:
       return "Other - N(R) error";
-    case 1024:
+    case MdlError::frmr:
       return "Other - Receipt of FRMR response";
-    case 2048:
+    case MdlError::undefined_frame:
       return "Other - Receipt of undefined frame";
-    case 4096:
+    case MdlError::i_field_not_permitted:
       return "Other - Receipt of I field not permitted";
-    case 8192:
+    case MdlError::wrong_size:
       return "Other - Receipt of frame with wrong size";
-    case 16384:
+    case MdlError::n201_error:
       return "Other - N201 error";
-    case 32768:
+    case MdlError::tei_denied:
       return "Tei Assign - Tei denied";
     default:
       return "Other - Unknown";

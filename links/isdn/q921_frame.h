@@ -19,8 +19,18 @@ constexpr unsigned control2_octet = 3;
 constexpr unsigned u_header_size = 3;   // address and one control octet
 constexpr unsigned is_header_size = 4;  // address and two control octets
 
-// N201: the most octets of layer 3 an I or UI frame carries on SAPI 0.
-constexpr unsigned n201 = 260;
+// System parameters, the Q.921 defaults for SAPI 0, on either side.
+constexpr unsigned n201 = 260;       // the most octets of layer 3 in an I or UI frame
+constexpr unsigned t200_ms = 1000;   // waiting for an acknowledgement or an answer
+constexpr unsigned t202_ms = 2000;   // between the TEI identity requests
+constexpr unsigned t203_ms = 10000;  // the longest silence of an established link
+constexpr unsigned n200 = 3;         // retransmissions before giving up
+constexpr unsigned n202 = 3;         // identity requests repeated before giving up
+constexpr unsigned k = 7;            // the window: I frames sent and not yet acknowledged
+// The most layer-3 messages a link queues for sending; its queue keeps room
+// for the k that a retransmission puts back in front of them.
+constexpr unsigned out_limit = 128;
+constexpr unsigned out_capacity = out_limit + k;
 
 // Address field.
 constexpr uint8_t cr_bit = 0x02;

@@ -148,8 +148,8 @@ TEST_F(IsdnSlotsTest, AnActivateKeepsALinkThatIsUpAndWhatItCarries) {
     // A pstn link starts before its line is joined: its first SABME is lost
     // and T200 sends it again.
     bool up[2] = {false, false};
-    for (unsigned t = 0; t <= ISDN::LAPD::N200 && !(up[0] && up[1]); ++t) {
-      if (t) linktest::advance(clock, ISDN::LAPD::T200_ms);
+    for (unsigned t = 0; t <= ISDN::Q921::n200 && !(up[0] && up[1]); ++t) {
+      if (t) linktest::advance(clock, ISDN::Q921::t200_ms);
       linktest::run_until(
           [&] {
             LGCP::Message m;

@@ -64,7 +64,7 @@ TEST_F(BriTest, EightTerminalsGetTeisFrom64AndTheNinthIsDeniedUntilT202Gives) {
   }
   b.Clear();
   b.Attach(8);
-  b.Run(ISDN::LAPD::T202_ms * 5 + 100);
+  b.Run(ISDN::Q921::t202_ms * 5 + 100);
   unsigned requests = 0, denied = 0;
   for (auto const& f : b.Frames(8)) requests += f.size() == 8 && f[6] == 0x01;
   for (auto const& f : b.Frames(-1))
@@ -87,7 +87,7 @@ TEST_F(BriTest, RequestsTwoSecondsApart) {
   b.bus.network().bind(nullptr);  // nobody answers
   b.Attach(0);
   for (unsigned i = 1; i <= 4; ++i) {
-    b.Run(ISDN::LAPD::T202_ms - 10);
+    b.Run(ISDN::Q921::t202_ms - 10);
     EXPECT_EQ(i, b.Frames(0).size());
     b.Run(10);
     EXPECT_EQ(i + 1, b.Frames(0).size());
@@ -362,13 +362,13 @@ TEST_F(BriTraffic, WithNothingOutstandingTheTimerPollsAndThenGivesUp) {
   ASSERT_EQ(b.nt_user(0).vs(), b.nt_user(0).va());
   b.bus.clear_log();
   b.bus.terminal(0).mute(true);
-  b.Run(ISDN::LAPD_NT_user::idle_ms + 3 * ISDN::LAPD_NT_user::T200_ms);
+  b.Run(ISDN::Q921::t203_ms + 3 * ISDN::Q921::t200_ms);
   Strings polls;
   for (auto const& x : b.Log())
     if (x.rfind("n 64 ", 0) == 0) polls.push_back(x);
   EXPECT_EQ((Strings{"n 64 RR 1 cmd P", "n 64 RR 1 cmd P", "n 64 RR 1 cmd P", "n 64 RR 1 cmd P"}), polls);
   EXPECT_TRUE(b.nt_user(0).is_assigned());
-  b.Run(ISDN::LAPD_NT_user::T200_ms);
+  b.Run(ISDN::Q921::t200_ms);
   EXPECT_FALSE(b.nt_user(0).is_assigned());
 }
 
@@ -381,7 +381,7 @@ TEST_F(BriTraffic, AnUnansweredIFrameGoesAgainWithTheCurrentNr) {
   // The terminal's next message moves V(R) before the retransmission.
   FromTerminal(0, L3(0x01, britest::ALERTING));
   b.bus.clear_log();
-  b.Run(ISDN::LAPD_NT_user::T200_ms);
+  b.Run(ISDN::Q921::t200_ms);
   Strings iframes;
   for (auto const& x : b.Log())
     if (x.rfind("n 64 I ", 0) == 0) iframes.push_back(x);
@@ -431,7 +431,7 @@ TEST_F(BriTraffic, WithAcknowledgementsHeldBackTheEighthMessageWaits) {
   EXPECT_EQ(7u, b.nt_user(0).outstanding());
   EXPECT_EQ(1u, b.nt_user(0).waiting());
   b.bus.terminal(0).mute(false);
-  b.Run(ISDN::LAPD_NT_user::T200_ms);
+  b.Run(ISDN::Q921::t200_ms);
   EXPECT_EQ(0u, b.nt_user(0).outstanding());
   EXPECT_EQ(0u, b.nt_user(0).waiting());
   EXPECT_EQ(8u, b.user(0).received.size());
@@ -461,7 +461,7 @@ TEST_F(BriTraffic, TerminalMessagesGoUpOnceInOrder) {
     Bytes const m = L3(uint8_t(i % 3 + 1), britest::SETUP, uint8_t(i));
     b.user(i % 3).send(std::string(m.begin(), m.end()));
   }
-  b.Run(5 * ISDN::LAPD::T200_ms);
+  b.Run(5 * ISDN::Q921::t200_ms);
   EXPECT_EQ(20u, b.net.received.size());
   for (unsigned i = 0; i < 3; ++i) EXPECT_EQ(0u, b.link(i).queued_ack()) << i;
 }
@@ -495,7 +495,7 @@ TEST_F(BriTraffic, WithAnEmptyPoolTheFrameIsNotSentAndGoesAgainLater) {
   EXPECT_NE(std::string::npos, log.text().find("LAPD(NT BRI): no packet buffer: frame not sent", before.size()));
   hoard.clear();
   msg.clear();
-  b.Run(ISDN::LAPD_NT_user::T200_ms);
+  b.Run(ISDN::Q921::t200_ms);
   EXPECT_EQ(1u, b.user(0).received.size());
   EXPECT_EQ(0u, b.nt_user(0).outstanding());
 }
@@ -508,7 +508,7 @@ TEST_F(BriTest, WithAnEmptyPoolTheIdentityRequestWaitsForT202) {
   EXPECT_TRUE(b.Frames(0).empty());
   EXPECT_EQ(2u, b.link(0).full_state().state);
   hoard.clear();
-  b.Run(ISDN::LAPD::T202_ms);
+  b.Run(ISDN::Q921::t202_ms);
   EXPECT_EQ(6u, b.link(0).full_state().state);
   EXPECT_EQ(64u, b.link(0).full_state().own_tei);
 }
