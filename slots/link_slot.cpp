@@ -19,8 +19,6 @@ bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk
 
 LinkSlot::LinkSlot(const char* family) : name_(family) {}
 
-LinkSlot::~LinkSlot() { DeleteLinks(); }
-
 void LinkSlot::AddLink(Protocol* link) { add_protocol_tail(link); }
 
 void LinkSlot::AddLink(ISDN::LAPD* link) {

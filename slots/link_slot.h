@@ -36,7 +36,6 @@ public:
 
 protected:
   explicit LinkSlot(const char* family);
-  ~LinkSlot() override;
 
   // The engine joins the family, which owns it from now on.
   void AddLink(Protocol* link);
