@@ -2,13 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <iostream>
 
 #include "board/board.h"
-#include "foundation/log_limit.h"
+#include "foundation/ext_text.h"
 
 namespace FrameIO {
 
@@ -78,6 +79,65 @@ Fd OpenMccChannel(const Board::Mcc::Allocate& rec, const std::string& header) {
     return Fd();
   }
   return fd;
+}
+
+bool Port::Readable(short revents) { return (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+void Port::open(const Fd& fd) {
+  event_.Schedule(fd, POLLIN | POLLOUT);
+  ready_ = false;
+  cut_ = 0;
+}
+
+void Port::close() {
+  event_.Release();
+  ready_ = false;
+}
+
+void Port::serve(short revents) {
+  if (Readable(revents)) read();
+  ready_on(revents);
+}
+
+void Port::read() {
+  Packet frame;
+  int error = 0;
+  std::size_t length = 0;
+  switch (ReadFrame(event_.lowlevel_fd(), frame, error, length)) {
+    case Read::Frame:
+      owner_.on_port_frame(frame);
+      frame.clear();
+      return;
+    case Read::Dropped:
+      lines_.line(std::cerr) << ext::header(&owner_) << "no packet buffer: received frame dropped" << std::endl;
+      return;
+    case Read::Cut:
+      ++cut_;
+      lines_.line(std::cerr) << ext::header(&owner_) << "received frame of " << length << " octets cut to "
+                             << frame._tailroom() << ": dropped (" << cut_ << " so far)" << std::endl;
+      return;
+    case Read::Dry:
+      return;
+    case Read::Ended:
+      owner_.on_port_end(error);
+      return;
+  }
+}
+
+void Port::ready_on(short revents) {
+  if (!(revents & POLLOUT) || !is_open() || ready_) return;
+  ready_ = true;
+  event_.SetEvents(POLLIN);
+  owner_.on_port_ready();
+}
+
+Write Port::write(const Packet& frame) {
+  const Write result = WriteFrame(event_.lowlevel_fd(), frame);
+  if (result == Write::Busy) {
+    ready_ = false;
+    event_.SetEvents(POLLIN | POLLOUT);
+  }
+  return result;
 }
 
 }  // namespace FrameIO

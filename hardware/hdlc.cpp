@@ -1,10 +1,5 @@
 #include "hardware/hdlc.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -60,7 +55,7 @@ HDLC::HDLC() : HDLC(HwMux::instance()) {}
 HDLC::HDLC(HwMux& mux) : mux_(mux), params_{0, 0, -1, -1, 0}, stats_{}, client_(NullNotify()) {
   // Bound once: a client may reactivate the channel from inside a callback,
   // while the handler is running.
-  event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  port_.bind("HDLC::OnEvent", &HDLC::on_event, this);
 }
 
 HDLC::~HDLC() { close(); }
@@ -112,15 +107,13 @@ bool HDLC::activate() {
   }
   inputLinked_ = true;
 
-  event_.Schedule(fd, POLLIN | POLLOUT);
-  ready_ = false;
+  port_.open(fd);
   if (Tracing()) lines_.line(std::clog) << ext::header(this) << "activated" << std::endl;
   return true;
 }
 
 void HDLC::close() {
-  event_.Release();
-  ready_ = false;
+  port_.close();
   // The output idles and the channel hears nothing, so the controller
   // channel can be handed out again without an old timeslot attached.
   if (linkOutput_ >= 0) mux_.Disconnect(linkOutput_);
@@ -137,13 +130,11 @@ void HDLC::deactivate() {
 
 void HDLC::on_event(int, short events) {
   // A hang-up or an error is seen by the read, which then closes the channel.
-  if (events & (POLLIN | POLLHUP | POLLERR)) do_read();
-  if ((events & POLLOUT) && is_open() && !ready_) {
-    ready_ = true;
-    event_.SetEvents(POLLIN);
-    client_->on_hdlc_ready();
-  }
+  if (FrameIO::Port::Readable(events)) do_read();
+  port_.ready_on(events);
 }
+
+void HDLC::on_port_ready() { client_->on_hdlc_ready(); }
 
 void HDLC::do_read() {
   if (Tracing()) lines_.line(std::clog) << ext::header(this) << "do_read" << std::endl;
@@ -151,29 +142,16 @@ void HDLC::do_read() {
     std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
     return;
   }
-  Packet frame;
-  int error = 0;
-  std::size_t length = 0;
-  switch (FrameIO::ReadFrame(event_.lowlevel_fd(), frame, error, length)) {
-    case FrameIO::Read::Frame:
-      if (Tracing()) lines_.line(std::clog) << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
-      ++stats_.rxSU;
-      client_->on_hdlc_receive(frame);
-      frame.clear();
-      return;
-    case FrameIO::Read::Dropped:
-      lines_.line(std::cerr) << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
-      return;
-    case FrameIO::Read::Cut:
-      ++stats_.rxCut;
-      lines_.line(std::cerr) << ext::header(this) << "received frame of " << length << " octets cut to "
-                             << frame._tailroom() << ": dropped (" << stats_.rxCut << " so far)" << std::endl;
-      return;
-    case FrameIO::Read::Dry:
-      return;
-    case FrameIO::Read::Ended:
-      break;
-  }
+  port_.read();
+}
+
+void HDLC::on_port_frame(Packet& frame) {
+  if (Tracing()) lines_.line(std::clog) << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
+  ++stats_.rxSU;
+  client_->on_hdlc_receive(frame);
+}
+
+void HDLC::on_port_end(int error) {
   // The end of the descriptor is a read error too: nothing more will come.
   const char* reason = error == 0 ? "end of file" : std::strerror(error);
   lines_.line(std::cerr) << ext::header(this) << "read error: " << reason << std::endl;
@@ -188,13 +166,11 @@ bool HDLC::hdlc_transmit(Packet& frame) {
     return false;
   }
   if (Tracing()) lines_.line(std::clog) << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
-  switch (FrameIO::WriteFrame(event_.lowlevel_fd(), frame)) {
+  switch (port_.write(frame)) {
     case FrameIO::Write::Sent:
       ++stats_.txSU;
       return true;
     case FrameIO::Write::Busy:
-      ready_ = false;
-      event_.SetEvents(POLLIN | POLLOUT);
       return false;
     case FrameIO::Write::Failed:
       break;

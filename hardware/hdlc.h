@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "foundation/event.h"
 #include "foundation/log_limit.h"
+#include "hardware/frame_io.h"
 #include "transport/packet.h"
 
 class HwMux;
@@ -26,7 +26,7 @@ public:
   virtual bool is_ready() const = 0;
 };
 
-class HDLC : public GenericHDLC {
+class HDLC : public GenericHDLC, private FrameIO::Port::Owner {
 public:
   // The receive packet size a channel is allocated with: the longest frame
   // the far channel takes whole.
@@ -65,10 +65,8 @@ public:
     std::uint32_t txSU;        // frames written
     std::uint32_t txDiscard;   // refused: the channel was closed
     std::uint32_t txError;     // the write failed or was cut short
-    std::uint32_t txOverflow;  // not counted here
+    std::uint32_t txOverflow;  // dropped by the client: its queue was full
     std::uint32_t rxSU;        // frames received
-    // Not reported: frames longer than the read buffer, dropped.
-    std::uint32_t rxCut;
   };
 
   // Cross-connects through the daemon's HwMux unless told otherwise.
@@ -88,6 +86,9 @@ public:
   void logLevel(unsigned level) { logLevel_ = level; }
   unsigned logLevel() const { return logLevel_; }
   const Statistics& statistics() const { return stats_; }
+  // A client that queues frames while the channel refuses them counts here
+  // those it had to drop for a full queue.
+  void overflowed(std::uint32_t frames) { stats_.txOverflow += frames; }
 
   // Closes the channel first, then opens, allocates and cross-connects a new
   // one. False (and the channel closed, with whatever it had connected
@@ -98,8 +99,8 @@ public:
   void deactivate();
 
   bool hdlc_transmit(Packet& frame) override;
-  bool is_open() const override { return event_.IsActive(); }
-  bool is_ready() const override { return ready_; }
+  bool is_open() const override { return port_.is_open(); }
+  bool is_ready() const override { return port_.is_ready(); }
 
   // The controller timeslot of the open channel, -1 when closed.
   int channel() const { return channel_; }
@@ -107,17 +108,20 @@ public:
   void on_event(int fd, short events);
   void do_read();
 
-  void PutHeader(std::ostream& os) const;
+  void PutHeader(std::ostream& os) const override;
 
 private:
   // Releases the descriptor and undoes the connections made at activation.
   void close();
 
+  // FrameIO::Port::Owner
+  void on_port_frame(Packet& frame) override;
+  void on_port_end(int error) override;
+  void on_port_ready() override;
+
   HwMux& mux_;
-  bool ready_ = false;
   Params params_;
   Statistics stats_;
-  Event event_;
   unsigned logLevel_ = 0;
   unsigned trunk_ = 0;
   Notify* client_;
@@ -129,4 +133,5 @@ private:
   // The line may bring log lines about at any rate: a channel writes a few a
   // second and counts the rest.
   Log::Limiter lines_;
+  FrameIO::Port port_{*this, lines_};
 };

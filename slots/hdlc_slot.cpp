@@ -17,12 +17,7 @@ bool Tracing() { return traces.signalling.hdlc; }
 
 }  // namespace
 
-const TimerSpec<HdlcSlot> HdlcSlot::TUpdatespec = {&HdlcSlot::OnUpdateTimer, HdlcSlot::kUpdateMs};
-
-HdlcSlot::HdlcSlot() : channel_(new HDLC) {
-  channel_->bind(this);
-  pending_.select_hdlcPackages();
-}
+HdlcSlot::HdlcSlot() : ChannelSlot("hdlc") { pending_.select_hdlcPackages(); }
 
 Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
   const int trunk = params.get_trunk().getValue();
@@ -31,14 +26,12 @@ Slot* HdlcSlot::Create(LGCP::HdlcParams const& params) {
     return nullptr;
   }
   HdlcSlot* slot = new HdlcSlot;
-  slot->channel_->trunk(unsigned(trunk));
-  slot->trunkIndex_ = unsigned(trunk - 1);
+  slot->SetTrunk(unsigned(trunk));
   slot->address_ = std::uint16_t(params.get_address().getValue());
-  slot->channel_->logLevel(unsigned(params.get_log().getValue()));
+  slot->channel().logLevel(unsigned(params.get_log().getValue()));
   if (Tracing())
-    slot->lines_.line(std::clog) << ext::header(slot) << "trunk=" << slot->trunkIndex_ << ", address=" << slot->address_
-                                 << std::endl;
-  slot->updateTimer_.set(slot);
+    slot->lines_.line(std::clog) << ext::header(slot) << "trunk=" << slot->trunk_index()
+                                 << ", address=" << slot->address_ << std::endl;
   return slot;
 }
 
@@ -46,61 +39,38 @@ HdlcSlot* HdlcSlot::Of(Slot* slot) {
   return slot && slot->GetSlotFactory() == &HdlcSlotFactory::instance() ? static_cast<HdlcSlot*>(slot) : nullptr;
 }
 
-HdlcSlot::~HdlcSlot() {
-  updateTimer_.reset();
-  flushTimer_.reset();
-  channel_->unbind();
-}
+HdlcSlot::~HdlcSlot() { flushTimer_.reset(); }
 
-void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkIndex_ << "/*]: "; }
+void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunk_index() << "/*]: "; }
 
 const char* HdlcSlot::GetName() const { return "hdlc-slot"; }
-int HdlcSlot::GetConnectionPriority() { return 1; }
-bool HdlcSlot::IOnOutputStream() { return true; }
-bool HdlcSlot::IOnInputStream() { return true; }
-void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&) {}
 
 // Connections ---------------------------------------------------------------------
 
-bool HdlcSlot::IHwConnectTransmitter(Slot& receiver) {
-  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwConnectTransmitter" << std::endl;
-  HDLC::Params p = channel_->params();
-  p.tdm = receiver.GetReceiveChannel();
+// The channel uses the one timeslot both ways: the connect that comes last
+// sets it.
+bool HdlcSlot::Connect(const char* hook, int tdm) {
+  if (Tracing()) lines_.line(std::clog) << ext::header(this) << hook << std::endl;
+  HDLC::Params p = channel().params();
+  p.tdm = tdm;
   p.mode = 1;
-  channel_->params(p);
+  channel().params(p);
   if (p.tdm != -1) iactivate();
   return true;
 }
 
-bool HdlcSlot::IHwConnectReceiver(Slot& source) {
-  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwConnectReceiver" << std::endl;
-  HDLC::Params p = channel_->params();
-  p.tdm = source.GetTransmitChannel();
-  p.mode = 1;
-  channel_->params(p);
-  if (p.tdm != -1) iactivate();
-  return true;
-}
-
-bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
-  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
-  Slot::IHwDisconnectTransmitter(receiver);
-  channel_->deactivate();
-  return true;
-}
-
-bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
-  if (Tracing()) lines_.line(std::clog) << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
-  Slot::IHwDisconnectReceiver(source);
-  channel_->deactivate();
-  return true;
+void HdlcSlot::Disconnecting(bool transmitter) {
+  if (Tracing())
+    lines_.line(std::clog) << ext::header(this) << (transmitter ? "IHwDisconnectTransmitter" : "IHwDisconnectReceiver")
+                           << std::endl;
+  ChannelSlot::Disconnecting(transmitter);
 }
 
 void HdlcSlot::iactivate() {
   if (Tracing())
-    lines_.line(std::clog) << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel_->params().tdm
+    lines_.line(std::clog) << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel().params().tdm
                            << std::endl;
-  if (!channel_->activate()) {
+  if (!channel().activate()) {
     Slot::OnDeactivated();
     return;
   }
@@ -141,7 +111,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
     // out is still in the controller's order.
     if (queue_.count() == kQueue) {
       const std::size_t dropped = n - i;
-      overflows_ += std::uint32_t(dropped);
+      channel().overflowed(std::uint32_t(dropped));
       lines_.line(std::cerr) << ext::header(this) << "transmit queue full, " << dropped << " packages dropped"
                              << std::endl;
       SetErrorCause(LGCP::ErrorCause::insufficientResources);
@@ -166,14 +136,14 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
 
 bool HdlcSlot::transmitPacket(Packet const& frame) {
   const bool queued = queue_.put(frame);
-  if (!queue_.empty() && channel_->is_ready()) on_hdlc_ready();
+  if (!queue_.empty() && channel().is_ready()) on_hdlc_ready();
   return queued;
 }
 
 void HdlcSlot::on_hdlc_ready() {
   Packet head;
   while (queue_.preview(&head)) {
-    if (!channel_->hdlc_transmit(head)) return;
+    if (!channel().hdlc_transmit(head)) return;
     queue_.get(head);
     if (Tracing()) lines_.line(std::clog) << ext::header(this) << "on_hdlc_ready " << head.text() << std::endl;
   }
@@ -221,19 +191,6 @@ void HdlcSlot::flushResponce() {
 
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
   lines_.line(std::clog) << ext::header(this) << "on_hdlc_error" << std::endl;
-}
-
-void HdlcSlot::OnUpdateTimer() {
-  updateTimer_.set(this);
-  const HDLC::Statistics& s = channel_->statistics();
-  LGCP::IoctlResponse r;
-  LGCP::HdlcLinkInfo& info = r.select_hdlcLinkInfo();
-  info.set_txSU(int(s.txSU));
-  info.set_txDiscard(int(s.txDiscard));
-  info.set_txError(int(s.txError));
-  info.set_txOverflow(int(s.txOverflow + overflows_));
-  info.set_rxSU(int(s.rxSU));
-  OnIoctlResponse(r);
 }
 
 // HdlcSlotFactory -----------------------------------------------------------------

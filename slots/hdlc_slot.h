@@ -6,20 +6,16 @@
 // them; received frames for the slot's address go back in hdlcPackages
 // signals, at once or batched for up to 100 ms.
 #include <cstdint>
-#include <memory>
 
 #include "foundation/containers.h"
 #include "foundation/log_limit.h"
 #include "foundation/timer.h"
-#include "hardware/hdlc.h"
 #include "messages/LGCP.h"
-#include "slots/slot.h"
+#include "slots/link_slot.h"
 #include "transport/packet.h"
-#include "transport/protocol.h"
 
-class HdlcSlot : private Slot, public HDLC::Notify {
+class HdlcSlot : public ChannelSlot {
 public:
-  static constexpr unsigned kUpdateMs = 3000;
   static constexpr unsigned kFlushMs = 100;
   static constexpr unsigned kQueue = 120;
 
@@ -27,36 +23,28 @@ public:
   static Slot* Create(LGCP::HdlcParams const& params);
   ~HdlcSlot() override;
 
-  // Slot
-  void OnTrunkStatus(unsigned int trunk, ACP::TrunkState::NamedNumber const& state) override;
+  // Slot: a connect in either direction opens the channel on the peer's
+  // timeslot, a disconnect closes it.
   bool IActivate(TERM::TermActivateParams const& params) override;
   bool IDeactivate() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
-  int GetConnectionPriority() override;
-  bool IHwConnectTransmitter(Slot& receiver) override;
-  bool IHwConnectReceiver(Slot& source) override;
-  bool IHwDisconnectTransmitter(Slot& receiver) override;
-  bool IHwDisconnectReceiver(Slot& source) override;
-  bool IOnOutputStream() override;
-  bool IOnInputStream() override;
+  bool IHwConnectTransmitter(Slot& receiver) override {
+    return Connect("IHwConnectTransmitter", receiver.GetReceiveChannel());
+  }
+  bool IHwConnectReceiver(Slot& source) override { return Connect("IHwConnectReceiver", source.GetTransmitChannel()); }
   const char* GetName() const override;
 
-  // HDLC::Notify
+  // The channel's events: frames in, readiness to drain the queue.
   void on_hdlc_receive(Packet& frame) override;
   void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
   void on_hdlc_ready() override;
 
-  void OnUpdateTimer();
   void flushResponce();
 
   // For tests: the slot behind a table entry, null when it is not an hdlc one.
   static HdlcSlot* Of(Slot* slot);
-  HDLC& channel() { return *channel_; }
   unsigned queued() const { return queue_.count(); }
-  std::uint32_t overflows() const { return overflows_; }
   std::uint32_t runts() const { return runts_; }
-
-  static const TimerSpec<HdlcSlot> TUpdatespec;
 
   // "HdlcSlot[0/*]: "
   void PutHeader(std::ostream& os) const;
@@ -64,23 +52,19 @@ public:
 private:
   HdlcSlot();
 
+  bool Connect(const char* hook, int tdm);
+  void Disconnecting(bool transmitter) override;
   void iactivate();
   // False when the queue was full and the package dropped.
   bool transmitPacket(Packet const& frame);
   void enqResponce(Packet const& frame);
 
-  Protocol_name_str name_{"hdlc"};
-  std::unique_ptr<HDLC> channel_;
   LGCP::IoctlResponse pending_;
-  unsigned trunkIndex_ = 0;
-  TimerSpec<HdlcSlot>::SpecTimer<TUpdatespec> updateTimer_;
   Timer flushTimer_;
   CleanQueue<Packet, kQueue> queue_;
   std::uint16_t address_ = 0;
   std::uint8_t txSeq_ = 0;
   std::uint8_t rxSeq_ = 0;
-  // Packages dropped for a full queue; reported as txOverflow.
-  std::uint32_t overflows_ = 0;
   // Received frames too short for the header.
   std::uint32_t runts_ = 0;
   // The line and the controller may bring log lines about at any rate: a

@@ -1,7 +1,6 @@
 #include "slots/isdn_slot.h"
 
 #include <fcntl.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +15,7 @@
 #include "hardware/frame_io.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
-#include "slots/pstn_slot.h"
+#include "slots/link_slot.h"
 
 namespace DspData = Board::DspData;
 namespace Mcc = Board::Mcc;
@@ -24,141 +23,54 @@ namespace Mcc = Board::Mcc;
 // IsdnSlot ----------------------------------------------------------------------
 
 IsdnSlot::IsdnSlot(Fd device, int channel, ISDN::LAPD* link, const char* eventName)
-    : channel_(channel), device_(std::move(device)), link_(link) {
-  link_->BindNotify(this);
-  link_->hdlc(this);
-  event_.Bind(eventName, &IsdnSlot::OnEvent, this);
-  event_.Schedule(device_, POLLIN | POLLOUT);
-  add_protocol_tail(link_);
+    : LinkSlot("ISDN/HDLC"), channel_(channel), device_(std::move(device)) {
+  link->BindNotify(this);
+  link->hdlc(this);
+  port_.bind(eventName, &IsdnSlot::OnEvent, this);
+  port_.open(device_);
+  AddLink(link);
 }
 
-IsdnSlot::~IsdnSlot() {
-  // The link sends through this slot: it goes while the slot is whole.
-  while (Protocol* layer = highest()) delete layer;
-  link_ = nullptr;
-}
+// The link sends through this slot: it goes while the slot is whole.
+IsdnSlot::~IsdnSlot() { DeleteLinks(); }
 
 const char* IsdnSlot::GetName() const { return "MCC"; }
 
 void IsdnSlot::PutHeader(std::ostream& os) const { os << "mcc/isdn: " << static_cast<Slot const&>(*this) << " "; }
 
 void IsdnSlot::ReleaseDevice() {
-  event_.Release();
+  port_.close();
   device_.close();
-  ready_ = false;
 }
 
 bool IsdnSlot::IActivate(TERM::TermActivateParams const&) {
   // The peer may have brought the link up before this command came, or its
-  // establishment is under way: a DL-ESTABLISH request would establish it
-  // again, and both ends would drop the messages they hold, each answered
-  // success.
-  if (link_ && link_->established())
-    on_activated(link_);
-  else if (!link_ || !link_->establishing())
-    ProtocolsFamily::activate();
+  // establishment is under way.
+  ActivateLink();
   return true;
 }
 
-bool IsdnSlot::IDeactivate() {
-  ProtocolsFamily::deactivate();
-  return true;
+bool IsdnSlot::IUserData(std::vector<char> const& data) { return PassDown(data, 1, ISDN::LAPD::max_message); }
+
+void IsdnSlot::OnEvent(int, short revents) { port_.serve(revents); }
+
+void IsdnSlot::on_port_frame(Packet& frame) { ProtocolsFamily::receive(frame); }
+
+void IsdnSlot::on_port_end(int error) {
+  // Polled on, a channel at its end would wake the loop for ever.
+  notes_.line(std::cerr) << ext::header(this) << "read fail: " << (error ? std::strerror(error) : "end of file")
+                         << ", channel not read any more" << std::endl;
+  port_.close();
+  if (lapd()) lapd()->on_hdlc_error(HDLC::Notify::Cause::read_error);
 }
 
-bool IsdnSlot::IUserData(std::vector<char> const& data) {
-  if (!LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)) {
-    SetErrorCause(LGCP::ErrorCause::invalidParams);
-    return false;
-  }
-  Packet p;
-  int cause = 0;
-  if (!LinkFrame(*this, *this, data, p, cause)) {
-    SetErrorCause(LGCP::ErrorCause::NamedNumber(cause));
-    return false;
-  }
-  ProtocolsFamily::message(p);
-  return true;
-}
-
-bool IsdnSlot::Ioctl(LGCP::IoctlParams const&) { return false; }
-
-void IsdnSlot::OnEvent(int fd, short revents) {
-  // A hang-up or an error shows in the read.
-  if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-    Packet frame;
-    int error = 0;
-    std::size_t length = 0;
-    switch (FrameIO::ReadFrame(fd, frame, error, length)) {
-      case FrameIO::Read::Frame:
-        ProtocolsFamily::receive(frame);
-        break;
-      case FrameIO::Read::Dropped:
-        notes_.line(std::cerr) << ext::header(this) << "no packet buffer: received frame dropped" << std::endl;
-        break;
-      case FrameIO::Read::Cut:
-        ++cut_;
-        notes_.line(std::cerr) << ext::header(this) << "received frame of " << length << " octets cut to "
-                               << frame._tailroom() << ": dropped (" << cut_ << " so far)" << std::endl;
-        break;
-      case FrameIO::Read::Dry:
-        break;
-      case FrameIO::Read::Ended:
-        // Polled on, a channel at its end would wake the loop for ever.
-        notes_.line(std::cerr) << ext::header(this) << "read fail: " << (error ? std::strerror(error) : "end of file")
-                               << ", channel not read any more" << std::endl;
-        event_.Release();
-        ready_ = false;
-        if (link_) link_->on_hdlc_error(HDLC::Notify::Cause::read_error);
-        return;
-    }
-  }
-  if ((revents & POLLOUT) && event_.IsActive() && !ready_) {
-    ready_ = true;
-    event_.SetEvents(POLLIN);
-    if (link_) link_->on_hdlc_ready();
-  }
+void IsdnSlot::on_port_ready() {
+  if (lapd()) lapd()->on_hdlc_ready();
 }
 
 bool IsdnSlot::hdlc_transmit(Packet& frame) {
   if (frame.empty()) return true;
-  if (!event_.IsActive()) return false;
-  switch (FrameIO::WriteFrame(event_.lowlevel_fd(), frame)) {
-    case FrameIO::Write::Sent:
-      return true;
-    case FrameIO::Write::Busy:
-      ready_ = false;
-      event_.SetEvents(POLLIN | POLLOUT);
-      return false;
-    case FrameIO::Write::Failed:
-      break;
-  }
-  return false;
-}
-
-void IsdnSlot::transmit(Packet&) {}
-
-void IsdnSlot::on_message(Packet& p) {
-  const unsigned char* at = p.cdata();
-  OnUserData(std::vector<char>(at, at + p.length()));
-}
-
-void IsdnSlot::on_activated(Protocol*) {
-  UpdateISDN_Statistics();
-  Slot::OnActivated();
-}
-
-void IsdnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
-  UpdateISDN_Statistics();
-  Slot::OnDeactivated();
-}
-
-void IsdnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD*) {}
-
-void IsdnSlot::UpdateISDN_Statistics() {
-  if (!link_) return;
-  LGCP::IoctlResponse r;
-  if (!link_->GetInfo(r.select_isdnLinkInfo())) return;
-  OnIoctlResponse(r);
+  return is_open() && port_.write(frame) == FrameIO::Write::Sent;
 }
 
 // AtsQsigSlot -------------------------------------------------------------------

@@ -6,19 +6,15 @@
 // channel's B subslots, each an AtsQsigBSlot: a plain TDM endpoint. Layer 3
 // is the controller: frames pass as userData. Both D-channel slots join
 // their timeslot to others through the ordinary cross-connect.
-#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
-#include "foundation/event.h"
 #include "foundation/log_limit.h"
 #include "foundation/os.h"
-#include "hardware/hdlc.h"
-#include "links/isdn/lapd.h"
-#include "slots/slot.h"
-#include "transport/protocol.h"
+#include "hardware/frame_io.h"
+#include "slots/link_slot.h"
 
-class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public GenericHDLC {
+class IsdnSlot : public LinkSlot, public ISDN::LAPD::Notify, public GenericHDLC, private FrameIO::Port::Owner {
 public:
   // Takes the device's descriptor, its timeslot and the link layer, which
   // the family owns from now on.
@@ -27,39 +23,27 @@ public:
 
   // Slot
   bool IActivate(TERM::TermActivateParams const& params) override;
-  bool IDeactivate() override;
   bool IUserData(std::vector<char> const& data) override;
-  bool Ioctl(LGCP::IoctlParams const& params) override;
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
   int IGetTransmitChannel() override { return channel_; }
   int IGetReceiveChannel() override { return channel_; }
   const char* GetName() const override;
 
   // GenericHDLC
   bool hdlc_transmit(Packet& frame) override;
-  bool is_open() const override { return event_.IsActive(); }
-  bool is_ready() const override { return ready_; }
-
-  // ProtocolsFamily
-  void on_activated(Protocol* p) override;
-  void on_deactivated(Protocol* p, Smart_pointer<Internal_protocol_status> st) override;
-  void on_message(Packet& p) override;
-  // The link sends through hdlc_transmit: nothing leaves the family's bottom.
-  void transmit(Packet& p) override;
-  Protocol_name const& name() const override { return name_; }
+  bool is_open() const override { return port_.is_open(); }
+  bool is_ready() const override { return port_.is_ready(); }
 
   // ISDN::LAPD::Notify: no flow-status report.
-  void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
+  void OnLAPD_FlowStatusChange(ISDN::LAPD*) override {}
 
   void OnEvent(int fd, short revents);
 
-  ISDN::LAPD* link() const { return link_; }
+  ISDN::LAPD* link() const { return lapd(); }
   int channel() const { return channel_; }
   // For tests: what the device is polled for, 0 once it is not.
-  short polled() const { return event_.IsActive() ? event_.events() : 0; }
+  short polled() const { return port_.polled(); }
   // "mcc/isdn: 07:MCC "
-  virtual void PutHeader(std::ostream& os) const;
+  void PutHeader(std::ostream& os) const override;
 
 protected:
   // Stops polling and closes the device.
@@ -67,20 +51,18 @@ protected:
   int device_fd() const { return device_.lowlevel_fd(); }
 
 private:
-  void UpdateISDN_Statistics();
+  // FrameIO::Port::Owner: the link layer is the device's client.
+  void on_port_frame(Packet& frame) override;
+  void on_port_end(int error) override;
+  void on_port_ready() override;
 
   int channel_;
-  // The device stays open after a hang-up until the slot goes; the event
+  // The device stays open after a hang-up until the slot goes; the port
   // polls a duplicate and lets go of it when the channel ends.
   Fd device_;
-  Event event_;
-  ISDN::LAPD* link_;
-  bool ready_ = false;
-  // Frames longer than the read buffer, dropped.
-  std::uint32_t cut_ = 0;
   // Log lines, bounded: the device may bring them about at any rate.
   Log::Limiter notes_;
-  Protocol_name_str name_{"ISDN/HDLC"};
+  FrameIO::Port port_{*this, notes_};
 };
 
 class AtsQsigBSlot;

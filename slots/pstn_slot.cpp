@@ -1,6 +1,5 @@
 #include "slots/pstn_slot.h"
 
-#include <cstring>
 #include <iostream>
 
 #include "foundation/log_limit.h"
@@ -12,9 +11,6 @@
 
 namespace {
 
-const unsigned kE1Trunks = 4;
-const unsigned kBriTrunks = 8;
-
 // The SS7 state names in the order of get_state_id().
 ACP::SS7State::NamedNumber Ss7State(int id) {
   return id >= 0 && id <= 5 ? ACP::SS7State::NamedNumber(id) : ACP::SS7State::NamedNumber(0);
@@ -22,9 +18,7 @@ ACP::SS7State::NamedNumber Ss7State(int id) {
 
 }  // namespace
 
-const TimerSpec<PstnSlot> PstnSlot::TUpdatespec = {&PstnSlot::OnUpdateTimer, PstnSlot::kUpdateMs};
-
-PstnSlot::PstnSlot() : channel_(new HDLC) { channel_->bind(this); }
+PstnSlot::PstnSlot() : ChannelSlot("PSTN") {}
 
 Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
   // The controller counts trunks from 1; E1 links run on trunks 1..4, basic
@@ -49,15 +43,14 @@ Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
     SS7::SLC* link = new SS7::SLC;
     slot->ss7_ = link;
     slot->frameReceiver_ = link;
-    link->hdlc(slot->channel_.get());
+    link->hdlc(&slot->channel());
     link->set_linkno(unsigned(trunk));
     link->set_slc(unsigned(p.get_slc().getValue()));
     link->set_dpc(unsigned(p.get_dpc().getValue()));
     link->set_opc(unsigned(p.get_opc().getValue()));
     link->set_emergency(bool(p.get_emergency()));
-    slot->add_protocol_tail(link);
-    slot->channel_->trunk(unsigned(trunk));
-    slot->trunkIndex_ = unsigned(trunk - 1);
+    slot->AddLink(link);
+    slot->SetTrunk(unsigned(trunk));
     slot->kind_ = 0;
   } else if (params.isdn_isSelected()) {
     const LGCP::IsdnParams& p = params.get_isdn();
@@ -67,26 +60,23 @@ Slot* PstnSlot::Create(LGCP::PstnParams const& params) {
       ISDN::LAPD_NT* link = new ISDN::LAPD_NT;
       slot->lapdNt_ = link;
       link->set_log(log);
-      slot->add_protocol_tail(link);
+      slot->AddLink(link);
       slot->kind_ = 3;
     } else {
       ISDN::LAPD* link = new ISDN::LAPD(ISDN::Side::user, 0);
-      slot->lapd_ = link;
       slot->frameReceiver_ = link;
-      link->hdlc(slot->channel_.get());
+      link->hdlc(&slot->channel());
       link->set_side(p.get_side().network_isSelected() ? ISDN::Side::network : ISDN::Side::user);
       link->set_linkno(unsigned(trunk));
       link->set_log(log);
       link->BindNotify(slot);
       if (bri) link->change_to_bri();
-      slot->add_protocol_tail(link);
+      slot->AddLink(link);
       slot->kind_ = bri ? 2 : 1;
     }
-    slot->channel_->logLevel(log);
-    slot->channel_->trunk(unsigned(trunk));
-    slot->trunkIndex_ = unsigned(trunk - 1);
+    slot->channel().logLevel(log);
+    slot->SetTrunk(unsigned(trunk));
   }
-  slot->updateTimer_.set(slot);
   return slot;
 }
 
@@ -95,25 +85,19 @@ PstnSlot* PstnSlot::Of(Slot* slot) {
 }
 
 PstnSlot::~PstnSlot() {
-  updateTimer_.reset();
-  channel_->unbind();
   // The link sends through the channel: it goes first.
-  while (Protocol* layer = highest()) delete layer;
+  DeleteLinks();
   ss7_ = nullptr;
-  lapd_ = nullptr;
   lapdNt_ = nullptr;
   frameReceiver_ = nullptr;
 }
 
 const char* PstnSlot::GetName() const { return "pstn"; }
-int PstnSlot::GetConnectionPriority() { return 1; }
-bool PstnSlot::IOnOutputStream() { return true; }
-bool PstnSlot::IOnInputStream() { return true; }
 
 // Connections ---------------------------------------------------------------------
 
 bool PstnSlot::IHwConnectReceiver(Slot& source) {
-  HDLC::Params p = channel_->params();
+  HDLC::Params p = channel().params();
   if (kind_ == 0 || kind_ == 1) {
     const unsigned trunk = unsigned(source.GetTrunk());
     if (trunk > 3) {
@@ -130,64 +114,46 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
   }
   p.mode = kind_ == 0 ? 0 : kind_ == 1 ? 1 : 2;
   p.tdm = source.GetTransmitChannel();
-  channel_->params(p);
+  channel().params(p);
   // A basic-rate channel needs both directions.
   if (kind_ < 2 || p.tdmOut != -1) iactivate();
   return true;
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
-  HDLC::Params p = channel_->params();
+  HDLC::Params p = channel().params();
   if (kind_ < 2) {
     // The channel feeds the timeslot it hears: a primary-rate or SS7 link
     // whose transmit side came back starts again on the receive side it kept.
-    if (p.tdm != -1 && !channel_->is_open()) iactivate();
+    if (p.tdm != -1 && !channel().is_open()) iactivate();
     return true;
   }
   p.tdmOut = receiver.GetReceiveChannel();
-  channel_->params(p);
+  channel().params(p);
   if (p.tdm != -1) iactivate();
   return true;
 }
 
-void PstnSlot::link_stop() {
+void PstnSlot::Disconnecting(bool transmitter) {
   // Told before the channel goes: the link stops without a frame, so
   // nothing it meant for this channel goes out on the next one.
-  if (lapd_)
-    lapd_->on_channel_closed();
+  if (lapd())
+    lapd()->on_channel_closed();
   else
     ProtocolsFamily::deactivate();
-}
-
-void PstnSlot::hw_stop() {
-  link_stop();
-  channel_->deactivate();
-}
-
-bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
-  hw_stop();
-  if (kind_ >= 2) {
-    HDLC::Params p = channel_->params();
+  ChannelSlot::Disconnecting(transmitter);
+  HDLC::Params p = channel().params();
+  if (!transmitter)
+    p.tdm = -1;
+  else if (kind_ >= 2)
     p.tdmOut = -1;
-    channel_->params(p);
-  }
-  Slot::IHwDisconnectTransmitter(receiver);
-  return true;
-}
-
-bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
-  hw_stop();
-  HDLC::Params p = channel_->params();
-  p.tdm = -1;
-  channel_->params(p);
-  Slot::IHwDisconnectReceiver(source);
-  return true;
+  channel().params(p);
 }
 
 void PstnSlot::iactivate() {
   // A channel opened again is a new one: the link on the old one stops.
-  if (lapd_ && channel_->is_open()) lapd_->on_channel_closed();
-  if (channel_->activate())
+  if (lapd() && channel().is_open()) lapd()->on_channel_closed();
+  if (channel().activate())
     ProtocolsFamily::activate();
   else
     Slot::OnDeactivated();
@@ -196,22 +162,11 @@ void PstnSlot::iactivate() {
 // Commands ------------------------------------------------------------------------
 
 bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
-  // A running D-channel stays: the link is asked to establish on it, unless
-  // it is up or on its way up, where establishing it again would make both
-  // ends drop the messages they hold, each answered success.
-  if (kind_ != 0 && channel_->is_open()) {
-    if (lapd_ && lapd_->established())
-      on_activated(lapd_);
-    else if (!lapd_ || !lapd_->establishing())
-      ProtocolsFamily::activate();
-  } else {
+  // A running D-channel stays: the link is asked to establish on it.
+  if (kind_ != 0 && channel().is_open())
+    ActivateLink();
+  else
     iactivate();
-  }
-  return true;
-}
-
-bool PstnSlot::IDeactivate() {
-  ProtocolsFamily::deactivate();
   return true;
 }
 
@@ -224,22 +179,10 @@ bool PstnSlot::IUserData(std::vector<char> const& data) {
     return false;
   }
   // A Q.921 message goes in one frame: 1 to N201 octets.
-  const bool fits = lapd_ ? LinkMessageFits(*this, data.size(), 1, ISDN::LAPD::max_message)
-                    : lapdNt_
-                        ? LinkMessageFits(*this, data.size(), ISDN::LAPD_NT::min_message, ISDN::LAPD_NT::max_message)
-                        : true;
-  if (!fits) {
-    SetErrorCause(LGCP::ErrorCause::invalidParams);
-    return false;
-  }
-  Packet p;
-  int cause = 0;
-  if (!LinkFrame(*this, *this, data, p, cause)) {
-    SetErrorCause(LGCP::ErrorCause::NamedNumber(cause));
-    return false;
-  }
-  ProtocolsFamily::message(p);
-  return true;
+  if (lapd()) return PassDown(data, 1, ISDN::LAPD::max_message);
+  if (lapdNt_) return PassDown(data, ISDN::LAPD_NT::min_message, ISDN::LAPD_NT::max_message);
+  // The MSU's bounds are checked above.
+  return PassDown(data, 0, data.size());
 }
 
 bool PstnSlot::Ioctl(LGCP::IoctlParams const& params) {
@@ -267,7 +210,7 @@ bool PstnSlot::Ioctl(LGCP::IoctlParams const& params) {
 }
 
 void PstnSlot::OnTrunkStatus(unsigned int trunk, ACP::TrunkState::NamedNumber const& state) {
-  if (!ss7_ || trunk != trunkIndex_ || int(state) == lastTrunkState_) return;
+  if (!ss7_ || trunk != trunk_index() || int(state) == lastTrunkState_) return;
   ss7_->OnTrunkHardStatus(state == ACP::TrunkState::normal);
   lastTrunkState_ = int(state);
 }
@@ -296,23 +239,11 @@ void PstnSlot::on_hdlc_ready() {
 }
 
 void PstnSlot::transmit(Packet& p) {
-  if (lapdNt_) channel_->hdlc_transmit(p);
-}
-
-void PstnSlot::on_message(Packet& p) {
-  const unsigned char* at = p.cdata();
-  OnUserData(std::vector<char>(at, at + p.length()));
-}
-
-void PstnSlot::on_activated(Protocol*) {
-  UpdateISDN_Statistics();
-  UpdateSS7_Statistics();
-  Slot::OnActivated();
+  if (lapdNt_) channel().hdlc_transmit(p);
 }
 
 void PstnSlot::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
-  UpdateISDN_Statistics();
-  UpdateSS7_Statistics();
+  ReportLink();
   OnUpdateTimer();
   Slot::OnDeactivated();
 }
@@ -326,33 +257,8 @@ void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* link) {
 
 // Statistics ----------------------------------------------------------------------
 
-void PstnSlot::OnUpdateTimer() {
-  updateTimer_.set(this);
-  UpdateHDLC_Statistics();
-  UpdateISDN_Statistics();
-  UpdateSS7_Statistics();
-}
-
-void PstnSlot::UpdateHDLC_Statistics() {
-  const HDLC::Statistics& s = channel_->statistics();
-  LGCP::IoctlResponse r;
-  LGCP::HdlcLinkInfo& info = r.select_hdlcLinkInfo();
-  info.set_txSU(int(s.txSU));
-  info.set_txDiscard(int(s.txDiscard));
-  info.set_txError(int(s.txError));
-  info.set_txOverflow(int(s.txOverflow));
-  info.set_rxSU(int(s.rxSU));
-  OnIoctlResponse(r);
-}
-
-void PstnSlot::UpdateISDN_Statistics() {
-  if (!lapd_) return;
-  LGCP::IoctlResponse r;
-  if (!lapd_->GetInfo(r.select_isdnLinkInfo())) return;
-  OnIoctlResponse(r);
-}
-
-void PstnSlot::UpdateSS7_Statistics() {
+void PstnSlot::ReportLink() {
+  LinkSlot::ReportLink();
   if (!ss7_) return;
   const SS7::SLC::Stats& s = *ss7_->statistics();
   LGCP::IoctlResponse r;
@@ -369,33 +275,6 @@ void PstnSlot::UpdateSS7_Statistics() {
   info.set_badSeqCntr(s.badSeqCntr);
   info.set_ss7state(Ss7State(ss7_->get_state_id()));
   OnIoctlResponse(r);
-}
-
-// Shared with the other link slots ------------------------------------------------
-
-bool LinkTrunkInRange(int trunk, bool bri) { return trunk >= 1 && unsigned(trunk) <= (bri ? kBriTrunks : kE1Trunks); }
-
-bool LinkMessageFits(Slot const& slot, std::size_t octets, std::size_t least, std::size_t most) {
-  if (octets >= least && octets <= most) return true;
-  LOG_LIMITED(std::cerr) << slot << ": userData of " << octets << " octets refused: the link carries " << least
-                         << " to " << most << std::endl;
-  return false;
-}
-
-bool LinkFrame(Slot const& slot, Protocol& family, std::vector<char> const& data, Packet& p, int& cause) {
-  if (!p.try_reserve_head(0)) {
-    LOG_LIMITED(std::cerr) << slot << ": no packet buffer, frame from the controller dropped" << std::endl;
-    cause = LGCP::ErrorCause::insufficientResources;
-    return false;
-  }
-  family.prepare_head(p);
-  if (data.size() > p.tailroom()) {
-    LOG_LIMITED(std::cerr) << slot << ": frame of " << data.size() << " octets too long, dropped" << std::endl;
-    cause = LGCP::ErrorCause::invalidParams;
-    return false;
-  }
-  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
-  return true;
 }
 
 // PstnFactory ---------------------------------------------------------------------
