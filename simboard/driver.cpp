@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,11 +27,10 @@ Session::Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags)
       inode_(inode),
       flags_(flags),
       socket_type_(driver.socket_type()) {
-  event_.Bind("simboard " + driver_.path(), &Session::on_event, this);
-  event_.Schedule(far_, POLLIN);
+  sim_.watch(*this);
 }
 
-Session::~Session() = default;
+Session::~Session() { sim_.unwatch(*this); }
 
 bool Session::send(const void* data, std::size_t len, std::size_t* sent_len) {
   if (sent_len) *sent_len = 0;
@@ -67,8 +67,8 @@ bool Session::read_once() {
 void Session::set_draining(bool on) {
   if (hung_ || released_ || draining_ == on) return;
   draining_ = on;
-  // Still polled for the hang-up while the records wait.
-  event_.SetEvents(on ? POLLIN : 0);
+  // Still watched for the hang-up while the records wait.
+  sim_.watch(*this);
   if (on) drain();
 }
 
@@ -105,8 +105,8 @@ std::size_t Session::read_up_to(std::size_t max) {
   return 0;
 }
 
-void Session::on_event(int, short revents) {
-  if (revents & (POLLIN | POLLHUP | POLLERR)) drain();
+void Session::on_event(std::uint32_t events) {
+  if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) drain();
 }
 
 Driver::Driver(std::string path, int socket_type) : path_(std::move(path)), socket_type_(socket_type) {}

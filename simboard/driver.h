@@ -113,7 +113,8 @@ private:
   friend class Driver;
   friend class Simulator;
   Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags);
-  void on_event(int fd, short revents);
+  // What the driver's end reported (EPOLLIN, EPOLLHUP, EPOLLERR).
+  void on_event(std::uint32_t events);
   // False once the daemon's end is gone.
   bool read_once();
 
@@ -130,7 +131,8 @@ private:
   bool hung_ = false;
   bool released_ = false;
   bool draining_ = true;
-  Event event_;
+  // The driver's end is in the simulator's watch set.
+  bool watched_ = false;
   std::unique_ptr<OpenState> state_;
 };
 
