@@ -8,10 +8,13 @@
 // (p50, p99). One free unit of each kind is kept for the create/destroy rows.
 //
 //   daemon_load_bench [-n iterations] [--cpu C] [--daemon path] [--log file]
+//                     [--rows text] [--full-only]
 //
 // --cpu keeps the daemon and this client on one CPU; --daemon runs another
 // build of the daemon (an older commit, for before/after figures); --log
-// keeps the daemon's output (thrown away otherwise).
+// keeps the daemon's output (thrown away otherwise); --rows measures only
+// the rows whose name holds the text, --full-only only the full board (for
+// a profiler attached to the daemon).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -47,6 +50,9 @@ struct Options {
   int cpu = -1;
   std::string daemon = ULVAROND_BINARY;
   std::string log = "/dev/null";
+  // Only the rows whose name holds it.
+  std::string rows;
+  bool fullOnly = false;
 };
 
 unsigned short FreePort() {
@@ -326,10 +332,12 @@ std::vector<Step> Steps() {
   return steps;
 }
 
-std::vector<Row> Measure(Board& b, Counts const* full, int iterations) {
+std::vector<Row> Measure(Board& b, Counts const* full, Options const& o) {
+  const int iterations = o.iterations;
   std::vector<Row> rows;
   int round = 0;
   for (Step const& step : Steps()) {
+    if (std::string(step.name).find(o.rows) == std::string::npos) continue;
     // Warm up: the first create of a kind opens its device.
     for (int i = 0; i < 5; ++i) step.run(b);
     b.Drain();
@@ -367,6 +375,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.daemon = argv[++i];
     else if (a == "--log" && more)
       o.log = argv[++i];
+    else if (a == "--rows" && more)
+      o.rows = argv[++i];
+    else if (a == "--full-only")
+      o.fullOnly = true;
     else
       return false;
   }
@@ -378,7 +390,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseArgs(argc, argv, o)) {
-    std::fprintf(stderr, "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file] [--rows text] [--full-only]\n", argv[0]);
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -399,21 +411,21 @@ int main(int argc, char** argv) {
   b.Call(Trunk(2, 5), kFromSlot);
   b.Call(Trunk(3, 6), kToSlot);
   b.Drain(200);
-  const std::vector<Row> empty = Measure(b, nullptr, o.iterations);
+  const std::vector<Row> empty = o.fullOnly ? std::vector<Row>() : Measure(b, nullptr, o);
   const Counts n = Fill(b);
   std::printf(
       "full board: %d trunk slots, %d signalling links in service, %d rtp, %d mixerIn, %d mixerOut, %d mcc "
       "(%ld slots)\n",
       n.trunks, n.links, n.rtp, n.mixerIn, n.mixerOut, n.mcc,
       long(n.trunks + n.links + n.rtp + n.mixerIn + n.mixerOut + n.mcc));
-  const std::vector<Row> full = Measure(b, &n, o.iterations);
+  const std::vector<Row> full = Measure(b, &n, o);
 
   std::printf("%d iterations a row%s; CPU: daemon us per command, latency: us\n", o.iterations,
               o.cpu >= 0 ? ", daemon and client on one CPU" : "");
   std::printf("%-24s %9s %9s %6s  %9s %9s %9s %9s %6s %6s\n", "command", "cpu empty", "cpu full", "ratio",
               "p50 empty", "p99 empty", "p50 full", "p99 full", "p50 x", "p99 x");
-  for (std::size_t i = 0; i < empty.size(); ++i) {
-    const Row& e = empty[i];
+  for (std::size_t i = 0; i < full.size(); ++i) {
+    const Row& e = o.fullOnly ? Row{full[i].name} : empty[i];
     const Row& f = full[i];
     std::printf("%-24s %9.1f %9.1f %6.2f  %9.1f %9.1f %9.1f %9.1f %6.2f %6.2f\n", e.name, e.cpuUs, f.cpuUs,
                 e.cpuUs > 0 ? f.cpuUs / e.cpuUs : 0, e.p50, e.p99, f.p50, f.p99, e.p50 > 0 ? f.p50 / e.p50 : 0,
