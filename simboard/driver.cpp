@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -103,10 +102,6 @@ std::size_t Session::read_up_to(std::size_t max) {
   }
   if (n == 0) sim_.release(*this);
   return 0;
-}
-
-void Session::on_event(std::uint32_t events) {
-  if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) drain();
 }
 
 Driver::Driver(std::string path, int socket_type) : path_(std::move(path)), socket_type_(socket_type) {}

@@ -113,8 +113,6 @@ private:
   friend class Driver;
   friend class Simulator;
   Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags);
-  // What the driver's end reported (EPOLLIN, EPOLLHUP, EPOLLERR).
-  void on_event(std::uint32_t events);
   // False once the daemon's end is gone.
   bool read_once();
 
@@ -133,6 +131,8 @@ private:
   bool draining_ = true;
   // The driver's end is in the simulator's watch set.
   bool watched_ = false;
+  // Opens that report at once are served in the order they were watched.
+  std::uint64_t watch_order_ = 0;
   std::unique_ptr<OpenState> state_;
 };
 

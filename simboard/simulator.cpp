@@ -285,6 +285,7 @@ void Simulator::watch(Session& s) {
   epoll_event e = {};
   e.events = s.draining_ ? uint32_t(EPOLLIN) : 0u;
   e.data.ptr = &s;
+  if (!s.watched_) s.watch_order_ = ++watch_count_;
   const int op = s.watched_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
   if (::epoll_ctl(watch_set_.lowlevel_fd(), op, s.far_.lowlevel_fd(), &e) == 0) s.watched_ = true;
 }
@@ -296,13 +297,25 @@ void Simulator::unwatch(Session& s) {
   ::epoll_ctl(watch_set_.lowlevel_fd(), EPOLL_CTL_DEL, s.far_.lowlevel_fd(), &e);
 }
 
+void Simulator::take_reported(std::uint32_t events) {
+  ready_.clear();
+  if (sessions_.empty()) return;
+  reported_.resize(sessions_.size());
+  const int n = ::epoll_wait(watch_set_.lowlevel_fd(), reported_.data(), static_cast<int>(reported_.size()), 0);
+  for (int i = 0; i < n; ++i) {
+    Session* s = static_cast<Session*>(reported_[static_cast<std::size_t>(i)].data.ptr);
+    if ((reported_[static_cast<std::size_t>(i)].events & events) && !s->hung_ && !s->released_) ready_.push_back(s);
+  }
+  std::sort(ready_.begin(), ready_.end(), [](const Session* a, const Session* b) { return a->watch_order_ < b->watch_order_; });
+}
+
 void Simulator::on_watch(int, short revents) {
   if (!(revents & POLLIN)) return;
-  epoll_event ready[256];
-  const int n = ::epoll_wait(watch_set_.lowlevel_fd(), ready, 256, 0);
-  // An open released meanwhile waits in the graveyard until the loop's Dpc
-  // run; it is out of the set, and its drain does nothing.
-  for (int i = 0; i < n; ++i) static_cast<Session*>(ready[i].data.ptr)->on_event(ready[i].events);
+  take_reported(EPOLLIN | EPOLLHUP | EPOLLERR);
+  // An open released meanwhile stays in the graveyard until the loop's Dpc
+  // run; it is out of the set by then, and its drain does nothing.
+  const std::vector<Session*> ready = ready_;
+  for (Session* s : ready) s->drain();
 }
 
 void Simulator::reap() {
@@ -311,13 +324,9 @@ void Simulator::reap() {
 }
 
 void Simulator::collect_closed() {
-  std::vector<Session*> gone;
-  for (auto& entry : sessions_) {
-    Session& s = *entry.second;
-    if (s.hung_ || s.released_) continue;
-    pollfd p = {s.far_.lowlevel_fd(), 0, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) gone.push_back(&s);
-  }
+  // The watch set knows which ends hung up: no walk of every open.
+  take_reported(EPOLLHUP | EPOLLERR);
+  const std::vector<Session*> gone = ready_;
   // Draining hands the last records over before the open goes.
   for (Session* s : gone) s->drain();
 }

@@ -4,6 +4,7 @@
 // daemon's own loop (no threads): the driver's ends of the opens are watched
 // by one Event of the loop, as a driver's are by the kernel, so that the
 // loop's poll set holds only the daemon's own descriptors and this one.
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -96,6 +97,9 @@ private:
   void unwatch(Session& s);
   // The opens whose driver's end reported something.
   void on_watch(int fd, short revents);
+  // The opens the watch set reports with one of the events, in the order
+  // they were watched, into ready_.
+  void take_reported(std::uint32_t events);
   std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }
 
   void add_builtin_commands();
@@ -110,6 +114,10 @@ private:
   std::vector<std::uint8_t> read_buffer_;
   Fd watch_set_;
   Event watch_event_;
+  std::uint64_t watch_count_ = 0;
+  // What the watch set reported, kept from call to call.
+  std::vector<epoll_event> reported_;
+  std::vector<Session*> ready_;
 };
 
 // Builds the default board's devices into an empty simulator (default_board.cpp).
