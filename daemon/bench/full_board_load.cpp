@@ -46,7 +46,7 @@ using namespace CtrlTest;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-  int iterations = 500;
+  int iterations = 2000;
   int cpu = -1;
   std::string daemon = ULVAROND_BINARY;
   std::string log = "/dev/null";
@@ -266,8 +266,10 @@ Counts Fill(Board& b) {
   return n;
 }
 
-// Some traffic between measured commands: a frame on each signalling link
-// and each joined MCC pair.
+// Traffic between measured commands, paced by the clock (not by the
+// commands, whose rate differs from row to row): every kTrafficMs a frame
+// on one signalling link and one joined MCC channel in turn.
+const int kTrafficMs = 10;
 void Traffic(Board& b, Counts const& n, int round) {
   static const std::vector<char> msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x11, 0x22, 0x33};
   static const std::vector<char> setup = {0x08, 0x01, 0x01, 0x05, 0x04, 0x03, char(0x80), char(0x90), char(0xa3)};
@@ -295,6 +297,8 @@ double Percentile(std::vector<double> v, double q) {
 struct Step {
   const char* name;
   std::function<void(Board&)> run;
+  // Its share of the iterations: 1 in this many.
+  int share = 1;
 };
 
 std::vector<Step> Steps() {
@@ -314,7 +318,8 @@ std::vector<Step> Steps() {
          b.Call(ConnectTo(kToSlot), kFromSlot);
          b.Call(Disconnect(), kToSlot);
        }},
-      {"query", [](Board& b) { b.Call(Query(), kNone); }},
+      // Milliseconds each: the board's resources are read afresh.
+      {"query", [](Board& b) { b.Call(Query(), kNone); }, 10},
       {"trunk create+destroy", createDestroy(Trunk(kFreeTrunk, kFreeTs))},
       {"map create+destroy", createDestroy(Map(0, 5))},
       {"mixerIn create+destroy", createDestroy(MixerIn(1, kFreeMixerChannel))},
@@ -333,18 +338,22 @@ std::vector<Step> Steps() {
 }
 
 std::vector<Row> Measure(Board& b, Counts const* full, Options const& o) {
-  const int iterations = o.iterations;
   std::vector<Row> rows;
   int round = 0;
+  Clock::time_point due = Clock::now();
   for (Step const& step : Steps()) {
     if (std::string(step.name).find(o.rows) == std::string::npos) continue;
+    const int iterations = std::max(1, o.iterations / step.share);
     // Warm up: the first create of a kind opens its device.
     for (int i = 0; i < 5; ++i) step.run(b);
     b.Drain();
     std::vector<double> latencies;
     double cpu = 0;
     for (int i = 0; i < iterations; ++i) {
-      if (full && i % 10 == 0) Traffic(b, *full, round++);
+      if (full && Clock::now() >= due) {
+        Traffic(b, *full, round++);
+        due = Clock::now() + std::chrono::milliseconds(kTrafficMs);
+      }
       const double cpu0 = CpuNs(b.daemon.pid);
       const Clock::time_point t0 = Clock::now();
       step.run(b);
@@ -420,7 +429,7 @@ int main(int argc, char** argv) {
       long(n.trunks + n.links + n.rtp + n.mixerIn + n.mixerOut + n.mcc));
   const std::vector<Row> full = Measure(b, &n, o);
 
-  std::printf("%d iterations a row%s; CPU: daemon us per command, latency: us\n", o.iterations,
+  std::printf("%d iterations a row (query a tenth)%s; CPU: daemon us per command, latency: us\n", o.iterations,
               o.cpu >= 0 ? ", daemon and client on one CPU" : "");
   std::printf("%-24s %9s %9s %6s  %9s %9s %9s %9s %6s %6s\n", "command", "cpu empty", "cpu full", "ratio",
               "p50 empty", "p99 empty", "p50 full", "p99 full", "p50 x", "p99 x");
