@@ -8,13 +8,14 @@
 // (p50, p99). One free unit of each kind is kept for the create/destroy rows.
 //
 //   daemon_load_bench [-n iterations] [--cpu C] [--daemon path] [--log file]
-//                     [--rows text] [--full-only]
+//                     [--rows text] [--full-only] [--idle seconds]
 //
 // --cpu keeps the daemon and this client on one CPU; --daemon runs another
 // build of the daemon (an older commit, for before/after figures); --log
 // keeps the daemon's output (thrown away otherwise); --rows measures only
 // the rows whose name holds the text, --full-only only the full board (for
-// a profiler attached to the daemon).
+// a profiler attached to the daemon), --idle how long the full board's
+// share of a CPU without commands is measured (1 s).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -53,6 +54,8 @@ struct Options {
   // Only the rows whose name holds it.
   std::string rows;
   bool fullOnly = false;
+  // Seconds of the full board without commands.
+  int idle = 1;
 };
 
 unsigned short FreePort() {
@@ -372,6 +375,22 @@ std::vector<Row> Measure(Board& b, Counts const* full, Options const& o) {
   return rows;
 }
 
+// The daemon's share of a CPU over seconds without commands (with the
+// traffic on a full board): what a command meets besides its own work.
+double IdleShare(Board& b, Counts const* full, int seconds) {
+  const double cpu0 = CpuNs(b.daemon.pid);
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point end = start + std::chrono::seconds(seconds);
+  int round = 0;
+  while (Clock::now() < end) {
+    if (full) Traffic(b, *full, round++);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTrafficMs));
+  }
+  b.Drain();
+  const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+  return (CpuNs(b.daemon.pid) - cpu0) / ns;
+}
+
 bool ParseArgs(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -388,6 +407,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.rows = argv[++i];
     else if (a == "--full-only")
       o.fullOnly = true;
+    else if (a == "--idle" && more)
+      o.idle = std::max(1, std::atoi(argv[++i]));
     else
       return false;
   }
@@ -399,7 +420,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseArgs(argc, argv, o)) {
-    std::fprintf(stderr, "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file] [--rows text] [--full-only]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file] [--rows text] [--full-only] "
+                 "[--idle seconds]\n", argv[0]);
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -420,13 +442,17 @@ int main(int argc, char** argv) {
   b.Call(Trunk(2, 5), kFromSlot);
   b.Call(Trunk(3, 6), kToSlot);
   b.Drain(200);
+  const double emptyIdle = IdleShare(b, nullptr, 1);
   const std::vector<Row> empty = o.fullOnly ? std::vector<Row>() : Measure(b, nullptr, o);
   const Counts n = Fill(b);
+  const double fullIdle = IdleShare(b, &n, o.idle);
   std::printf(
       "full board: %d trunk slots, %d signalling links in service, %d rtp, %d mixerIn, %d mixerOut, %d mcc "
       "(%ld slots)\n",
       n.trunks, n.links, n.rtp, n.mixerIn, n.mixerOut, n.mcc,
       long(n.trunks + n.links + n.rtp + n.mixerIn + n.mixerOut + n.mcc));
+  std::printf("daemon CPU without commands: %.1f%% empty, %.1f%% full (traffic every %d ms)\n", emptyIdle * 100,
+              fullIdle * 100, kTrafficMs);
   const std::vector<Row> full = Measure(b, &n, o);
 
   std::printf("%d iterations a row (query a tenth)%s; CPU: daemon us per command, latency: us\n", o.iterations,
