@@ -306,7 +306,8 @@ void Simulator::take_reported(std::uint32_t events) {
     Session* s = static_cast<Session*>(reported_[static_cast<std::size_t>(i)].data.ptr);
     if ((reported_[static_cast<std::size_t>(i)].events & events) && !s->hung_ && !s->released_) ready_.push_back(s);
   }
-  std::sort(ready_.begin(), ready_.end(), [](const Session* a, const Session* b) { return a->watch_order_ < b->watch_order_; });
+  std::sort(ready_.begin(), ready_.end(),
+            [](const Session* a, const Session* b) { return a->watch_order_ < b->watch_order_; });
 }
 
 void Simulator::on_watch(int, short revents) {

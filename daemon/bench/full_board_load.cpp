@@ -150,12 +150,12 @@ LGCP::Command MixerOut(int unit, int channel) {
 
 // Slot numbers: trunk t timeslot s is 1 + 32t + s.
 long TrunkSlot(int trunk, int ts) { return 1 + 32 * trunk + ts; }
-const long kPstnSlot = 200;    // 200..203
-const long kRtpSlot = 300;     // 300..
-const long kMixerInSlot = 400; // 400.. (unit 0, then unit 1)
+const long kPstnSlot = 200;     // 200..203
+const long kRtpSlot = 300;      // 300..
+const long kMixerInSlot = 400;  // 400.. (unit 0, then unit 1)
 const long kMixerOutSlot = 500;
 const long kMccSlot = 600;
-const long kBenchSlot = 900;   // the create/destroy rows
+const long kBenchSlot = 900;  // the create/destroy rows
 // Kept free for the create/destroy rows.
 const int kFreeTrunk = 3, kFreeTs = 31, kFreeMixerChannel = 31;
 // The connect/disconnect row joins two trunk slots that nothing else joins.
@@ -238,10 +238,9 @@ Counts Fill(Board& b) {
   }
   for (int i = 0; i < 4; ++i) n.links += b.WaitActivated(kPstnSlot + i, 15000);
   // The RTP engine's channels but one.
-  for (int i = 0;; ++i) {
+  for (int i = 0; i < 100; ++i) {
     const unsigned local = LocalPort(b.receiver.port);
-    int error = 0;
-    if (!b.Call(Rtp(b.receiver.port - 1, int(local)), kRtpSlot + i, &error)) break;
+    if (!b.Call(Rtp(b.receiver.port - 1, int(local)), kRtpSlot + i)) break;
     ++n.rtp;
     b.Drain();
   }
@@ -255,7 +254,7 @@ Counts Fill(Board& b) {
   // The controller's data channels but one, each joined both ways to a
   // trunk timeslot of its own, on trunks 0 and 1 so that the pairs face
   // each other across the cable.
-  for (int i = 0;; ++i) {
+  for (int i = 0; i < 100; ++i) {
     if (!b.Call(Mcc(), kMccSlot + i)) break;
     ++n.mcc;
   }
@@ -420,8 +419,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseArgs(argc, argv, o)) {
-    std::fprintf(stderr, "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file] [--rows text] [--full-only] "
-                 "[--idle seconds]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [-n iterations] [--cpu C] [--daemon path] [--log file] [--rows text] [--full-only] "
+                 "[--idle seconds]\n",
+                 argv[0]);
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -457,8 +458,8 @@ int main(int argc, char** argv) {
 
   std::printf("%d iterations a row (query a tenth)%s; CPU: daemon us per command, latency: us\n", o.iterations,
               o.cpu >= 0 ? ", daemon and client on one CPU" : "");
-  std::printf("%-24s %9s %9s %6s  %9s %9s %9s %9s %6s %6s\n", "command", "cpu empty", "cpu full", "ratio",
-              "p50 empty", "p99 empty", "p50 full", "p99 full", "p50 x", "p99 x");
+  std::printf("%-24s %9s %9s %6s  %9s %9s %9s %9s %6s %6s\n", "command", "cpu empty", "cpu full", "ratio", "p50 empty",
+              "p99 empty", "p50 full", "p99 full", "p50 x", "p99 x");
   for (std::size_t i = 0; i < full.size(); ++i) {
     const Row& e = o.fullOnly ? Row{full[i].name} : empty[i];
     const Row& f = full[i];
