@@ -6,8 +6,10 @@
 
 void Measure::begin() { start_ = Mux::statistics_microseconds(); }
 
-void Measure::end() {
-  uint32_t d = Mux::statistics_microseconds() - start_;
+void Measure::end() { end(Mux::statistics_microseconds()); }
+
+void Measure::end(uint32_t now) {
+  uint32_t d = now - start_;
   if (first_) {
     first_ = false;
     min_ = max_ = last_ = d;

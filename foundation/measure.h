@@ -11,6 +11,10 @@ class Measure {
 public:
   void begin();
   void end();
+  // The same with a reading of the statistics clock taken by the caller:
+  // back-to-back intervals share the reading between them.
+  void begin(uint32_t now) { start_ = now; }
+  void end(uint32_t now);
   void put(std::ostream& out) const;
 
   uint32_t min() const { return min_; }

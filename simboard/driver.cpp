@@ -26,11 +26,10 @@ Session::Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags)
       inode_(inode),
       flags_(flags),
       socket_type_(driver.socket_type()) {
-  event_.Bind("simboard " + driver_.path(), &Session::on_event, this);
-  event_.Schedule(far_, POLLIN);
+  sim_.watch(*this);
 }
 
-Session::~Session() = default;
+Session::~Session() { sim_.unwatch(*this); }
 
 bool Session::send(const void* data, std::size_t len, std::size_t* sent_len) {
   if (sent_len) *sent_len = 0;
@@ -67,8 +66,8 @@ bool Session::read_once() {
 void Session::set_draining(bool on) {
   if (hung_ || released_ || draining_ == on) return;
   draining_ = on;
-  // Still polled for the hang-up while the records wait.
-  event_.SetEvents(on ? POLLIN : 0);
+  // Still watched for the hang-up while the records wait.
+  sim_.watch(*this);
   if (on) drain();
 }
 
@@ -103,10 +102,6 @@ std::size_t Session::read_up_to(std::size_t max) {
   }
   if (n == 0) sim_.release(*this);
   return 0;
-}
-
-void Session::on_event(int, short revents) {
-  if (revents & (POLLIN | POLLHUP | POLLERR)) drain();
 }
 
 Driver::Driver(std::string path, int socket_type) : path_(std::move(path)), socket_type_(socket_type) {}

@@ -113,7 +113,6 @@ private:
   friend class Driver;
   friend class Simulator;
   Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags);
-  void on_event(int fd, short revents);
   // False once the daemon's end is gone.
   bool read_once();
 
@@ -130,7 +129,10 @@ private:
   bool hung_ = false;
   bool released_ = false;
   bool draining_ = true;
-  Event event_;
+  // The driver's end is in the simulator's watch set.
+  bool watched_ = false;
+  // Opens that report at once are served in the order they were watched.
+  std::uint64_t watch_order_ = 0;
   std::unique_ptr<OpenState> state_;
 };
 

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -149,7 +150,7 @@ unsigned char Hal::carried(int n, int depth) const {
 bool Hal::put(int n, unsigned char byte) {
   Output* o = touch(n);
   if (!o) return false;
-  unfeeding(*o);
+  unfeeding(n, *o);
   o->state = State::Constant;
   o->byte = byte;
   return true;
@@ -167,17 +168,28 @@ bool Hal::stick(int n, int bit, bool value) {
 
 void Hal::fed_by(int source, std::vector<int>& outputs) const {
   outputs.clear();
-  for (int n = 0; n < kDense; ++n) {
-    const Output& o = dense_[static_cast<std::size_t>(n)];
-    if (o.state == State::Fed && o.source == source) outputs.push_back(n);
-  }
-  for (const auto& entry : sparse_)
-    if (entry.second.state == State::Fed && entry.second.source == source) outputs.push_back(entry.first);
+  const auto it = feeds_.find(source);
+  if (it != feeds_.end()) outputs = it->second;
+}
+
+void Hal::link_feed(int n, int source) {
+  std::vector<int>& fed = feeds_[source];
+  fed.insert(std::lower_bound(fed.begin(), fed.end(), n), n);
+}
+
+void Hal::unlink_feed(int n, int source) {
+  const auto it = feeds_.find(source);
+  if (it == feeds_.end()) return;
+  std::vector<int>& fed = it->second;
+  const auto at = std::lower_bound(fed.begin(), fed.end(), n);
+  if (at != fed.end() && *at == n) fed.erase(at);
+  if (fed.empty()) feeds_.erase(it);
 }
 
 void Hal::clear() {
   for (Output& o : dense_) o = Output();
   sparse_.clear();
+  feeds_.clear();
   sparse_full_logged_ = false;
 }
 
@@ -216,7 +228,8 @@ int Hal::connect(void* arg) {
   if (rec.output < 0 || rec.source < 0) return -EINVAL;
   Output* o = touch(rec.output);
   if (!o) return -ENOSPC;
-  unfeeding(*o, rec.source);
+  unfeeding(rec.output, *o, rec.source);
+  link_feed(rec.output, rec.source);
   o->state = State::Fed;
   o->source = rec.source;
   return 0;
@@ -229,7 +242,7 @@ int Hal::disable(void* arg) {
   if (n < 0) return -EINVAL;
   Output* o = touch(n);
   if (!o) return -ENOSPC;
-  unfeeding(*o);
+  unfeeding(n, *o);
   o->state = State::Disabled;
   ++o->disables;
   return 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "board/hal.h"
@@ -99,12 +100,20 @@ private:
   // room for it.
   Output* touch(int n) { return n >= 0 && n < kDense ? &dense_[static_cast<std::size_t>(n)] : touch_sparse(n); }
   Output* touch_sparse(int n);
-  void unfeeding(const Output& o, int new_source = -1) {
+  // Output n is about to change from o; new_source is what it will be fed
+  // by (-1: nothing).
+  void unfeeding(int n, const Output& o, int new_source = -1) {
     if (o.state == State::Fed && o.source != new_source && unfeed_) unfeed_(o.source);
+    if (o.state == State::Fed) unlink_feed(n, o.source);
   }
+  void link_feed(int n, int source);
+  void unlink_feed(int n, int source);
 
   std::vector<Output> dense_;
   std::map<int, Output> sparse_;
+  // The outputs each source feeds, ascending: frames follow them at every
+  // hop, which must not cost a walk of every output.
+  std::unordered_map<std::int32_t, std::vector<int>> feeds_;
   std::function<void(int)> unfeed_;
   bool sparse_full_logged_ = false;
   unsigned char dip_ = kDefaultDip;

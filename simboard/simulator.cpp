@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,15 +32,17 @@ Args Split(const std::string& line) {
 
 }  // namespace
 
-Simulator::Simulator() : read_buffer_(kReadBuffer) {
+Simulator::Simulator() : read_buffer_(kReadBuffer), watch_set_(::epoll_create1(EPOLL_CLOEXEC)) {
   reaper_.Bind(this, &Simulator::reap);
+  watch_event_.Bind("simboard opens", &Simulator::on_watch, this);
+  watch_event_.Schedule(watch_set_, POLLIN);
   add_builtin_commands();
 }
 
 Simulator::~Simulator() {
   for (auto& entry : sessions_) {
     Session& s = *entry.second;
-    s.event_.Release();
+    unwatch(s);
     s.far_.close();
   }
   sessions_.clear();
@@ -93,11 +96,16 @@ Fd Simulator::open(const char* path, int flags) {
   if (stale != sessions_.end()) {
     if (!stale->second->hung_) release(*stale->second);
     stale = sessions_.find(st.st_ino);
-    if (stale != sessions_.end()) sessions_.erase(stale);
+    if (stale != sessions_.end()) {
+      // Deleted outside the callbacks, as a released open is.
+      graveyard_.push_back(std::move(stale->second));
+      sessions_.erase(stale);
+      reaper_.Activate();
+    }
   }
   std::unique_ptr<Session> s(new Session(*this, *driver, std::move(far), st.st_ino, flags));
   if (const int error = driver->on_open(*s)) {
-    s->event_.Release();
+    unwatch(*s);
     errno = error;
     return Fd();
   }
@@ -262,7 +270,7 @@ void Simulator::release(Session& s) {
   Driver& d = s.driver_;
   d.sessions_.erase(std::remove(d.sessions_.begin(), d.sessions_.end(), &s), d.sessions_.end());
   if (!s.hung_) d.on_close(s);
-  s.event_.Release();
+  unwatch(s);
   s.far_.close();
   auto it = sessions_.find(s.inode_);
   if (it != sessions_.end() && it->second.get() == &s) {
@@ -272,19 +280,54 @@ void Simulator::release(Session& s) {
   }
 }
 
+void Simulator::watch(Session& s) {
+  if (!s.far_.is_valid()) return;
+  epoll_event e = {};
+  e.events = s.draining_ ? uint32_t(EPOLLIN) : 0u;
+  e.data.ptr = &s;
+  if (!s.watched_) s.watch_order_ = ++watch_count_;
+  const int op = s.watched_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+  if (::epoll_ctl(watch_set_.lowlevel_fd(), op, s.far_.lowlevel_fd(), &e) == 0) s.watched_ = true;
+}
+
+void Simulator::unwatch(Session& s) {
+  if (!s.watched_) return;
+  s.watched_ = false;
+  epoll_event e = {};
+  ::epoll_ctl(watch_set_.lowlevel_fd(), EPOLL_CTL_DEL, s.far_.lowlevel_fd(), &e);
+}
+
+void Simulator::take_reported(std::uint32_t events) {
+  ready_.clear();
+  if (sessions_.empty()) return;
+  reported_.resize(sessions_.size());
+  const int n = ::epoll_wait(watch_set_.lowlevel_fd(), reported_.data(), static_cast<int>(reported_.size()), 0);
+  for (int i = 0; i < n; ++i) {
+    Session* s = static_cast<Session*>(reported_[static_cast<std::size_t>(i)].data.ptr);
+    if ((reported_[static_cast<std::size_t>(i)].events & events) && !s->hung_ && !s->released_) ready_.push_back(s);
+  }
+  std::sort(ready_.begin(), ready_.end(),
+            [](const Session* a, const Session* b) { return a->watch_order_ < b->watch_order_; });
+}
+
+void Simulator::on_watch(int, short revents) {
+  if (!(revents & POLLIN)) return;
+  take_reported(EPOLLIN | EPOLLHUP | EPOLLERR);
+  // An open released meanwhile stays in the graveyard until the loop's Dpc
+  // run; it is out of the set by then, and its drain does nothing.
+  const std::vector<Session*> ready = ready_;
+  for (Session* s : ready) s->drain();
+}
+
 void Simulator::reap() {
   reaper_.Deactivate();
   graveyard_.clear();
 }
 
 void Simulator::collect_closed() {
-  std::vector<Session*> gone;
-  for (auto& entry : sessions_) {
-    Session& s = *entry.second;
-    if (s.hung_ || s.released_) continue;
-    pollfd p = {s.far_.lowlevel_fd(), 0, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) gone.push_back(&s);
-  }
+  // The watch set knows which ends hung up: no walk of every open.
+  take_reported(EPOLLHUP | EPOLLERR);
+  const std::vector<Session*> gone = ready_;
   // Draining hands the last records over before the open goes.
   for (Session* s : gone) s->drain();
 }
@@ -302,7 +345,7 @@ void Simulator::hangup(Session& session) {
   driver.sessions_.erase(std::remove(driver.sessions_.begin(), driver.sessions_.end(), s), driver.sessions_.end());
   driver.on_close(*s);
   s->hung_ = true;
-  s->event_.Release();
+  unwatch(*s);
   s->far_.close();
 }
 
@@ -321,11 +364,11 @@ bool Simulator::to_stream(Session& s) {
   if (it == sessions_.end() || it->second.get() != &s) return false;
   std::unique_ptr<Session> owned = std::move(it->second);
   sessions_.erase(it);
-  s.event_.Release();
+  unwatch(s);
   s.far_ = std::move(far);
   s.inode_ = st.st_ino;
   s.socket_type_ = SOCK_STREAM;
-  s.event_.Schedule(s.far_, s.draining_ ? POLLIN : 0);
+  watch(s);
   sessions_[st.st_ino] = std::move(owned);
   return true;
 }

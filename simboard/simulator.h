@@ -1,8 +1,10 @@
 #pragma once
 // The simulated board: its registry of device drivers, the opens of their
 // devices, injected faults and the control commands. It runs inside the
-// daemon's own loop (no threads): the driver's end of every open is an Event
-// of the loop.
+// daemon's own loop (no threads): the driver's ends of the opens are watched
+// by one Event of the loop, as a driver's are by the kernel, so that the
+// loop's poll set holds only the daemon's own descriptors and this one.
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -13,6 +15,7 @@
 
 #include "board/board.h"
 #include "foundation/dpc.h"
+#include "foundation/event.h"
 #include "foundation/os.h"
 #include "simboard/driver.h"
 
@@ -88,6 +91,15 @@ private:
   int on_session(Session& s, int fd, Board::Request request, bool by_value, void* arg, unsigned long value);
   void release(Session& s);
   void reap();
+  // The driver's end of the open in the watch set, for EPOLLIN while it
+  // drains (always for the hang-up); out of it before the end closes.
+  void watch(Session& s);
+  void unwatch(Session& s);
+  // The opens whose driver's end reported something.
+  void on_watch(int fd, short revents);
+  // The opens the watch set reports with one of the events, in the order
+  // they were watched, into ready_.
+  void take_reported(std::uint32_t events);
   std::vector<std::uint8_t>& read_buffer() { return read_buffer_; }
 
   void add_builtin_commands();
@@ -100,6 +112,12 @@ private:
   std::vector<std::unique_ptr<Session>> graveyard_;
   Dpc reaper_;
   std::vector<std::uint8_t> read_buffer_;
+  Fd watch_set_;
+  Event watch_event_;
+  std::uint64_t watch_count_ = 0;
+  // What the watch set reported, kept from call to call.
+  std::vector<epoll_event> reported_;
+  std::vector<Session*> ready_;
 };
 
 // Builds the default board's devices into an empty simulator (default_board.cpp).

@@ -8,6 +8,7 @@
 // kind; every factory joins the chain firstFactory when it is built.
 #include <cstdint>
 #include <iosfwd>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,9 @@ private:
   friend class SlotFactory;
 
   int32_t id;
+  // Its place in the slot manager's live list, valid while it is in the
+  // table: taking it out costs no walk of the list.
+  std::list<Slot*>::iterator livePos;
   std::vector<Slot*> fed;
   Slot* source;
   SlotFactory* factory;

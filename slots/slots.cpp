@@ -127,7 +127,7 @@ void Slots::CmdCreate(LGCP::CreateParams const& params) {
     return;
   }
   slot->id = int32_t(n);
-  live.push_back(slot);
+  slot->livePos = live.insert(live.end(), slot);
   table[n] = slot;
   Success();
   slot->IAfterCreate();
@@ -182,7 +182,8 @@ void Slots::on_release(Slot* slot) {
     releasedEarly = true;
     return;
   }
-  if (std::find(live.begin(), live.end(), slot) == live.end()) {
+  // A slot is in the live list exactly while the table holds it.
+  if (slot->id < 0 || unsigned(slot->id) >= kSlots || table[slot->id] != slot) {
     std::cerr << "slots: internal error! release of a slot not in the table" << std::endl;
     return;
   }
@@ -192,8 +193,10 @@ void Slots::on_release(Slot* slot) {
 }
 
 void Slots::int_destroy(Slot* slot) {
-  live.remove(slot);
-  if (slot->id >= 0 && unsigned(slot->id) < kSlots && table[slot->id] == slot) table[slot->id] = nullptr;
+  if (slot->id >= 0 && unsigned(slot->id) < kSlots && table[slot->id] == slot) {
+    live.erase(slot->livePos);
+    table[slot->id] = nullptr;
+  }
   delete slot;
 }
 
