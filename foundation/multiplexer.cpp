@@ -173,64 +173,96 @@ void Multiplexer::unlink_handler(EventHandler* h) {
   }
 }
 
-bool Multiplexer::earlier(const TimerEvent* a, const TimerEvent* b) {
-  const int32_t d = a->compare(*b);
-  return d < 0 || (d == 0 && a->sequence_ < b->sequence_);
+bool Multiplexer::earlier(const TimerSlot& a, const TimerSlot& b) {
+  const int32_t d = static_cast<int32_t>(a.expiry - b.expiry);
+  return d < 0 || (d == 0 && a.event->sequence_ < b.event->sequence_);
 }
 
-void Multiplexer::heap_place(TimerEvent* t, size_t i) {
-  timers_[i] = t;
-  t->heap_index_ = static_cast<uint32_t>(i);
+void Multiplexer::heap_place(const TimerSlot& s, size_t i) {
+  timers_[i] = s;
+  s.event->heap_index_ = static_cast<uint32_t>(i);
 }
 
 void Multiplexer::heap_up(size_t i) {
-  TimerEvent* t = timers_[i];
+  const TimerSlot s = timers_[i];
   while (i > 0) {
-    const size_t parent = (i - 1) / 2;
-    if (!earlier(t, timers_[parent])) break;
+    const size_t parent = (i - 1) / 4;
+    if (!earlier(s, timers_[parent])) break;
     heap_place(timers_[parent], i);
     i = parent;
   }
-  heap_place(t, i);
+  heap_place(s, i);
 }
 
 void Multiplexer::heap_down(size_t i) {
-  TimerEvent* t = timers_[i];
+  const TimerSlot s = timers_[i];
   const size_t n = timers_.size();
   for (;;) {
-    size_t child = 2 * i + 1;
-    if (child >= n) break;
-    if (child + 1 < n && earlier(timers_[child + 1], timers_[child])) ++child;
-    if (!earlier(timers_[child], t)) break;
-    heap_place(timers_[child], i);
-    i = child;
+    const size_t first = 4 * i + 1;
+    if (first >= n) break;
+    const size_t end = first + 4 < n ? first + 4 : n;
+    size_t best = first;
+    for (size_t c = first + 1; c < end; ++c)
+      if (earlier(timers_[c], timers_[best])) best = c;
+    if (!earlier(timers_[best], s)) break;
+    heap_place(timers_[best], i);
+    i = best;
   }
-  heap_place(t, i);
-}
-
-// A timer set again ranks behind those already due at the same time.
-void Multiplexer::heap_push(TimerEvent* t) {
-  t->sequence_ = ++timer_sequence_;
-  timers_.push_back(t);
-  heap_up(timers_.size() - 1);
+  heap_place(s, i);
 }
 
 void Multiplexer::heap_remove(TimerEvent* t) {
   const size_t i = t->heap_index_;
-  TimerEvent* last = timers_.back();
+  const TimerSlot last = timers_.back();
   timers_.pop_back();
-  if (last == t) return;
-  heap_place(last, i);
-  if (i > 0 && earlier(last, timers_[(i - 1) / 2]))
+  if (last.event == t) return;
+  timers_[i] = last;
+  if (i > 0 && earlier(last, timers_[(i - 1) / 4]))
     heap_up(i);
   else
     heap_down(i);
 }
 
+// The head leaves a hole that sinks along the earlier children to the
+// bottom, where the last slot fills it: the last slot belongs near the
+// bottom, so this saves comparing it on every level on the way down.
+TimerEvent* Multiplexer::heap_pop_front() {
+  TimerEvent* head = timers_.front().event;
+  const TimerSlot last = timers_.back();
+  timers_.pop_back();
+  const size_t n = timers_.size();
+  if (n == 0) return head;
+  size_t i = 0;
+  for (;;) {
+    const size_t first = 4 * i + 1;
+    if (first >= n) break;
+    const size_t end = first + 4 < n ? first + 4 : n;
+    size_t best = first;
+    for (size_t c = first + 1; c < end; ++c)
+      if (earlier(timers_[c], timers_[best])) best = c;
+    heap_place(timers_[best], i);
+    i = best;
+  }
+  timers_[i] = last;
+  heap_up(i);
+  return head;
+}
+
+// A timer set again ranks behind those already due at the same time.
 void Multiplexer::set(TimerEvent* t) {
-  reset(t);
-  heap_push(t);
+  t->sequence_ = ++timer_sequence_;
+  if (t->queued_) {
+    const size_t i = t->heap_index_;
+    timers_[i].expiry = t->expiry_;
+    if (i > 0 && earlier(timers_[i], timers_[(i - 1) / 4]))
+      heap_up(i);
+    else
+      heap_down(i);
+    return;
+  }
   t->queued_ = true;
+  timers_.push_back(TimerSlot{t->expiry_, t});
+  heap_up(timers_.size() - 1);
 }
 
 void Multiplexer::reset(TimerEvent* t) {
@@ -292,9 +324,10 @@ int Multiplexer::timers_schedule() {
   // the next pass.
   const uint64_t last = Mux::cached() ? UINT64_MAX : timer_sequence_;
   while (!timers_.empty()) {
-    TimerEvent* head = timers_.front();
-    if (static_cast<int32_t>(now - head->expiry_) < 0 || head->sequence_ > last) break;
-    heap_remove(head);
+    if (static_cast<int32_t>(now - timers_.front().expiry) < 0) break;
+    TimerEvent* head = timers_.front().event;
+    if (head->sequence_ > last) break;
+    heap_pop_front();
     head->queued_ = false;
     timer_measure_.begin();
     head->fire();
@@ -303,7 +336,7 @@ int Multiplexer::timers_schedule() {
   }
   execute_dpc();
   for (;;) {
-    TimerEvent* head = timers_.empty() ? nullptr : timers_.front();
+    TimerEvent* head = timers_.empty() ? nullptr : timers_.front().event;
     const uint32_t first = head ? head->expiry_ : now;
     const int32_t wait = static_cast<int32_t>(first - now);
     if (wait >= 0 && wait <= kMaxWait) return wait;
@@ -311,9 +344,8 @@ int Multiplexer::timers_schedule() {
               << "Multiplexer::timers_schedule() invalid wait time detected!\n"
               << "now = " << now << "\nfirst = " << first << "\ncount = " << timers_.size() << std::endl;
     // Only the offending timer moves; the others keep their expiries.
-    heap_remove(head);
     head->expiry_ = now + 1000;
-    heap_push(head);
+    set(head);
   }
 }
 

@@ -136,7 +136,7 @@ public:
   unsigned timer_count() const { return static_cast<unsigned>(timers_.size()); }
   unsigned handler_count() const { return attach_.count() + served_->count() + active_->count(); }
   size_t dpc_count() const { return dpcs_.size(); }
-  const TimerEvent* first_timer() const { return timers_.empty() ? nullptr : timers_.front(); }
+  const TimerEvent* first_timer() const { return timers_.empty() ? nullptr : timers_.front().event; }
   const Measure& dpc_measure() const { return dpc_measure_; }
   const Measure& event_measure() const { return event_measure_; }
   const Measure& timer_measure() const { return timer_measure_; }
@@ -153,16 +153,21 @@ private:
   void check_pass(const Measure& m);
   void close_watchdog();
 
-  // Binary min-heap on (expiry, setting order): set, reset and fire cost
-  // O(log n) whatever the number of timers.
-  static bool earlier(const TimerEvent* a, const TimerEvent* b);
-  void heap_place(TimerEvent* t, size_t i);
+  // 4-ary min-heap on (expiry, setting order): set, reset and fire cost
+  // O(log n) whatever the number of timers. A slot carries the expiry, so
+  // that only ties between equal expiries look into the events.
+  struct TimerSlot {
+    uint32_t expiry;
+    TimerEvent* event;
+  };
+  static bool earlier(const TimerSlot& a, const TimerSlot& b);
+  void heap_place(const TimerSlot& s, size_t i);
   void heap_up(size_t i);
   void heap_down(size_t i);
-  void heap_push(TimerEvent* t);
   void heap_remove(TimerEvent* t);
+  TimerEvent* heap_pop_front();
 
-  std::vector<TimerEvent*> timers_;
+  std::vector<TimerSlot> timers_;
   uint64_t timer_sequence_ = 0;
   // The statistics clock when the pass's reading was taken.
   uint32_t pass_mark_ = 0;

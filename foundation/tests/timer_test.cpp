@@ -284,10 +284,10 @@ void plain() { ++plain_fired; }
 
 }  // namespace
 
-TEST(Timer, SimpleTimerEventCallsItsFunctionOnce) {
+TEST(Timer, PlainFunctionTimerCallsItsFunctionOnce) {
   CachedClock clock;
   Timer t;
-  t.Bind(new SimpleTimerEvent1(&t, &plain, 5));
+  t.set(5, &plain);
   clock.advance(5);
   multiplexer.timers_schedule();
   multiplexer.timers_schedule();
