@@ -29,7 +29,7 @@ public:
   // Due ms milliseconds from now; re-queues an event already queued.
   void schedule(unsigned int ms);
   void reset() {
-    if (queued_) multiplexer.reset(this);
+    if (queue_ != kNone) multiplexer.reset(this);
   }
 
   // Signed distance of the expiries: negative when this one is due first.
@@ -37,17 +37,24 @@ public:
   int32_t compare(const TimerEvent* other) const { return compare(*other); }
 
   uint32_t expiry() const { return expiry_; }
-  bool is_queued() const { return queued_; }
+  bool is_queued() const { return queue_ != kNone; }
+
+protected:
+  // What firing calls; a Timer changes it with what it is set to call.
+  Fire fire_;
 
 private:
   friend class Multiplexer;
-  Fire fire_;
+  enum Queue : uint8_t { kNone, kHeap, kDue };
   uint32_t expiry_ = 0;
   // Place in the loop's timer heap.
   uint32_t heap_index_ = 0;
+  Queue queue_ = kNone;
   // The order of setting, which ranks equal expiries.
   uint64_t sequence_ = 0;
-  bool queued_ = false;
+  // Links in the loop's list of timers set due at once.
+  TimerEvent* due_prev_ = nullptr;
+  TimerEvent* due_next_ = nullptr;
 };
 
 // The client's member: T is taken from the object alone, so the member may
@@ -60,7 +67,7 @@ struct TimerMember {
 
 class Timer : private TimerEvent {
 public:
-  Timer() : TimerEvent(&Timer::fire_bound) {}
+  Timer() : TimerEvent(&Timer::fire_plain) {}
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
 
@@ -74,18 +81,18 @@ public:
   // restarts it.
   template <class T>
   void set(unsigned int ms, typename TimerMember<T>::One member, T* obj) {
-    bind(&call_one<T>, obj, member);
+    bind(&fire_one<T>, obj, member);
     schedule(ms);
   }
   // The member gets the firing Timer.
   template <class T>
   void set(unsigned int ms, typename TimerMember<T>::Two member, T* obj) {
-    bind(&call_two<T>, obj, member);
+    bind(&fire_two<T>, obj, member);
     schedule(ms);
   }
   // Calls a plain function.
   void set(unsigned int ms, void (*fn)()) {
-    bind(&call_plain, nullptr, fn);
+    bind(&fire_plain, nullptr, fn);
     schedule(ms);
   }
 
@@ -94,39 +101,38 @@ private:
   struct Callee {
     alignas(void*) unsigned char bytes[2 * sizeof(void*)];
   };
-  typedef void (*Call)(Timer*, void*, const Callee&);
 
   template <class F>
-  void bind(Call call, void* obj, F f) {
+  void bind(Fire fire, void* obj, F f) {
     static_assert(sizeof(F) <= sizeof(Callee) && std::is_trivially_copyable<F>::value, "callee does not fit");
-    call_ = call;
+    fire_ = fire;
     obj_ = obj;
     std::memcpy(callee_.bytes, &f, sizeof(F));
   }
   template <class F>
-  static F callee(const Callee& c) {
+  F callee() const {
     F f;
-    std::memcpy(&f, c.bytes, sizeof(F));
+    std::memcpy(&f, callee_.bytes, sizeof(F));
     return f;
   }
 
-  template <class T>
-  static void call_one(Timer*, void* obj, const Callee& c) {
-    (static_cast<T*>(obj)->*callee<typename TimerMember<T>::One>(c))();
-  }
-  template <class T>
-  static void call_two(Timer* t, void* obj, const Callee& c) {
-    (static_cast<T*>(obj)->*callee<typename TimerMember<T>::Two>(c))(t);
-  }
-  static void call_plain(Timer*, void*, const Callee& c);
-
   // The loop has already taken the event out of its queue, so the Timer is
-  // idle here; the client is called with copies of what it bound.
-  static void fire_bound(TimerEvent* e);
+  // idle here. What the client bound is read before the call: the client
+  // may set or destroy the Timer.
+  template <class T>
+  static void fire_one(TimerEvent* e) {
+    const Timer* t = static_cast<Timer*>(e);
+    (static_cast<T*>(t->obj_)->*t->callee<typename TimerMember<T>::One>())();
+  }
+  template <class T>
+  static void fire_two(TimerEvent* e) {
+    Timer* t = static_cast<Timer*>(e);
+    (static_cast<T*>(t->obj_)->*t->callee<typename TimerMember<T>::Two>())(t);
+  }
+  static void fire_plain(TimerEvent* e);
 
-  Call call_ = nullptr;
   void* obj_ = nullptr;
-  Callee callee_;
+  Callee callee_{};
 };
 
 // A constant timer description: the member to call and the delay.
