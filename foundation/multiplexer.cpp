@@ -395,10 +395,12 @@ int Multiplexer::timers_schedule() {
   // with no delay would be due for ever: what is set meanwhile waits for
   // the next pass.
   const uint64_t last = Mux::cached() ? UINT64_MAX : timer_sequence_;
+  // Left in the heap when a callback threw.
+  if (stand_in.queue_ != TimerEvent::kNone) unqueue(&stand_in);
   for (;;) {
     TimerEvent* head = next_timer();
     if (!head || static_cast<int32_t>(now - head->expiry_) < 0 || head->sequence_ > last) break;
-    if (head->queue_ == TimerEvent::kHeap && head != &stand_in) {
+    if (head->queue_ == TimerEvent::kHeap) {
       stand_in.expiry_ = head->expiry_;
       stand_in.sequence_ = head->sequence_;
       stand_in.queue_ = TimerEvent::kHeap;

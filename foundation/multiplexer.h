@@ -100,7 +100,8 @@ public:
   bool event_exists(EventHandler* h) const;
 
   void set(TimerEvent* t);
-  // set() for a timer due at once: it queues behind the others so set.
+  // set() of a timer due at once, for which a list that keeps such timers
+  // in the order set costs less than the heap.
   void set_due(TimerEvent* t);
   void reset(TimerEvent* t);
 
