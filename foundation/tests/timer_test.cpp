@@ -17,20 +17,30 @@
 using looptest::CachedClock;
 using looptest::Capture;
 
-// Every allocation of this test binary is counted. Kept out of line:
-// inlined, the compiler would take malloc and free for a mismatch of new
-// and delete.
+// Every allocation of this test binary is counted: all the forms that pair
+// with the delete below are replaced. Kept out of line: inlined, the
+// compiler would take malloc and free for a mismatch of new and delete.
 namespace {
 unsigned long allocations = 0;
+__attribute__((noinline)) void* counted(std::size_t n) noexcept {
+  ++allocations;
+  return std::malloc(n ? n : 1);
+}
 }  // namespace
 
 __attribute__((noinline)) void* operator new(std::size_t n) {
-  ++allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
+  if (void* p = counted(n)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t n) { return ::operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
 __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { ::operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
 
 namespace {
 
