@@ -38,6 +38,13 @@ MuxStorage muxStorage;
 
 const int kForever = 0x7FFFFFFF;
 
+void fire_nothing(TimerEvent*) {}
+
+// Holds the heap place of the timer being fired. A timer set from the
+// callback, most often the firing one again, takes over that place: one
+// pass down the heap instead of one out and one in.
+TimerEvent stand_in(&fire_nothing);
+
 }  // namespace
 
 Multiplexer& multiplexer = muxStorage.mux;
@@ -173,70 +180,167 @@ void Multiplexer::unlink_handler(EventHandler* h) {
   }
 }
 
-bool Multiplexer::earlier(const TimerEvent* a, const TimerEvent* b) {
-  const int32_t d = a->compare(*b);
-  return d < 0 || (d == 0 && a->sequence_ < b->sequence_);
+inline bool Multiplexer::earlier(const TimerSlot& a, const TimerSlot& b) {
+  const int32_t d = static_cast<int32_t>(a.expiry - b.expiry);
+  return d < 0 || (d == 0 && a.event->sequence_ < b.event->sequence_);
 }
 
-void Multiplexer::heap_place(TimerEvent* t, size_t i) {
-  timers_[i] = t;
-  t->heap_index_ = static_cast<uint32_t>(i);
+// Equal expiries are rare among siblings: the choice by expiry alone runs
+// without branches the processor would guess wrong half of the time.
+inline size_t Multiplexer::earliest_child(size_t first, size_t end) const {
+  size_t best = first;
+  for (size_t c = first + 1; c < end; ++c) {
+    const int32_t d = static_cast<int32_t>(timers_[c].expiry - timers_[best].expiry);
+    if (__builtin_expect(d == 0, 0)) {
+      if (timers_[c].event->sequence_ < timers_[best].event->sequence_) best = c;
+    } else {
+      best = d < 0 ? c : best;
+    }
+  }
+  return best;
 }
 
-void Multiplexer::heap_up(size_t i) {
-  TimerEvent* t = timers_[i];
+inline void Multiplexer::heap_place(const TimerSlot& s, size_t i) {
+  timers_[i] = s;
+  s.event->heap_index_ = static_cast<uint32_t>(i);
+}
+
+inline void Multiplexer::heap_up(size_t i) {
+  const TimerSlot s = timers_[i];
   while (i > 0) {
-    const size_t parent = (i - 1) / 2;
-    if (!earlier(t, timers_[parent])) break;
+    const size_t parent = (i - 1) / 4;
+    if (!earlier(s, timers_[parent])) break;
     heap_place(timers_[parent], i);
     i = parent;
   }
-  heap_place(t, i);
+  heap_place(s, i);
 }
 
 void Multiplexer::heap_down(size_t i) {
-  TimerEvent* t = timers_[i];
+  const TimerSlot s = timers_[i];
   const size_t n = timers_.size();
   for (;;) {
-    size_t child = 2 * i + 1;
-    if (child >= n) break;
-    if (child + 1 < n && earlier(timers_[child + 1], timers_[child])) ++child;
-    if (!earlier(timers_[child], t)) break;
-    heap_place(timers_[child], i);
-    i = child;
+    const size_t first = 4 * i + 1;
+    if (first >= n) break;
+    const size_t end = first + 4 < n ? first + 4 : n;
+    const size_t best = earliest_child(first, end);
+    if (!earlier(timers_[best], s)) break;
+    heap_place(timers_[best], i);
+    i = best;
   }
-  heap_place(t, i);
-}
-
-// A timer set again ranks behind those already due at the same time.
-void Multiplexer::heap_push(TimerEvent* t) {
-  t->sequence_ = ++timer_sequence_;
-  timers_.push_back(t);
-  heap_up(timers_.size() - 1);
+  heap_place(s, i);
 }
 
 void Multiplexer::heap_remove(TimerEvent* t) {
   const size_t i = t->heap_index_;
-  TimerEvent* last = timers_.back();
+  const TimerSlot last = timers_.back();
   timers_.pop_back();
-  if (last == t) return;
-  heap_place(last, i);
-  if (i > 0 && earlier(last, timers_[(i - 1) / 2]))
+  if (last.event == t) return;
+  timers_[i] = last;
+  if (i > 0 && earlier(last, timers_[(i - 1) / 4]))
     heap_up(i);
   else
     heap_down(i);
 }
 
+// The head leaves a hole that sinks along the earlier children to the
+// bottom, where the last slot fills it: the last slot belongs near the
+// bottom, so this saves comparing it on every level on the way down.
+TimerEvent* Multiplexer::heap_pop_front() {
+  TimerEvent* head = timers_.front().event;
+  const TimerSlot last = timers_.back();
+  timers_.pop_back();
+  const size_t n = timers_.size();
+  if (n == 0) return head;
+  size_t i = 0;
+  for (;;) {
+    const size_t first = 4 * i + 1;
+    if (first >= n) break;
+    const size_t end = first + 4 < n ? first + 4 : n;
+    const size_t best = earliest_child(first, end);
+    heap_place(timers_[best], i);
+    i = best;
+  }
+  timers_[i] = last;
+  heap_up(i);
+  return head;
+}
+
+TimerEvent* Multiplexer::next_timer() const {
+  TimerEvent* h = timers_.empty() ? nullptr : timers_.front().event;
+  TimerEvent* d = due_head_;
+  if (!d) return h;
+  if (!h) return d;
+  const int32_t diff = static_cast<int32_t>(d->expiry_ - h->expiry_);
+  return diff < 0 || (diff == 0 && d->sequence_ < h->sequence_) ? d : h;
+}
+
+unsigned Multiplexer::timer_count() const {
+  return static_cast<unsigned>(timers_.size()) + due_count_ - (stand_in.queue_ == TimerEvent::kHeap ? 1 : 0);
+}
+
+void Multiplexer::unqueue(TimerEvent* t) {
+  if (t->queue_ == TimerEvent::kHeap) {
+    if (t->heap_index_ == 0)
+      heap_pop_front();
+    else
+      heap_remove(t);
+  } else {
+    (t->due_prev_ ? t->due_prev_->due_next_ : due_head_) = t->due_next_;
+    (t->due_next_ ? t->due_next_->due_prev_ : due_tail_) = t->due_prev_;
+    t->due_prev_ = t->due_next_ = nullptr;
+    --due_count_;
+  }
+  t->queue_ = TimerEvent::kNone;
+}
+
+// A timer set again ranks behind those already due at the same time.
 void Multiplexer::set(TimerEvent* t) {
-  reset(t);
-  heap_push(t);
-  t->queued_ = true;
+  t->sequence_ = ++timer_sequence_;
+  if (t->queue_ == TimerEvent::kHeap) {
+    const size_t i = t->heap_index_;
+    timers_[i].expiry = t->expiry_;
+    if (i > 0 && earlier(timers_[i], timers_[(i - 1) / 4]))
+      heap_up(i);
+    else
+      heap_down(i);
+    return;
+  }
+  if (t->queue_ != TimerEvent::kNone) unqueue(t);
+  t->queue_ = TimerEvent::kHeap;
+  if (stand_in.queue_ == TimerEvent::kHeap) {
+    stand_in.queue_ = TimerEvent::kNone;
+    const size_t i = stand_in.heap_index_;
+    heap_place(TimerSlot{t->expiry_, t}, i);
+    if (i > 0 && earlier(timers_[i], timers_[(i - 1) / 4]))
+      heap_up(i);
+    else
+      heap_down(i);
+    return;
+  }
+  timers_.push_back(TimerSlot{t->expiry_, t});
+  heap_up(timers_.size() - 1);
+}
+
+// The list stays in the heap's order while each timer is due no earlier
+// than the one set before it; otherwise the heap takes it.
+void Multiplexer::set_due(TimerEvent* t) {
+  if (t->queue_ != TimerEvent::kNone) unqueue(t);
+  if (due_tail_ && static_cast<int32_t>(t->expiry_ - due_tail_->expiry_) < 0) {
+    set(t);
+    return;
+  }
+  t->sequence_ = ++timer_sequence_;
+  t->queue_ = TimerEvent::kDue;
+  t->due_prev_ = due_tail_;
+  t->due_next_ = nullptr;
+  (due_tail_ ? due_tail_->due_next_ : due_head_) = t;
+  due_tail_ = t;
+  ++due_count_;
 }
 
 void Multiplexer::reset(TimerEvent* t) {
-  if (!t->queued_) return;
-  heap_remove(t);
-  t->queued_ = false;
+  if (t->queue_ != TimerEvent::kNone) unqueue(t);
 }
 
 void Multiplexer::attach(Dpc* d) {
@@ -291,29 +395,38 @@ int Multiplexer::timers_schedule() {
   // with no delay would be due for ever: what is set meanwhile waits for
   // the next pass.
   const uint64_t last = Mux::cached() ? UINT64_MAX : timer_sequence_;
-  while (!timers_.empty()) {
-    TimerEvent* head = timers_.front();
-    if (static_cast<int32_t>(now - head->expiry_) < 0 || head->sequence_ > last) break;
-    heap_remove(head);
-    head->queued_ = false;
+  // Left in the heap when a callback threw.
+  if (stand_in.queue_ != TimerEvent::kNone) unqueue(&stand_in);
+  for (;;) {
+    TimerEvent* head = next_timer();
+    if (!head || static_cast<int32_t>(now - head->expiry_) < 0 || head->sequence_ > last) break;
+    if (head->queue_ == TimerEvent::kHeap) {
+      stand_in.expiry_ = head->expiry_;
+      stand_in.sequence_ = head->sequence_;
+      stand_in.queue_ = TimerEvent::kHeap;
+      heap_place(TimerSlot{head->expiry_, &stand_in}, 0);
+      head->queue_ = TimerEvent::kNone;
+    } else {
+      unqueue(head);
+    }
     timer_measure_.begin();
     head->fire();
+    if (stand_in.queue_ != TimerEvent::kNone) unqueue(&stand_in);
     timer_measure_.end();
     check_pass(timer_measure_);
   }
   execute_dpc();
   for (;;) {
-    TimerEvent* head = timers_.empty() ? nullptr : timers_.front();
+    TimerEvent* head = next_timer();
     const uint32_t first = head ? head->expiry_ : now;
     const int32_t wait = static_cast<int32_t>(first - now);
     if (wait >= 0 && wait <= kMaxWait) return wait;
     std::cerr << "******** RUNTIME ERROR CONDITION *************"
               << "Multiplexer::timers_schedule() invalid wait time detected!\n"
-              << "now = " << now << "\nfirst = " << first << "\ncount = " << timers_.size() << std::endl;
+              << "now = " << now << "\nfirst = " << first << "\ncount = " << timer_count() << std::endl;
     // Only the offending timer moves; the others keep their expiries.
-    heap_remove(head);
     head->expiry_ = now + 1000;
-    heap_push(head);
+    set(head);
   }
 }
 

@@ -100,6 +100,9 @@ public:
   bool event_exists(EventHandler* h) const;
 
   void set(TimerEvent* t);
+  // set() of a timer due at once, for which a list that keeps such timers
+  // in the order set costs less than the heap.
+  void set_due(TimerEvent* t);
   void reset(TimerEvent* t);
 
   void attach(Dpc* d);
@@ -133,10 +136,10 @@ public:
   const std::string& watchdog_path() const { return watchdog_path_; }
   bool watchdog_open() const { return watchdog_ >= 0; }
 
-  unsigned timer_count() const { return static_cast<unsigned>(timers_.size()); }
+  unsigned timer_count() const;
   unsigned handler_count() const { return attach_.count() + served_->count() + active_->count(); }
   size_t dpc_count() const { return dpcs_.size(); }
-  const TimerEvent* first_timer() const { return timers_.empty() ? nullptr : timers_.front(); }
+  const TimerEvent* first_timer() const { return next_timer(); }
   const Measure& dpc_measure() const { return dpc_measure_; }
   const Measure& event_measure() const { return event_measure_; }
   const Measure& timer_measure() const { return timer_measure_; }
@@ -153,16 +156,29 @@ private:
   void check_pass(const Measure& m);
   void close_watchdog();
 
-  // Binary min-heap on (expiry, setting order): set, reset and fire cost
-  // O(log n) whatever the number of timers.
-  static bool earlier(const TimerEvent* a, const TimerEvent* b);
-  void heap_place(TimerEvent* t, size_t i);
+  // 4-ary min-heap on (expiry, setting order): set, reset and fire cost
+  // O(log n) whatever the number of timers. A slot carries the expiry, so
+  // that only ties between equal expiries look into the events.
+  struct TimerSlot {
+    uint32_t expiry;
+    TimerEvent* event;
+  };
+  static bool earlier(const TimerSlot& a, const TimerSlot& b);
+  size_t earliest_child(size_t first, size_t end) const;
+  void heap_place(const TimerSlot& s, size_t i);
   void heap_up(size_t i);
   void heap_down(size_t i);
-  void heap_push(TimerEvent* t);
   void heap_remove(TimerEvent* t);
+  TimerEvent* heap_pop_front();
+  TimerEvent* next_timer() const;
+  void unqueue(TimerEvent* t);
 
-  std::vector<TimerEvent*> timers_;
+  std::vector<TimerSlot> timers_;
+  // Timers set due at once, in setting order and so in the heap's order:
+  // a list costs less than the heap's climb to the top and back.
+  TimerEvent* due_head_ = nullptr;
+  TimerEvent* due_tail_ = nullptr;
+  unsigned due_count_ = 0;
   uint64_t timer_sequence_ = 0;
   // The statistics clock when the pass's reading was taken.
   uint32_t pass_mark_ = 0;

@@ -1,137 +1,139 @@
 #pragma once
-// One-shot millisecond timers. A Timer owns at most one pending TimerEvent;
-// a firing event lets go of its Timer before it calls the client, so the
-// client may re-arm, reset or destroy the Timer from its callback.
+// One-shot millisecond timers. A Timer carries its one pending event inside
+// itself, so setting, resetting and firing it allocate nothing. A firing
+// Timer lets go of its pending state before it calls the client, so the
+// client may re-arm, reset or destroy the Timer from its callback; after the
+// call nothing of the Timer is touched.
 #include <cstdint>
-#include <memory>
+#include <cstring>
+#include <type_traits>
 
-#include "foundation/lists.h"
 #include "foundation/multiplexer.h"
 
-class TimerEvent : public F_dual_list_item<TimerEvent> {
+class Timer;
+
+// What the loop queues: an expiry and the function that fires it. The loop
+// has taken the event out of its queue before it fires it.
+class TimerEvent {
 public:
-  TimerEvent() = default;
+  typedef void (*Fire)(TimerEvent*);
+
+  explicit TimerEvent(Fire fire) : fire_(fire) {}
   TimerEvent(const TimerEvent&) = delete;
   TimerEvent& operator=(const TimerEvent&) = delete;
   // A destroyed event never fires.
-  virtual ~TimerEvent();
-  virtual void fire() = 0;
+  ~TimerEvent() { reset(); }
+
+  void fire() { fire_(this); }
 
   // Due ms milliseconds from now; re-queues an event already queued.
   void schedule(unsigned int ms);
-  void reset();
+  void reset() {
+    if (queue_ != kNone) multiplexer.reset(this);
+  }
 
   // Signed distance of the expiries: negative when this one is due first.
   int32_t compare(const TimerEvent& other) const { return static_cast<int32_t>(expiry_ - other.expiry_); }
   int32_t compare(const TimerEvent* other) const { return compare(*other); }
 
   uint32_t expiry() const { return expiry_; }
-  bool is_queued() const { return queued_; }
+  bool is_queued() const { return queue_ != kNone; }
+
+protected:
+  // What firing calls; a Timer changes it with what it is set to call.
+  Fire fire_;
 
 private:
   friend class Multiplexer;
+  enum Queue : uint8_t { kNone, kHeap, kDue };
   uint32_t expiry_ = 0;
-  bool queued_ = false;
-  // Place in the loop's timer heap, and the order of setting, which ranks
-  // equal expiries.
+  // Place in the loop's timer heap.
   uint32_t heap_index_ = 0;
+  Queue queue_ = kNone;
+  // The order of setting, which ranks equal expiries.
   uint64_t sequence_ = 0;
+  // Links in the loop's list of timers set due at once.
+  TimerEvent* due_prev_ = nullptr;
+  TimerEvent* due_next_ = nullptr;
 };
 
+// The client's member: T is taken from the object alone, so the member may
+// belong to a base of it.
 template <class T>
-class ObjTimerEvent1;
-template <class T>
-class ObjTimerEvent2;
+struct TimerMember {
+  typedef void (T::*One)();
+  typedef void (T::*Two)(Timer*);
+};
 
-class Timer {
+class Timer : private TimerEvent {
 public:
-  Timer() = default;
+  Timer() : TimerEvent(&Timer::fire_plain) {}
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
-  ~Timer() = default;
 
   // Cancels the pending event.
-  void reset() { event_.reset(); }
-  // Lets go of the pending event without cancelling it.
-  TimerEvent* Unbind() { return event_.release(); }
-  bool is_running() const { return event_ != nullptr; }
-  const TimerEvent* pending() const { return event_.get(); }
+  void reset() { TimerEvent::reset(); }
+  bool is_running() const { return is_queued(); }
+  // The pending event, for its expiry; null when idle.
+  const TimerEvent* pending() const { return is_queued() ? static_cast<const TimerEvent*>(this) : nullptr; }
 
-  // Makes e the pending event; the one held before is cancelled after e is
-  // in place.
-  void Bind(TimerEvent* e);
-
-  // The client's member must belong to the class of obj or a base of it.
+  // Calls obj's member ms milliseconds from now. Setting a running Timer
+  // restarts it.
   template <class T>
-  void set(unsigned int ms, typename ObjTimerEvent1<T>::Member member, T* obj);
-  template <class T>
-  void set(unsigned int ms, typename ObjTimerEvent2<T>::Member member, T* obj);
-
-private:
-  std::unique_ptr<TimerEvent> event_;
-};
-
-// Firing: let go of the owning Timer, call the client, delete itself. After
-// the call nothing but the event itself is touched.
-template <class T>
-class ObjTimerEvent1 : public TimerEvent {
-public:
-  typedef void (T::*Member)();
-  ObjTimerEvent1(Timer* owner, Member member, T* obj, unsigned int ms) : owner_(owner), member_(member), obj_(obj) {
+  void set(unsigned int ms, typename TimerMember<T>::One member, T* obj) {
+    bind(&fire_one<T>, obj, member);
     schedule(ms);
   }
-  void fire() override {
-    std::unique_ptr<TimerEvent> self(this);
-    if (owner_->pending() == this) owner_->Unbind();
-    (obj_->*member_)();
-  }
-
-private:
-  Timer* owner_;
-  Member member_;
-  T* obj_;
-};
-
-template <class T>
-class ObjTimerEvent2 : public TimerEvent {
-public:
-  typedef void (T::*Member)(Timer*);
-  ObjTimerEvent2(Timer* owner, Member member, T* obj, unsigned int ms) : owner_(owner), member_(member), obj_(obj) {
+  // The member gets the firing Timer.
+  template <class T>
+  void set(unsigned int ms, typename TimerMember<T>::Two member, T* obj) {
+    bind(&fire_two<T>, obj, member);
     schedule(ms);
   }
-  void fire() override {
-    std::unique_ptr<TimerEvent> self(this);
-    Timer* owner = owner_;
-    if (owner->pending() == this) owner->Unbind();
-    (obj_->*member_)(owner);
+  // Calls a plain function.
+  void set(unsigned int ms, void (*fn)()) {
+    bind(&fire_plain, nullptr, fn);
+    schedule(ms);
   }
 
 private:
-  Timer* owner_;
-  Member member_;
-  T* obj_;
+  // Room for any pointer to member function (two words in this ABI).
+  struct Callee {
+    alignas(void*) unsigned char bytes[2 * sizeof(void*)];
+  };
+
+  template <class F>
+  void bind(Fire fire, void* obj, F f) {
+    static_assert(sizeof(F) <= sizeof(Callee) && std::is_trivially_copyable<F>::value, "callee does not fit");
+    fire_ = fire;
+    obj_ = obj;
+    std::memcpy(callee_.bytes, &f, sizeof(F));
+  }
+  template <class F>
+  F callee() const {
+    F f;
+    std::memcpy(&f, callee_.bytes, sizeof(F));
+    return f;
+  }
+
+  // The loop has already taken the event out of its queue, so the Timer is
+  // idle here. What the client bound is read before the call: the client
+  // may set or destroy the Timer.
+  template <class T>
+  static void fire_one(TimerEvent* e) {
+    const Timer* t = static_cast<Timer*>(e);
+    (static_cast<T*>(t->obj_)->*t->callee<typename TimerMember<T>::One>())();
+  }
+  template <class T>
+  static void fire_two(TimerEvent* e) {
+    Timer* t = static_cast<Timer*>(e);
+    (static_cast<T*>(t->obj_)->*t->callee<typename TimerMember<T>::Two>())(t);
+  }
+  static void fire_plain(TimerEvent* e);
+
+  void* obj_ = nullptr;
+  Callee callee_{};
 };
-
-// Calls a plain function; fires like the member adapters.
-class SimpleTimerEvent1 : public TimerEvent {
-public:
-  SimpleTimerEvent1(Timer* owner, void (*fn)(), unsigned int ms) : owner_(owner), fn_(fn) { schedule(ms); }
-  void fire() override;
-
-private:
-  Timer* owner_;
-  void (*fn_)();
-};
-
-template <class T>
-void Timer::set(unsigned int ms, typename ObjTimerEvent1<T>::Member member, T* obj) {
-  Bind(new ObjTimerEvent1<T>(this, member, obj, ms));
-}
-
-template <class T>
-void Timer::set(unsigned int ms, typename ObjTimerEvent2<T>::Member member, T* obj) {
-  Bind(new ObjTimerEvent2<T>(this, member, obj, ms));
-}
 
 // A constant timer description: the member to call and the delay.
 template <class T>

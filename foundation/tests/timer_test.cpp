@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,31 @@
 
 using looptest::CachedClock;
 using looptest::Capture;
+
+// Every allocation of this test binary is counted: all the forms that pair
+// with the delete below are replaced. Kept out of line: inlined, the
+// compiler would take malloc and free for a mismatch of new and delete.
+namespace {
+unsigned long allocations = 0;
+__attribute__((noinline)) void* counted(std::size_t n) noexcept {
+  ++allocations;
+  return std::malloc(n ? n : 1);
+}
+}  // namespace
+
+__attribute__((noinline)) void* operator new(std::size_t n) {
+  if (void* p = counted(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return ::operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { ::operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { ::operator delete(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
 
 namespace {
 
@@ -284,15 +312,69 @@ void plain() { ++plain_fired; }
 
 }  // namespace
 
-TEST(Timer, SimpleTimerEventCallsItsFunctionOnce) {
+TEST(Timer, PlainFunctionTimerCallsItsFunctionOnce) {
   CachedClock clock;
   Timer t;
-  t.Bind(new SimpleTimerEvent1(&t, &plain, 5));
+  t.set(5, &plain);
   clock.advance(5);
   multiplexer.timers_schedule();
   multiplexer.timers_schedule();
   EXPECT_EQ(plain_fired, 1);
   EXPECT_FALSE(t.is_running());
+}
+
+namespace {
+
+struct Quiet {
+  Timer t;
+  int fired = 0;
+  void On() { ++fired; }
+  void OnWithTimer(Timer*) { ++fired; }
+};
+
+// Destroys the object that holds its Timer.
+struct Gone {
+  Timer t;
+  void On();
+};
+std::optional<Gone> gone;
+void Gone::On() { gone.reset(); }
+
+}  // namespace
+
+// Once the loop's queue has grown, timers neither allocate nor free.
+TEST(Timer, SetResetAndFireAllocateNothing) {
+  CachedClock clock;
+  Quiet q;
+  Periodic p;
+  ZeroChain z;
+  Stats s;  // re-arms its SpecTimer from the callback
+  const struct {
+    const char* what;
+    std::function<void()> run;
+  } cases[] = {
+      {"set and reset", [&] { q.t.set(10, &Quiet::On, &q), q.t.reset(); }},
+      {"set a running timer", [&] { q.t.set(10, &Quiet::On, &q), q.t.set(20, &Quiet::OnWithTimer, &q), q.t.reset(); }},
+      {"fire", [&] { q.t.set(5, &Quiet::On, &q), clock.advance(5), multiplexer.timers_schedule(); }},
+      {"fire a plain function", [&] { q.t.set(5, &plain), clock.advance(5), multiplexer.timers_schedule(); }},
+      {"re-arm from the callback", [&] { p.t.set(100, &Periodic::On, &p), clock.advance(100), multiplexer.timers_schedule(); }},
+      {"zero delay from the callback", [&] { z.fired = 0, z.t.set(0, &ZeroChain::On, &z), multiplexer.timers_schedule(); }},
+      {"spec timer", [&] { clock.advance(3000), multiplexer.timers_schedule(); }},
+      {"destroy from the callback",
+       [&] { gone.emplace(), gone->t.set(10, &Gone::On, &*gone), clock.advance(10), multiplexer.timers_schedule(); }},
+  };
+  for (const auto& c : cases) {
+    c.run();  // lets the queue grow
+    const unsigned long before = allocations;
+    c.run();
+    EXPECT_EQ(allocations, before) << c.what;
+  }
+  p.t.reset();
+  EXPECT_EQ(q.fired, 2);
+  EXPECT_GE(p.fired, 2);
+  EXPECT_EQ(z.fired, 3);
+  EXPECT_EQ(s.runs, 2);
+  EXPECT_FALSE(gone);
 }
 
 namespace {
