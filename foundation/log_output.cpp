@@ -218,11 +218,15 @@ void AtExit() {
 }
 
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+struct sigaction previousAction[sizeof kCrashSignals / sizeof kCrashSignals[0]];
 
 void OnCrash(int signo) {
   if (theOutput) theOutput->flushFromSignal();
-  // The handler is gone (SA_RESETHAND): once this returns, the signal ends
-  // the process as it would have without us.
+  // Whatever handled the signal before us (the default action, a sanitizer)
+  // takes it once this returns: the raised copy waits until then, a fault
+  // comes back when the instruction runs again.
+  for (size_t i = 0; i < sizeof kCrashSignals / sizeof kCrashSignals[0]; ++i)
+    if (kCrashSignals[i] == signo) ::sigaction(signo, &previousAction[i], nullptr);
   ::raise(signo);
 }
 
@@ -233,12 +237,12 @@ void InstallCrashHandlers() {
   ss.ss_sp = altStack;
   ss.ss_size = sizeof altStack;
   ::sigaltstack(&ss, nullptr);
-  for (int signo : kCrashSignals) {
+  for (size_t i = 0; i < sizeof kCrashSignals / sizeof kCrashSignals[0]; ++i) {
     struct sigaction sa = {};
     sa.sa_handler = OnCrash;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND | SA_ONSTACK;
-    ::sigaction(signo, &sa, nullptr);
+    sa.sa_flags = SA_ONSTACK;
+    ::sigaction(kCrashSignals[i], &sa, &previousAction[i]);
   }
 }
 

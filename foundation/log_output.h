@@ -109,7 +109,7 @@ private:
 // Gives std::cout (descriptor 1), std::cerr and std::clog (descriptor 2)
 // line buffers, writes the queue at the end of every pass of the global loop,
 // at exit and on a crash signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT,
-// which then take their default action). Once per process.
+// which then go to whatever handled them before: the default action, say). Once per process.
 void InstallLineOutput();
 // The loop's pass is over: unfinished lines and the queue are written, and
 // lines wait for the end of the next pass.

@@ -106,6 +106,8 @@ void OnTerm(int) { multiplexer.terminate(); }
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
   }
+  // The default actions, also under a sanitizer that keeps faults for itself.
+  for (int signo : {SIGSEGV, SIGABRT}) ::signal(signo, SIG_DFL);
   Log::InstallLineOutput();
   if (sink == Sink::File) {
     LogFileStreamBuf* file = new LogFileStreamBuf(dir);
