@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -166,8 +167,10 @@ void RunCase(const Case& c) {
   int out[2], ready[2];
   ASSERT_EQ(0, ::pipe(out));
   ASSERT_EQ(0, ::pipe(ready));
+  // Nothing of ours that waits may come out of the child a second time.
   std::cout.flush();
   std::cerr.flush();
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
