@@ -18,6 +18,7 @@
 #include "foundation/dpc.h"
 #include "foundation/ext_text.h"
 #include "foundation/ini_file.h"
+#include "foundation/log_output.h"
 #include "foundation/logging.h"
 #include "foundation/multiplexer.h"
 #include "foundation/os.h"
@@ -180,6 +181,8 @@ void BindServices() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Whole lines, written once a pass, instead of a write per insertion.
+  Log::InstallLineOutput();
   opterr = 1;
   int port = kDefaultPort;
   bool daemon = false;
@@ -249,6 +252,7 @@ int main(int argc, char* argv[]) {
   ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
   multiplexer.run(true, true);
+  Log::LeaveLoop();
 
   ctrlServer.Deactivate();
   return 0;

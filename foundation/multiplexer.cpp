@@ -564,6 +564,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
       abort();
     }
     if (watchdog_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
+    if (pass_end_) pass_end_();
     const int n = ::poll(poll_set_.data(), poll_set_.size(), timeout);
     const int err = errno;
     if (!live_clock) Mux::mux_settimeofday();

@@ -134,6 +134,8 @@ public:
     watchdog_path_ = path;
   }
   const std::string& watchdog_path() const { return watchdog_path_; }
+  // Called at the end of every pass, just before the loop waits in poll.
+  void set_pass_end(void (*hook)()) { pass_end_ = hook; }
   bool watchdog_open() const { return watchdog_ >= 0; }
 
   unsigned timer_count() const;
@@ -203,6 +205,7 @@ private:
   int watchdog_ = -1;
   std::string watchdog_path_;
   DeviceOpen watchdog_open_ = nullptr;
+  void (*pass_end_)() = nullptr;
 };
 
 extern Multiplexer& multiplexer;

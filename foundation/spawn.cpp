@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "foundation/log_output.h"
+
 namespace Spawn {
 
 namespace {
@@ -78,6 +80,8 @@ Result Start(Params const& p) {
     result.error = errno;
     return result;
   }
+  // Lines that wait come out before anything the child writes, and only once.
+  Log::Output::instance().flush();
   const pid_t pid = ::fork();
   if (pid < 0) {
     result.error = errno;

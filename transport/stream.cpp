@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "foundation/ext_text.h"
+#include "foundation/log_output.h"
 #include "foundation/mux_time.h"
 
 namespace {
@@ -150,6 +151,8 @@ void StrmProtocol::message(Packet& p) {
     std::cerr << ext::header(this) << "no connection, " << left << " bytes not sent" << std::endl;
     return;
   }
+  // What was logged on the way to this message is out before the peer sees it.
+  Log::Output::instance().flush();
   unsigned char const* at = p.cdata();
   write_measure.begin();
   const uint32_t start = Mux::milliseconds();
