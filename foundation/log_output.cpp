@@ -95,9 +95,9 @@ void Output::flush() {
   written_ = 0;
 }
 
-void Output::flushAll() {
+void Output::flushAll(bool unfinished) {
   for (unsigned i = 0; i < kSources; ++i)
-    if (Source* s = sources_[i]) s->drain();
+    if (Source* s = sources_[i]) s->drain(unfinished);
   flush();
 }
 
@@ -137,7 +137,7 @@ LineBuf::LineBuf(int fd) : fd_(fd) {
 LineBuf::~LineBuf() {
   Output& out = Output::instance();
   out.remove(this);
-  drain();
+  drain(true);
   out.flush();
 }
 
@@ -153,7 +153,7 @@ std::streamsize LineBuf::xsputn(const char* text, std::streamsize n) {
       line_.append(p, end);
       fence();
       changing_ = false;
-      if (line_.size() >= kMaxLine) drain();
+      if (line_.size() >= kMaxLine) drain(true);
       break;
     }
     const size_t len = size_t(lf + 1 - p);
@@ -187,15 +187,16 @@ int LineBuf::sync() {
       out.flush();
       break;
     case Output::Mode::Exiting:
-      drain();
+      drain(true);
       out.flush();
       break;
   }
   return 0;
 }
 
-void LineBuf::drain() {
-  if (line_.empty()) return;
+void LineBuf::drain(bool unfinished) {
+  // Finished lines are queued as they end.
+  if (!unfinished || line_.empty()) return;
   changing_ = true;
   fence();
   Output::instance().put(fd_, line_.data(), line_.size());
@@ -268,7 +269,7 @@ void InstallLineOutput() {
 
 void EndOfPass() {
   Output& out = Output::instance();
-  out.flushAll();
+  out.flushAll(false);
   out.setMode(Output::Mode::Deferred);
 }
 

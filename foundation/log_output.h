@@ -24,8 +24,9 @@ public:
   class Source {
   public:
     virtual ~Source() = default;
-    // Gives the unfinished line, as far as it goes, to the queue.
-    virtual void drain() = 0;
+    // Gives the finished lines it holds to the queue, and the unfinished one
+    // too when unfinished is set (exit, a line that outgrew its buffer).
+    virtual void drain(bool unfinished) = 0;
     // From a signal handler: writes the unfinished text with write(2) alone.
     virtual void drainFromSignal() noexcept = 0;
   };
@@ -46,8 +47,9 @@ public:
   void put(int fd, const char* text, size_t len);
   // Writes what waits, in order.
   void flush();
-  // The sources' unfinished lines first, then everything.
-  void flushAll();
+  // The sources' finished lines (and unfinished ones when asked) first,
+  // then everything.
+  void flushAll(bool unfinished = true);
   // Writes what waits and the sources' unfinished text with write(2) alone.
   void flushFromSignal() noexcept;
 
@@ -89,7 +91,7 @@ public:
   LineBuf& operator=(const LineBuf&) = delete;
   ~LineBuf() override;
 
-  void drain() override;
+  void drain(bool unfinished) override;
   void drainFromSignal() noexcept override;
 
   // An unfinished line this long goes out as it is.
@@ -111,8 +113,9 @@ private:
 // at exit and on a crash signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT,
 // which then go to whatever handled them before: the default action, say). Once per process.
 void InstallLineOutput();
-// The loop's pass is over: unfinished lines and the queue are written, and
-// lines wait for the end of the next pass.
+// The loop's pass is over: the finished lines are written, and lines wait
+// for the end of the next pass. An unfinished line waits for its end, so no
+// line is split between two writes.
 void EndOfPass();
 // The loop has returned: everything is written, and flushes write again.
 void LeaveLoop();

@@ -139,7 +139,7 @@ int LogFileStreamBuf::sync() {
   return 0;
 }
 
-void LogFileStreamBuf::drain() { emit(true); }
+void LogFileStreamBuf::drain(bool unfinished) { emit(unfinished); }
 
 namespace {
 

@@ -17,7 +17,7 @@ public:
   LogFileStreamBuf& operator=(const LogFileStreamBuf&) = delete;
   ~LogFileStreamBuf() override;
 
-  void drain() override;
+  void drain(bool unfinished) override;
   void drainFromSignal() noexcept override;
 
 protected:

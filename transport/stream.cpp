@@ -152,7 +152,7 @@ void StrmProtocol::message(Packet& p) {
     return;
   }
   // What was logged on the way to this message is out before the peer sees it.
-  Log::Output::instance().flush();
+  Log::Output::instance().flushAll(false);
   unsigned char const* at = p.cdata();
   write_measure.begin();
   const uint32_t start = Mux::milliseconds();

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -264,6 +266,31 @@ TEST(LogOutput, FloodArrivesWholeAndInOrderWhateverEndsTheProcess) {
     SCOPED_TRACE(c.name);
     RunCase(c);
   }
+}
+
+// A line begun in one pass and ended in the next leaves in one write, so a
+// child writing to the same descriptor cannot land inside it.
+TEST(LogOutput, AnUnfinishedLineWaitsForItsEnd) {
+  int p[2];
+  ASSERT_EQ(0, ::pipe2(p, O_NONBLOCK));
+  {
+    Log::LineBuf buf(p[1]);
+    std::ostream s(&buf);
+    Log::EndOfPass();
+    s << "head " << std::flush;
+    Log::EndOfPass();
+    char got[64];
+    EXPECT_EQ(-1, ::read(p[0], got, sizeof got));
+    s << "tail\n";
+    const unsigned long before = Log::Output::instance().writes();
+    Log::EndOfPass();
+    EXPECT_EQ(before + 1, Log::Output::instance().writes());
+    const ssize_t n = ::read(p[0], got, sizeof got);
+    EXPECT_EQ("head tail\n", std::string(got, size_t(std::max<ssize_t>(n, 0))));
+    Log::LeaveLoop();
+  }
+  ::close(p[0]);
+  ::close(p[1]);
 }
 
 }  // namespace
