@@ -4,63 +4,35 @@
 
 namespace ReceiverRequest {
 
-namespace {
-
-using I = LGCP::IoctlParams;
-
-// The group of a request outside the common ones, 0 for the others.
-unsigned GroupOf(int selection) {
-  switch (selection) {
-    case I::echoSuppressor::Id::value:
-    case I::dtmf_enable::Id::value:
-    case I::dtmf_reject_enable::Id::value:
-    case I::rx_gain::Id::value:
-      return kDetection;
-    case I::iva_enable::Id::value:
-      return kIvaEnable;
-    case I::iva_params::Id::value:
-      return kIvaParams;
-    case I::delays::Id::value:
-      return kDelays;
-    default:
-      return 0;
-  }
-}
-
-}  // namespace
-
 bool Answer(Hardware::TonecReceiver& tonec, Hardware::DSProcReceiver& dsproc, LGCP::IoctlParams const& p,
             unsigned taken) {
-  bool done = false;
-  const unsigned group = GroupOf(p.currentSelection());
-  if (group == 0) return (tonec.dtmfIoctl(p, done) || dsproc.dsprocIoctl(p, done)) && done;
-  if ((taken & group) == 0) return false;
+  using I = LGCP::IoctlParams;
+  // A request of a group the slot does not take reaches no receiver.
+  auto takes = [taken](unsigned group) { return (taken & group) != 0; };
   switch (p.currentSelection()) {
     case I::echoSuppressor::Id::value:
-      done = tonec.echoCancel(p.get_echoSuppressor());
-      break;
+      return takes(kDetection) && tonec.echoCancel(p.get_echoSuppressor());
     case I::dtmf_enable::Id::value:
-      done = tonec.enableDTMF(p.get_dtmf_enable());
-      break;
+      return takes(kDetection) && tonec.enableDTMF(p.get_dtmf_enable());
     case I::dtmf_reject_enable::Id::value:
-      done = tonec.enableDTMFReject(p.get_dtmf_reject_enable());
-      break;
+      return takes(kDetection) && tonec.enableDTMFReject(p.get_dtmf_reject_enable());
     case I::rx_gain::Id::value:
+      if (!takes(kDetection)) return false;
       dsproc.configureRxGain(p.get_rx_gain());
-      done = true;
-      break;
+      return true;
     case I::iva_enable::Id::value:
-      done = tonec.enableIVA(p.get_iva_enable());
-      break;
+      return takes(kIvaEnable) && tonec.enableIVA(p.get_iva_enable());
     case I::iva_params::Id::value:
-      done = tonec.configureIVA(p.get_iva_params());
-      break;
-    default:  // delays
+      return takes(kIvaParams) && tonec.configureIVA(p.get_iva_params());
+    case I::delays::Id::value:
+      if (!takes(kDelays)) return false;
       dsproc.configureDelays(p.get_delays());
-      done = true;
-      break;
+      return true;
+    default: {
+      bool done = false;
+      return (tonec.dtmfIoctl(p, done) || dsproc.dsprocIoctl(p, done)) && done;
+    }
   }
-  return done;
 }
 
 }  // namespace ReceiverRequest
