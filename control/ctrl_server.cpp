@@ -25,7 +25,6 @@ const char kNotBound[] = "CtrlSrv::Service error! service not connected to serve
 const size_t kMaxDeferred = 4096;
 
 const unsigned kMaxSlot = 1023;
-const unsigned kAvgStatMs = 5000;
 
 // An undecodable payload is shown by its head only.
 const unsigned kDumpOctets = 64;
@@ -181,17 +180,13 @@ void Server::PutHeader(std::ostream& os) const {
 void Server::OnConnect() {
   std::clog << ext::header(this) << "controller connect." << std::endl;
   for (Service* s : services) Guarded(this, *s, "connect", "", [s] { s->OnConnect(); });
-  avgStatTimer.set<Server>(kAvgStatMs, &Server::OnUpdateAvgStat, this);
 }
 
 void Server::OnDisconnect() {
   for (Service* s : services) Guarded(this, *s, "disconnect", "", [s] { s->OnDisconnect(); });
-  avgStatTimer.reset();
   // Answers still promised belonged to that controller.
   deferred.clear();
 }
-
-void Server::OnUpdateAvgStat(Timer*) {}
 
 void Server::OnMessage(const char* data, int length) {
   if (data == nullptr || length < 0) {

@@ -19,7 +19,6 @@
 #include <list>
 
 #include "foundation/log_limit.h"
-#include "foundation/timer.h"
 #include "messages/LGCP_fwd.h"
 #include "transport/control_service.h"
 
@@ -128,7 +127,6 @@ private:
   void DelayedAnswer(unsigned int slot, unsigned int seq, const LGCP::Response& response);
   bool SendMsg(const LGCP::Message& message);
   void Unbind(Service* service);
-  void OnUpdateAvgStat(Timer*);
 
   std::list<Service*> services;
   Control::Service* connection;
@@ -136,7 +134,6 @@ private:
   int32_t seq;
   int32_t slot;
   int32_t answerState;
-  Timer avgStatTimer;
   // True while a decoded message is being dispatched: answers belong to it.
   bool handling;
   std::list<Deferred> deferred;

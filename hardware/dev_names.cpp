@@ -3,31 +3,38 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <ostream>
 
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "board/maintenance.h"
+#include "board/mctl.h"
+#include "board/mixer.h"
 #include "board/voice.h"
 
 const char* GetVoiceDevName() { return Board::Voice::kDevice; }
-const char* GetMixerDevName() { return "/dev/mixer"; }
-const char* GetDTMFDevName() { return "/dev/dtmf"; }
-const char* GetDSPDevName() { return "/dev/dsp"; }
+const char* GetMixerDevName() { return Board::Mixer::kDevice; }
+const char* GetDTMFDevName() { return Board::Dtmf::kDevice; }
+const char* GetDSPDevName() { return Board::Dsp::kDevice; }
 const char* GetRtpDevName() { return Board::Rtp::kDevice; }
 const char* GetRtpExtDevName() { return Board::RtpExt::kDevice; }
-const char* GetModemDevName() { return "/dev/mctl"; }
-const char* GetMaintenance() { return "/dev/maintenance"; }
+const char* GetModemDevName() { return Board::Mctl::kDevice; }
+const char* GetMaintenance() { return Board::Maintenance::kDevice; }
 const char* GetSpiTdmDevName() { return "/dev/spi_tdm"; }
 
 namespace {
 
-const char* const codecNames[] = {"unknown",  "g711",     "g723",     "g729", "tonec",
-                                  "g711-rtp", "g729-rtp", "g723-rtp", "conf"};
+constexpr const char* codecNames[] = {"unknown",  "g711",     "g723",     "g729", "tonec",
+                                      "g711-rtp", "g729-rtp", "g723-rtp", "conf"};
+static_assert(std::size(codecNames) == TraceCodec::kCount);
 
 struct RtpErrorText {
   int code;
   const char* text;
 };
 
-const RtpErrorText rtpErrors[] = {
+constexpr RtpErrorText rtpErrors[] = {
     {0, "No error"},
     {0x3000002, "Parameter out of range"},
     {0x3000004, "Memory allocation failed"},
@@ -67,12 +74,23 @@ const RtpErrorText rtpErrors[] = {
     {0x3000122, "Don't send this packet now"},
 };
 
+// The library's codes: 0, three of the general ones, and 0x101 to 0x122 of
+// the session's but 0x10D, each once.
+constexpr bool Ascending() {
+  for (std::size_t i = 1; i < std::size(rtpErrors); ++i)
+    if (rtpErrors[i - 1].code >= rtpErrors[i].code) return false;
+  return true;
+}
+static_assert(Ascending());
+static_assert(std::size(rtpErrors) == 1 + 3 + (0x122 - 0x101 + 1) - 1);
+static_assert(rtpErrors[std::size(rtpErrors) - 1].code == 0x3000122);
+
 char unknownRtpError[64];
 
 }  // namespace
 
 const char* GetCodecAsStr(int codec) {
-  if (codec < 0 || codec >= int(sizeof codecNames / sizeof codecNames[0])) return "invalid";
+  if (codec < 0 || codec >= TraceCodec::kCount) return "invalid";
   return codecNames[codec];
 }
 

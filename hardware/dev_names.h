@@ -17,7 +17,12 @@ const char* GetModemDevName();
 const char* GetMaintenance();
 const char* GetSpiTdmDevName();
 
-// "invalid" outside the table.
+// The codec classes of the traces, numbered from 0.
+namespace TraceCodec {
+enum : int { kUnknown, kG711, kG723, kG729, kTonec, kG711Rtp, kG729Rtp, kG723Rtp, kConf, kCount };
+}
+
+// "invalid" outside the classes.
 const char* GetCodecAsStr(int codec);
 
 // A failed RTP driver call: errno as it was when built, and the caller's code.

@@ -235,12 +235,6 @@ bool RtpSlot::changeMode(LGCP::IoctlParams const& command, LGCP::CodecMode const
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
   using I = LGCP::IoctlParams;
   switch (p.currentSelection()) {
-    case I::echoSuppressor::Id::value:
-      return echoCancel(p.get_echoSuppressor());
-    case I::dtmf_enable::Id::value:
-      return enableDTMF(p.get_dtmf_enable());
-    case I::dtmf_reject_enable::Id::value:
-      return enableDTMFReject(p.get_dtmf_reject_enable());
     case I::activateWaitTone::Id::value:
       activateAudibleCall();
       return true;
@@ -255,18 +249,12 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
       return changeMode(p, p.get_encoder_mode(), true);
     case I::decoder_mode::Id::value:
       return changeMode(p, p.get_decoder_mode(), false);
-    case I::rx_gain::Id::value:
-      configureRxGain(p.get_rx_gain());
-      return true;
     case I::selcal::Id::value:
       translateSelcal(p.get_selcal());
       return true;
     default:
-      break;
+      return receiverIoctl(p, ReceiverRequest::kDetection);
   }
-  bool done = false;
-  if (receiverIoctl(p, done)) return done;
-  return false;
 }
 
 // RtpFactory ------------------------------------------------------------------

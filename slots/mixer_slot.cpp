@@ -42,48 +42,32 @@ void StopDtmf(Receiver& r) {
 
 }  // namespace
 
-// TdmInput --------------------------------------------------------------------
+// MixerPort -------------------------------------------------------------------
 
-bool TdmInput::IBeforeDestroy() {
+bool MixerPort::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
 }
 
+// TdmInput --------------------------------------------------------------------
+
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
-  using I = LGCP::IoctlParams;
-  switch (p.currentSelection()) {
-    case I::echoSuppressor::Id::value:
-      return echoCancel(p.get_echoSuppressor());
-    case I::dtmf_enable::Id::value:
-      return enableDTMF(p.get_dtmf_enable());
-    case I::dtmf_reject_enable::Id::value:
-      return enableDTMFReject(p.get_dtmf_reject_enable());
-    case I::iva_enable::Id::value:
-      return enableIVA(p.get_iva_enable());
-    case I::iva_params::Id::value:
-      return configureIVA(p.get_iva_params());
-    case I::rx_gain::Id::value:
-      configureRxGain(p.get_rx_gain());
-      return true;
-    case I::delays::Id::value:
-      configureDelays(p.get_delays());
-      return true;
-    default:
-      break;
+  namespace R = ReceiverRequest;
+  return receiverIoctl(p, R::kDetection | R::kIvaEnable | R::kIvaParams | R::kDelays);
+}
+
+void TdmInput::Unroute() {
+  if (summatorChannel < 0) return;
+  M::mix_route route{Tdm(mixer.id(), summatorChannel), Tdm(mixer.id(), channel), 0};
+  if (mixer_ctl(M::kRxRemove, &route) < 0) {
+    const Errno err;
+    std::cerr << ext::header(&mixer) << "MIX_RX_REMOVE"
+              << " rx.number=" << summatorChannel << " tx.number=" << channel << " fail : " << err << std::endl;
   }
-  bool done = false;
-  if (receiverIoctl(p, done)) return done;
-  return false;
 }
 
 // TdmOutput -------------------------------------------------------------------
-
-bool TdmOutput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot);
-  mixer.Release(*this);
-  return true;
-}
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   using I = LGCP::IoctlParams;
@@ -92,8 +76,6 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
       return enableDTMFReject(false);
     case I::dtmf_disable::Id::value:
       return disableToneGenerator(false);
-    case I::iva_enable::Id::value:
-      return enableIVA(p.get_iva_enable());
     case I::tone_gen_enable::Id::value: {
       const LGCP::ToneGenerator& g = p.get_tone_gen_enable();
       disableToneGenerator(false);
@@ -104,15 +86,15 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
     case I::tone_gen_disable::Id::value:
       disableToneGenerator(true);
       return true;
-    case I::delays::Id::value:
-      configureDelays(p.get_delays());
-      return true;
     default:
-      break;
+      return receiverIoctl(p, ReceiverRequest::kIvaEnable | ReceiverRequest::kDelays);
   }
-  bool done = false;
-  if (receiverIoctl(p, done)) return done;
-  return false;
+}
+
+void TdmOutput::Unroute() {
+  std::clog << ext::header(&mixer) << "clear tdm output " << channel << std::endl;
+  M::mix_slot s = Tdm(mixer.id(), channel);
+  mixer_ctl(M::kRxClear, &s);
 }
 
 // Mixer -----------------------------------------------------------------------
@@ -256,25 +238,9 @@ TdmOutput* Mixer::New(const LGCP::MixerOutParams& params) {
   return port;
 }
 
-void Mixer::Release(TdmInput& port) {
+void Mixer::Release(MixerPort& port) {
   StopDtmf(static_cast<Hardware::TonecReceiver&>(port));
-  if (port.summatorChannel >= 0) {
-    M::mix_route route{Tdm(id_, port.summatorChannel), Tdm(id_, port.channel), 0};
-    if (mixer_ctl(M::kRxRemove, &route) < 0) {
-      const Errno err;
-      std::cerr << ext::header(this) << "MIX_RX_REMOVE"
-                << " rx.number=" << port.summatorChannel << " tx.number=" << port.channel << " fail : " << err
-                << std::endl;
-    }
-  }
-  UnRegister(&port);
-}
-
-void Mixer::Release(TdmOutput& port) {
-  StopDtmf(static_cast<Hardware::TonecReceiver&>(port));
-  std::clog << ext::header(this) << "clear tdm output " << port.channel << std::endl;
-  M::mix_slot s = Tdm(id_, port.channel);
-  mixer_ctl(M::kRxClear, &s);
+  port.Unroute();
   UnRegister(&port);
 }
 

@@ -34,11 +34,18 @@ public:
   // The receivers still see the timeslot here.
   ~MixerPort() override { cleanReceivers(); }
 
+  // The timeslot leaves the cross-connect and the unit undoes the port's
+  // routes; the unit may go with its last port.
+  bool IBeforeDestroy() final;
+
   int get_channel() const { return channel; }
   int get_timeslot() const { return timeslot; }
 
 protected:
   friend class Mixer;
+
+  // The port's own routes on its unit undone.
+  virtual void Unroute() = 0;
 
   std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot); }
   std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot); }
@@ -52,7 +59,6 @@ class TdmInput : public MixerPort {
 public:
   using MixerPort::MixerPort;
 
-  bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   bool IOnInputStream() override { return true; }
   int IGetReceiveChannel() override { return timeslot; }
@@ -63,6 +69,8 @@ public:
 private:
   friend class Mixer;
 
+  void Unroute() override;
+
   bool summator = false;
   int summatorChannel = -1;
 };
@@ -71,13 +79,13 @@ class TdmOutput : public MixerPort {
 public:
   using MixerPort::MixerPort;
 
-  bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   bool IOnOutputStream() override { return true; }
   int IGetTransmitChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm output"; }
 
 private:
+  void Unroute() override;
   void tonec_event(Hardware::TonecReceiver::Params const&) override {}
   void tone_gen_complete() override { processToneGenEvent(); }
   void dsproc_vad_event(Hardware::DSProcVADEvent const&) override {}
@@ -96,8 +104,8 @@ public:
   // A programmed and registered port, or null.
   TdmInput* New(const LGCP::MixerInParams& params);
   TdmOutput* New(const LGCP::MixerOutParams& params);
-  void Release(TdmInput& port);
-  void Release(TdmOutput& port);
+  // The port stops its DTMF sending and undoes its routes, and leaves.
+  void Release(MixerPort& port);
 
   // Every route of every channel removed.
   void Reset();

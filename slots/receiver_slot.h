@@ -9,13 +9,30 @@
 #include "messages/LGCP_fwd.h"
 #include "slots/slot.h"
 
+// The controller's receiver requests beside those every receiver slot takes
+// (DTMF translation and parameters, VAD, SD, tone filter): a slot names the
+// ones its side of the stream takes.
+namespace ReceiverRequest {
+enum : unsigned {
+  kDetection = 1u << 0,  // echoSuppressor, dtmf-enable, dtmf-reject-enable, rx-gain
+  kIvaEnable = 1u << 1,
+  kIvaParams = 1u << 2,
+  kDelays = 1u << 3,
+};
+
+// The answer to a receiver request: false where the request is not one the
+// slot takes.
+bool Answer(Hardware::TonecReceiver& tonec, Hardware::DSProcReceiver& dsproc, LGCP::IoctlParams const& params,
+            unsigned taken);
+}  // namespace ReceiverRequest
+
 template <class SlotBase>
 class ReceiverSlot : public SlotBase, protected Hardware::TonecReceiver, protected Hardware::DSProcReceiver {
 protected:
-  // The receivers' own requests (DTMF translation and parameters, DSP
-  // functions): true where the request is one of them, with its answer.
-  bool receiverIoctl(LGCP::IoctlParams const& params, bool& done) {
-    return dtmfIoctl(params, done) || dsprocIoctl(params, done);
+  // The answer to the receivers' requests (the common ones and those named
+  // in taken); false for any other request.
+  bool receiverIoctl(LGCP::IoctlParams const& params, unsigned taken) {
+    return ReceiverRequest::Answer(*this, *this, params, taken);
   }
 
   // The destructor of the derived slot calls this while its timeslot still

@@ -14,7 +14,7 @@ Slots& Slots::instance() {
   return theInstance;
 }
 
-Slots::Slots() : destroying(nullptr), releasedEarly(false) { std::fill(table, table + kSlots, nullptr); }
+Slots::Slots() : destroying(nullptr), releasedEarly(false) {}
 
 Slots::~Slots() {
   orphanTimer.reset();
@@ -77,7 +77,7 @@ void Slots::CmdConnect(unsigned int target) {
     return;
   }
   Slot* source = Current();
-  Slot* receiver = table[target];
+  Slot* receiver = Find(target);
   if (!source || !receiver) {
     Error(LGCP::ErrorCause::slotNotExists);
     return;
@@ -102,35 +102,36 @@ void Slots::CmdDisconnect() {
 
 void Slots::CmdCreate(LGCP::CreateParams const& params) {
   const unsigned n = unsigned(GetSlot());
-  if (Slot* old = table[n]) {
+  if (Slot* old = Find(n)) {
     if (old->releasing) {
       Error(LGCP::ErrorCause::destroyInProgress);
       return;
     }
     Destroy(old);
-    if (table[n]) {
+    if (Find(n)) {
       Error(LGCP::ErrorCause::slotIdBusy);
       return;
     }
   }
 
-  Slot* slot = nullptr;
+  std::unique_ptr<Slot> made;
   LGCP::ErrorCause::NamedNumber cause = LGCP::ErrorCause::insufficientResources;
-  for (SlotFactory* f = firstFactory; f && !slot; f = f->GetNext()) {
-    slot = f->NewSlot(params);
+  for (SlotFactory* f = firstFactory; f && !made; f = f->GetNext()) {
+    made.reset(f->NewSlot(params));
     // Every factory's refusal is taken, so none is left for a later create.
     const LGCP::ErrorCause::NamedNumber refusal = f->TakeErrorCause(LGCP::ErrorCause::insufficientResources);
-    if (!slot && cause == LGCP::ErrorCause::insufficientResources) cause = refusal;
+    if (!made && cause == LGCP::ErrorCause::insufficientResources) cause = refusal;
   }
-  if (!slot) {
+  if (!made) {
     Error(cause);
     return;
   }
-  slot->id = int32_t(n);
-  slot->livePos = live.insert(live.end(), slot);
-  table[n] = slot;
+  Slot& slot = *made;
+  slot.id = int32_t(n);
+  slot.livePos = live.insert(live.end(), &slot);
+  table[n] = std::move(made);
   Success();
-  slot->IAfterCreate();
+  slot.IAfterCreate();
 }
 
 bool Slots::Destroy(Slot* slot) {
@@ -183,7 +184,7 @@ void Slots::on_release(Slot* slot) {
     return;
   }
   // A slot is in the live list exactly while the table holds it.
-  if (slot->id < 0 || unsigned(slot->id) >= kSlots || table[slot->id] != slot) {
+  if (Find(unsigned(slot->id)) != slot) {
     std::cerr << "slots: internal error! release of a slot not in the table" << std::endl;
     return;
   }
@@ -193,17 +194,19 @@ void Slots::on_release(Slot* slot) {
 }
 
 void Slots::int_destroy(Slot* slot) {
-  if (slot->id >= 0 && unsigned(slot->id) < kSlots && table[slot->id] == slot) {
-    live.erase(slot->livePos);
-    table[slot->id] = nullptr;
+  if (Find(unsigned(slot->id)) != slot) {
+    std::cerr << "slots: internal error! destruction of a slot not in the table" << std::endl;
+    return;
   }
-  delete slot;
+  live.erase(slot->livePos);
+  // Out of the table before its destructor runs, which may look the number up.
+  const std::unique_ptr<Slot> gone = std::move(table[unsigned(slot->id)]);
 }
 
 void Slots::Answer(Slot& slot, bool done) {
   const int n = slot.id;
   // A hook may have ended the slot's deferred release, and with it the slot.
-  if (n < 0 || table[n] != &slot) {
+  if (n < 0 || Find(unsigned(n)) != &slot) {
     if (done)
       Success();
     else

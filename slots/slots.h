@@ -4,8 +4,10 @@
 // disconnect, activate, deactivate, userData and ioctl, answers the resource
 // query, hands trunk status to the factories and takes every slot down when
 // the controller goes. Slot signals reach the controller only through it.
+#include <array>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <vector>
 
 #include "control/ctrl_server.h"
@@ -43,7 +45,7 @@ public:
   static bool CheckSlot(unsigned int n) { return n < kSlots; }
 
   // The slot under a number, or null.
-  Slot* Find(unsigned int n) const { return n < kSlots ? table[n] : nullptr; }
+  Slot* Find(unsigned int n) const { return n < kSlots ? table[n].get() : nullptr; }
   size_t Count() const { return live.size(); }
   size_t OrphanCount() const { return orphans.size(); }
 
@@ -76,7 +78,9 @@ private:
   void OnOrphanTimer();
   void ArmOrphanTimer();
 
-  Slot* table[kSlots];
+  // Owns the slots, deferred ones included, until int_destroy.
+  std::array<std::unique_ptr<Slot>, kSlots> table;
+  // The slots of the table in order of creation.
   std::list<Slot*> live;
   // Deferred slots of a controller that went away, deleted when due.
   std::list<Orphan> orphans;

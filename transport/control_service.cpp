@@ -200,13 +200,6 @@ void AcceptorNet::Serve(Fd const& conn, sockaddr_in const& from, std::string con
   Connected(conn, INet4::Addr(from));
 }
 
-// The served connection may have ended in this same pass, its end not read
-// yet: a controller that reconnects at once must not be refused for its own
-// old connection. The stream layer reads on toward the end (what the peer
-// sent before it went comes first), and the next connection waits until the
-// end is reported. A read that finds nothing after all falls back to
-// refusing, so that the loop cannot spin here.
-
 // AcceptorNetCheckConnection --------------------------------------------------
 
 AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNetCheckConnection(0) {}

@@ -92,5 +92,3 @@ TEST(HeartBeatAlone, TimeOutWithoutConnectionDoesNothing) {
   EXPECT_EQ("heartbeat timeout!!!\n", streams.log.text());
   EXPECT_FALSE(heartbeat.IsWatching());
 }
-
-TEST(HeartBeatAlone, TheDaemonsInstanceIsOne) { EXPECT_EQ(&HeartBeatCtl::instance(), &HeartBeatCtl::instance()); }

@@ -10,28 +10,22 @@
 
 namespace {
 
-struct NameCase {
-  const char* (*getter)();
-  const char* path;
-};
-
+// The paths nothing else in the daemon opens; the others are the board
+// headers' own constants.
 TEST(DevNames, DevicePaths) {
-  const NameCase cases[] = {
-      {GetVoiceDevName, "/dev/voice"}, {GetMixerDevName, "/dev/mixer"},      {GetDTMFDevName, "/dev/dtmf"},
-      {GetDSPDevName, "/dev/dsp"},     {GetRtpDevName, "/dev/rtp"},          {GetRtpExtDevName, "/dev/rtp_ext"},
-      {GetModemDevName, "/dev/mctl"},  {GetMaintenance, "/dev/maintenance"}, {GetSpiTdmDevName, "/dev/spi_tdm"},
-  };
-  for (const NameCase& c : cases) EXPECT_STREQ(c.path, c.getter());
+  EXPECT_STREQ("/dev/spi_tdm", GetSpiTdmDevName());
+  EXPECT_STREQ("/dev/rtp_ext", GetRtpExtDevName());
 }
 
+// The tables' sizes are checked where they are written; these are the edges.
 TEST(DevNames, CodecNames) {
   const struct {
     int codec;
     const char* name;
   } cases[] = {
-      {0, "unknown"},  {1, "g711"},      {2, "g723"},          {3, "g729"},          {4, "tonec"},
-      {5, "g711-rtp"}, {6, "g729-rtp"},  {7, "g723-rtp"},      {8, "conf"},          {9, "invalid"},
-      {-1, "invalid"}, {100, "invalid"}, {INT_MIN, "invalid"}, {INT_MAX, "invalid"},
+      {TraceCodec::kUnknown, "unknown"}, {TraceCodec::kG711, "g711"}, {TraceCodec::kConf, "conf"},
+      {TraceCodec::kCount, "invalid"},   {-1, "invalid"},             {INT_MIN, "invalid"},
+      {INT_MAX, "invalid"},
   };
   for (const auto& c : cases) EXPECT_STREQ(c.name, GetCodecAsStr(c.codec)) << c.codec;
 }
@@ -43,40 +37,8 @@ TEST(DevNames, RtpErrorTexts) {
   } cases[] = {
       {0, "No error"},
       {0x3000002, "Parameter out of range"},
-      {0x3000004, "Memory allocation failed"},
-      {0x3000008, "Allocated buffer too small"},
       {0x3000101, "Maximum number of contexts exceeded"},
-      {0x3000102, "Context destroyed or never created"},
-      {0x3000103, "Socket not open for reading or writing"},
-      {0x3000104, "Can't obtain a new socket"},
-      {0x3000105, "Can't bind socket"},
-      {0x3000106, "Unable to set socket option"},
       {0x3000107, "Unable to write to socket"},
-      {0x3000108, "Unable to read from socket"},
-      {0x3000109, "Socket does not belong to session"},
-      {0x300010A, "Change not allowed during open session"},
-      {0x300010B, "Invalid address specified"},
-      {0x300010C, "Invalid port specified"},
-      {0x300010E, "Unable to close session"},
-      {0x300010F, "No such membership info"},
-      {0x3000110, "Invalid rtpprofile specified"},
-      {0x3000111, "no data to receive at socket"},
-      {0x3000112, "Packet looped back"},
-      {0x3000113, "CSRC list not yet set"},
-      {0x3000114, "2 CSRCs on list have same SSRC"},
-      {0x3000115, "Packet has incorrect format"},
-      {0x3000116, "Person not session member"},
-      {0x3000117, "Person data protected"},
-      {0x3000118, "No such sender in current session"},
-      {0x3000119, "No such SDES field"},
-      {0x300011A, "Encryption / decryption function not set"},
-      {0x300011B, "Packet was unsuccessfully decrypted"},
-      {0x300011C, "End of iterating list"},
-      {0x300011D, "Not allowed to recurse"},
-      {0x300011E, "SSRC in use"},
-      {0x300011F, "Couldn't get socket name"},
-      {0x3000120, "No such contributor"},
-      {0x3000121, "CSRC list full"},
       {0x3000122, "Don't send this packet now"},
       // Unknown codes, among them the one gap in the numbering.
       {0x300010D, "Unknown RTP Error 50331917"},
@@ -114,63 +76,39 @@ std::string Print(const T& value, std::ios_base& (*base)(std::ios_base&) = std::
   return out.str();
 }
 
+// "  name\n  {\n", a line per field, "  }\n".
+std::string Block(const char* name, std::initializer_list<const char*> fields) {
+  std::string text = std::string("  ") + name + "\n  {\n";
+  for (const char* f : fields) text += std::string("   ") + f + "\n";
+  return text + "  }\n";
+}
+
 TEST(DevNames, ConnectionParamsPrinter) {
   rtp_connection_params p = {};
   p.packet_factor = 2;
   p.rx_pt = 8;
   p.tx_pt = 65535;
   p.ssrc = 0xFFFFFFFFu;
-  EXPECT_EQ(
-      "  rtp_connection_params\n"
-      "  {\n"
-      "   packet_factor = 2\n"
-      "   rx_pt = 8\n"
-      "   tx_pt = 65535\n"
-      "   ssrc = 4294967295\n"
-      "  }\n",
-      Print(p));
+  EXPECT_EQ(Block("rtp_connection_params", {"packet_factor = 2", "rx_pt = 8", "tx_pt = 65535", "ssrc = 4294967295"}),
+            Print(p));
   // The stream's base is kept.
-  EXPECT_EQ(
-      "  rtp_connection_params\n"
-      "  {\n"
-      "   packet_factor = 2\n"
-      "   rx_pt = 8\n"
-      "   tx_pt = ffff\n"
-      "   ssrc = ffffffff\n"
-      "  }\n",
-      Print(p, std::hex));
+  EXPECT_EQ(Block("rtp_connection_params", {"packet_factor = 2", "rx_pt = 8", "tx_pt = ffff", "ssrc = ffffffff"}),
+            Print(p, std::hex));
 }
 
 TEST(DevNames, AttachAndInitPrinters) {
   rtp_attach_session_params a = {};
   a.fd_rtp = 12;
   a.pid_rtp = -1;
-  EXPECT_EQ(
-      "  rtp_attach_session_params\n"
-      "  {\n"
-      "   fd_rtp = 12\n"
-      "   pid_rtp = -1\n"
-      "  }\n",
-      Print(a));
+  EXPECT_EQ(Block("rtp_attach_session_params", {"fd_rtp = 12", "pid_rtp = -1"}), Print(a));
   rtp_ext_attach_session_params x = {};
   x.fd_rtp = 3;
   x.pid_rtp = 4711;
-  EXPECT_EQ(
-      "  rtp_ext_attach_session_params\n"
-      "  {\n"
-      "   fd_rtp = 3\n"
-      "   pid_rtp = 4711\n"
-      "  }\n",
-      Print(x));
+  EXPECT_EQ(Block("rtp_ext_attach_session_params", {"fd_rtp = 3", "pid_rtp = 4711"}), Print(x));
   rtp_ext_init_params i = {};
   i.etype = 0xFFFF;
   i.param1 = 99;
-  EXPECT_EQ(
-      "  rtp_ext_init_params\n"
-      "  {\n"
-      "   etype = 65535\n"
-      "  }\n",
-      Print(i));
+  EXPECT_EQ(Block("rtp_ext_init_params", {"etype = 65535"}), Print(i));
 }
 
 TEST(DevNames, ChannelInfoPrinter) {

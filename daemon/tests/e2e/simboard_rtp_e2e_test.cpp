@@ -252,6 +252,9 @@ TEST_F(RtpBoard, ConnectedToATrunkSlot) {
   EXPECT_EQ("0", Get(kFirstTdm, "input"));
 
   EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }), 1));
+  // The mixer ports' receiver requests are not the stream's.
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_iva_enable(true); }), 1));
+  EXPECT_EQ(LGCP::ErrorCause::unsupported, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_delays(); }), 1));
   Board("dtmf event " + std::to_string(kFirstTdm) + " 5");
   const auto got = Signals(1, 3000);
   ASSERT_EQ(1u, got.size());

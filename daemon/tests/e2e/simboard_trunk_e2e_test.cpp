@@ -96,6 +96,13 @@ protected:
     return got;
   }
 
+  // Hangs the CAS device up and waits until a status tick of the daemon has
+  // opened it again.
+  bool CasReopened() {
+    Board("hangup /dev/e1-cas");
+    return Eventually([&] { return board.Command("board devices").find("/dev/e1-cas opens=1") != ""; });
+  }
+
   // A controller after the first left; refused while the daemon has not
   // yet seen the first one go.
   bool Reconnect(Controller& next) {
@@ -137,8 +144,10 @@ TEST_F(TrunkBoard, E1StatusOnConnectAndEverySecond) {
   }
   EXPECT_TRUE(seen);
 
+  // Then a status tick with nobody to tell: the one that opens the hung-up
+  // CAS device again.
   controller.Close();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  ASSERT_TRUE(CasReopened());
   Controller next;
   ASSERT_TRUE(Reconnect(next));
   const std::vector<Trunk> again = TrunkStatus(next, ACP::TrunkType::e1, 4, 500);
@@ -211,8 +220,7 @@ TEST_F(TrunkBoard, CasChannelOpenedSetReceivedAndClosed) {
   EXPECT_EQ(std::vector<Cas>{(Cas{1, 5, 5, 0xA})}, CasSignals(1));
 
   // The device hangs up; the daemon opens it again and hears the next bits.
-  Board("hangup /dev/e1-cas");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(CasReopened());
   Board("cas rx 1 5 0x3");
   EXPECT_EQ(std::vector<Cas>{(Cas{1, 5, 3, 0xA})}, CasSignals(1));
 
