@@ -32,6 +32,62 @@ LGCP::Command Map(int txBus, int txChannel, int rxBus, int rxChannel) {
   return c;
 }
 
+LGCP::Command Ss7(int trunk, bool emergency) {
+  LGCP::Command c;
+  LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
+  p.set_trunk(trunk);
+  p.set_slc(0);
+  p.set_dpc(1);
+  p.set_opc(2);
+  p.set_emergency(emergency);
+  return c;
+}
+
+LGCP::Command PstnIsdn(bool bri, int trunk, bool network, int log) {
+  LGCP::Command c;
+  LGCP::IsdnParams params = Isdn(bri, trunk, network).get_create().get_isdn();
+  params.set_log(log);
+  c.select_create().select_pstn().select_isdn(params);
+  return c;
+}
+
+LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
+  LGCP::Command c;
+  LGCP::MccParams& p = c.select_create().select_mcc();
+  p.set_type(type);
+  p.set_mode(mode);
+  return c;
+}
+
+LGCP::Command Mcc() { return Mcc(LGCP::MccType::data, LGCP::MccMode::standard); }
+
+LGCP::Command MixerIn(int unit, int channel, int summator) {
+  LGCP::Command c;
+  LGCP::MixerInParams& p = c.select_create().select_mixerIn();
+  p.set_unit(unit);
+  p.set_channel().select_tdm(channel);
+  if (summator == -2)
+    p.set_summator().select_rtp(1);
+  else if (summator >= 0)
+    p.set_summator().select_tdm(summator);
+  return c;
+}
+
+LGCP::Command MixerOut(int unit, int channel, std::vector<std::pair<int, int>> const& inputs) {
+  LGCP::Command c;
+  LGCP::MixerOutParams& p = c.select_create().select_mixerOut();
+  p.set_unit(unit);
+  p.set_channel().select_tdm(channel);
+  p.set_inputs().clear();
+  for (const auto& in : inputs) {
+    LGCP::MixerInput input;
+    input.set_channel().select_tdm(in.first);
+    input.set_gain(in.second);
+    p.set_inputs().push_back(input);
+  }
+  return c;
+}
+
 LGCP::Command Isdn(bool bri, int trunk, bool network) {
   LGCP::Command c;
   LGCP::IsdnParams& p = c.select_create().select_isdn();

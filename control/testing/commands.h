@@ -3,10 +3,11 @@
 // them: one builder per command, a default where the tests differ by a field.
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/os.h"
-#include "messages/LGCP_fwd.h"
+#include "messages/LGCP.h"
 
 namespace CtrlTest {
 
@@ -16,6 +17,17 @@ LGCP::Command Trunk(int trunk, int timeslot, bool bri = false);
 LGCP::Command Map(int txBus, int txChannel, int rxBus = -1, int rxChannel = 0);
 // create isdn: a D-channel of a PRI or BRI trunk, the user or the network side.
 LGCP::Command Isdn(bool bri, int trunk, bool network);
+// create pstn ss7 on the trunk's signalling timeslot (emergency: short proving).
+LGCP::Command Ss7(int trunk, bool emergency = true);
+// create pstn isdn: the isdn parameters as Isdn() makes them, traced at log.
+LGCP::Command PstnIsdn(bool bri, int trunk, bool network, int log = 0);
+// create mcc.
+LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode);
+LGCP::Command Mcc();  // a standard data channel
+// create mixerIn on a TDM channel; summator -1: none, -2: an rtp one.
+LGCP::Command MixerIn(int unit, int channel, int summator = -1);
+// create mixerOut on a TDM channel, mixing (TDM channel, gain) inputs.
+LGCP::Command MixerOut(int unit, int channel, std::vector<std::pair<int, int>> const& inputs = {});
 // create voice player file: the phrases in turn, repeat times.
 LGCP::Command FilePlayer(std::vector<std::string> const& names, int repeat);
 LGCP::Command ConnectTo(long target);

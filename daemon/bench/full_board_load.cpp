@@ -105,49 +105,6 @@ double CpuNs(pid_t pid) {
 }
 
 // Commands the client builds for the board.
-LGCP::Command Ss7(int trunk) {
-  LGCP::Command c;
-  LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
-  p.set_trunk(trunk);
-  p.set_slc(0);
-  p.set_dpc(1);
-  p.set_opc(2);
-  p.set_emergency(true);
-  return c;
-}
-
-LGCP::Command PstnIsdn(int trunk, bool network) {
-  LGCP::Command c;
-  LGCP::IsdnParams params = Isdn(false, trunk, network).get_create().get_isdn();
-  c.select_create().select_pstn().select_isdn(params);
-  return c;
-}
-
-LGCP::Command Mcc() {
-  LGCP::Command c;
-  LGCP::MccParams& p = c.select_create().select_mcc();
-  p.set_type(LGCP::MccType::data);
-  p.set_mode(LGCP::MccMode::standard);
-  return c;
-}
-
-LGCP::Command MixerIn(int unit, int channel) {
-  LGCP::Command c;
-  LGCP::MixerInParams& p = c.select_create().select_mixerIn();
-  p.set_unit(unit);
-  p.set_channel().select_tdm(channel);
-  return c;
-}
-
-LGCP::Command MixerOut(int unit, int channel) {
-  LGCP::Command c;
-  LGCP::MixerOutParams& p = c.select_create().select_mixerOut();
-  p.set_unit(unit);
-  p.set_channel().select_tdm(channel);
-  p.set_inputs().clear();
-  return c;
-}
-
 // Slot numbers: trunk t timeslot s is 1 + 32t + s.
 long TrunkSlot(int trunk, int ts) { return 1 + 32 * trunk + ts; }
 const long kPstnSlot = 200;     // 200..203
@@ -231,7 +188,7 @@ Counts Fill(Board& b) {
   n.trunks += 2;
   // SS7 across the cable of trunks 0 and 1, ISDN primary rate (user against
   // network) across that of 2 and 3, each on timeslot 16.
-  const LGCP::Command links[] = {Ss7(1), Ss7(2), PstnIsdn(3, false), PstnIsdn(4, true)};
+  const LGCP::Command links[] = {Ss7(1), Ss7(2), PstnIsdn(false, 3, false), PstnIsdn(false, 4, true)};
   for (int i = 0; i < 4; ++i) {
     if (!b.Call(links[i], kPstnSlot + i)) continue;
     b.Call(ConnectTo(kPstnSlot + i), TrunkSlot(i, 16));

@@ -19,12 +19,6 @@ namespace {
 
 using namespace slottest;
 
-LGCP::Command PstnIsdn(int trunk, bool network) {
-  LGCP::Command c;
-  c.select_create().select_pstn().select_isdn(CtrlTest::Isdn(false, trunk, network).get_create().get_isdn());
-  return c;
-}
-
 class IsdnSlotsTest : public SlotsServerTest {
 protected:
   IsdnSlotsTest() : sim(SimBoard::Simulator::instance()) {
@@ -126,7 +120,7 @@ TEST_F(IsdnSlotsTest, AnActivateKeepsALinkThatIsUpAndWhatItCarries) {
     bool started;  // by the connection
   } const cases[] = {
       {"isdn", CtrlTest::Isdn(false, 1, false), CtrlTest::Isdn(false, 2, true), false},
-      {"pstn", PstnIsdn(1, false), PstnIsdn(2, true), true},
+      {"pstn", CtrlTest::PstnIsdn(false, 1, false), CtrlTest::PstnIsdn(false, 2, true), true},
   };
   long seq = 0, slot = 0;
   int timeslot = 16;

@@ -3,6 +3,7 @@
 // raw HDLC slot's handling of frames too short for its batching test.
 #include <gtest/gtest.h>
 
+#include "control/testing/commands.h"
 #include "links/ss7/slc.h"
 #include "messages/ACP.h"
 #include "simboard/simulator.h"
@@ -13,17 +14,6 @@
 namespace {
 
 using namespace slottest;
-
-LGCP::Command Ss7(int trunk) {
-  LGCP::Command c;
-  LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
-  p.set_trunk(trunk);
-  p.set_slc(0);
-  p.set_dpc(0);
-  p.set_opc(0);
-  p.set_emergency(false);
-  return c;
-}
 
 LGCP::Signal TrunkStatus(int trunk, ACP::TrunkState::NamedNumber state, ACP::TrunkType::NamedNumber type) {
   LGCP::Signal s;
@@ -69,7 +59,7 @@ protected:
 
 TEST_F(SignallingSlotsTest, OnlyAChangedE1StateOfItsOwnTrunkReachesTheSs7Link) {
   ASSERT_EQ(-1, Answer(Trunk(1, 16), 1, 1));
-  ASSERT_EQ(-1, Answer(Ss7(2), 2, 10));
+  ASSERT_EQ(-1, Answer(CtrlTest::Ss7(2, false), 2, 10));
   PstnSlot* slot = PstnSlot::Of(slots.Find(10));
   ASSERT_NE(nullptr, slot);
   EXPECT_EQ(1u, slot->trunk_index());

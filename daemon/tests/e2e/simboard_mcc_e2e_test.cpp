@@ -16,14 +16,6 @@ using namespace CtrlTest;
 
 namespace {
 
-LGCP::Command Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
-  LGCP::Command c;
-  LGCP::MccParams& p = c.select_create().select_mcc();
-  p.set_type(type);
-  p.set_mode(mode);
-  return c;
-}
-
 class MccBoard : public BoardDaemon {
 protected:
   // The allocated channels as "mcc list" shows them.

@@ -21,34 +21,6 @@ const char kRxAdd[] = "0x801C4D03";
 // Where the simulated board carries mixer channels: unit d channel c.
 int MixerTs(int dev, int channel) { return 16384 + dev * 128 + channel; }
 
-// summator: -1 none, -2 an rtp one.
-LGCP::Command MixerIn(int unit, int channel, int summator = -1) {
-  LGCP::Command c;
-  LGCP::MixerInParams& p = c.select_create().select_mixerIn();
-  p.set_unit(unit);
-  p.set_channel().select_tdm(channel);
-  if (summator == -2)
-    p.set_summator().select_rtp(1);
-  else if (summator >= 0)
-    p.set_summator().select_tdm(summator);
-  return c;
-}
-
-LGCP::Command MixerOut(int unit, int channel, const std::vector<std::pair<int, int>>& inputs) {
-  LGCP::Command c;
-  LGCP::MixerOutParams& p = c.select_create().select_mixerOut();
-  p.set_unit(unit);
-  p.set_channel().select_tdm(channel);
-  p.set_inputs().clear();
-  for (const auto& in : inputs) {
-    LGCP::MixerInput input;
-    input.set_channel().select_tdm(in.first);
-    input.set_gain(in.second);
-    p.set_inputs().push_back(input);
-  }
-  return c;
-}
-
 class MixerBoard : public BoardDaemon {
 protected:
   std::vector<std::string> Routes(int dev, int channel) {

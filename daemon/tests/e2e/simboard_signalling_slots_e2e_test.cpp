@@ -36,41 +36,12 @@ LGCP::Command Map(int rxBus, int rxChannel) {
   return c;
 }
 
-LGCP::Command Ss7(int trunk) {
-  LGCP::Command c;
-  LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
-  p.set_trunk(trunk);
-  p.set_slc(0);
-  p.set_dpc(1);
-  p.set_opc(2);
-  // Short proving.
-  p.set_emergency(true);
-  return c;
-}
-
-// An ISDN D-channel as a signalling link, traced at the level.
-LGCP::Command PstnIsdn(bool bri, int trunk, bool network, int log = 0) {
-  LGCP::Command c;
-  LGCP::IsdnParams params = Isdn(bri, trunk, network).get_create().get_isdn();
-  params.set_log(log);
-  c.select_create().select_pstn().select_isdn(params);
-  return c;
-}
-
 LGCP::Command Hdlc(int trunk, int address) {
   LGCP::Command c;
   LGCP::HdlcParams& p = c.select_create().select_hdlcParams();
   p.set_trunk(trunk);
   p.set_log(0);
   p.set_address(address);
-  return c;
-}
-
-LGCP::Command Mcc() {
-  LGCP::Command c;
-  LGCP::MccParams& p = c.select_create().select_mcc();
-  p.set_type(LGCP::MccType::data);
-  p.set_mode(LGCP::MccMode::standard);
   return c;
 }
 
