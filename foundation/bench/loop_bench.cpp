@@ -77,56 +77,7 @@ void BM_LoopPass(benchmark::State& state) {
 BENCHMARK(BM_LoopPass)->ArgsProduct({{10, 100, 1000}, {1000}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LoopPass)->ArgsProduct({{100}, {100, 10000}})->Unit(benchmark::kMicrosecond);
 
-// Setting a timer anywhere in the queue's range, then cancelling it.
-void BM_TimerSetReset(benchmark::State& state) {
-  Load load(1, int(state.range(0)));
-  Client c;
-  Timer t;
-  unsigned i = 0;
-  for (auto _ : state) {
-    t.set(1000 + (++i * 104729u) % 3600000u, &Client::OnTimer, &c);
-    t.reset();
-  }
-  state.counters["timers"] = double(state.range(0));
-}
-BENCHMARK(BM_TimerSetReset)->Arg(100)->Arg(1000)->Arg(10000);
-
-// Moving a pending timer to a new expiry: the common re-arm of a
-// supervision timer on every message.
-void BM_TimerRearm(benchmark::State& state) {
-  Load load(1, int(state.range(0)));
-  Client c;
-  Timer t;
-  unsigned i = 0;
-  for (auto _ : state) t.set(1000 + (++i * 104729u) % 3600000u, &Client::OnTimer, &c);
-  state.counters["timers"] = double(state.range(0));
-}
-BENCHMARK(BM_TimerRearm)->Arg(100)->Arg(1000)->Arg(10000);
-
-// The periodic 3000 ms statistics timer among the others.
-void BM_TimerSetPeriodic(benchmark::State& state) {
-  Load load(1, int(state.range(0)));
-  Client c;
-  Timer t;
-  for (auto _ : state) {
-    t.set(3000, &Client::OnTimer, &c);
-    t.reset();
-  }
-}
-BENCHMARK(BM_TimerSetPeriodic)->Arg(100)->Arg(1000)->Arg(10000);
-
-// A timer due at once, set and fired by the loop's timer step.
-void BM_TimerFire(benchmark::State& state) {
-  Load load(1, int(state.range(0)));
-  Client c;
-  Timer t;
-  for (auto _ : state) {
-    t.set(0, &Client::OnTimer, &c);
-    multiplexer.timers_schedule();
-  }
-  if (c.fired != state.iterations()) state.SkipWithError("timer did not fire");
-}
-BENCHMARK(BM_TimerFire)->Arg(100)->Arg(1000)->Arg(10000);
+// Timer costs alone: timer_bench.cpp.
 
 }  // namespace
 
