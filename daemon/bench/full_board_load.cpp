@@ -40,10 +40,12 @@
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
+#include "daemon_process.h"
 
 namespace {
 
 using namespace CtrlTest;
+using bench::DaemonProcess;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
@@ -56,41 +58,6 @@ struct Options {
   bool fullOnly = false;
   // Seconds of the full board without commands.
   int idle = 1;
-};
-
-unsigned short FreePort() {
-  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in sa = {};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
-  return ntohs(sa.sin_port);
-}
-
-class DaemonProcess {
-public:
-  DaemonProcess(Options const& o) : port(FreePort()) {
-    pid = ::fork();
-    if (pid == 0) {
-      const int out = ::open(o.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-      const std::string portText = std::to_string(port);
-      ::execl(o.daemon.c_str(), o.daemon.c_str(), "--port", portText.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~DaemonProcess() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-
-  unsigned short port;
-  pid_t pid;
 };
 
 // Nanoseconds the process has run on a CPU so far.
@@ -120,7 +87,7 @@ const long kFromSlot = TrunkSlot(2, 5), kToSlot = TrunkSlot(3, 6);
 
 class Board {
 public:
-  explicit Board(Options const& o) : daemon(o) {
+  explicit Board(Options const& o) : daemon(o.daemon, o.log) {
     client.SetSignalsApart(true);
     ready = daemon.pid > 0 && client.Connect(daemon.port, 10000);
     receiver.Bind();

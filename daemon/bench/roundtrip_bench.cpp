@@ -32,21 +32,29 @@
 
 #include "control/testing/test_controller.h"
 #include "messages/LGCP.h"
+#include "daemon_process.h"
 
 namespace {
 
 using CtrlTest::Controller;
 using Clock = std::chrono::steady_clock;
 
-// Client (0) or server (1) to the CPU that ULVAROND_BENCH_CPUS names for it.
-void PinTo(int which) {
+// The CPU that ULVAROND_BENCH_CPUS ("client,server") names for the client
+// (0) or the server (1); -1 when it names none.
+int BenchCpu(int which) {
   const char* cpus = std::getenv("ULVAROND_BENCH_CPUS");
-  if (cpus == nullptr) return;
+  if (cpus == nullptr) return -1;
   const char* comma = std::strchr(cpus, ',');
-  if (comma == nullptr) return;
+  if (comma == nullptr) return -1;
+  return std::atoi(which == 0 ? cpus : comma + 1);
+}
+
+void PinTo(int which) {
+  const int cpu = BenchCpu(which);
+  if (cpu < 0) return;
   cpu_set_t set;
   CPU_ZERO(&set);
-  CPU_SET(std::atoi(which == 0 ? cpus : comma + 1), &set);
+  CPU_SET(cpu, &set);
   ::sched_setaffinity(0, sizeof set, &set);
 }
 
@@ -132,43 +140,16 @@ private:
   }
 };
 
-unsigned short FreePort() {
-  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in sa = {};
-  sa.sin_family = AF_INET;
-  ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
-  return ntohs(sa.sin_port);
+// The daemon binary for the whole run, its output thrown away.
+// ULVAROND_DAEMON runs another build of the daemon against the same client.
+std::string DaemonBinary(const char* given) {
+  const char* binary = given ? given : std::getenv("ULVAROND_DAEMON");
+  return binary == nullptr || *binary == '\0' ? ULVAROND_BINARY : binary;
 }
 
-// The daemon binary for the whole run, its output thrown away.
-class DaemonProcess {
-public:
-  explicit DaemonProcess(const char* given = nullptr) : port(FreePort()) {
-    pid = ::fork();
-    if (pid == 0) {
-      PinTo(1);
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      const std::string portText = std::to_string(port);
-      // ULVAROND_DAEMON runs another build of the daemon against the same client.
-      const char* binary = given ? given : std::getenv("ULVAROND_DAEMON");
-      if (binary == nullptr || *binary == '\0') binary = ULVAROND_BINARY;
-      ::execl(binary, binary, "--port", portText.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~DaemonProcess() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-
-  unsigned short port;
-  pid_t pid;
+struct DaemonProcess : bench::DaemonProcess {
+  explicit DaemonProcess(const char* given = nullptr)
+      : bench::DaemonProcess(DaemonBinary(given), "/dev/null", BenchCpu(1)) {}
 };
 
 // A server and the one controller that talks to it for the whole run.
