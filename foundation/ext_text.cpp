@@ -1,6 +1,7 @@
 #include "foundation/ext_text.h"
 
 #include <ctime>
+#include <utility>
 
 namespace ext {
 
@@ -25,6 +26,36 @@ void OutUnsignedInHex::Put(std::ostream& out) const {
   out << value;
   out.fill(' ');
   out.flags(saved);
+}
+
+std::string hex_text(const unsigned char* p, std::size_t n, char sep) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(n * (sep ? 3 : 2));
+  for (std::size_t i = 0; i < n; ++i) {
+    if (sep && i) text += sep;
+    text += digits[p[i] >> 4];
+    text += digits[p[i] & 15];
+  }
+  return text;
+}
+
+bool parse_hex(const std::string& text, std::string& out) {
+  if (text.size() % 2) return false;
+  std::string bytes;
+  bytes.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    int v = 0;
+    for (std::size_t k = i; k < i + 2; ++k) {
+      const unsigned char c = static_cast<unsigned char>(text[k]);
+      const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + d;
+    }
+    bytes += static_cast<char>(static_cast<unsigned char>(v));
+  }
+  out = std::move(bytes);
+  return true;
 }
 
 std::ostream& operator<<(std::ostream& out, const OutBufInHex& h) {

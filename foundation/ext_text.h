@@ -1,6 +1,7 @@
 #pragma once
 // Stream helpers for diagnostic lines: object headers, quoting, hex dumps and
 // text tables. Nothing is formatted until the helper is written.
+#include <cstddef>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -84,6 +85,16 @@ std::ostream& operator<<(std::ostream& out, const OutQuoted<T>& q) {
 
 std::ostream& operator<<(std::ostream& out, const OutBufInHex& h);
 std::ostream& operator<<(std::ostream& out, const OutUnsignedInHex& h);
+
+// Octets as pairs of lower-case hex digits ("0a01"), sep between two pairs
+// when it is not '\0': the simulated board's records and the tests' octets.
+std::string hex_text(const unsigned char* p, std::size_t n, char sep = '\0');
+inline std::string hex_text(const std::string& bytes, char sep = '\0') {
+  return hex_text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), sep);
+}
+// The octets of whole pairs of hex digits; false, out unchanged, for an odd
+// count or anything but hex digits.
+bool parse_hex(const std::string& text, std::string& out);
 
 // Local time as "%d/%m %H:%M:%S"; nothing when the time cannot be had.
 std::ostream& timestamp(std::ostream& out);

@@ -8,35 +8,12 @@
 #include <cstring>
 
 #include "board/mctl.h"
+#include "foundation/ext_text.h"
 #include "foundation/sys_paths.h"
 
 namespace SimBoard {
 
 namespace M = Board::Mctl;
-
-namespace {
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  for (unsigned char c : bytes) {
-    s += digits[c >> 4];
-    s += digits[c & 15];
-  }
-  return s;
-}
-
-bool Unhex(const std::string& text, std::string& out) {
-  if (text.size() % 2) return false;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    long long v = 0;
-    if (!ParseNumber("0x" + text.substr(i, 2), 0, 255, v)) return false;
-    out += static_cast<char>(static_cast<unsigned char>(v));
-  }
-  return true;
-}
-
-}  // namespace
 
 // One modem and, while it is held, its terminal.
 struct Mctl::Modem {
@@ -153,7 +130,7 @@ Mctl::Mctl(int count) : Driver(M::kDevice, SOCK_SEQPACKET), count_(count) {
                 int n = 0;
                 if (a.size() != 1) return r.fail("usage: mdm read <n>");
                 if (!modem_arg(a[0], n, r)) return;
-                r.line(Hex(at(n).received));
+                r.line(ext::hex_text(at(n).received));
                 at(n).received.clear();
               });
   add_command("mdm", "write", "<n> <hex>", "sends the octets to the program on the terminal",
@@ -162,7 +139,7 @@ Mctl::Mctl(int count) : Driver(M::kDevice, SOCK_SEQPACKET), count_(count) {
                 std::string bytes;
                 if (a.size() != 2) return r.fail("usage: mdm write <n> <hex>");
                 if (!modem_arg(a[0], n, r)) return;
-                if (!Unhex(a[1], bytes)) return r.fail("bad hex " + a[1]);
+                if (!ext::parse_hex(a[1], bytes)) return r.fail("bad hex " + a[1]);
                 Modem& m = at(n);
                 if (!m.peer) return r.fail("nothing has the terminal open");
                 if (::send(m.peer.lowlevel_fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) != ssize_t(bytes.size()))

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/ext_text.h"
 #include "simboard/session_history.h"
 #include "simboard/simulator.h"
 
@@ -28,28 +29,11 @@ std::string Dotted(std::uint32_t addr) {
 
 std::string Number(Board::Request request) { return "'E' " + std::to_string(Board::Ppc::number(request)); }
 
-std::string HexOctets(const std::uint8_t* data, std::size_t len) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < len; ++i) {
-    if (i) text += ' ';
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 0xF];
-  }
-  return text;
-}
-
 // "0a01a8c0": false when it is no whole octets, none, or too many.
 bool ParseHex(const std::string& text, std::vector<std::uint8_t>& out) {
-  if (text.empty() || text.size() % 2 || text.size() / 2 > E::kMaxPacket) return false;
-  out.clear();
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    long long v = 0;
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
-        !std::isxdigit(static_cast<unsigned char>(text[i + 1])) || !ParseNumber("0x" + text.substr(i, 2), 0, 255, v))
-      return false;
-    out.push_back(static_cast<std::uint8_t>(v));
-  }
+  std::string octets;
+  if (text.empty() || text.size() / 2 > E::kMaxPacket || !ext::parse_hex(text, octets)) return false;
+  out.assign(octets.begin(), octets.end());
   return true;
 }
 
@@ -98,7 +82,7 @@ void RtpExt::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
   Record* r = record(s);
   if (!r) return;
   if (r->sent.size() == kMaxSent) r->sent.pop_front();
-  r->sent.push_back(HexOctets(data, len));
+  r->sent.push_back(ext::hex_text(data, len, ' '));
 }
 
 void RtpExt::reset() { drop_ended(records_); }

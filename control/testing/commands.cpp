@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "foundation/ext_text.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
 
@@ -224,15 +225,7 @@ bool IsActivated(LGCP::Signal const& s) { return s.activated_isSelected(); }
 
 bool IsUserData(LGCP::Signal const& s) { return s.userData_isSelected(); }
 
-std::string Hex(std::string const& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
+std::string Hex(std::string const& bytes) { return ext::hex_text(bytes); }
 
 std::string Hex(std::vector<char> const& bytes) { return Hex(std::string(bytes.begin(), bytes.end())); }
 

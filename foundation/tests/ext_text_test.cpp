@@ -36,11 +36,12 @@ TEST(ExtText, HexBytes) {
   struct Case {
     std::string bytes;
     const char* text;
+    const char* compact;
   };
   const Case cases[] = {
-      {"", ""},
-      {std::string("\x0a\xff", 2), "0A FF "},
-      {std::string("\x00\x80\x7f", 3), "00 80 7F "},
+      {"", "", ""},
+      {std::string("\x0a\xff", 2), "0A FF ", "0aff"},
+      {std::string("\x00\x80\x7f", 3), "00 80 7F ", "00807f"},
   };
   for (const Case& c : cases) {
     std::ostringstream a, b;
@@ -49,7 +50,17 @@ TEST(ExtText, HexBytes) {
     b << ext::hex(p, p + c.bytes.size());
     EXPECT_EQ(c.text, a.str());
     EXPECT_EQ(c.text, b.str());
+    EXPECT_EQ(c.compact, ext::hex_text(c.bytes));
+    std::string back = "x";
+    EXPECT_TRUE(ext::parse_hex(c.compact, back));
+    EXPECT_EQ(c.bytes, back);
   }
+  EXPECT_EQ("0a ff", ext::hex_text(std::string("\x0a\xff", 2), ' '));
+  std::string kept = "kept";
+  for (const char* bad : {"0", "0g", "+1", " 1", "0aF"}) EXPECT_FALSE(ext::parse_hex(bad, kept)) << bad;
+  EXPECT_EQ("kept", kept);
+  EXPECT_TRUE(ext::parse_hex("0AfF", kept));
+  EXPECT_EQ(std::string("\x0a\xff", 2), kept);
 }
 
 TEST(ExtText, HexRestoresFlagsButLeavesBlankFill) {

@@ -10,33 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "radio/tests/octets.h"
 #include "simboard/testing/tshark.h"
 
 namespace {
 
 using namespace R2SProto;
 
-std::vector<unsigned char> Octets(const std::string& hex) {
-  std::vector<unsigned char> out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    if (hex[i] == ' ') {
-      --i;
-      continue;
-    }
-    out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-std::string Hex(const unsigned char* p, int n) {
-  std::string s;
-  char b[4];
-  for (int i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", p[i]);
-    s += b;
-  }
-  return s;
-}
+using radiotest::Hex;
+using radiotest::Octets;
 
 r2s_proto Rx(unsigned long ptt_type, unsigned long squ, unsigned long id) {
   r2s_proto p;

@@ -10,32 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "radio/tests/octets.h"
+
 namespace {
 
 using namespace SigProto;
 
-std::vector<unsigned char> Octets(const std::string& hex) {
-  std::vector<unsigned char> out;
-  for (std::size_t i = 0; i + 1 < hex.size();) {
-    if (hex[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    i += 2;
-  }
-  return out;
-}
-
-std::string Hex(const unsigned char* p, int n) {
-  std::string s;
-  char b[4];
-  for (int i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", p[i]);
-    s += b;
-  }
-  return s;
-}
+using radiotest::Hex;
+using radiotest::Octets;
 
 std::string Dump(const sig_proto& p, int mode = kDumpTypeName) {
   char text[kDumpSize];

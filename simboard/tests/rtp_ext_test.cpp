@@ -13,6 +13,7 @@
 #include "board/board.h"
 #include "board/rtp.h"
 #include "board/rtp_ext.h"
+#include "foundation/ext_text.h"
 #include "simboard/rtp_ext.h"
 #include "simboard/tests/default_board_test.h"
 
@@ -61,12 +62,7 @@ public:
     std::string text = rc == 1 ? std::to_string(n.ssrc) + "@" + Dotted(n.addr) : rc == 0 ? "none" : "rc " + std::to_string(rc);
     text += ":";
     if (got < 0) return text + (errno == EAGAIN ? "EAGAIN" : "error");
-    for (ssize_t i = 0; i < got; ++i) {
-      char b[3];
-      std::snprintf(b, sizeof b, "%02x", buf[i]);
-      text += b;
-    }
-    return text;
+    return text + ext::hex_text(buf, std::size_t(got));
   }
   static std::string Dotted(std::uint32_t addr) {
     in_addr a;
