@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@
 #include "board/rtp.h"
 #include "board/rtp_ext.h"
 #include "foundation/tests/loop_test_util.h"
+#include "radio/radio_control.h"
 #include "simboard/tests/default_board_test.h"
+#include "simboard/tests/sim_test_util.h"
 
 namespace radiotest {
 
@@ -53,6 +56,42 @@ public:
   }
 
   looptest::CachedClock clock;
+};
+
+// An engine at a time on an RTP session of the test's own; what it writes
+// is read back from the device's send log.
+class EngineSimTest : public RadioSimTest {
+public:
+  void SetUp() override {
+    RadioSimTest::SetUp();
+    tdm = StartRtp(rtp);
+  }
+  // From now on Sent() reads what e writes.
+  void Follow(const RTPSignalling::RadioControl& e) {
+    current = &e;
+    base = seen = Lines("rtpext sent " + std::to_string(tdm)).size();
+  }
+  // The writes since the last call, once the device has them all.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> all;
+    simtest::run_until(
+        [&] {
+          all = Lines("rtpext sent " + std::to_string(tdm));
+          return all.size() >= base + current->GetStatistics().written;
+        },
+        2000);
+    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
+    seen = all.size();
+    return fresh;
+  }
+
+  Fd rtp;
+  int tdm = 0;
+
+private:
+  const RTPSignalling::RadioControl* current = nullptr;
+  std::size_t base = 0;
+  std::size_t seen = 0;
 };
 
 }  // namespace radiotest

@@ -32,12 +32,8 @@ public:
   using ED137RadioGWControl::ProcessRadioStatus;
 };
 
-class ED137Sim : public radiotest::RadioSimTest, public IRadioControlNotify {
+class ED137Sim : public radiotest::EngineSimTest, public IRadioControlNotify {
 public:
-  void SetUp() override {
-    RadioSimTest::SetUp();
-    tdm = StartRtp(rtp);
-  }
   void RadioControlNotify(int code) override { codes.push_back(code); }
   void RadioControlNotify(TERM::RtpRadioRequest const&) override { ++reports; }
 
@@ -51,29 +47,10 @@ public:
     auto e = std::make_unique<Probe>(7, Attach(rtp), init);
     e->Bind(this);
     e->SetTimerInterval(1000);
-    base = seen = Lines("rtpext sent " + std::to_string(tdm)).size();
-    current = e.get();
+    Follow(*e);
     return e;
   }
-  // The writes since the last call, once the device has them all.
-  std::vector<std::string> Sent() {
-    std::vector<std::string> all;
-    simtest::run_until(
-        [&] {
-          all = Lines("rtpext sent " + std::to_string(tdm));
-          return all.size() >= base + current->GetStatistics().written;
-        },
-        2000);
-    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
-    seen = all.size();
-    return fresh;
-  }
 
-  Fd rtp;
-  int tdm = 0;
-  const RadioControl* current = nullptr;
-  std::size_t base = 0;
-  std::size_t seen = 0;
   std::vector<int> codes;
   int reports = 0;
 };

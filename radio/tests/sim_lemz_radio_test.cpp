@@ -273,20 +273,15 @@ TEST(LemzRadioConversion, CommandsTravelByTheCorrespondenceTable) {
   EXPECT_EQ(Dump(Project(Full(0), LemzRadioState(), 0)), Dump(stored));
 }
 
-class LemzSim : public radiotest::RadioSimTest, public IRadioControlNotify {
+class LemzSim : public radiotest::EngineSimTest, public IRadioControlNotify {
 public:
-  void SetUp() override {
-    RadioSimTest::SetUp();
-    tdm = StartRtp(rtp);
-  }
   void RadioControlNotify(TERM::RtpRadioRequest const& r) override { requests.push_back(r); }
 
   template <class Engine>
   std::unique_ptr<Probe<Engine>> Make() {
     auto e = std::make_unique<Probe<Engine>>(7, Attach(rtp), Init());
     e->Bind(this);
-    current = e.get();
-    base = seen = Lines("rtpext sent " + std::to_string(tdm)).size();
+    Follow(*e);
     return e;
   }
   struct Packets {
@@ -302,20 +297,6 @@ public:
     const std::uint32_t before = e.GetStatistics().notified;
     ASSERT_TRUE(simtest::run_until([&] { return e.GetStatistics().notified > before; }, 2000));
   }
-  // The writes of the last engine made since the last call, as hex, once
-  // the device has them all.
-  std::vector<std::string> Sent() {
-    std::vector<std::string> all;
-    simtest::run_until(
-        [&] {
-          all = Lines("rtpext sent " + std::to_string(tdm));
-          return all.size() >= base + current->GetStatistics().written;
-        },
-        2000);
-    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
-    seen = all.size();
-    return fresh;
-  }
   std::string Filter() { return Last("rtpext get " + std::to_string(tdm)); }
   // "<alternative> <ssrc>[ ptt]"
   std::vector<std::string> Reports() {
@@ -329,11 +310,6 @@ public:
     return out;
   }
 
-  Fd rtp;
-  int tdm = 0;
-  const RadioControl* current = nullptr;
-  std::size_t base = 0;
-  std::size_t seen = 0;
   std::vector<TERM::RtpRadioRequest> requests;
 };
 
