@@ -132,15 +132,19 @@ private:
   pid_t pid = -1;
 };
 
-// The configuration file for the time of a test; one that was there is put back.
-class ConfigFile {
+// A file for the time of a test, with the mode given (0 or more); one that
+// was there is put back.
+class TempFile {
 public:
-  explicit ConfigFile(std::string const& text) : path(SysPaths::resolve(SysPaths::kConfigFile)) {
+  TempFile(std::string p, std::string const& text, int mode = -1) : path(std::move(p)) {
     existed = Exists(path);
     if (existed) saved = ReadFile(path);
     std::ofstream(path) << text;
+    if (mode >= 0) ::chmod(path.c_str(), mode_t(mode));
   }
-  ~ConfigFile() {
+  TempFile(TempFile const&) = delete;
+  TempFile& operator=(TempFile const&) = delete;
+  ~TempFile() {
     if (existed)
       std::ofstream(path) << saved;
     else
@@ -151,6 +155,12 @@ private:
   std::string path;
   bool existed = false;
   std::string saved;
+};
+
+// The configuration file for the time of a test.
+class ConfigFile : public TempFile {
+public:
+  explicit ConfigFile(std::string const& text) : TempFile(SysPaths::resolve(SysPaths::kConfigFile), text) {}
 };
 
 class Daemon : public ::testing::Test {

@@ -18,28 +18,6 @@ namespace e2e {
 const std::string kRoot = SysPaths::kRootPrefix;
 const std::string kStandinDir = kRoot + "/var/log/standin";
 
-// A file for the time of a test; one that was there is put back.
-class TempFile {
-public:
-  TempFile(std::string p, std::string const& text, mode_t mode) : path(std::move(p)) {
-    existed = Exists(path);
-    if (existed) saved = ReadFile(path);
-    std::ofstream(path) << text;
-    ::chmod(path.c_str(), mode);
-  }
-  ~TempFile() {
-    if (existed)
-      std::ofstream(path) << saved;
-    else
-      std::remove(path.c_str());
-  }
-
-private:
-  std::string path;
-  bool existed = false;
-  std::string saved;
-};
-
 class StandinDaemon : public BoardDaemon {
 protected:
   void SetUp() override {
