@@ -122,11 +122,7 @@ Rtp::Rtp(std::vector<int> pool) : Driver(R::kDevice, SOCK_SEQPACKET), pool_(std:
 Rtp::~Rtp() = default;
 
 int Rtp::on_open(Session& s) {
-  auto rec = std::make_shared<Record>();
-  rec->id = next_id_++;
-  s.set_state(std::make_unique<Open>(rec));
-  records_.push_back(rec);
-  keep_ended(records_, kHistory);
+  open_record<Open>(s, records_, next_id_, kHistory);
   return 0;
 }
 
@@ -141,10 +137,7 @@ void Rtp::on_close(Session& s) {
 
 void Rtp::reset() { drop_ended(records_); }
 
-Rtp::Record* Rtp::record(Session& s) const {
-  Open* o = s.state_as<Open>();
-  return o ? o->record.get() : nullptr;
-}
+Rtp::Record* Rtp::record(Session& s) const { return session_record<Open>(s); }
 
 std::shared_ptr<const Rtp::Record> Rtp::shared_record(const Session& s) const {
   if (&s.driver() != this) return nullptr;

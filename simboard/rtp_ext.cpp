@@ -62,11 +62,7 @@ void RtpExt::on_added(Simulator& sim) { sim_ = &sim; }
 Rtp* RtpExt::rtp() const { return sim_ ? sim_->device<Rtp>(Board::Rtp::kDevice) : nullptr; }
 
 int RtpExt::on_open(Session& s) {
-  auto rec = std::make_shared<Record>();
-  rec->id = next_id_++;
-  s.set_state(std::make_unique<Open>(rec));
-  records_.push_back(rec);
-  keep_ended(records_, kHistory);
+  open_record<Open>(s, records_, next_id_, kHistory);
   return 0;
 }
 
@@ -87,10 +83,7 @@ void RtpExt::on_data(Session& s, const std::uint8_t* data, std::size_t len) {
 
 void RtpExt::reset() { drop_ended(records_); }
 
-RtpExt::Record* RtpExt::record(Session& s) const {
-  Open* o = s.state_as<Open>();
-  return o ? o->record.get() : nullptr;
-}
+RtpExt::Record* RtpExt::record(Session& s) const { return session_record<Open>(s); }
 
 Session* RtpExt::live_session(int tdm) const {
   const Rtp* engine = rtp();

@@ -4,6 +4,9 @@
 // is live.
 #include <algorithm>
 #include <cstddef>
+#include <memory>
+
+#include "simboard/driver.h"
 
 namespace SimBoard {
 
@@ -26,6 +29,25 @@ void keep_ended(Records& records, std::size_t keep) {
       ++it;
     }
   }
+}
+
+// A numbered record for a session just opened, held by its open state (an
+// Open made from the record) and by the records, which keep at most keep
+// records of closed sessions.
+template <class Open, class Records>
+void open_record(Session& s, Records& records, unsigned& next_id, std::size_t keep) {
+  auto rec = std::make_shared<typename Records::value_type::element_type>();
+  rec->id = next_id++;
+  s.set_state(std::make_unique<Open>(rec));
+  records.push_back(rec);
+  keep_ended(records, keep);
+}
+
+// The record of an open session, null when it has none.
+template <class Open>
+auto session_record(Session& s) -> decltype(s.state_as<Open>()->record.get()) {
+  Open* o = s.state_as<Open>();
+  return o ? o->record.get() : nullptr;
 }
 
 }  // namespace SimBoard
