@@ -28,6 +28,16 @@ protected:
     return a;
   }
   std::vector<std::string> Lines(std::string const& command) { return Board(command).lines; }
+  // The value after "key=" in the lines of a board command, "?" when none has it.
+  std::string Value(std::string const& command, std::string const& key) {
+    for (const std::string& line : Lines(command)) {
+      const size_t at = (" " + line).find(" " + key + "=");
+      if (at == std::string::npos) continue;
+      const size_t from = at + key.size() + 1;
+      return line.substr(from, line.find(' ', from) - from);
+    }
+    return "?";
+  }
 
   // What the cross-connect has on the output, e.g. "state=fed source=5".
   std::string Xc(int output) {

@@ -138,17 +138,6 @@ protected:
     return a;
   }
 
-  // The value after "key=" in the lines of a board command.
-  std::string Value(const std::string& command, const std::string& key) {
-    const SimBoard::Answer a = board.Command(command);
-    for (const std::string& line : a.lines) {
-      const size_t at = (" " + line).find(" " + key + "=");
-      if (at == std::string::npos) continue;
-      const size_t from = at + key.size() + 1;
-      return line.substr(from, line.find(' ', from) - from);
-    }
-    return "?";
-  }
   std::vector<std::string> Sent() { return board.Command("rtpext sent " + kTs).lines; }
   std::vector<std::string> Log() { return board.Command("rtpext log " + kTs).lines; }
   // The index of the first log line that starts with text, at or after from.

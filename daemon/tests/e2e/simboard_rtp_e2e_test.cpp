@@ -57,16 +57,7 @@ protected:
   }
 
   // The value after "key=" in the lines of rtp get.
-  std::string Get(int tdm, const std::string& key) {
-    const SimBoard::Answer a = Board("rtp get " + std::to_string(tdm));
-    for (const std::string& line : a.lines) {
-      const size_t at = (" " + line).find(" " + key + "=");
-      if (at == std::string::npos) continue;
-      const size_t from = at + key.size() + 1;
-      return line.substr(from, line.find(' ', from) - from);
-    }
-    return "?";
-  }
+  std::string Get(int tdm, const std::string& key) { return Value("rtp get " + std::to_string(tdm), key); }
   // The log entries of the channel's sessions: "<session>: <entry>".
   std::vector<std::string> Log(int tdm) {
     const SimBoard::Answer a = Board("rtp log " + std::to_string(tdm));
