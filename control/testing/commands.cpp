@@ -33,6 +33,15 @@ LGCP::Command Map(int txBus, int txChannel, int rxBus, int rxChannel) {
   return c;
 }
 
+LGCP::Command ClockCfg(LGCP::ClkSel0::NamedNumber sel, LGCP::BExtEn::NamedNumber ext, int source) {
+  LGCP::Command c;
+  LGCP::ClockCfg& cfg = c.select_clockCfg();
+  cfg.set_clkSel0(sel);
+  cfg.set_bextEn(ext);
+  cfg.set_source(source);
+  return c;
+}
+
 LGCP::Command Ss7(int trunk, bool emergency) {
   LGCP::Command c;
   LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();

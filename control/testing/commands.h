@@ -17,6 +17,8 @@ LGCP::Command Trunk(int trunk, int timeslot, bool bri = false);
 LGCP::Command Map(int txBus, int txChannel, int rxBus = -1, int rxChannel = 0);
 // create isdn: a D-channel of a PRI or BRI trunk, the user or the network side.
 LGCP::Command Isdn(bool bri, int trunk, bool network);
+// clockCfg: the clock selection, external enable and source.
+LGCP::Command ClockCfg(LGCP::ClkSel0::NamedNumber sel, LGCP::BExtEn::NamedNumber ext, int source);
 // create pstn ss7 on the trunk's signalling timeslot (emergency: short proving).
 LGCP::Command Ss7(int trunk, bool emergency = true);
 // create pstn isdn: the isdn parameters as Isdn() makes them, traced at log.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "board/hal.h"
+#include "control/testing/commands.h"
 #include "hardware/bus_ctl.h"
 #include "hardware/spi_ctrl.h"
 #include "hardware/tests/board_service_fixture.h"
@@ -12,16 +13,8 @@
 
 namespace {
 
+using CtrlTest::ClockCfg;
 using hwtest::Controller;
-
-LGCP::Command ClockCfg(LGCP::ClkSel0::NamedNumber sel, LGCP::BExtEn::NamedNumber ext, int source) {
-  LGCP::Command c;
-  LGCP::ClockCfg& cfg = c.select_clockCfg();
-  cfg.set_clkSel0(sel);
-  cfg.set_bextEn(ext);
-  cfg.set_source(source);
-  return c;
-}
 
 class BusCtlTest : public hwtest::BoardServiceTest {
 protected:

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "control/testing/commands.h"
 #include "daemon/tests/e2e/daemon_e2e.h"
 #include "messages/ACP.h"
 #include "messages/LGCP.h"
 #include "simboard/testing/sim_client.h"
 
 using namespace e2e;
+using CtrlTest::ClockCfg;
 
 namespace {
 
@@ -23,15 +25,6 @@ struct Cas {
 };
 std::ostream& operator<<(std::ostream& os, const Cas& c) {
   return os << "{" << c.path << ", " << c.timeslot << ", " << c.rx << ", " << c.tx << "}";
-}
-
-LGCP::Command ClockCfg(LGCP::ClkSel0::NamedNumber sel, LGCP::BExtEn::NamedNumber ext, int source) {
-  LGCP::Command c;
-  LGCP::ClockCfg& cfg = c.select_clockCfg();
-  cfg.set_clkSel0(sel);
-  cfg.set_bextEn(ext);
-  cfg.set_source(source);
-  return c;
 }
 
 LGCP::CasCommand& CasOn(LGCP::Command& c, int path, int timeslot) {
