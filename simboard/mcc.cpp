@@ -27,6 +27,8 @@ public:
   int timeslot = -1;  // -1 until allocated
   std::int32_t mode = 0;
   std::int32_t rxSize = 0;
+  // The allocation record as the daemon gave it.
+  Req::Allocate record{};
   // Frames from the line longer than rxSize, which the controller drops.
   std::uint64_t tooLong = 0;
   Timer resume;
@@ -60,6 +62,30 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
                          (held(*s) ? " stalled" : "") +
                          (c->tooLong ? " toolong=" + std::to_string(c->tooLong) : ""));
                 }
+              });
+  // The channel on the timeslot that is the command's only word; null, failed, when none.
+  const auto channel_arg = [this](const Args& a, Reply& r, const char* usage) -> Session* {
+    long long c = 0;
+    if (a.size() != 1) {
+      r.fail(usage);
+      return nullptr;
+    }
+    if (!ParseNumber(a[0], 0, 0x7FFFFFFF, c)) {
+      r.fail("bad channel " + a[0]);
+      return nullptr;
+    }
+    Session* s = channel(static_cast<int>(c));
+    if (!s) r.fail("no channel on timeslot " + a[0]);
+    return s;
+  };
+  add_command("mcc", "get", "<C>", "the allocation record of the channel on timeslot C, word by word",
+              [this, channel_arg](const Args& a, Reply& r) {
+                Session* s = channel_arg(a, r, "usage: mcc get <C>");
+                if (!s) return;
+                const Req::Allocate& rec = channel_of(*s)->record;
+                r.line("mode=" + std::to_string(rec.mode) + " rxsize=" + std::to_string(rec.rxSize) +
+                       " reserved=" + std::to_string(rec.reserved) + " rxthreshold=" + std::to_string(rec.rxThreshold) +
+                       " txthreshold=" + std::to_string(rec.txThreshold));
               });
   add_command("mcc", "eagain", "<C> <ms>",
               "channel C's far end stops draining for ms: writes meet EAGAIN, then POLLOUT",
@@ -99,12 +125,10 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
                 if (!stall(static_cast<int>(c), a.size() == 1)) r.fail("no channel on timeslot " + a[0]);
               });
   add_command("mcc", "hangup", "<C>", "channel C hangs up: POLLHUP and end of file, requests fail with EIO",
-              [this](const Args& a, Reply& r) {
-                long long c = 0;
-                if (a.size() != 1) return r.fail("usage: mcc hangup <C>");
-                if (!ParseNumber(a[0], 0, 0x7FFFFFFF, c)) return r.fail("bad channel " + a[0]);
-                Session* s = channel(static_cast<int>(c));
-                if (!s || !sim_) return r.fail("no channel on timeslot " + a[0]);
+              [this, channel_arg](const Args& a, Reply& r) {
+                Session* s = channel_arg(a, r, "usage: mcc hangup <C>");
+                if (!s) return;
+                if (!sim_) return r.fail("no channel on timeslot " + a[0]);
                 sim_->hangup(*s);
               });
   lines_.add_commands([this](std::string device, std::string verb, std::string usage, std::string help, Command run) {
@@ -188,6 +212,7 @@ int Mcc::allocate(Session& s, void* arg) {
     c->timeslot = t;
     c->mode = rec.mode;
     c->rxSize = rec.rxSize;
+    c->record = rec;
     if (c->paced()) arm_tick();
     return 0;
   }

@@ -19,6 +19,7 @@ namespace M = Board::Mctl;
 struct Mctl::Modem {
   explicit Modem(int n) : number(n) {}
   int number;
+  // An open holds it.
   bool held = false;
   std::vector<std::string> log;
   std::string received;
@@ -32,7 +33,14 @@ struct Mctl::Modem {
     log.push_back(std::move(entry));
   }
 
+  // Also a program that has its terminal open holds it, as the board's fax
+  // program works its modem itself after the daemon let it go.
+  bool taken() const { return held || peer.is_valid(); }
+
+  // The terminal stays from the first allocation on: a program given the
+  // modem's number opens it after the daemon closed the modem.
   void open_terminal() {
+    if (listener) return;
     const std::string path = terminal(number);
     ::unlink(path.c_str());
     Fd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -148,8 +156,7 @@ Mctl::Mctl(int count) : Driver(M::kDevice, SOCK_SEQPACKET), count_(count) {
 }
 
 Mctl::~Mctl() {
-  for (auto& m : modems_)
-    if (m->held) m->close_terminal();
+  for (auto& m : modems_) m->close_terminal();
 }
 
 std::string Mctl::terminal(int modem) { return SysPaths::resolve(("/dev/mdm" + std::to_string(modem)).c_str()); }
@@ -163,7 +170,9 @@ std::vector<std::string> Mctl::log(int modem) const {
   return modem >= 0 && modem < int(modems_.size()) ? modems_[size_t(modem)]->log : std::vector<std::string>();
 }
 
-bool Mctl::allocated(int modem) const { return modem >= 0 && modem < int(modems_.size()) && modems_[size_t(modem)]->held; }
+bool Mctl::allocated(int modem) const {
+  return modem >= 0 && modem < int(modems_.size()) && modems_[size_t(modem)]->taken();
+}
 
 int Mctl::on_open(Session& s) {
   s.set_state(std::make_unique<Open>());
@@ -182,7 +191,6 @@ void Mctl::on_close(Session& s) {
 void Mctl::release(Modem& m) {
   m.note("close");
   m.held = false;
-  m.close_terminal();
 }
 
 void Mctl::reset() {
@@ -196,7 +204,7 @@ int Mctl::allocate(Session& s) {
   if (o->modem >= 0) return -EBUSY;
   for (int n = 0; n < count_; ++n) {
     Modem& m = at(n);
-    if (m.held) continue;
+    if (m.taken()) continue;
     m.held = true;
     m.received.clear();
     o->modem = n;
@@ -228,7 +236,7 @@ int Mctl::record(Session& s, void* arg, std::size_t size, const char* what) {
   std::string entry = what;
   if (size == sizeof(mctl_ddm) && std::strcmp(what, "ddm") == 0) entry += " mask=" + std::to_string(w[1]);
   if (size == sizeof(mctl_dmp)) entry += " " + std::to_string(w[1]) + "=" + std::to_string(w[2]);
-  m->note(entry);
+  m->note(entry + " record=" + ext::hex_text(static_cast<const unsigned char*>(arg), size));
   return 0;
 }
 

@@ -2,10 +2,13 @@
 // "/dev/mctl" of the simulated board: the DSP modems. Modems are enumerated
 // in order (ENODEV after the last); an open allocates the first free one and
 // holds it until its last close; each has its own timeslot. A record naming
-// another modem than the open's fails with EINVAL. While a modem is held, its
-// terminal "/dev/mdm<n>" is a local stream socket at dev/mdm<n> under the
-// root prefix: what a program writes there is kept for "mdm read", "mdm
-// write" sends to it. Every request and the close go into the modem's log.
+// another modem than the open's fails with EINVAL. From its first allocation
+// on, a modem's terminal "/dev/mdm<n>" is a local stream socket at dev/mdm<n>
+// under the root prefix: what a program writes there is kept for "mdm read",
+// "mdm write" sends to it. A program that has the terminal open holds the
+// modem too, also after the open's close (a fax program works its modem
+// itself). Every request (a record's octets in hex) and the close go into the
+// modem's log.
 #include <memory>
 #include <string>
 #include <vector>

@@ -16,11 +16,13 @@
 //                    low, time
 //   record=<hex>     send these octets as they are
 //   id=<n>           session id of the records (else n of a terminal
-//                    ".../dev/mdm<n>" argument, -1 otherwise)
+//                    ".../dev/mdm<n>" argument or of "-m <n>", -1 otherwise)
 //   port=<n>         the link's port (default 52000)
 //   wait=<ms>        wait before connecting to the link
 //   tty=<hex>        write these octets to the terminal
-// A fax receiver ("receive <file>") creates its file.
+// A fax program ("-m <n>") holds the modem's terminal open while it runs, as
+// the board's fax program works the modem; a fax receiver ("receive <file>")
+// creates its file.
 //
 // As t38: "--num-of-instances" prints what usr/local/etc/t38-instances under
 // the root prefix holds (nothing for an empty file; "sleep" sleeps for a
@@ -250,6 +252,10 @@ int main(int argc, char** argv) {
     if (mdm != std::string::npos) {
       terminal = a;
       if (!s.idSet) s.id = std::atoi(a.c_str() + mdm + 8);
+    }
+    if (a == "-m" && i + 1 < argc && terminal.empty()) {
+      terminal = std::string(ULVAROND_ROOT_PREFIX) + "/dev/mdm" + std::to_string(std::atoi(argv[i + 1]));
+      if (!s.idSet) s.id = std::atoi(argv[i + 1]);
     }
     if (a == "receive" && i + 1 < argc) {
       const int f = ::open(argv[i + 1], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -15,7 +15,8 @@ using namespace CtrlTest;
 
 const std::string kT38 = kRoot + "/usr/local/sbin/t38";
 
-LGCP::Command T38(std::string const& iaddr, int dport, int sport, std::vector<std::string> const& args) {
+LGCP::Command T38(std::string const& iaddr, int dport, int sport, std::vector<std::string> const& args,
+                  int rxThreshold = 3, int txThreshold = 5) {
   LGCP::Command c;
   LGCP::T38Soft& p = c.select_create().select_t38soft();
   p.set_dhost().set_iaddr(iaddr);
@@ -23,8 +24,8 @@ LGCP::Command T38(std::string const& iaddr, int dport, int sport, std::vector<st
   p.set_shost().set_iaddr("0.0.0.0");
   p.set_shost().set_port(sport);
   p.set_rx_packet_size(160);
-  p.set_rx_threshold(1);
-  p.set_tx_threshold(1);
+  p.set_rx_threshold(rxThreshold);
+  p.set_tx_threshold(txThreshold);
   p.set_args();
   for (std::string const& a : args) p.set_args().push_back(ASN1::IA5String(a));
   return c;
@@ -68,6 +69,8 @@ TEST_F(T38E2E, ChildRunsOnTheChannelEchoesTheLineAndEndsOnDestroy) {
   ASSERT_EQ(kSuccess, Answer(T38("10.0.0.5", 4000, 4002, {"a", "b"}), 1));
   const int ts = Timeslot(1);
   EXPECT_TRUE(Allocated(ts)) << ts;
+  EXPECT_EQ(std::vector<std::string>{"mode=2 rxsize=160 reserved=0 rxthreshold=3 txthreshold=5"},
+            Lines("mcc get " + std::to_string(ts)));
   std::string log = WaitLog("t38", "sigpipe");
   EXPECT_TRUE(contains(log, "argv --child --remote 10.0.0.5/4000/4002 a b\n")) << log;
   EXPECT_TRUE(contains(log, "\nfd 0 socket:")) << log;
@@ -88,9 +91,11 @@ TEST_F(T38E2E, ChildRunsOnTheChannelEchoesTheLineAndEndsOnDestroy) {
   // 40 args: the first 27 reach the child.
   std::vector<std::string> many;
   for (int i = 0; i < 40; ++i) many.push_back("a" + std::to_string(i));
-  ASSERT_EQ(kSuccess, Answer(T38("10.0.0.5", 4000, 4002, many), 3));
+  ASSERT_EQ(kSuccess, Answer(T38("10.0.0.5", 4000, 4002, many, 6, 2), 3));
   log = WaitLog("t38", "sigpipe", 1);
   EXPECT_TRUE(contains(log, " a26\n") && !contains(log, "a27")) << log;
+  EXPECT_EQ(std::vector<std::string>{"mode=2 rxsize=160 reserved=0 rxthreshold=6 txthreshold=2"},
+            Lines("mcc get " + std::to_string(Timeslot(3))));
 
   // SIGTERM, the slot gone at once, the child reaped, its channel free.
   const int pid = Pid("t38");
