@@ -100,7 +100,8 @@ Result Start(Params const& p) {
   int error = 0;
   ssize_t n = 0;
   if (p.delaySeconds) {
-    ::close(pipefd[0]);
+    result.report = Fd(pipefd[0]);
+    result.report.NonBlock();
     return result;
   }
   do {
@@ -109,6 +110,17 @@ Result Start(Params const& p) {
   if (n == ssize_t(sizeof error)) result.error = error;
   ::close(pipefd[0]);
   return result;
+}
+
+int ExecError(Fd& report) {
+  if (!report) return 0;
+  int error = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(report.lowlevel_fd(), &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  report.close();
+  return n == ssize_t(sizeof error) ? error : 0;
 }
 
 }  // namespace Spawn

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/os.h"
+
 namespace Spawn {
 
 struct Params {
@@ -23,7 +25,7 @@ struct Params {
   // Written to descriptor 1 when the exec fails, when not empty.
   std::string failText;
   // The child waits this long before the exec. The parent then does not
-  // wait to learn whether the exec failed (error stays 0).
+  // wait to learn whether the exec failed (error stays 0, see report).
   unsigned delaySeconds = 0;
   // The child's exit code when the exec fails.
   int execFailCode = 2;
@@ -35,8 +37,14 @@ struct Result {
   // 0, or the errno of fork or of the child's exec. A child whose exec
   // failed has ended (or is ending) with execFailCode.
   int error = 0;
+  // With delaySeconds: where the exec's failure is told, for ExecError.
+  Fd report;
 };
 
 Result Start(Params const& params);
+
+// For a child started with delaySeconds, once it has ended: the errno of its
+// exec, 0 when the exec ran. The report is closed.
+int ExecError(Fd& report);
 
 }  // namespace Spawn

@@ -374,7 +374,7 @@ void DspModemSlot::RunFaxReceiver() {
   p.delaySeconds = 1;
   p.banner = "executing\n";
   p.failText = "fail to exec!\n";
-  const Spawn::Result r = Spawn::Start(p);
+  Spawn::Result r = Spawn::Start(p);
   if (r.pid < 0) {
     errno = r.error;
     header(std::cerr) << "vfork fail: " << Errno() << std::endl;
@@ -385,6 +385,7 @@ void DspModemSlot::RunFaxReceiver() {
   }
   // Watched like the sender: its end is reported, a destroy waits for it.
   pid = r.pid;
+  faxReport = std::move(r.report);
   wait.Bind(this, &DspModemSlot::on_fax_terminate);
   wait.Attach(pid);
   header(std::clog) << "fax receiver executed modem=" << modem << " ts=" << timeslot << std::endl;
@@ -393,6 +394,7 @@ void DspModemSlot::RunFaxReceiver() {
 void DspModemSlot::on_fax_terminate(int status) {
   header(std::clog) << "fax terminated with code " << status << std::endl;
   pid = -1;
+  if (Spawn::ExecError(faxReport) != 0) faxExecFailed = true;
   if (!faxFile.empty()) {
     factory.ForgetFaxFile(faxFile);
     faxFile.clear();
@@ -462,27 +464,27 @@ bool HdlcModemSlot::IOnInputStream() {
 
 void HdlcModemSlot::initModem() {
   if (pppd_executing()) return;
+  // The controller learns of a set-up that failed, as from a DSP modem.
+  const auto failed = [this](const char* line) {
+    const Errno e;
+    if (line) header(std::cerr) << line << std::endl;
+    OnAbort(e.value());
+  };
   Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!s) return;
+  if (!s) return failed(nullptr);
   std::uint32_t block[32] = {};
   ifreq ifr{};
   ifr.ifr_settings.type = IF_GET_IFACE;
   ifr.ifr_settings.size = sizeof block;
   ifr.ifr_settings.ifs_ifsu.sync = reinterpret_cast<sync_serial_settings*>(block);
-  if (NetIf(s.lowlevel_fd(), SIOCWANDEV, ifr, device) != 0) {
-    header(std::cerr) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
-    return;
-  }
+  if (NetIf(s.lowlevel_fd(), SIOCWANDEV, ifr, device) != 0) return failed("SIOCWANDEV/IF_GET_IFACE fail!");
   channel = static_cast<int>(block[3]);
   std::uint32_t ppp = 0;
   ifr = ifreq{};
   ifr.ifr_settings.type = IF_PROTO_PPP;
   ifr.ifr_settings.size = sizeof ppp;
   ifr.ifr_settings.ifs_ifsu.sync = reinterpret_cast<sync_serial_settings*>(&ppp);
-  if (NetIf(s.lowlevel_fd(), SIOCWANDEV, ifr, device) != 0) {
-    header(std::cerr) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
-    return;
-  }
+  if (NetIf(s.lowlevel_fd(), SIOCWANDEV, ifr, device) != 0) return failed("SIOCWANDEV/IF_PROTO_PPP fail!");
   pppd_exec(device, kInterfaceOptions);
 }
 
@@ -668,7 +670,7 @@ void ModemFactory::OnAuthRecord(AuthClient& client, const unsigned char* record,
     target = DigitalSlotOf(client);
   } else {
     for (DspModemSlot* m : dspModems)
-      if (m->modem_id() == id) {
+      if (m->TakesSession(id)) {
         target = m;
         break;
       }

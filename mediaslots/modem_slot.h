@@ -86,6 +86,9 @@ public:
   int IGetReceiveChannel() override { return timeslot; }
   int modem_id() const override { return modem; }
   void unbind() override;
+  // Whether the records of the session are this slot's: pppd runs on its
+  // modem. A fax call's modem is its fax program's, also once it has ended.
+  bool TakesSession(int id) const { return modem >= 0 && modem == id && !params.fax_isPresent(); }
 
 private:
   void InitModem();
@@ -97,6 +100,8 @@ private:
   int timeslot = -1;
   int modem = -1;
   bool faxExecFailed = false;
+  // The receiver's exec failure, told once it has ended.
+  Fd faxReport;
   // The receiver's file, "" when none.
   std::string faxFile;
 };

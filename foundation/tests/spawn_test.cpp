@@ -86,6 +86,21 @@ TEST(Spawn, FailedExecIsToldAndEndsWithTheCode) {
   ASSERT_GT(r.pid, 0);
   EXPECT_EQ(ENOENT, r.error);
   EXPECT_EQ(512, WaitStatus(r.pid));
+
+  // A child that waits before its exec is not waited for: whether its exec
+  // ran is told once it has ended.
+  p.delaySeconds = 1;
+  Spawn::Result failed = Spawn::Start(p);
+  p.program = "/bin/true";
+  Spawn::Result ran = Spawn::Start(p);
+  ASSERT_GT(failed.pid, 0);
+  ASSERT_GT(ran.pid, 0);
+  EXPECT_EQ(0, failed.error);
+  EXPECT_EQ(512, WaitStatus(failed.pid));
+  EXPECT_EQ(0, WaitStatus(ran.pid));
+  EXPECT_EQ(ENOENT, Spawn::ExecError(failed.report));
+  EXPECT_EQ(0, Spawn::ExecError(ran.report));
+  EXPECT_FALSE(failed.report.is_valid());
 }
 
 }  // namespace

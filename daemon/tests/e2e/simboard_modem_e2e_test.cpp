@@ -4,6 +4,7 @@
 
 #include "control/testing/commands.h"
 #include "daemon/tests/e2e/standin_e2e.h"
+#include "foundation/ext_text.h"
 #include "messages/BASE.h"
 #include "messages/TERM.h"
 
@@ -44,12 +45,32 @@ bool IsAcct(LGCP::Signal const& s) {
 }
 bool IsAbort(LGCP::Signal const& s) { return s.abort_isSelected(); }
 
+// A driver record as "modem log" shows its octets: 32-bit words in the
+// processor's order.
+std::string Record(std::vector<std::int32_t> const& words) {
+  std::string octets(words.size() * 4, '\0');
+  std::memcpy(&octets[0], words.data(), octets.size());
+  return " record=" + ext::hex_text(octets) + "\n";
+}
+
+using Ddm = TERM::DigitalDataModeEnum;
+
 class ModemE2E : public StandinDaemon {
 protected:
   // A modem slot joined both ways to the trunk slot.
   void Join(long modem, long trunk) {
     ASSERT_EQ(kSuccess, Answer(ConnectTo(trunk), modem));
     ASSERT_EQ(kSuccess, Answer(ConnectTo(modem), trunk));
+  }
+  // The slot's timeslot from its transmitter signal, -1 without one.
+  int Timeslot(long slot) {
+    LGCP::Signal s;
+    if (!WaitFor(slot, [](LGCP::Signal const& x) { return x.transmitter_isSelected(); }, &s)) return -1;
+    return s.get_transmitter().get_active().getValue();
+  }
+  bool ModemIs(int modem, const char* state) {
+    const std::string n = std::to_string(modem);
+    return Eventually([&] { return contains(Board("modem list").text(), "modem " + n + " ts=60" + n + " " + state); });
   }
 };
 
@@ -129,20 +150,40 @@ TEST_F(ModemE2E, CreateParametersReachTheDriverAndPppd) {
   std::string log = WaitLog("pppd", "sigpipe");
   EXPECT_TRUE(contains(log, "argv file " + kRoot + "/usr/local/etc/ppp/coptions " + kRoot + "/dev/mdm0\n")) << log;
   EXPECT_EQ(1u, Logs("pppd").size());
-  EXPECT_TRUE(contains(Board("modem log 0").text(), "originate"));
+  EXPECT_TRUE(contains(Board("modem log 0").text(), "\noriginate" + Record({0, -1}))) << Board("modem log 0").text();
 
-  // 70 execargs: 62 reach pppd; an empty ddm is a DSP modem with mask 0.
+  // 70 execargs: 62 reach pppd; an empty ddm is a DSP modem with mask 0;
+  // the DMP records name the modem allocated.
   std::vector<std::string> many;
   for (int i = 0; i < 70; ++i) many.push_back("a" + std::to_string(i));
   ASSERT_EQ(kSuccess, Answer(Modem([&](TERM::ModemParams& p) {
                                Args(p, many);
                                p.set_ddm();
+                               for (std::pair<int, int> d : {std::make_pair(5, 7), std::make_pair(9, -3)}) {
+                                 TERM::DDModemParam dmp;
+                                 dmp.set_offset(d.first);
+                                 dmp.set_value(d.second);
+                                 p.set_dmp().push_back(dmp);
+                               }
                              }),
                              4));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(4), 2));
   log = WaitLog("pppd", "sigpipe", 1);
   EXPECT_TRUE(contains(log, " a61\n") && !contains(log, "a62")) << log;
-  EXPECT_TRUE(contains(Board("modem log 1").text(), "ddm mask=0"));
+  const std::string records = Board("modem log 1").text();
+  EXPECT_TRUE(contains(records, "\nddm mask=0" + Record({1, 0}) + "dmp reset" + Record({1, -1}) + "dmp 5=7" +
+                                    Record({1, 5, 7}) + "dmp 9=-3" + Record({1, 9, -3}) + "answer" + Record({1, -1})))
+      << records;
+
+  // A fax call originating: the fax originate record, nothing started.
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) {
+                               p.set_fax();
+                               p.set_originate();
+                             }),
+                             6));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(6), 2));
+  EXPECT_TRUE(contains(Board("modem log 2").text(), "\nfax originate" + Record({2, -1}))) << Board("modem log 2").text();
+  EXPECT_TRUE(Logs("fax").empty());
 
   // The driver refuses the allocation.
   Board("fail ioctl /dev/mctl 0xBB0B EIO");
@@ -157,9 +198,9 @@ TEST_F(ModemE2E, CreateParametersReachTheDriverAndPppd) {
 TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Board("netif add hdlc0 0x11 700");
-  auto digital = [](std::vector<std::string> const& args) {
+  auto digital = [](std::vector<std::string> const& args, std::vector<Ddm::NamedNumber> ddm = {Ddm::ddm8BIT}) {
     return Modem([&](TERM::ModemParams& p) {
-      p.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddm8BIT));
+      for (Ddm::NamedNumber m : ddm) p.set_ddm().push_back(Ddm(m));
       Args(p, args);
     });
   };
@@ -196,7 +237,8 @@ TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
   EXPECT_EQ(2, m.get_pdu().get_signal().get_query().get_digital_modems().getValue());
   ASSERT_EQ(kSuccess, Answer(digital({}), 4));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 4));
-  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 0").text(), "allocate"); }));
+  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 0").text(), "\nddm mask=2" + Record({0, 2})); }))
+      << Board("modem log 0").text();
 
   // Down, raw HDLC and free again, once.
   ASSERT_EQ(kSuccess, Answer(Destroy(), 1));
@@ -205,13 +247,23 @@ TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 5));
   WaitLog("pppd", "sigpipe", 2);
   EXPECT_TRUE(contains(Board("netif get hdlc0").text(), "protocol=ppp"));
-  ASSERT_EQ(kSuccess, Answer(digital({}), 6));
+  ASSERT_EQ(kSuccess, Answer(digital({}, {Ddm::ddmV110, Ddm::ddm7BIT, Ddm::ddmV120}), 6));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 6));
-  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 1").text(), "allocate"); }));
+  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 1").text(), "\nddm mask=5" + Record({1, 5})); }))
+      << Board("modem log 1").text();
+
+  // An interface that cannot be set up: the slot aborts with the error.
+  ASSERT_EQ(kSuccess, Answer(Destroy(), 2));
+  ASSERT_EQ(kSuccess, Answer(digital({}), 7));
+  Board("netif remove hdlc1");
+  Answer(ConnectTo(3), 7);
+  ASSERT_TRUE(WaitFor(7, IsAbort, &s)) << daemon.Err();
+  EXPECT_EQ(ENODEV, s.get_abort().getValue());
 }
 
-TEST_F(ModemE2E, FaxChildrenReportPagesAndFailures) {
+TEST_F(ModemE2E, FaxChildrenReportPagesAndFailuresHoldTheirModemAndTakeNoRecords) {
   TempFile broken(kRoot + "/usr/local/sbin/broken", "#!/nonexistent/interpreter\n", 0755);
+  TempFile options(kRoot + "/usr/local/etc/ppp/aoptions", "auth=bob:pw\n", 0644);
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 9));
   auto fax = [](std::vector<std::string> const& args, std::string const& execfile) {
@@ -230,6 +282,29 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailures) {
   EXPECT_EQ(1792, s.get_abort().getValue());
   EXPECT_TRUE(contains(ReadFile(Logs("fax")[0]), "argv -m 0 exit=7\n"));
 
+  // A running fax program holds its modem: a data call gets another one.
+  ASSERT_TRUE(ModemIs(0, "free"));
+  ASSERT_EQ(kSuccess, Answer(fax({"run"}, ""), 6));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(6), 9));
+  EXPECT_TRUE(contains(WaitLog("fax", "tty ", 1), "tty " + kRoot + "/dev/mdm0 connected"));
+  EXPECT_TRUE(ModemIs(0, "held"));
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams&) {}), 7));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(7), 9));
+  EXPECT_EQ(601, Timeslot(7));
+  ASSERT_TRUE(WaitFor(7, IsAuth, &s)) << daemon.Err();
+  // Once it has ended, the records of its modem go to the data call on it,
+  // not to the fax slots that had it.
+  ASSERT_EQ(kSuccess, Answer(Destroy(), 6));
+  ASSERT_TRUE(ModemIs(0, "free"));
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams&) {}), 8));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(8), 9));
+  EXPECT_EQ(600, Timeslot(8));
+  ASSERT_TRUE(WaitFor(8, IsAuth, &s)) << daemon.Err();
+  EXPECT_EQ("bob", std::string(s.get_modemProceeding().get_auth().get_username()));
+  EXPECT_FALSE(WaitFor(1, IsAuth, nullptr, 0));
+  ASSERT_EQ(kSuccess, Answer(Destroy(), 7));
+  ASSERT_EQ(kSuccess, Answer(Destroy(), 8));
+
   // A fax sender and a pppd that cannot be run.
   ASSERT_EQ(kSuccess, Answer(fax({"x"}, "/usr/local/sbin/broken"), 2));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(2), 9));
@@ -240,6 +315,16 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailures) {
   ASSERT_TRUE(WaitFor(3, IsAbort, &s));
   EXPECT_EQ(512, s.get_abort().getValue());
   EXPECT_FALSE(WaitFor(2, IsAcct, nullptr, 0));
+  // A receiver that cannot be run received no pages.
+  const std::string receiver = kRoot + "/usr/local/bin/fax";
+  ::chmod(receiver.c_str(), 0644);
+  ASSERT_EQ(kSuccess, Answer(fax({}, ""), 10));
+  ASSERT_EQ(kSuccess, Answer(ConnectTo(10), 9));
+  const bool aborted = WaitFor(10, IsAbort, &s);
+  ::chmod(receiver.c_str(), 0755);
+  ASSERT_TRUE(aborted);
+  EXPECT_EQ(512, s.get_abort().getValue());
+  EXPECT_FALSE(WaitFor(10, IsAcct, nullptr, 0));
 
   // Two receivers within a second: two files.
   ASSERT_EQ(kSuccess, Answer(fax({}, ""), 4));
