@@ -18,21 +18,6 @@ namespace {
 
 typedef std::map<int, std::set<int>> ItemIndexes;  // item column order -> indexes
 
-const char* const kColumns[] = {
-    "driverBuild",        "softwareBuild",       "powerStatus",      "controllerStatus",   "gatewayDip",
-    "gatewayConfigVersion", "extBoardStatus",    "extBoardSoftVer",  "extBoardType",       "emPhonePanelSoftVer",
-    "emPhoneCtrlSoftVer", "emPhoneFpgaSoftVer",  "emPhoneStatus",    "emPhonePowerStatus", "emPhoneMode",
-    "emPhoneHookStatus",  "emPhoneBaseStatus",   "routerTermCnt",    "controllerTermCnt",  "serverTermCnt",
-    "extBoardTermCnt",    "e1Connected",         "e1StatusDsc",      "e1SignalLoss",       "e1FrameAlignLoss",
-    "e1NegSlipCount",     "e1PosSlipCount",      "sgBuildVersion",   "sgFPGAVersion",      "sgBootVersion",
-    "sgBoardVersion",     "ifDescr",             "ifAdminStatus",    "ifOperStatus",       "temperature"};
-
-int ItemOf(const std::string& column) {
-  for (int i = 0; i < 35; ++i)
-    if (column == kColumns[i]) return i;
-  return -1;
-}
-
 std::vector<char> Octets(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 
 class AgentBoard : public BoardDaemon {
@@ -58,7 +43,7 @@ protected:
   static ItemIndexes Items(const montest::Agent& a, std::size_t from = 0) {
     ItemIndexes out;
     for (const MON::SnmpSetCommand& c : a.sets(from))
-      out[ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
+      out[montest::ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
     return out;
   }
   static std::string Last(const montest::Agent& a, const std::string& column, std::size_t from = 0) {
@@ -97,14 +82,12 @@ TEST_F(AgentBoard, EveryAgentGetsItsItemsOnConnectionAndChangesInOneMessage) {
   EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 21, 22, 23, 24, 25, 26, 31, 32, 33, 34}), tamsSet);
   EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 27, 28, 29, 30, 31, 32, 33}), qvSet);
   EXPECT_EQ((std::set<int>{1, 2, 3, 4}), tamsItems[21]);
-  for (const MON::SnmpSetCommand& s : tams.sets(0)) {
-    const std::string column = s.get_id().get_name().get_name(), section = s.get_id().get_name().get_section();
-    const char* expected = column == "temperature" || column == "driverBuild" ? "gatewayCommon"
-                           : column == "e1StatusDsc"                          ? "e1Table"
-                           : column == "ifDescr"                              ? "ifTable"
-                                                                              : section.c_str();
-    EXPECT_EQ(expected, section);
-  }
+  for (montest::Agent* a : {&tams, &qv})
+    for (const MON::SnmpSetCommand& s : a->sets(0)) {
+      const int item = montest::ItemOf(s.get_id().get_name().get_name());
+      ASSERT_LE(0, item);
+      EXPECT_EQ(montest::kItems[item].section, std::string(s.get_id().get_name().get_section()));
+    }
   EXPECT_TRUE(contains(daemon.Err(), "snmpagent: required key \"name\" has invalid value=\"snmpd\""));
 
   ASSERT_TRUE(Both([](montest::Agent& a) { return a.values("gatewayDip").size() >= 2; }, 5000));
