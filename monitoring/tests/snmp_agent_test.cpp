@@ -153,6 +153,52 @@ TEST(SnmpAgent, BatchesByAgentType) {
   EXPECT_EQ("", streams.err.text());
 }
 
+// More entries than the agent decodes in one list, and more octets than a
+// frame carries, leave in several snmp-set messages, batched values and
+// immediate commands alike, every entry once and in order.
+TEST(SnmpAgent, SplitsWhatOneMessageCannotCarry) {
+  Links links({"tams"});
+  ASSERT_TRUE(links.connect());
+  linktest::Streams streams;
+  montest::Agent& agent = *links.agents[0];
+  const std::string value(1000, 'v');
+  const int kEntries = 300;
+  for (bool batched : {true, false}) {
+    const std::size_t from = agent.messages.size();
+    MON::SnmpSetCommands commands;
+    for (int i = 0; i < kEntries; ++i) {
+      if (batched) {
+        links.ctrl.Send(SnmpAgentCtrl::emPhonePanelSoftVer, i, value);
+        continue;
+      }
+      MON::SnmpSetCommand c;
+      c.set_uniq(100000 + i);
+      MON::IniName& id = c.set_id().select_name();
+      id.set_section("stored");
+      id.set_name("key");
+      id.set_index(i);
+      c.set_value(value);
+      commands.ref_commands().push_back(c);
+    }
+    if (!batched) links.ctrl.Send(commands);
+    ASSERT_TRUE(linktest::run_until([&] {
+      agent.pump();
+      return agent.sets(from).size() >= std::size_t(kEntries);
+    })) << batched << " " << agent.sets(from).size() << " undecoded " << agent.undecoded;
+    const std::vector<MON::SnmpSetCommand> got = agent.sets(from);
+    ASSERT_EQ(std::size_t(kEntries), got.size()) << batched;
+    EXPECT_LE(5, agent.setMessages(from)) << batched;
+    for (int i = 0; i < kEntries; ++i) {
+      EXPECT_EQ(i, got[i].get_id().get_name().get_index().getValue()) << batched;
+      if (i > 0) {
+        EXPECT_EQ(got[i - 1].get_uniq().getValue() + 1, got[i].get_uniq().getValue()) << batched;
+      }
+    }
+  }
+  EXPECT_EQ(0, agent.undecoded);
+  EXPECT_EQ("", streams.err.text());
+}
+
 TEST(SnmpAgent, BadInputKeepsTheLink) {
   Links links({"tams"});
   ASSERT_TRUE(links.connect());

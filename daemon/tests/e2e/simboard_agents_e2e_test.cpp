@@ -196,7 +196,31 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
     EXPECT_EQ(1, plain);
   }
 
-  // The stored values are in the next re-send.
+  // As many phones as the board keeps, and set commands of long values: far
+  // more than one frame carries.
+  const int kPhones = 1024, kLong = 100;
+  for (int id = 1; id < kPhones; ++id) {
+    p.set_id(id);
+    ASSERT_EQ(kSuccess, Display(phone)) << id;
+  }
+  for (int part = 0; part < 4; ++part) {
+    LGCP::DisplayParams longSet;
+    longSet.select_snmp_set();
+    for (int i = part * kLong / 4; i < (part + 1) * kLong / 4; ++i) {
+      MON::SnmpSetCommand s;
+      s.set_uniq(-1 - i);
+      MON::IniName& id = s.set_id().select_name();
+      id.set_section("long");
+      id.set_name("text");
+      id.set_index(i);
+      s.set_value(std::string(1000, 'L'));
+      longSet.ref_snmp_set().ref_commands().push_back(s);
+    }
+    ASSERT_EQ(kSuccess, Display(longSet)) << part;
+  }
+
+  // The stored values are in the next re-send, all of them, in several
+  // messages that each fit a frame.
   tams.close();
   const std::size_t before = tams.messages.size();
   ASSERT_TRUE(Eventually(
@@ -205,9 +229,33 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
         return tams.connections() == 2 && !tams.values("extBoardSoftVer", before).empty();
       },
       15000));
-  ASSERT_TRUE(Eventually([&] { tams.pump(); return !tams.values("emPhoneMode", before).empty(); }, 2000));
+  ASSERT_TRUE(Eventually(
+      [&] {
+        tams.pump();
+        return tams.values("emPhoneMode", before).size() >= std::size_t(kPhones);
+      },
+      5000))
+      << tams.values("emPhoneMode", before).size();
   EXPECT_EQ("v7", Last(tams, "extBoardSoftVer", before));
   EXPECT_EQ("val", Last(tams, "key", before));
+  const ItemIndexes resent = Items(tams, before);
+  for (int item = 9; item <= 16; ++item) EXPECT_EQ(std::size_t(kPhones), resent.at(item).size()) << item;
+  std::set<int> uniqs, longOnes;
+  std::size_t entries = 0;
+  for (const MON::SnmpSetCommand& s : tams.sets(before)) {
+    const MON::IniName& id = s.get_id().get_name();
+    if (std::string(id.get_section()) == "long") {
+      EXPECT_EQ(-1 - id.get_index().getValue(), s.get_uniq().getValue());
+      longOnes.insert(int(id.get_index().getValue()));
+    } else if (montest::ItemOf(id.get_name()) >= 0) {
+      uniqs.insert(int(s.get_uniq().getValue()));
+      ++entries;
+    }
+  }
+  EXPECT_EQ(entries, uniqs.size());
+  EXPECT_EQ(std::size_t(kLong), longOnes.size());
+  EXPECT_LE(2, tams.setMessages(before));
+  EXPECT_EQ(0, tams.undecoded);
 
   // A controller disconnect removes the board files and keeps the phone's.
   controller.Close();
