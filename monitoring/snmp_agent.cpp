@@ -1,12 +1,15 @@
 #include "monitoring/snmp_agent.h"
 
+#include <algorithm>
 #include <climits>
 #include <iostream>
 #include <iterator>
 
 #include "asn1/coder_env.h"
+#include "asn1/per_decoder.h"
 #include "foundation/ini_reader.h"
 #include "foundation/mux_time.h"
+#include "transport/tpkt.h"
 
 namespace {
 
@@ -16,6 +19,10 @@ const IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType> monitoringAddres
     {"tams", SnmpAgentInstance::Tams},
     {nullptr, SnmpAgentInstance::Unknown},
 };
+
+std::size_t SetEntries(MON::Command const& command) {
+  return command.snmp_set_isSelected() ? command.get_snmp_set().get_commands().size() : 0;
+}
 
 }  // namespace
 
@@ -53,6 +60,13 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& section) {
 }
 
 void SnmpAgentInstance::Command(MON::Command const& command) {
+  if (!IsConnected()) return;
+  // The agent's decoder takes at most this many entries in one list.
+  const std::size_t entries = SetEntries(command);
+  if (entries > ASN1::MaximumArraySize) {
+    SendInParts(command, (entries + ASN1::MaximumArraySize - 1) / ASN1::MaximumArraySize);
+    return;
+  }
   MON::Message message;
   message.set_pdu().select_command(command);
   Send(message);
@@ -67,6 +81,13 @@ void SnmpAgentInstance::Send(MON::Message const& message) {
     linkLog.line(std::clog) << serviceName << ": encode MON message fail!!!" << std::endl;
     return;
   }
+  const MON::PDU& pdu = message.get_pdu();
+  const std::size_t entries = pdu.command_isSelected() ? SetEntries(pdu.get_command()) : 0;
+  if (octets.size() > Tpkt_protocol::max_payload && entries > 1) {
+    // Even parts by count; a part that still does not fit is split again.
+    SendInParts(pdu.get_command(), std::min<std::size_t>(entries, octets.size() / Tpkt_protocol::max_payload + 1));
+    return;
+  }
   connector->Send(octets.data(), static_cast<int>(octets.size()));
   pingTimer.set(kPingMs, &SnmpAgentInstance::OnPingTimer, this);
   const std::uint32_t now = Mux::milliseconds();
@@ -75,6 +96,16 @@ void SnmpAgentInstance::Send(MON::Message const& message) {
                             << " now=" << now << " stamp=" << stamp << std::endl;
     pingTimer.reset();
     connector->Disconnect();
+  }
+}
+
+void SnmpAgentInstance::SendInParts(MON::Command const& command, std::size_t parts) {
+  const ASN1::SEQUENCE_OF<MON::SnmpSetCommand>& all = command.get_snmp_set().get_commands();
+  for (std::size_t p = 0; p < parts; ++p) {
+    MON::Command part;
+    ASN1::SEQUENCE_OF<MON::SnmpSetCommand>& entries = part.select_snmp_set().ref_commands();
+    for (std::size_t i = all.size() * p / parts; i < all.size() * (p + 1) / parts; ++i) entries.push_back(all[i]);
+    Command(part);
   }
 }
 

@@ -2,7 +2,8 @@
 // The links to the monitoring agents. The daemon is the TCP client of every
 // agent of its "snmpagent" sections; each link carries MON messages in
 // aligned PER, one per TPKT frame. Values reported in one main-loop pass are
-// batched and leave as one snmp-set per batch and link on the next pass.
+// batched and leave as one snmp-set per batch and link on the next pass, or
+// as several where one would not fit a frame or the agent's decoder.
 // Each link pings an idle agent every 5 s and drops one that has been silent
 // for more than 30 s; the connector then connects again on its own.
 #include <cstdint>
@@ -58,6 +59,9 @@ public:
 
 private:
   void Send(MON::Message const& message);
+  // An snmp-set sent as `parts` messages of its entries in order, each
+  // entry with its own uniq.
+  void SendInParts(MON::Command const& command, std::size_t parts);
   void OnPingTimer(Timer*);
 
   std::unique_ptr<Control::ConnectorNet> connector;

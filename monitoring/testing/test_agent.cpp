@@ -15,6 +15,50 @@
 
 namespace montest {
 
+const Item kItems[35] = {
+    {6, "gatewayCommon", "driverBuild"},
+    {6, "gatewayCommon", "softwareBuild"},
+    {6, "gatewayCommon", "powerStatus"},
+    {6, "gatewayCommon", "controllerStatus"},
+    {6, "gatewayCommon", "gatewayDip"},
+    {6, "gatewayCommon", "gatewayConfigVersion"},
+    {2, "extBoardTable", "extBoardStatus"},
+    {2, "extBoardTable", "extBoardSoftVer"},
+    {2, "extBoardTable", "extBoardType"},
+    {2, "emPhoneTable", "emPhonePanelSoftVer"},
+    {2, "emPhoneTable", "emPhoneCtrlSoftVer"},
+    {2, "emPhoneTable", "emPhoneFpgaSoftVer"},
+    {2, "emPhoneTable", "emPhoneStatus"},
+    {2, "emPhoneTable", "emPhonePowerStatus"},
+    {2, "emPhoneTable", "emPhoneMode"},
+    {2, "emPhoneTable", "emPhoneHookStatus"},
+    {2, "emPhoneTable", "emPhoneBaseStatus"},
+    {6, "gatewayTermCounters", "routerTermCnt"},
+    {6, "gatewayTermCounters", "controllerTermCnt"},
+    {6, "gatewayTermCounters", "serverTermCnt"},
+    {2, "extBoardTermCntTable", "extBoardTermCnt"},
+    {2, "e1Table", "e1Connected"},
+    {2, "e1Table", "e1StatusDsc"},
+    {2, "e1Table", "e1SignalLoss"},
+    {2, "e1Table", "e1FrameAlignLoss"},
+    {2, "e1Table", "e1NegSlipCount"},
+    {2, "e1Table", "e1PosSlipCount"},
+    {4, "statusGeneral", "sgBuildVersion"},
+    {4, "statusGeneral", "sgFPGAVersion"},
+    {4, "statusGeneral", "sgBootVersion"},
+    {4, "statusGeneral", "sgBoardVersion"},
+    {6, "ifTable", "ifDescr"},
+    {6, "ifTable", "ifAdminStatus"},
+    {6, "ifTable", "ifOperStatus"},
+    {2, "gatewayCommon", "temperature"},
+};
+
+int ItemOf(const std::string& column) {
+  for (int i = 0; i < 35; ++i)
+    if (column == kItems[i].column) return i;
+  return -1;
+}
+
 Agent::Agent() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   int on = 1;

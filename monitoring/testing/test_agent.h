@@ -14,6 +14,17 @@
 
 namespace montest {
 
+// The monitoring items as the agents are to get them, in item-number order:
+// the agent types that get it (2 "tams", 4 "lemzgw.qv"), section and column.
+struct Item {
+  int mask;
+  const char* section;
+  const char* column;
+};
+extern const Item kItems[35];
+// The item number of a column, -1 for none.
+int ItemOf(const std::string& column);
+
 class Agent {
 public:
   Agent();

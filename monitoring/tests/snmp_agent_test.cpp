@@ -102,30 +102,33 @@ TEST(SnmpAgent, BatchesByAgentType) {
   links.ctrl.Send(static_cast<SnmpAgentCtrl::MonitoringItemType>(35), "x");
   EXPECT_FALSE(links.ctrl.IsSendPending());
 
+  // Every item, its number as index: each agent gets the items of its type,
+  // named as the hand-written table names them.
   auto from = links.marks();
-  links.ctrl.Send(SnmpAgentCtrl::driverBuild, "d");
-  links.ctrl.Send(SnmpAgentCtrl::extBoardStatus, 2, "1");
-  links.ctrl.Send(SnmpAgentCtrl::sgBuildVersion, "b");
+  for (int type = 0; type < 35; ++type)
+    links.ctrl.Send(static_cast<SnmpAgentCtrl::MonitoringItemType>(type), type, std::to_string(type));
   EXPECT_TRUE(links.ctrl.IsSendPending());
   ASSERT_TRUE(links.settle({from[0] + 1, from[1] + 1, from[2]}));
   EXPECT_FALSE(links.ctrl.IsSendPending());
-  // Batch 2 goes to "tams", batch 4 to "lemzgw.qv"; "lemzgw" gets none.
-  auto tams = links.agents[0]->sets(from[0]);
-  auto qv = links.agents[1]->sets(from[1]);
-  ASSERT_EQ(2u, tams.size());
-  ASSERT_EQ(2u, qv.size());
-  EXPECT_EQ(1, links.agents[0]->setMessages(from[0]));
-  EXPECT_EQ(1, links.agents[1]->setMessages(from[1]));
-  EXPECT_EQ(0, links.agents[2]->setMessages(from[2]));
-  EXPECT_EQ("driverBuild", std::string(tams[0].get_id().get_name().get_name()));
-  EXPECT_EQ("gatewayCommon", std::string(tams[0].get_id().get_name().get_section()));
-  EXPECT_EQ("extBoardStatus", std::string(tams[1].get_id().get_name().get_name()));
-  EXPECT_EQ(2, tams[1].get_id().get_name().get_index().getValue());
-  EXPECT_EQ("driverBuild", std::string(qv[0].get_id().get_name().get_name()));
-  EXPECT_EQ("sgBuildVersion", std::string(qv[1].get_id().get_name().get_name()));
+  for (std::size_t a = 0; a < 3; ++a) {
+    const int mask = a == 0 ? 2 : a == 1 ? 4 : 0;
+    std::vector<std::string> expected, got;
+    for (int type = 0; type < 35; ++type)
+      if (montest::kItems[type].mask & mask)
+        expected.push_back(std::string(montest::kItems[type].section) + " " + montest::kItems[type].column + " " +
+                           std::to_string(type));
+    for (const MON::SnmpSetCommand& c : links.agents[a]->sets(from[a])) {
+      const MON::IniName& id = c.get_id().get_name();
+      EXPECT_EQ(std::string(c.get_value()), std::to_string(id.get_index().getValue()));
+      got.push_back(std::string(id.get_section()) + " " + std::string(id.get_name()) + " " +
+                    std::string(c.get_value()));
+    }
+    EXPECT_EQ(expected, got) << a;
+    EXPECT_EQ(mask ? 1 : 0, links.agents[a]->setMessages(from[a])) << a;
+  }
   // Item 0 went into both batches, with consecutive numbers.
-  EXPECT_EQ(1, tams[0].get_uniq().getValue());
-  EXPECT_EQ(2, qv[0].get_uniq().getValue());
+  EXPECT_EQ(1, links.agents[0]->sets(from[0]).at(0).get_uniq().getValue());
+  EXPECT_EQ(2, links.agents[1]->sets(from[1]).at(0).get_uniq().getValue());
 
   // Immediate commands go to every link; an empty list sends nothing.
   from = links.marks();
@@ -147,6 +150,52 @@ TEST(SnmpAgent, BatchesByAgentType) {
   ASSERT_TRUE(links.settle({from[0] + 1, from[1] + 1, from[2]}));
   EXPECT_EQ(INT_MAX, links.agents[0]->sets(from[0]).at(0).get_uniq().getValue());
   EXPECT_EQ(1, links.agents[1]->sets(from[1]).at(0).get_uniq().getValue());
+  EXPECT_EQ("", streams.err.text());
+}
+
+// More entries than the agent decodes in one list, and more octets than a
+// frame carries, leave in several snmp-set messages, batched values and
+// immediate commands alike, every entry once and in order.
+TEST(SnmpAgent, SplitsWhatOneMessageCannotCarry) {
+  Links links({"tams"});
+  ASSERT_TRUE(links.connect());
+  linktest::Streams streams;
+  montest::Agent& agent = *links.agents[0];
+  const std::string value(1000, 'v');
+  const int kEntries = 300;
+  for (bool batched : {true, false}) {
+    const std::size_t from = agent.messages.size();
+    MON::SnmpSetCommands commands;
+    for (int i = 0; i < kEntries; ++i) {
+      if (batched) {
+        links.ctrl.Send(SnmpAgentCtrl::emPhonePanelSoftVer, i, value);
+        continue;
+      }
+      MON::SnmpSetCommand c;
+      c.set_uniq(100000 + i);
+      MON::IniName& id = c.set_id().select_name();
+      id.set_section("stored");
+      id.set_name("key");
+      id.set_index(i);
+      c.set_value(value);
+      commands.ref_commands().push_back(c);
+    }
+    if (!batched) links.ctrl.Send(commands);
+    ASSERT_TRUE(linktest::run_until([&] {
+      agent.pump();
+      return agent.sets(from).size() >= std::size_t(kEntries);
+    })) << batched << " " << agent.sets(from).size() << " undecoded " << agent.undecoded;
+    const std::vector<MON::SnmpSetCommand> got = agent.sets(from);
+    ASSERT_EQ(std::size_t(kEntries), got.size()) << batched;
+    EXPECT_LE(5, agent.setMessages(from)) << batched;
+    for (int i = 0; i < kEntries; ++i) {
+      EXPECT_EQ(i, got[i].get_id().get_name().get_index().getValue()) << batched;
+      if (i > 0) {
+        EXPECT_EQ(got[i - 1].get_uniq().getValue() + 1, got[i].get_uniq().getValue()) << batched;
+      }
+    }
+  }
+  EXPECT_EQ(0, agent.undecoded);
   EXPECT_EQ("", streams.err.text());
 }
 

@@ -18,21 +18,6 @@ namespace {
 
 typedef std::map<int, std::set<int>> ItemIndexes;  // item column order -> indexes
 
-const char* const kColumns[] = {
-    "driverBuild",        "softwareBuild",       "powerStatus",      "controllerStatus",   "gatewayDip",
-    "gatewayConfigVersion", "extBoardStatus",    "extBoardSoftVer",  "extBoardType",       "emPhonePanelSoftVer",
-    "emPhoneCtrlSoftVer", "emPhoneFpgaSoftVer",  "emPhoneStatus",    "emPhonePowerStatus", "emPhoneMode",
-    "emPhoneHookStatus",  "emPhoneBaseStatus",   "routerTermCnt",    "controllerTermCnt",  "serverTermCnt",
-    "extBoardTermCnt",    "e1Connected",         "e1StatusDsc",      "e1SignalLoss",       "e1FrameAlignLoss",
-    "e1NegSlipCount",     "e1PosSlipCount",      "sgBuildVersion",   "sgFPGAVersion",      "sgBootVersion",
-    "sgBoardVersion",     "ifDescr",             "ifAdminStatus",    "ifOperStatus",       "temperature"};
-
-int ItemOf(const std::string& column) {
-  for (int i = 0; i < 35; ++i)
-    if (column == kColumns[i]) return i;
-  return -1;
-}
-
 std::vector<char> Octets(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 
 class AgentBoard : public BoardDaemon {
@@ -58,7 +43,7 @@ protected:
   static ItemIndexes Items(const montest::Agent& a, std::size_t from = 0) {
     ItemIndexes out;
     for (const MON::SnmpSetCommand& c : a.sets(from))
-      out[ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
+      out[montest::ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
     return out;
   }
   static std::string Last(const montest::Agent& a, const std::string& column, std::size_t from = 0) {
@@ -97,14 +82,12 @@ TEST_F(AgentBoard, EveryAgentGetsItsItemsOnConnectionAndChangesInOneMessage) {
   EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 21, 22, 23, 24, 25, 26, 31, 32, 33, 34}), tamsSet);
   EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 27, 28, 29, 30, 31, 32, 33}), qvSet);
   EXPECT_EQ((std::set<int>{1, 2, 3, 4}), tamsItems[21]);
-  for (const MON::SnmpSetCommand& s : tams.sets(0)) {
-    const std::string column = s.get_id().get_name().get_name(), section = s.get_id().get_name().get_section();
-    const char* expected = column == "temperature" || column == "driverBuild" ? "gatewayCommon"
-                           : column == "e1StatusDsc"                          ? "e1Table"
-                           : column == "ifDescr"                              ? "ifTable"
-                                                                              : section.c_str();
-    EXPECT_EQ(expected, section);
-  }
+  for (montest::Agent* a : {&tams, &qv})
+    for (const MON::SnmpSetCommand& s : a->sets(0)) {
+      const int item = montest::ItemOf(s.get_id().get_name().get_name());
+      ASSERT_LE(0, item);
+      EXPECT_EQ(montest::kItems[item].section, std::string(s.get_id().get_name().get_section()));
+    }
   EXPECT_TRUE(contains(daemon.Err(), "snmpagent: required key \"name\" has invalid value=\"snmpd\""));
 
   ASSERT_TRUE(Both([](montest::Agent& a) { return a.values("gatewayDip").size() >= 2; }, 5000));
@@ -213,7 +196,31 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
     EXPECT_EQ(1, plain);
   }
 
-  // The stored values are in the next re-send.
+  // As many phones as the board keeps, and set commands of long values: far
+  // more than one frame carries.
+  const int kPhones = 1024, kLong = 100;
+  for (int id = 1; id < kPhones; ++id) {
+    p.set_id(id);
+    ASSERT_EQ(kSuccess, Display(phone)) << id;
+  }
+  for (int part = 0; part < 4; ++part) {
+    LGCP::DisplayParams longSet;
+    longSet.select_snmp_set();
+    for (int i = part * kLong / 4; i < (part + 1) * kLong / 4; ++i) {
+      MON::SnmpSetCommand s;
+      s.set_uniq(-1 - i);
+      MON::IniName& id = s.set_id().select_name();
+      id.set_section("long");
+      id.set_name("text");
+      id.set_index(i);
+      s.set_value(std::string(1000, 'L'));
+      longSet.ref_snmp_set().ref_commands().push_back(s);
+    }
+    ASSERT_EQ(kSuccess, Display(longSet)) << part;
+  }
+
+  // The stored values are in the next re-send, all of them, in several
+  // messages that each fit a frame.
   tams.close();
   const std::size_t before = tams.messages.size();
   ASSERT_TRUE(Eventually(
@@ -222,9 +229,33 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
         return tams.connections() == 2 && !tams.values("extBoardSoftVer", before).empty();
       },
       15000));
-  ASSERT_TRUE(Eventually([&] { tams.pump(); return !tams.values("emPhoneMode", before).empty(); }, 2000));
+  ASSERT_TRUE(Eventually(
+      [&] {
+        tams.pump();
+        return tams.values("emPhoneMode", before).size() >= std::size_t(kPhones);
+      },
+      5000))
+      << tams.values("emPhoneMode", before).size();
   EXPECT_EQ("v7", Last(tams, "extBoardSoftVer", before));
   EXPECT_EQ("val", Last(tams, "key", before));
+  const ItemIndexes resent = Items(tams, before);
+  for (int item = 9; item <= 16; ++item) EXPECT_EQ(std::size_t(kPhones), resent.at(item).size()) << item;
+  std::set<int> uniqs, longOnes;
+  std::size_t entries = 0;
+  for (const MON::SnmpSetCommand& s : tams.sets(before)) {
+    const MON::IniName& id = s.get_id().get_name();
+    if (std::string(id.get_section()) == "long") {
+      EXPECT_EQ(-1 - id.get_index().getValue(), s.get_uniq().getValue());
+      longOnes.insert(int(id.get_index().getValue()));
+    } else if (montest::ItemOf(id.get_name()) >= 0) {
+      uniqs.insert(int(s.get_uniq().getValue()));
+      ++entries;
+    }
+  }
+  EXPECT_EQ(entries, uniqs.size());
+  EXPECT_EQ(std::size_t(kLong), longOnes.size());
+  EXPECT_LE(2, tams.setMessages(before));
+  EXPECT_EQ(0, tams.undecoded);
 
   // A controller disconnect removes the board files and keeps the phone's.
   controller.Close();
