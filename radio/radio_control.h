@@ -132,8 +132,10 @@ public:
   void SetRtpDescriptor(const Fd& rtp);
 
   // Accepts header extensions from source only (enable) or from everyone
-  // again. Asks the driver only for a change; a request it refused is asked
-  // again by the next call. Kept across a restart of the session.
+  // again; a source that is no unicast address (0.0.0.0: none known yet)
+  // lets everyone in. Asks the driver only for a change; a request it
+  // refused is asked again by the next call. Kept across a restart of the
+  // session.
   void UpdateAccess(bool enable, in_addr const& source);
 
   // "rtp_ext[<id>] <local time>:", or "rtp_ext <local time>:" in shape 2.
