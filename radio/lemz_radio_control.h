@@ -103,6 +103,8 @@ protected:
   int SendRadioStateToChan(LemzRadioState const& s);
   // write's result, or 0 when the record did not pack.
   int SendProtoToChan(sig_proto const& p);
+  // The source filter on the transmitter's owner while PTT is on.
+  virtual void ApplyAccess();
   // The start every EncodeProto makes: type, source and header fields.
   static void EncodeHeader(LemzRadioState const& s, sig_proto& p);
   // The age of a stamp; a stamp ahead of now counts as 0.
@@ -118,7 +120,6 @@ protected:
 
 private:
   int Init();
-  void ApplyAccess();
   // "<prefix> command=0x<c> <what>: <request>" when debug is on.
   void Trace(int command, const char* what, TERM::RtpRadioRequest const& request);
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "foundation/multiplexer.h"
+#include "foundation/mux_time.h"
 #include "messages/TERM.h"
+#include "radio/tests/octets.h"
 #include "radio/tests/radio_sim_test.h"
 #include "simboard/tests/sim_test_util.h"
 
@@ -408,21 +410,19 @@ TEST_F(LemzSim, GatewayTransmitLockAdmitsTheHolderAndStrongerPtt) {
   for (const auto& row : table) {
     auto e = Make<LemzRadioGWControl>();
     if (row.held) {
-      // The filter request fails, so that the packet's own update shows.
-      Command("fail ioctl /dev/rtp_ext 0xC0084504 EIO");
-      simtest::Capture err(std::cerr);
       EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
-      EXPECT_EQ("filter=off", Filter());
     }
+    // The lock decides, not the device: every station's packet gets in.
+    EXPECT_EQ("filter=off", Filter());
     sig_proto p;
     sig_proto_init(&p);
     p.type = row.type;
     p.priority = row.priority;
     p.flag_p = row.ptt;
-    p.source_addr = ::inet_addr(row.from);
-    e->OnRtpProtoRXEvent(p);
+    unsigned char wire[Board::RtpExt::kMaxPacket];
+    const std::string hex = radiotest::Hex(wire, sig_proto_pack(&p, wire, sizeof wire));
+    Inject(*e, {{9, row.from, hex.c_str()}});
     EXPECT_EQ(row.admitted ? 1u : 0u, Reports().size()) << row.type << "/" << row.priority << " from " << row.from;
-    EXPECT_EQ(row.held ? "filter=10.0.0.5" : "filter=off", Filter());
   }
 }
 
@@ -470,11 +470,9 @@ TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
   auto e = Make<LemzRadioGWControl>();
   e->SetTimerEnable(true);
   clock.advance(500);
-  // Sent at once, the address octets reversed; the transmitter's owner
-  // becomes the filter.
+  // Sent at once, the address octets reversed.
   EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
   EXPECT_EQ(std::vector<std::string>{"82 54 00 00 05 00 00 0a 00 00 12 34"}, Sent());
-  EXPECT_EQ("filter=10.0.0.5", Filter());
   // The next tick does not repeat item 0, which was just sent.
   clock.advance(500);
   multiplexer.timers_schedule();
@@ -496,9 +494,36 @@ TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
   sql.sql = 1;
   e->SendASNToChan(Modifier(sql));
   EXPECT_TRUE(e->GetSQU());
-  // PTT cleared lets every source in again.
-  EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(0, 5, "10.0.0.5"))));
-  EXPECT_EQ("filter=off", Filter());
+}
+
+TEST_F(LemzSim, AReportTheControllerForcesPostponesItsItem) {
+  using V = std::vector<std::string>;
+  const struct {
+    int command;
+    RadioControlMode mode;
+    V types;  // first octet of each packet: the forced one, then the tick's
+  } table[] = {
+      {SigProto::WM_FLAG, RadioControlGateway, V{"81", "84", "86", "87"}},
+      {SigProto::WM_TRANS, RadioControlGateway, V{"82", "84", "86", "87"}},
+      {SigProto::WM_SEL_CALL_TRANS, RadioControlGateway, V{"85", "84", "86", "87"}},
+      {SigProto::WM_CHAN, RadioControlGateway, V{"84", "81", "86", "87"}},
+      {SigProto::WM_SELECT_RC_CHAN, RadioControlGateway, V{"86", "81", "84", "87"}},
+      {SigProto::WM_STANDBY, RadioControlGateway, V{"87", "81", "84", "86"}},
+      // Only the gateway mode stamps its sends.
+      {SigProto::WM_CHAN, RadioControlWorkstation, V{"84", "81", "84", "86", "87"}},
+  };
+  for (const auto& row : table) {
+    auto e = Make<LemzRadioGWControl>();
+    e->SetRadioControlMode(row.mode);
+    e->radioState.standby_state_channel = e->radioState.standby_group = e->radioState.standby_state_receiver = 0;
+    const std::uint32_t now = Mux::milliseconds();
+    for (std::uint32_t& t : e->itemTime) t = now - 5000;
+    EXPECT_TRUE(e->SendASNToChan(Modifier(Full(row.command))));
+    e->ProcessRadioStatus(now, 1000);
+    V types;
+    for (const std::string& packet : Sent()) types.push_back(packet.substr(0, 2));
+    EXPECT_EQ(row.types, types) << row.command << " mode " << row.mode;
+  }
 }
 
 TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
