@@ -468,15 +468,14 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& v) {
 bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& v) {
   if (!v.lemz_isSelected()) return false;
   const Params& p = v.get_lemz().get_params();
-  // The owner of the transmitter becomes the session's source filter: an ip
-  // that is no address would make it 255.255.255.255 and the channel deaf.
+  // The ip is stored as the transmitter's owner even with PTT clear: one that
+  // is no address would be kept as 255.255.255.255 for the next PTT.
   const TERM::RadioCommandWMTrans* trans = p.wm_trans_isSelected() ? &p.get_wm_trans() : nullptr;
   const TERM::RadioCommandWMSelCall* selcall = p.wm_selcall_isSelected() ? &p.get_wm_selcall() : nullptr;
   const std::string* ip = trans ? &trans->get_ip() : selcall ? &selcall->get_ip() : nullptr;
-  const bool ptt = trans ? bool(trans->get_flags().get_ptt()) : selcall && bool(selcall->get_flags().get_ptt());
-  if (ip && ptt && !IsAddress(*ip)) {
-    refusals.line(std::cerr) << GetPrefix() << " " << (trans ? "wm-trans" : "wm-selcall") << " with ptt to ip \""
-                             << *ip << "\", which is no address: refused !!!" << std::endl;
+  if (ip && !IsAddress(*ip)) {
+    refusals.line(std::cerr) << GetPrefix() << " " << (trans ? "wm-trans" : "wm-selcall") << " to ip \"" << *ip
+                             << "\", which is no address: refused !!!" << std::endl;
     return false;
   }
   LemzRadioState work = radioState;

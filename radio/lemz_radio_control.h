@@ -65,8 +65,8 @@ public:
   LemzRadioControl(int id, Fd rtp, rtp_attach_session_params const& attach);
   ~LemzRadioControl() override;
 
-  // False for a value of another protocol. A modifier is refused too when it
-  // would hand the transmitter to a session whose ip is no address.
+  // False for a value of another protocol, and for a wm-trans or wm-selcall
+  // whose ip is no address.
   bool SendASNToChan(TERM::RadioStatus const& v) override;
   bool SendASNToChan(TERM::RadioModifier const& v) override;
   // Squelch as the controller last set it.
