@@ -369,7 +369,11 @@ int ED137RadioGWControl::EncodeProto(ED137RadioState const& s, r2s_proto& p) {
 
 std::uint32_t ED137RadioGWControl::ProcessRadioStatus(std::uint32_t now, std::uint32_t interval) {
   const std::uint32_t supervision = params.r2s_keepalive_period * params.r2s_keepalive_multiplier;
-  if (supervision != 0 && Age(now, lastReceive) >= supervision && notify) notify->RadioControlNotify(151);
+  if (supervision != 0 && Age(now, lastReceive) >= supervision) {
+    if (notify) notify->RadioControlNotify(151);
+    // Within reach of the signed age: a silence of 2^31 ms would look fresh.
+    lastReceive = now - supervision;
+  }
   if (Age(now, lastSend) >= interval) {
     // A keep-alive is an rx header; a tx modifier's direction is not kept,
     // its header words are.

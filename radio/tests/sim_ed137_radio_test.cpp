@@ -135,6 +135,16 @@ TEST_F(ED137Sim, StatusTickSupervisesAndKeepsAlive) {
       EXPECT_EQ(row.headers.empty() ? origin + row.sent : origin + row.now, e->lastSend) << name;
     }
   }
+  // For as long as the silence lasts: ticks 2^30 ms apart, across the whole
+  // clock and beyond.
+  auto e = Make();
+  std::uint32_t now = e->lastReceive;
+  for (int tick = 1; tick <= 5; ++tick) {
+    now += 1u << 30;
+    codes.clear();
+    e->ProcessRadioStatus(now, 1000);
+    EXPECT_EQ(std::vector<int>{151}, codes) << tick;
+  }
 }
 
 TEST_F(ED137Sim, KeepAlivesGoOnAfterATxModifier) {
