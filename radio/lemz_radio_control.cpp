@@ -458,14 +458,16 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& v, LemzRadioState
 }
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& v) {
+  sendFailed = false;
   if (!v.lemz_isSelected()) return false;
   LemzRadioState work = radioState;
   DecodeASN(v.get_lemz(), work);
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& v) {
+  sendFailed = false;
   if (!v.lemz_isSelected()) return false;
   const Params& p = v.get_lemz().get_params();
   // The ip is stored as the transmitter's owner even with PTT clear: one that
@@ -480,14 +482,15 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& v) {
   }
   LemzRadioState work = radioState;
   DecodeASN(v.get_lemz(), work);
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& s) {
+  int rc = 0;
   sig_proto p;
   if (PutProtoFromRadioToChan(s) == 0 && EncodeProto(s, p) == 0) {
-    SendProtoToChan(p);
+    if (SendProtoToChan(p) < 1) rc = -1;
     now = Mux::milliseconds();
     if (mode == RadioControlGateway) {
       switch (s.command) {
@@ -516,7 +519,7 @@ int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& s) {
     Trace(s.command, "receive extension from controller", request);
   }
   ApplyAccess();
-  return 0;
+  return rc;
 }
 
 int LemzRadioControl::SendProtoToChan(sig_proto const& p) {

@@ -65,8 +65,9 @@ public:
   LemzRadioControl(int id, Fd rtp, rtp_attach_session_params const& attach);
   ~LemzRadioControl() override;
 
-  // False for a value of another protocol, and for a wm-trans or wm-selcall
-  // whose ip is no address.
+  // False for a value of another protocol, for a wm-trans or wm-selcall
+  // whose ip is no address, and when the packet could not be written
+  // (SendFailed()).
   bool SendASNToChan(TERM::RadioStatus const& v) override;
   bool SendASNToChan(TERM::RadioModifier const& v) override;
   // Squelch as the controller last set it.
@@ -100,6 +101,7 @@ protected:
   virtual int EncodeProto(LemzRadioState const&, sig_proto&) { return 0; }
 
   int OnRtpProtoRXEvent(sig_proto const& p);
+  // -1 when the packet was due and could not be written.
   int SendRadioStateToChan(LemzRadioState const& s);
   // write's result, or 0 when the record did not pack.
   int SendProtoToChan(sig_proto const& p);

@@ -41,7 +41,8 @@ const char* GetRtpExtDevName();
 class IRadioController {
 public:
   virtual ~IRadioController() = default;
-  // True when the engine took the value (its protocol's alternative).
+  // True when the engine took the value (its protocol's alternative) and
+  // wrote what it had to send.
   virtual bool SendASNToChan(TERM::RadioStatus const&) { return false; }
   virtual bool SendASNToChan(TERM::RadioModifier const&) { return false; }
   // The engine's squelch indication.
@@ -141,6 +142,11 @@ public:
   // "rtp_ext[<id>] <local time>:", or "rtp_ext <local time>:" in shape 2.
   const std::string& GetPrefix();
 
+  // Whether the last SendASNToChan took the value but could not write the
+  // packet it meant (no session, a failed write): its false is then no
+  // refusal.
+  bool SendFailed() const { return sendFailed; }
+
   RadioControlType GetType() const { return type; }
   const RadioStatistics& GetStatistics() const { return stats; }
 
@@ -169,6 +175,8 @@ protected:
   // The slot's RTP channel, shown in the prefix.
   std::uint32_t id = 0;
   bool debug = false;
+  // Set by the engines' SendASNToChan.
+  bool sendFailed = false;
   IRadioControlNotify* notify = nullptr;
   rtp_ext_init_params init{};
 

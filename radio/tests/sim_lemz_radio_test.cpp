@@ -542,6 +542,7 @@ TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
       const std::string before = Dump(e->radioState);
       simtest::Capture err(std::cerr);
       EXPECT_FALSE(e->SendASNToChan(m)) << command << " ptt " << ptt;
+      EXPECT_FALSE(e->SendFailed());
       EXPECT_TRUE(Sent().empty());
       EXPECT_EQ(before, Dump(e->radioState));
       const std::string text = err.text();

@@ -338,9 +338,11 @@ TEST_F(RadioBoard, RadioExtrasAndAMissingHeaderExtensionDevice) {
     EXPECT_EQ(kSuccess, Answer(Destroy(), slot++));
   }
 
+  // Without its session nothing reaches the workstations: no success.
   Board("fail open /dev/rtp_ext ENOENT");
   ASSERT_EQ(kSuccess, Create(slot));
   EXPECT_TRUE(Eventually([&] { return contains(Logs(), "create rtp_ext session fail !!!"); })) << Logs();
+  EXPECT_EQ(LGCP::ErrorCause::internal, Answer(WmTrans("10.0.0.5"), slot));
   EXPECT_EQ(0, Stop());
 }
 
@@ -535,6 +537,10 @@ TEST_F(RadioBoard, Ed137ControllerStateFilterAndSquelch) {
   sent = SentAfter(before);
   EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "20 00 00 00")) << testing::PrintToString(sent);
   EXPECT_EQ("00 00 00 00", sent.back()) << testing::PrintToString(sent);
+  // A header the device no longer takes is no success.
+  Board("hangup /dev/rtp_ext");
+  EXPECT_EQ(LGCP::ErrorCause::internal,
+            Answer(Ed137Modifier("10.0.0.7", false, TERM::ED137RadioPTT::ptt_off, true), 1));
 
   // Read independently: the headers in the extension of RTP packets.
   if (SimBoard::HaveTshark() && SimBoard::HaveText2pcap()) {
