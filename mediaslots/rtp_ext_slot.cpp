@@ -42,6 +42,7 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& params) {
   bool result = false;
   if (params.rtpExt_isSelected()) {
     result = engine->SendASNToChan(params.get_rtpExt());
+    if (engine->SendFailed()) SetErrorCause(LGCP::ErrorCause::internal);
   } else {
     // The header-extension session is bound to the RTP session that a codec
     // change replaces.

@@ -3,9 +3,9 @@
 // a radio-control engine, which exchanges the radio signalling in the RTP
 // header extension. The slot relays both ways: the engine's radio requests
 // and event codes go to the controller as rtpExt and abort signals, the
-// controller's rtpExt ioctls go to the engine. While transmission depends on
-// the squelch, every ioctl lets the engine's SQU start or stop the driver's
-// input.
+// controller's rtpExt ioctls go to the engine (one whose packet could not be
+// written is answered internal). While transmission depends on the squelch,
+// every ioctl lets the engine's SQU start or stop the driver's input.
 //
 // The concrete radio slots create the engine, bind themselves to it and
 // release it in their destructor; this class only uses it.

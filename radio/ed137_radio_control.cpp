@@ -166,14 +166,16 @@ std::uint32_t ED137RadioControl::Age(std::uint32_t now, std::uint32_t stamp) {
 bool ED137RadioControl::GetSQU() { return radioState.squ != 0; }
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& v) {
+  sendFailed = false;
   if (!v.ed_137_isSelected()) return false;
   ED137RadioState work = radioState;
   work.DecodeASN(v.get_ed_137());
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& v) {
+  sendFailed = false;
   if (!v.ed_137_isSelected()) return false;
   const TERM::ED137RadioModifier& m = v.get_ed_137();
   const TERM::ED137RadioModifierParams& p = m.get_params();
@@ -190,8 +192,8 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& v) {
   }
   ED137RadioState work = radioState;
   work.DecodeASN(m);
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 int ED137RadioControl::DecodeProto(r2s_proto const& p, ED137RadioState& s) {
@@ -295,9 +297,10 @@ bool ED137RadioControl::NeedSendProto(ED137RadioState const& s) const {
 
 int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& s) {
   if (!NeedSendProto(s)) return 0;
+  int rc = 0;
   if (PutProtoFromRadioToChan(s) == 0) {
     r2s_proto p;
-    if (EncodeProto(s, p) == 0) SendProtoToChan(p);
+    if (EncodeProto(s, p) == 0 && SendProtoToChan(p) < 1) rc = -1;
   }
   now = Mux::milliseconds();
   if (mode == RadioControlGateway && (s.command & ED137RadioState::kRx)) lastSend = now;
@@ -309,7 +312,7 @@ int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& s) {
   in_addr a;
   a.s_addr = radioState.session_addr;
   UpdateAccess(radioState.ptt != 0, a);
-  return 0;
+  return rc;
 }
 
 int ED137RadioControl::SendProtoToChan(r2s_proto const& p) {
@@ -369,7 +372,11 @@ int ED137RadioGWControl::EncodeProto(ED137RadioState const& s, r2s_proto& p) {
 
 std::uint32_t ED137RadioGWControl::ProcessRadioStatus(std::uint32_t now, std::uint32_t interval) {
   const std::uint32_t supervision = params.r2s_keepalive_period * params.r2s_keepalive_multiplier;
-  if (supervision != 0 && Age(now, lastReceive) >= supervision && notify) notify->RadioControlNotify(151);
+  if (supervision != 0 && Age(now, lastReceive) >= supervision) {
+    if (notify) notify->RadioControlNotify(151);
+    // Within reach of the signed age: a silence of 2^31 ms would look fresh.
+    lastReceive = now - supervision;
+  }
   if (Age(now, lastSend) >= interval) {
     // A keep-alive is an rx header; a tx modifier's direction is not kept,
     // its header words are.

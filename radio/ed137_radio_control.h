@@ -68,8 +68,9 @@ public:
 
   void SetParams(ED137RadioParams const& p) { params = p; }
 
-  // False for a value of another protocol, and for a modifier with PTT on
-  // whose session-addr is no address (it would become the source filter).
+  // False for a value of another protocol, for a modifier with PTT on
+  // whose session-addr is no address (it would become the source filter),
+  // and when the header could not be written (SendFailed()).
   bool SendASNToChan(TERM::RadioStatus const& v) override;
   bool SendASNToChan(TERM::RadioModifier const& v) override;
   // Squelch as the controller last set it.
@@ -92,6 +93,7 @@ protected:
   virtual int EncodeProto(ED137RadioState const&, r2s_proto&) { return 0; }
 
   int OnRtpProtoRXEvent(r2s_proto const& p);
+  // -1 when the header was due and could not be written.
   int SendRadioStateToChan(ED137RadioState const& s);
   bool NeedSendProto(ED137RadioState const& s) const;
   // write's result, or 0 when the record did not pack.

@@ -458,37 +458,39 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& v, LemzRadioState
 }
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& v) {
+  sendFailed = false;
   if (!v.lemz_isSelected()) return false;
   LemzRadioState work = radioState;
   DecodeASN(v.get_lemz(), work);
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& v) {
+  sendFailed = false;
   if (!v.lemz_isSelected()) return false;
   const Params& p = v.get_lemz().get_params();
-  // The owner of the transmitter becomes the session's source filter: an ip
-  // that is no address would make it 255.255.255.255 and the channel deaf.
+  // The ip is stored as the transmitter's owner even with PTT clear: one that
+  // is no address would be kept as 255.255.255.255 for the next PTT.
   const TERM::RadioCommandWMTrans* trans = p.wm_trans_isSelected() ? &p.get_wm_trans() : nullptr;
   const TERM::RadioCommandWMSelCall* selcall = p.wm_selcall_isSelected() ? &p.get_wm_selcall() : nullptr;
   const std::string* ip = trans ? &trans->get_ip() : selcall ? &selcall->get_ip() : nullptr;
-  const bool ptt = trans ? bool(trans->get_flags().get_ptt()) : selcall && bool(selcall->get_flags().get_ptt());
-  if (ip && ptt && !IsAddress(*ip)) {
-    refusals.line(std::cerr) << GetPrefix() << " " << (trans ? "wm-trans" : "wm-selcall") << " with ptt to ip \""
-                             << *ip << "\", which is no address: refused !!!" << std::endl;
+  if (ip && !IsAddress(*ip)) {
+    refusals.line(std::cerr) << GetPrefix() << " " << (trans ? "wm-trans" : "wm-selcall") << " to ip \"" << *ip
+                             << "\", which is no address: refused !!!" << std::endl;
     return false;
   }
   LemzRadioState work = radioState;
   DecodeASN(v.get_lemz(), work);
-  SendRadioStateToChan(work);
-  return true;
+  sendFailed = SendRadioStateToChan(work) != 0;
+  return !sendFailed;
 }
 
 int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& s) {
+  int rc = 0;
   sig_proto p;
   if (PutProtoFromRadioToChan(s) == 0 && EncodeProto(s, p) == 0) {
-    SendProtoToChan(p);
+    if (SendProtoToChan(p) < 1) rc = -1;
     now = Mux::milliseconds();
     if (mode == RadioControlGateway) {
       switch (s.command) {
@@ -517,7 +519,7 @@ int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& s) {
     Trace(s.command, "receive extension from controller", request);
   }
   ApplyAccess();
-  return 0;
+  return rc;
 }
 
 int LemzRadioControl::SendProtoToChan(sig_proto const& p) {

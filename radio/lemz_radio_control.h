@@ -65,8 +65,9 @@ public:
   LemzRadioControl(int id, Fd rtp, rtp_attach_session_params const& attach);
   ~LemzRadioControl() override;
 
-  // False for a value of another protocol. A modifier is refused too when it
-  // would hand the transmitter to a session whose ip is no address.
+  // False for a value of another protocol, for a wm-trans or wm-selcall
+  // whose ip is no address, and when the packet could not be written
+  // (SendFailed()).
   bool SendASNToChan(TERM::RadioStatus const& v) override;
   bool SendASNToChan(TERM::RadioModifier const& v) override;
   // Squelch as the controller last set it.
@@ -100,9 +101,12 @@ protected:
   virtual int EncodeProto(LemzRadioState const&, sig_proto&) { return 0; }
 
   int OnRtpProtoRXEvent(sig_proto const& p);
+  // -1 when the packet was due and could not be written.
   int SendRadioStateToChan(LemzRadioState const& s);
   // write's result, or 0 when the record did not pack.
   int SendProtoToChan(sig_proto const& p);
+  // The source filter on the transmitter's owner while PTT is on.
+  virtual void ApplyAccess();
   // The start every EncodeProto makes: type, source and header fields.
   static void EncodeHeader(LemzRadioState const& s, sig_proto& p);
   // The age of a stamp; a stamp ahead of now counts as 0.
@@ -118,7 +122,6 @@ protected:
 
 private:
   int Init();
-  void ApplyAccess();
   // "<prefix> command=0x<c> <what>: <request>" when debug is on.
   void Trace(int command, const char* what, TERM::RtpRadioRequest const& request);
 

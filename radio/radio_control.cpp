@@ -1,5 +1,6 @@
 #include "radio/radio_control.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +16,17 @@
 namespace RTPSignalling {
 
 namespace E = Board::RtpExt;
+
+namespace {
+
+// 0.0.0.0 (and its net) stands for no address known; multicast, reserved and
+// broadcast addresses never send a stream.
+bool IsUnicast(in_addr const& a) {
+  const std::uint32_t h = ntohl(a.s_addr);
+  return (h >> 24) != 0 && h < 0xE0000000u;
+}
+
+}  // namespace
 
 const char* GetRtpExtDevName() { return ::GetRtpExtDevName(); }
 
@@ -107,7 +119,8 @@ void RadioControl::SetRtpDescriptor(const Fd& rtp) {
 }
 
 void RadioControl::UpdateAccess(bool enable, in_addr const& source) {
-  if (enable) {
+  // A filter on an address that cannot be a talker's would drop everyone.
+  if (enable && IsUnicast(source)) {
     if (filterActive && filter.addr == source.s_addr && (filterSet || !session)) return;
     filter.addr = source.s_addr;
     filter.reserved = 0;

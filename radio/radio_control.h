@@ -41,7 +41,8 @@ const char* GetRtpExtDevName();
 class IRadioController {
 public:
   virtual ~IRadioController() = default;
-  // True when the engine took the value (its protocol's alternative).
+  // True when the engine took the value (its protocol's alternative) and
+  // wrote what it had to send.
   virtual bool SendASNToChan(TERM::RadioStatus const&) { return false; }
   virtual bool SendASNToChan(TERM::RadioModifier const&) { return false; }
   // The engine's squelch indication.
@@ -132,12 +133,19 @@ public:
   void SetRtpDescriptor(const Fd& rtp);
 
   // Accepts header extensions from source only (enable) or from everyone
-  // again. Asks the driver only for a change; a request it refused is asked
-  // again by the next call. Kept across a restart of the session.
+  // again; a source that is no unicast address (0.0.0.0: none known yet)
+  // lets everyone in. Asks the driver only for a change; a request it
+  // refused is asked again by the next call. Kept across a restart of the
+  // session.
   void UpdateAccess(bool enable, in_addr const& source);
 
   // "rtp_ext[<id>] <local time>:", or "rtp_ext <local time>:" in shape 2.
   const std::string& GetPrefix();
+
+  // Whether the last SendASNToChan took the value but could not write the
+  // packet it meant (no session, a failed write): its false is then no
+  // refusal.
+  bool SendFailed() const { return sendFailed; }
 
   RadioControlType GetType() const { return type; }
   const RadioStatistics& GetStatistics() const { return stats; }
@@ -167,6 +175,8 @@ protected:
   // The slot's RTP channel, shown in the prefix.
   std::uint32_t id = 0;
   bool debug = false;
+  // Set by the engines' SendASNToChan.
+  bool sendFailed = false;
   IRadioControlNotify* notify = nullptr;
   rtp_ext_init_params init{};
 

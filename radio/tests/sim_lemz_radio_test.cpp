@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "foundation/multiplexer.h"
+#include "foundation/mux_time.h"
 #include "messages/TERM.h"
+#include "radio/tests/octets.h"
 #include "radio/tests/radio_sim_test.h"
 #include "simboard/tests/sim_test_util.h"
 
@@ -408,21 +410,19 @@ TEST_F(LemzSim, GatewayTransmitLockAdmitsTheHolderAndStrongerPtt) {
   for (const auto& row : table) {
     auto e = Make<LemzRadioGWControl>();
     if (row.held) {
-      // The filter request fails, so that the packet's own update shows.
-      Command("fail ioctl /dev/rtp_ext 0xC0084504 EIO");
-      simtest::Capture err(std::cerr);
       EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
-      EXPECT_EQ("filter=off", Filter());
     }
+    // The lock decides, not the device: every station's packet gets in.
+    EXPECT_EQ("filter=off", Filter());
     sig_proto p;
     sig_proto_init(&p);
     p.type = row.type;
     p.priority = row.priority;
     p.flag_p = row.ptt;
-    p.source_addr = ::inet_addr(row.from);
-    e->OnRtpProtoRXEvent(p);
+    unsigned char wire[Board::RtpExt::kMaxPacket];
+    const std::string hex = radiotest::Hex(wire, sig_proto_pack(&p, wire, sizeof wire));
+    Inject(*e, {{9, row.from, hex.c_str()}});
     EXPECT_EQ(row.admitted ? 1u : 0u, Reports().size()) << row.type << "/" << row.priority << " from " << row.from;
-    EXPECT_EQ(row.held ? "filter=10.0.0.5" : "filter=off", Filter());
   }
 }
 
@@ -470,11 +470,9 @@ TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
   auto e = Make<LemzRadioGWControl>();
   e->SetTimerEnable(true);
   clock.advance(500);
-  // Sent at once, the address octets reversed; the transmitter's owner
-  // becomes the filter.
+  // Sent at once, the address octets reversed.
   EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(1, 5, "10.0.0.5"))));
   EXPECT_EQ(std::vector<std::string>{"82 54 00 00 05 00 00 0a 00 00 12 34"}, Sent());
-  EXPECT_EQ("filter=10.0.0.5", Filter());
   // The next tick does not repeat item 0, which was just sent.
   clock.advance(500);
   multiplexer.timers_schedule();
@@ -496,48 +494,62 @@ TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
   sql.sql = 1;
   e->SendASNToChan(Modifier(sql));
   EXPECT_TRUE(e->GetSQU());
-  // PTT cleared lets every source in again.
-  EXPECT_TRUE(e->SendASNToChan(Modifier(Trans(0, 5, "10.0.0.5"))));
-  EXPECT_EQ("filter=off", Filter());
 }
 
-TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
+TEST_F(LemzSim, AReportTheControllerForcesPostponesItsItem) {
+  using V = std::vector<std::string>;
   const struct {
     int command;
-    int ptt;
-    bool taken;
-    std::vector<std::string> sent;
+    RadioControlMode mode;
+    V types;  // first octet of each packet: the forced one, then the tick's
   } table[] = {
-      {SigProto::WM_TRANS, 1, false, {}},
-      {SigProto::WM_SEL_CALL_TRANS, 1, false, {}},
-      // Without PTT nothing is handed over: inet_addr's all-ones goes out.
-      {SigProto::WM_TRANS, 0, true, {"82 f0 00 00 ff ff ff ff 00 00 12 34"}},
+      {SigProto::WM_FLAG, RadioControlGateway, V{"81", "84", "86", "87"}},
+      {SigProto::WM_TRANS, RadioControlGateway, V{"82", "84", "86", "87"}},
+      {SigProto::WM_SEL_CALL_TRANS, RadioControlGateway, V{"85", "84", "86", "87"}},
+      {SigProto::WM_CHAN, RadioControlGateway, V{"84", "81", "86", "87"}},
+      {SigProto::WM_SELECT_RC_CHAN, RadioControlGateway, V{"86", "81", "84", "87"}},
+      {SigProto::WM_STANDBY, RadioControlGateway, V{"87", "81", "84", "86"}},
+      // Only the gateway mode stamps its sends.
+      {SigProto::WM_CHAN, RadioControlWorkstation, V{"84", "81", "84", "86", "87"}},
   };
   for (const auto& row : table) {
     auto e = Make<LemzRadioGWControl>();
-    LemzRadioState s = Trans(row.ptt, 15, "10.0.0.5");
-    s.command = row.command;
-    TERM::RadioModifier m = Modifier(s);
-    Params& params = m.ref_lemz().ref_params();
-    if (row.command == SigProto::WM_TRANS)
-      params.ref_wm_trans().set_ip("radio-a");
-    else
-      params.ref_wm_selcall().set_ip("radio-a");
-    const std::string before = Dump(e->radioState);
-    simtest::Capture err(std::cerr);
-    EXPECT_EQ(row.taken, e->SendASNToChan(m)) << row.command;
-    EXPECT_EQ(row.sent, Sent()) << row.command;
-    EXPECT_EQ("filter=off", Filter());
-    if (row.taken) {
-      EXPECT_EQ(0xFFFFFFFFu, e->radioState.session_addr);
-      EXPECT_EQ("", err.text());
-      continue;
+    e->SetRadioControlMode(row.mode);
+    e->radioState.standby_state_channel = e->radioState.standby_group = e->radioState.standby_state_receiver = 0;
+    const std::uint32_t now = Mux::milliseconds();
+    for (std::uint32_t& t : e->itemTime) t = now - 5000;
+    EXPECT_TRUE(e->SendASNToChan(Modifier(Full(row.command))));
+    e->ProcessRadioStatus(now, 1000);
+    V types;
+    for (const std::string& packet : Sent()) types.push_back(packet.substr(0, 2));
+    EXPECT_EQ(row.types, types) << row.command << " mode " << row.mode;
+  }
+}
+
+TEST_F(LemzSim, TransmitterForAnIpThatIsNoAddressIsRefused) {
+  // With PTT clear too: the ip is kept as the owner for the next PTT.
+  for (const int command : {SigProto::WM_TRANS, SigProto::WM_SEL_CALL_TRANS}) {
+    for (const int ptt : {1, 0}) {
+      auto e = Make<LemzRadioGWControl>();
+      LemzRadioState s = Trans(ptt, 15, "10.0.0.5");
+      s.command = command;
+      TERM::RadioModifier m = Modifier(s);
+      Params& params = m.ref_lemz().ref_params();
+      if (command == SigProto::WM_TRANS)
+        params.ref_wm_trans().set_ip("radio-a");
+      else
+        params.ref_wm_selcall().set_ip("radio-a");
+      const std::string before = Dump(e->radioState);
+      simtest::Capture err(std::cerr);
+      EXPECT_FALSE(e->SendASNToChan(m)) << command << " ptt " << ptt;
+      EXPECT_FALSE(e->SendFailed());
+      EXPECT_TRUE(Sent().empty());
+      EXPECT_EQ(before, Dump(e->radioState));
+      const std::string text = err.text();
+      EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+      EXPECT_NE(std::string::npos, text.find(" wm-")) << text;
+      EXPECT_NE(std::string::npos, text.find("\"radio-a\"")) << text;
     }
-    EXPECT_EQ(before, Dump(e->radioState));
-    const std::string text = err.text();
-    EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
-    EXPECT_NE(std::string::npos, text.find(" wm-")) << text;
-    EXPECT_NE(std::string::npos, text.find("\"radio-a\"")) << text;
   }
 }
 

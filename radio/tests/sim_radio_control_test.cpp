@@ -213,8 +213,12 @@ TEST_F(RadioControlSim, SourceFilterAsksTheDriverOnlyForAChange) {
   e.UpdateAccess(true, Addr("10.0.0.3"));
   EXPECT_EQ("filter=10.0.0.3", Last("rtpext get " + t));
 
+  // An address no talker has (none known yet, broadcast, multicast) lets
+  // everyone in, as PTT off does.
+  const int sets = Count(tdm, "'E' 4");
+  for (const char* none : {"0.0.0.0", "255.255.255.255", "224.0.0.1", "0.0.0.0"}) e.UpdateAccess(true, Addr(none));
   e.UpdateAccess(false, Addr("0.0.0.0"));
-  e.UpdateAccess(false, Addr("0.0.0.0"));
+  EXPECT_EQ(sets, Count(tdm, "'E' 4"));
   EXPECT_EQ(1, Count(tdm, "'E' 5"));
   EXPECT_EQ("filter=off", Last("rtpext get " + t));
 }

@@ -228,7 +228,8 @@ TEST_F(RadioBoard, GatewayReportsCommandsSendsItemsAndFollowsRestarts) {
             s.get_rtpExt().get_request().get_lemz().get_params().get_gw_set_standby().get_state().asInt());
   EXPECT_TRUE(Eventually([&] { return contains(Logs(), "out of range, sent as 0: standby state 255"); })) << Logs();
 
-  // The controller hands the transmitter to a workstation.
+  // The controller hands the transmitter to a workstation; its lock, not the
+  // device, keeps the others out.
   const std::size_t before = Sent().size();
   EXPECT_EQ(kSuccess, Answer(WmTrans("10.0.0.5"), 1));
   // The simulated device takes a write on its next turn of the loop.
@@ -237,9 +238,9 @@ TEST_F(RadioBoard, GatewayReportsCommandsSendsItemsAndFollowsRestarts) {
     return sent.size() > before;
   })) << testing::PrintToString(sent);
   EXPECT_EQ("82 f4 00 00 05 00 00 0a 00 00 00 07", sent[before]);  // wm-trans with PTT, ip, ssrc
-  EXPECT_EQ("10.0.0.5", Value("rtpext get " + kTs, "filter"));
+  EXPECT_EQ("off", Value("rtpext get " + kTs, "filter"));
 
-  // A codec change restarts both sessions; the new one keeps the filter.
+  // A codec change restarts both sessions.
   const std::size_t logged = Log().size();
   EXPECT_EQ(kSuccess, Answer(Mode(LGCP::CodecMode::ulaw), 1));
   auto log = Log();
@@ -249,9 +250,12 @@ TEST_F(RadioBoard, GatewayReportsCommandsSendsItemsAndFollowsRestarts) {
   const long attach = Find(log, "rtpext 2: 'E' 1", init);
   EXPECT_TRUE(stop >= 0 && restart > stop && init > restart && attach > init) << testing::PrintToString(log);
   EXPECT_EQ("2", Value("rtpext get " + kTs, "rtp"));
-  EXPECT_EQ("10.0.0.5", Value("rtpext get " + kTs, "filter"));
-  const SimBoard::Answer filtered = board.Command("rtpext inject " + kTs + " 1234 10.0.0.9 03340000");
-  EXPECT_EQ("filtered", filtered.error) << filtered.text();
+  // Another station's flags are refused while 10.0.0.5 holds the
+  // transmitter; its stronger PTT is reported.
+  EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 1234 10.0.0.9 01f00000").ok);
+  EXPECT_TRUE(board.Command("rtpext inject " + kTs + " 1234 10.0.0.9 03340000").ok);
+  ASSERT_TRUE(WaitFor(1, IsRtpExt, &s));
+  EXPECT_TRUE(s.get_rtpExt().get_request().get_lemz().get_params().gw_set_ptt_isSelected()) << s;
   EXPECT_TRUE(Items(3));
 
   // The same mode again leaves RTP alone but still restarts the engine.
@@ -334,9 +338,11 @@ TEST_F(RadioBoard, RadioExtrasAndAMissingHeaderExtensionDevice) {
     EXPECT_EQ(kSuccess, Answer(Destroy(), slot++));
   }
 
+  // Without its session nothing reaches the workstations: no success.
   Board("fail open /dev/rtp_ext ENOENT");
   ASSERT_EQ(kSuccess, Create(slot));
   EXPECT_TRUE(Eventually([&] { return contains(Logs(), "create rtp_ext session fail !!!"); })) << Logs();
+  EXPECT_EQ(LGCP::ErrorCause::internal, Answer(WmTrans("10.0.0.5"), slot));
   EXPECT_EQ(0, Stop());
 }
 
@@ -531,6 +537,10 @@ TEST_F(RadioBoard, Ed137ControllerStateFilterAndSquelch) {
   sent = SentAfter(before);
   EXPECT_EQ(0, std::count(sent.begin(), sent.end(), "20 00 00 00")) << testing::PrintToString(sent);
   EXPECT_EQ("00 00 00 00", sent.back()) << testing::PrintToString(sent);
+  // A header the device no longer takes is no success.
+  Board("hangup /dev/rtp_ext");
+  EXPECT_EQ(LGCP::ErrorCause::internal,
+            Answer(Ed137Modifier("10.0.0.7", false, TERM::ED137RadioPTT::ptt_off, true), 1));
 
   // Read independently: the headers in the extension of RTP packets.
   if (SimBoard::HaveTshark() && SimBoard::HaveText2pcap()) {
