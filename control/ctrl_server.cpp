@@ -363,7 +363,8 @@ bool Server::SendMsg(const LGCP::Message& message) {
   ASN1::CoderEnv env;
   env.set_encodingRule(ASN1::CoderEnv::per);
   if (!ASN1::encode(message, &env, std::back_inserter(octets))) {
-    std::cerr << ext::header(this) << "send fail: encode error!" << message.asValueNotation() << std::endl;
+    encodeLog.line(std::cerr) << ext::header(this) << "send fail: encode error!" << message.asValueNotation()
+                              << std::endl;
     return false;
   }
   if (!connection) {

@@ -138,6 +138,8 @@ private:
   bool handling;
   std::list<Deferred> deferred;
   Log::Limiter undecodableLog;
+  // A value the coder refuses may come back with every signal of a kind.
+  Log::Limiter encodeLog;
 };
 
 }  // namespace CtrlSrv

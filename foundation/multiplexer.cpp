@@ -16,6 +16,7 @@
 #include "foundation/dpc.h"
 #include "foundation/event.h"
 #include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
 #include "foundation/mux_time.h"
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
@@ -506,22 +507,28 @@ void Multiplexer::dispatch() {
 }
 
 void Multiplexer::open_watchdog() {
+  // A lost watchdog is tried again at every ping: its failure is said once.
+  const bool quiet = watchdog_retrying_;
+  watchdog_retrying_ = watchdog_lost_;
   const int flags = O_WRONLY | O_CLOEXEC;
   watchdog_ = watchdog_open_ ? watchdog_open_(watchdog_path_.c_str(), flags) : ::open(watchdog_path_.c_str(), flags);
   if (watchdog_ < 0) {
     Errno e;
-    std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
+    if (!quiet) LOG_LIMITED(std::cerr) << "Mux: fail to open watchdog: " << e << std::endl;
     return;
   }
   if (::write(watchdog_, "START", 5) != 5) {
     Errno e;
-    std::cerr << "Mux: fail to activate watchdog: " << e << std::endl;
+    if (!quiet) LOG_LIMITED(std::cerr) << "Mux: fail to activate watchdog: " << e << std::endl;
     ::close(watchdog_);
     watchdog_ = -1;
+    return;
   }
+  watchdog_lost_ = watchdog_retrying_ = false;
 }
 
 void Multiplexer::close_watchdog() {
+  watchdog_lost_ = watchdog_retrying_ = false;
   if (watchdog_ < 0) return;
   if (::write(watchdog_, "STOP", 4) != 4) {
     Errno e;
@@ -532,11 +539,17 @@ void Multiplexer::close_watchdog() {
 }
 
 void Multiplexer::resetWD() {
+  // One that hung up is opened again by the next ping, as the board's other
+  // devices are by their next request.
+  if (watchdog_ < 0 && watchdog_lost_) open_watchdog();
   if (watchdog_ < 0) return;
-  if (::write(watchdog_, "PING", 4) != 4) {
-    Errno e;
-    std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
-  }
+  if (::write(watchdog_, "PING", 4) == 4) return;
+  Errno e;
+  LOG_LIMITED(std::cerr) << "Mux: ping watchdog failed: " << e << std::endl;
+  if (!HungUp(watchdog_)) return;
+  ::close(watchdog_);
+  watchdog_ = -1;
+  watchdog_lost_ = true;
 }
 
 void Multiplexer::run(bool watchdog, bool live_clock) {
@@ -563,7 +576,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
       std::cerr << "multiplexer: system hang detected!!!" << std::endl;
       abort();
     }
-    if (watchdog_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
+    if ((watchdog_ >= 0 || watchdog_lost_) && (timeout < 0 || timeout > 1000)) timeout = 1000;
     if (pass_end_) pass_end_();
     const int n = ::poll(poll_set_.data(), poll_set_.size(), timeout);
     const int err = errno;

@@ -203,6 +203,10 @@ private:
   std::list<TimerPoolPlugin*> plugins_;
   TimerPollNotify* poll_guard_ = nullptr;
   int watchdog_ = -1;
+  // It hung up: the next ping opens it again.
+  bool watchdog_lost_ = false;
+  // Opening it again failed and was said.
+  bool watchdog_retrying_ = false;
   std::string watchdog_path_;
   DeviceOpen watchdog_open_ = nullptr;
   void (*pass_end_)() = nullptr;

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -77,6 +78,15 @@ bool NonBlockMode(int fd) {
   int fl = ::fcntl(fd, F_GETFL);
   if (fl == -1) return false;
   return ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0;
+}
+
+bool HungUp(int fd) {
+  if (fd < 0) return false;
+  const int saved = errno;
+  pollfd p = {fd, 0, 0};
+  const bool gone = ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  errno = saved;
+  return gone;
 }
 
 bool BlockMode(int fd) {

@@ -54,6 +54,14 @@ private:
 
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);
+// A device held open can go away under its holder: the driver hangs the
+// descriptor up (poll says POLLHUP, reads end, every request fails). A
+// request's failure alone does not tell that apart from a refusal of that one
+// request; the descriptor's poll result does. True when the device has hung
+// up or reports an error, or the descriptor is not open: only a new open
+// helps then. A driver whose poll never says so is never taken for gone.
+// errno is left as it was.
+bool HungUp(int fd);
 void SetCloexec(int fd, bool on);
 int read(Fd& fd, void* buf, unsigned int len);
 int write(Fd& fd, const void* buf, unsigned int len);

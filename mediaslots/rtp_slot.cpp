@@ -102,7 +102,8 @@ void RtpSlot::IOnInputRelease() { setInput(false); }
 void RtpSlot::setInput(bool on) {
   if (Board::ioctlValue(device.lowlevel_fd(), on ? Board::Rtp::kStartInput : Board::Rtp::kStopInput, 0) < 0) {
     const Errno err;
-    header(std::cerr) << (on ? "start" : "stop") << " input fail: " << err << std::endl;
+    auto line = eventLog.line(std::cerr);
+    header(line) << (on ? "start" : "stop") << " input fail: " << err << std::endl;
   }
   inputStarted = on;
 }
@@ -208,7 +209,8 @@ bool RtpSlot::restart() {
   // The new session carries on where the old one was.
   if (inputStarted && Board::ioctlValue(device.lowlevel_fd(), Board::Rtp::kStartInput, 0) < 0) {
     const Errno err;
-    header(std::cerr) << "restart: start input fail: " << err << std::endl;
+    auto line = eventLog.line(std::cerr);
+    header(line) << "restart: start input fail: " << err << std::endl;
   }
   return true;
 }

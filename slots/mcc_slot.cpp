@@ -30,7 +30,11 @@ MccSlot::MccSlot(Fd channel, std::size_t frameSize)
 void MccSlot::PutHeader(std::ostream& os) const { os << "mcc[" << timeslot << "]: "; }
 
 bool MccSlot::IUserData(std::vector<char> const& data) {
-  if (data.empty()) return true;
+  // Nothing to write: no frame, and no success for what carries nothing.
+  if (data.empty()) {
+    SetErrorCause(LGCP::ErrorCause::invalidParams);
+    return false;
+  }
   // The far channel would take no more than its frame size.
   if (frameSize && data.size() > frameSize) {
     notes.line(std::cerr) << ext::header(this) << "userData of " << data.size()

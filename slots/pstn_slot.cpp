@@ -178,6 +178,11 @@ bool PstnSlot::IUserData(std::vector<char> const& data) {
     SetErrorCause(LGCP::ErrorCause::invalidParams);
     return false;
   }
+  // A link out of service takes no MSU: it would be dropped unsent.
+  if (ss7_ && ss7_->get_state_id() != SS7::SLC::State::worked) {
+    SetErrorCause(LGCP::ErrorCause::busError);
+    return false;
+  }
   // A Q.921 message goes in one frame: 1 to N201 octets.
   if (lapd()) return PassDown(data, 1, ISDN::LAPD::max_message);
   if (lapdNt_) return PassDown(data, ISDN::LAPD_NT::min_message, ISDN::LAPD_NT::max_message);

@@ -187,6 +187,22 @@ TEST_F(RtpSlotSim, RestartKeepsTheChannelAndTheStartedInput) {
   EXPECT_EQ(2u, rtp.history(tdm).size());
   EXPECT_TRUE(now->input);
   EXPECT_EQ(std::string("'R' 4"), now->log.back());
+
+  // A driver that refuses every start: a few lines, however many restarts
+  // and streams ask for it.
+  for (int n = 1; n <= 20; ++n)
+    ASSERT_FALSE(sim.execute("fail ioctl /dev/rtp 0x20005204 EIO " + std::to_string(n)).failed());
+  Capture err(std::cerr);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(slot->restart());
+    EXPECT_TRUE(slot->IOnInputStream());
+  }
+  const std::string t = err.text();
+  std::size_t lines = 0;
+  for (std::size_t at = t.find("start input fail: "); at != std::string::npos; at = t.find("start input fail: ", at + 1))
+    ++lines;
+  EXPECT_EQ(Log::Limiter::kDefaultBurst, lines) << t;
+  EXPECT_NE(std::string::npos, t.find("rtp[" + std::to_string(tdm) + "]: restart: start input fail: ")) << t;
 }
 
 }  // namespace

@@ -2,9 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <utility>
 
 #include "board/board.h"
 #include "foundation/multiplexer.h"
+#include "foundation/os.h"
+#include "foundation/tests/loop_test_util.h"
 #include "foundation/mux_time.h"
 #include "foundation/sys_paths.h"
 #include "foundation/timer.h"
@@ -16,12 +22,17 @@ using SimBoard::Simulator;
 
 int OpenBoardDevice(const char* path, int flags) { return Board::open(path, flags).release(); }
 
-// Passes of the loop 400 ms apart on a test clock; stops after `passes`.
+// Passes of the loop 400 ms apart on a test clock; stops after `passes`,
+// running the board command `at.second` before the pass `at.first` from the
+// end.
 class Ticker {
 public:
-  explicit Ticker(int passes) : left_(passes) { t_.set<Ticker>(0, &Ticker::on, this); }
+  explicit Ticker(int passes, std::pair<int, std::string> at = {}) : left_(passes), at_(std::move(at)) {
+    t_.set<Ticker>(0, &Ticker::on, this);
+  }
   void on() {
     if (--left_ <= 0) return multiplexer.terminate();
+    if (left_ == at_.first) Simulator::instance().execute(at_.second);
     // Due at once in the next pass.
     t_.set<Ticker>(400, &Ticker::on, this);
     now_ += 400;
@@ -30,6 +41,7 @@ public:
 
 private:
   int left_;
+  std::pair<int, std::string> at_;
   long now_ = 2000000000;
   Timer t_;
 };
@@ -65,6 +77,39 @@ TEST(SimulatedWatchdog, RecordsStartPingsAndStopWithTheLoopClock) {
   EXPECT_TRUE(wd->sessions().empty());
   Simulator::instance().execute("board reset");
   EXPECT_EQ("(nothing)", Simulator::instance().execute("wd log").lines().at(0));
+}
+
+TEST(SimulatedWatchdog, OneThatHangsUpIsOpenedAgainByTheNextPing) {
+  IPC::Signal::ignore(SIGPIPE);
+  Simulator::instance().reset();
+  auto* wd = Simulator::instance().device<SimBoard::Watchdog>(SysPaths::kWatchdog);
+  const std::string old = multiplexer.watchdog_path();
+  multiplexer.set_watchdog_device(&OpenBoardDevice, SysPaths::kWatchdog);
+  // The first three opens after the loop's own fail.
+  for (const char* n : {"2", "3", "4"})
+    ASSERT_FALSE(Simulator::instance().execute(std::string("fail open /dev/misc/gw-wd EBUSY ") + n).failed());
+  Mux::set_cached_time(Mux::timeval(2000000, 0));
+  looptest::Capture err(std::cerr);
+  {
+    // About 20 s, hung up after about 2.
+    Ticker ticker(55, {50, "hangup /dev/misc/gw-wd"});
+    multiplexer.run(true, true);
+  }
+  Mux::clear_cached_time();
+  multiplexer.set_watchdog_device(nullptr, old);
+  std::string what;
+  for (const auto& rec : wd->records()) what += rec.what + " ";
+  // The ping that found it hung up is lost; the next one opens it again.
+  EXPECT_EQ(0u, what.find("START PING PING START PING PING ")) << what;
+  EXPECT_EQ("PING STOP ", what.substr(what.size() - 10)) << what;
+  auto lines = [&](const char* text) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = err.text().find(text, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(1u, lines("ping watchdog failed")) << err.text();
+  // Tried again at every ping, said once.
+  EXPECT_EQ(1u, lines("fail to open watchdog")) << err.text();
 }
 
 TEST(SimulatedWatchdog, FailedOpenLeavesTheLoopRunning) {

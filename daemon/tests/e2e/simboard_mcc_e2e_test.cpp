@@ -86,7 +86,7 @@ TEST_F(MccBoard, UserDataCrossesTheCabledTrunks) {
   EXPECT_EQ(kSuccess, Answer(UserData("back"), 4));
   EXPECT_EQ("back", Received(3, 4));
   // Nothing to write.
-  EXPECT_EQ(kSuccess, Answer(UserData(""), 3));
+  EXPECT_EQ(LGCP::ErrorCause::invalidParams, Answer(UserData(""), 3));
   EXPECT_EQ(kSuccess, Answer(Destroy(), 3));
   EXPECT_EQ(0, Stop());
 }

@@ -200,10 +200,8 @@ TEST_F(RtpBoard, TheNextStreamOnAChannelFindsNoEchoCancellerAndNoTone) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(receiver.Bind());
   const std::string ts = std::to_string(kFirstTdm);
-  auto echo = [&] {
-    const std::vector<std::string> lines = Lines("dtmf get " + ts);
-    return lines.empty() ? "?" : lines[0].substr(lines[0].find(" echo=") + 6);
-  };
+  // What the first stream switches on in the tone driver.
+  const char* const switched[] = {"dtmf", "rejection", "echo"};
   auto generator = [&] {
     const std::vector<std::string> lines = Lines("dtmf gen " + ts);
     return lines.empty() ? "?" : lines.back().substr(lines.back().find(' ') + 1);
@@ -213,7 +211,9 @@ TEST_F(RtpBoard, TheNextStreamOnAChannelFindsNoEchoCancellerAndNoTone) {
               e.set_suppressor(true);
               e.set_canceller(true);
             }));
-  EXPECT_EQ("on", echo());
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }), 1));
+  EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable(true); }), 1));
+  for (const char* field : switched) EXPECT_EQ("on", Value("dtmf get " + ts, field)) << field;
   EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_activateWaitTone(); }), 1));
   EXPECT_EQ("tone 425 0 2048 2048", generator());
   EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
@@ -221,7 +221,7 @@ TEST_F(RtpBoard, TheNextStreamOnAChannelFindsNoEchoCancellerAndNoTone) {
 
   ASSERT_EQ(kSuccess, Create(2, int(LocalPort(receiver.port))));
   EXPECT_EQ("2", Get(kFirstTdm, "session"));
-  EXPECT_EQ("off", echo());
+  for (const char* field : switched) EXPECT_EQ("off", Value("dtmf get " + ts, field)) << field;
   EXPECT_EQ("off", generator());
   EXPECT_EQ(0, Stop());
 }

@@ -230,6 +230,10 @@ TEST_F(SignallingBoard, Ss7UserDataGoesWholeOrIsRefused) {
   // sent.
   const Bytes last = {char(0x83), 0x11, 0x22};
   ASSERT_NO_FATAL_FAILURE(Across(10, 11, last));
+  // A link out of service takes no MSU.
+  ASSERT_NO_FATAL_FAILURE(Board("e1 state 0 lossCarrier"));
+  ASSERT_TRUE(WaitFor(10, IsDeactivated)) << daemon.Err();
+  EXPECT_EQ(LGCP::ErrorCause::busError, Answer(UserData(last), 10));
   EXPECT_EQ(0, Stop());
 }
 
@@ -649,7 +653,7 @@ TEST_F(SignallingBoard, UserDataALinkCannotCarryWholeIsRefused) {
       {"isdn", isdn, ByUserData, 2, kSuccess, true},
       {"isdn", isdn, ByUserData, 260, kSuccess, true},
       {"isdn", isdn, ByUserData, 261, refused, false},
-      {"mcc", mcc, ByUserData, 0, kSuccess, false},
+      {"mcc", mcc, ByUserData, 0, refused, false},
       {"mcc", mcc, ByUserData, 2, kSuccess, true},
       {"mcc", mcc, ByUserData, 512, kSuccess, true},
       {"mcc", mcc, ByUserData, 513, refused, false},
