@@ -1,5 +1,7 @@
 #include "foundation/event.h"
 
+#include <utility>
+
 Event::~Event() {
   delete handler_;
   handler_ = nullptr;
@@ -15,8 +17,13 @@ void Event::Bind(Handler* h) {
 void Event::UnBind() { Bind(nullptr); }
 
 void Event::Schedule(const Fd& fd, short events) {
-  if (fd_.is_valid()) mux_detach();
-  if (&fd != &fd_) fd_ = fd;
+  // The event's own descriptor is taken back as it is.
+  Schedule(&fd == &fd_ ? Fd(fd_.release()) : Fd(fd), events);
+}
+
+void Event::Schedule(Fd&& fd, short events) {
+  mux_detach();
+  fd_ = std::move(fd);
   events_ = events;
   if (fd_.is_valid()) mux_attach();
 }

@@ -45,6 +45,8 @@ public:
   // Polls a duplicate of fd for events; an invalid fd leaves the event
   // detached and without descriptor.
   void Schedule(const Fd& fd, short events);
+  // Polls fd itself, taken over: the event holds the only descriptor.
+  void Schedule(Fd&& fd, short events);
   void SetEvents(int events) { events_ = static_cast<short>(events); }
   int Release();
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -20,6 +21,7 @@ std::ostream& Header(std::ostream& os) { return os << "auth: "; }
 AuthLink::AuthLink(Owner& o) : owner(o) {}
 
 AuthLink::~AuthLink() {
+  pauseTimer.reset();
   event.Release();
   while (!clients_.empty()) {
     AuthClient* c = clients_.front();
@@ -64,6 +66,7 @@ bool AuthLink::Listen(unsigned short port) {
 void AuthLink::OnSocketEvent(int fd, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     Header(std::cerr) << "auth server socket error." << std::endl;
+    pauseTimer.reset();
     event.Release();
     listener.close();
     return;
@@ -72,7 +75,22 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
   Fd s(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
-  if (!s) return;
+  if (!s) {
+    const int err = errno;
+    if (err == EMFILE || err == ENFILE) {
+      // The connection stays pending and the socket readable: wait instead
+      // of spinning.
+      log.line(std::cerr) << "auth: can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
+      event.SetEvents(0);
+      pauseTimer.set<AuthLink>(Auth::kAcceptPauseMs, &AuthLink::OnResume, this);
+    }
+    return;
+  }
+  if (Unbound() >= Auth::kMaxUnbound) {
+    log.line(std::cerr) << "auth: " << Auth::kMaxUnbound << " auth connections wait for their first record, "
+                        << "connection from " << INet4::Addr(peer) << " closed" << std::endl;
+    return;
+  }
   if (!s.NonBlock()) {
     log.line(std::cerr) << "auth: fail to set nonblock mode." << std::endl;
     return;
@@ -81,6 +99,14 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   clients_.push_back(c);
   c->Activate();
   log.line(std::cerr) << "auth: incoming auth connection from " << c->GetAddr() << std::endl;
+}
+
+void AuthLink::OnResume(Timer*) { event.SetEvents(POLLIN); }
+
+std::size_t AuthLink::Unbound() const {
+  std::size_t n = 0;
+  for (const AuthClient* c : clients_) n += c->is_open() && !c->slot;
+  return n;
 }
 
 void AuthLink::Close(AuthClient* client) {
@@ -100,22 +126,19 @@ void AuthLink::OnAuthSocketDisconnect(AuthClient* client) {
 
 // AuthClient --------------------------------------------------------------------
 
-AuthClient::AuthClient(Fd s, INet4::Addr const& a, AuthLink& l) : socket(std::move(s)), addr(a), link(l) {}
+AuthClient::AuthClient(Fd s, INet4::Addr const& a, AuthLink& l) : addr(a), link(l) {
+  event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+  event.Schedule(std::move(s), 0);
+}
 
 AuthClient::~AuthClient() { event.Release(); }
 
-void AuthClient::Activate() {
-  event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
-  event.Schedule(socket, POLLIN);
-}
+void AuthClient::Activate() { event.SetEvents(POLLIN); }
 
-void AuthClient::OnDisconnect() {
-  event.Release();
-  socket.close();
-}
+void AuthClient::OnDisconnect() { event.Release(); }
 
 void AuthClient::CheckDisconnect() {
-  if (socket.is_valid() || gone) return;
+  if (is_open() || gone) return;
   gone = true;
   link.OnAuthSocketDisconnect(this);
 }
@@ -130,8 +153,8 @@ void AuthClient::OnSocketEvent(int, short revents) {
 }
 
 void AuthClient::Read() {
-  while (socket.is_valid()) {
-    const ssize_t n = ::read(socket.lowlevel_fd(), buffer + have, want - have);
+  while (is_open()) {
+    const ssize_t n = ::read(event.lowlevel_fd(), buffer + have, want - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return;
     if (n <= 0) {
@@ -165,11 +188,11 @@ void AuthClient::Read() {
 
 bool AuthClient::Send(const void* record, std::uint32_t length) {
   Guard guard(*this);
-  if (!socket.is_valid()) return false;
+  if (!is_open()) return false;
   const unsigned char* at = static_cast<const unsigned char*>(record);
   std::uint32_t left = length;
   while (left > 0) {
-    const ssize_t n = ::send(socket.lowlevel_fd(), at, left, MSG_NOSIGNAL);
+    const ssize_t n = ::send(event.lowlevel_fd(), at, left, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 1) {
       OnDisconnect();

@@ -14,6 +14,7 @@
 #include "foundation/inet4.h"
 #include "foundation/log_limit.h"
 #include "foundation/os.h"
+#include "foundation/timer.h"
 
 class AuthClient;
 class ModemSlot;
@@ -25,6 +26,11 @@ inline constexpr std::uint32_t kMaxRecord = 512;
 inline constexpr std::uint32_t kHeader = 12;
 enum Type : std::uint32_t { kRequest = 1, kAccept = 2, kIp = 3, kAccounting = 4 };
 inline constexpr std::uint32_t kRequestLength = 140, kAcceptLength = 16, kIpLength = 36, kAccountingLength = 64;
+// Connections not yet bound to a slot, at most: the board's 4 E1 and 8 BRI
+// trunks carry fewer than 150 calls, so fewer plug-ins wait for their slot.
+inline constexpr std::size_t kMaxUnbound = 256;
+// How long the listener waits when an accept found no descriptor free.
+inline constexpr unsigned kAcceptPauseMs = 1000;
 
 inline std::uint32_t word(const unsigned char* record, std::size_t offset) {
   std::uint32_t w;
@@ -56,16 +62,20 @@ public:
   unsigned short port() const { return port_; }
   void OnSocketEvent(int fd, short revents);
   const std::list<AuthClient*>& clients() const { return clients_; }
+  const Event& listener_event() const { return event; }
   // Closes the connection; it is deleted once no call of its own runs.
   void Close(AuthClient* client);
 
 private:
   friend class AuthClient;
   void OnAuthSocketDisconnect(AuthClient* client);
+  void OnResume(Timer*);
+  std::size_t Unbound() const;
 
   Owner& owner;
   Fd listener;
   Event event;
+  Timer pauseTimer;
   unsigned short port_ = 0;
   std::list<AuthClient*> clients_;
   Log::Limiter log;
@@ -84,7 +94,7 @@ public:
   // The whole record, or false (and the connection closed).
   bool Send(const void* record, std::uint32_t length);
   void OnDisconnect();
-  bool is_open() const { return socket.is_valid(); }
+  bool is_open() const { return event.IsActive(); }
   const INet4::Addr& GetAddr() const { return addr; }
   // The session id of the last complete record, -1 before the first.
   int GetSessionId() const { return sessionId; }
@@ -110,7 +120,7 @@ private:
   void CheckDisconnect();
   void Read();
 
-  Fd socket;
+  // Holds the connection's only descriptor.
   Event event;
   INet4::Addr addr;
   AuthLink& link;

@@ -1,5 +1,6 @@
 #include "mediaslots/auth_link.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,6 +11,9 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "foundation/tests/loop_test_util.h"
+#include "transport/testing/link_test_util.h"
 
 namespace {
 
@@ -40,6 +44,7 @@ struct Owner : AuthLink::Owner {
 struct Connection {
   Owner owner;
   AuthLink link{owner};
+  unsigned short port = 0;
   int peer = -1;
   AuthClient* client = nullptr;
 
@@ -47,26 +52,31 @@ struct Connection {
   ~Connection() { ::close(peer); }
 
   void Open() {
-    unsigned short port = 0;
     for (unsigned short p = 40000 + (getpid() % 10000); !port && p < 65000; p += 7)
       if (link.Listen(p)) port = p;
     ASSERT_NE(0, int(port));
-    peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    peer = Dial();
+    ASSERT_TRUE(Accept());
+    client = link.clients().front();
+  }
+
+  // Another peer, connected: on the loopback its connection waits to be
+  // accepted at once.
+  int Dial() const {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, ::connect(peer, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-    pollfd p{-1, POLLIN, 0};
-    // The listener's descriptor is the event's; accept through its handler.
-    for (int fd = 3; fd < 1024 && !client; ++fd) {
-      p.fd = fd;
-      if (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
-        link.OnSocketEvent(fd, POLLIN);
-        if (!link.clients().empty()) client = link.clients().front();
-      }
-    }
-    ASSERT_NE(nullptr, client);
+    EXPECT_EQ(0, ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    return s;
+  }
+
+  // The listener's handler once; whether it kept a new client.
+  bool Accept() {
+    const size_t before = link.clients().size();
+    link.OnSocketEvent(link.listener_event().lowlevel_fd(), POLLIN);
+    return link.clients().size() > before;
   }
 
   // The octets from the peer, then the client's read event.
@@ -75,6 +85,16 @@ struct Connection {
     if (owner.gone.empty()) client->OnSocketEvent(-1, POLLIN);
   }
 };
+
+size_t OpenDescriptors() {
+  size_t n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  // Less the directory's own.
+  return n - 1;
+}
 
 struct Case {
   const char* what;
@@ -121,6 +141,45 @@ TEST(AuthLink, AWriteErrorWhileARecordIsHandledDeletesTheClientAfterwards) {
   EXPECT_EQ(std::vector<bool>{false}, sent);
   EXPECT_EQ(1u, owner.gone.size());
   EXPECT_TRUE(link.link.clients().empty());
+}
+
+TEST(AuthLink, IdleConnectionsHoldADescriptorEachAndThoseAboveTheCapOfUnboundOnesAreClosed) {
+  Connection first;
+  const size_t before = OpenDescriptors();
+  std::vector<int> peers;
+  for (size_t i = 0; i < Auth::kMaxUnbound; ++i) {
+    peers.push_back(first.Dial());
+    first.Accept();
+  }
+  EXPECT_EQ(Auth::kMaxUnbound, first.link.clients().size());
+  // The peers', and one for each connection kept.
+  EXPECT_EQ(before + peers.size() + Auth::kMaxUnbound - 1, OpenDescriptors());
+  char c;
+  EXPECT_EQ(0, ::recv(peers.back(), &c, 1, MSG_DONTWAIT));
+  EXPECT_EQ(-1, ::recv(peers.front(), &c, 1, MSG_DONTWAIT));
+  for (int p : peers) ::close(p);
+}
+
+TEST(AuthLink, AnAcceptWithoutAFreeDescriptorWaitsInsteadOfSpinning) {
+  if (linktest::sanitized) GTEST_SKIP() << "the sanitizers open descriptors of their own while checking types";
+  looptest::CachedClock clock;
+  Connection link;
+  const int peer = link.Dial();
+  looptest::Capture err(std::cerr);
+  const uint32_t tries = link.link.listener_event().hits();
+  linktest::NoFreeDescriptor shortage;
+  ASSERT_TRUE(shortage.active);
+  int passes = 0;
+  looptest::run_until([&] { return ++passes > 20; });
+  shortage.lift();
+  // One accept, not one a pass.
+  EXPECT_EQ(tries + 1, link.link.listener_event().hits());
+  EXPECT_EQ(1u, link.link.clients().size());
+  EXPECT_EQ("auth: can't accept connection: Too many open files, pausing\n", err.text());
+
+  clock.advance(Auth::kAcceptPauseMs);
+  EXPECT_TRUE(looptest::run_until([&] { return link.link.clients().size() == 2; }));
+  ::close(peer);
 }
 
 }  // namespace
