@@ -23,6 +23,7 @@
 
 #include "board/board.h"
 #include "board/mctl.h"
+#include "foundation/ext_text.h"
 #include "foundation/ini_file.h"
 #include "foundation/spawn.h"
 #include "foundation/sys_paths.h"
@@ -593,7 +594,7 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& cp) {
     const std::string file = p.get_execfile();
     const std::string why = CheckExecFile(file);
     if (!why.empty()) {
-      log.line(PutHeader(std::cerr)) << "execfile \"" << file << "\" refused: " << why << std::endl;
+      log.line(std::cerr) << ext::header(this) << "execfile \"" << file << "\" refused: " << why << std::endl;
       SetErrorCause(LGCP::ErrorCause::invalidParams);
       return nullptr;
     }
@@ -658,8 +659,8 @@ void ModemFactory::OnAuthRecord(AuthClient& client, const unsigned char* record,
   const int id = static_cast<int>(Auth::word(record, 8));
   if (client.slot) {
     if (id != client.boundId) {
-      log.line(PutHeader(std::cerr)) << "auth record of session " << id << " on the connection of session "
-                                     << client.boundId << ", dropped" << std::endl;
+      log.line(std::cerr) << ext::header(this) << "auth record of session " << id << " on the connection of session "
+                          << client.boundId << ", dropped" << std::endl;
       return;
     }
     client.slot->OnAuth(record, length);
@@ -676,12 +677,14 @@ void ModemFactory::OnAuthRecord(AuthClient& client, const unsigned char* record,
       }
   }
   if (!target) {
-    log.line(PutHeader(std::cerr)) << "receive auth request for unknown session " << id << std::endl;
+    // Nothing will ever be bound to it: a stranger, or a slot gone.
+    log.line(std::cerr) << ext::header(this) << "receive auth request for unknown session " << id << std::endl;
+    auth.Close(&client);
     return;
   }
   if (target->client) {
-    log.line(PutHeader(std::cerr)) << "second auth connection from " << client.GetAddr() << " for session " << id
-                                   << ", closed" << std::endl;
+    log.line(std::cerr) << ext::header(this) << "second auth connection from " << client.GetAddr() << " for session "
+                        << id << ", closed" << std::endl;
     auth.Close(&client);
     return;
   }
@@ -692,6 +695,10 @@ void ModemFactory::OnAuthRecord(AuthClient& client, const unsigned char* record,
 }
 
 ModemSlot* ModemFactory::DigitalSlotOf(AuthClient& client) const {
+  // Only a digital modem whose pppd runs without its connection looks for one.
+  bool waiting = false;
+  for (HdlcModemSlot* h : hdlcModems) waiting = waiting || (h->pppd_executing() && !h->client);
+  if (!waiting) return nullptr;
   // The plug-in's end of the connection: local 127.0.0.1:<its port>,
   // remote the listener.
   char want[64];

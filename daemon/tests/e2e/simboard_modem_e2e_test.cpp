@@ -1,10 +1,16 @@
 // Modem slots end to end: the daemon on the default simulated board with the
 // stand-in installed as pppd and the fax programs.
+#include <poll.h>
+
+#include <cstring>
 #include <functional>
+#include <initializer_list>
 
 #include "control/testing/commands.h"
 #include "daemon/tests/e2e/standin_e2e.h"
 #include "foundation/ext_text.h"
+#include "foundation/log_limit.h"
+#include "foundation/os.h"
 #include "messages/BASE.h"
 #include "messages/TERM.h"
 
@@ -54,6 +60,77 @@ std::string Record(std::vector<std::int32_t> const& words) {
 }
 
 using Ddm = TERM::DigitalDataModeEnum;
+
+// Words in the host's order, as the authentication link carries them.
+std::string Words(std::initializer_list<std::uint32_t> words) {
+  std::string s;
+  for (std::uint32_t w : words) s.append(reinterpret_cast<const char*>(&w), 4);
+  return s;
+}
+
+std::uint32_t Word(std::string const& record, std::size_t at) {
+  std::uint32_t w;
+  std::memcpy(&w, record.data() + at, 4);
+  return w;
+}
+
+// A record of the link: each octet of its body tells its offset.
+std::string AuthRecord(std::uint32_t length, std::uint32_t type, std::uint32_t id) {
+  std::string r = Words({length, type, id});
+  for (std::uint32_t at = 12; at < length; ++at) r += char(at);
+  return r;
+}
+
+std::string Request(std::string const& user, std::string const& password, std::uint32_t length = 140) {
+  std::string r = AuthRecord(length, 1, 0);
+  r.replace(12, user.size() + 1, user.c_str(), user.size() + 1);
+  r.replace(76, password.size() + 1, password.c_str(), password.size() + 1);
+  return r.substr(0, length);
+}
+
+// A connection to the daemon's authentication link, as pppd's plug-in makes.
+struct PlugIn {
+  PlugIn() : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(52000);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(0, ::connect(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  }
+  // Whether all went out (not when the daemon closed meanwhile).
+  bool Send(std::string const& octets) {
+    for (std::size_t at = 0; at < octets.size();) {
+      const ssize_t n = ::send(fd.lowlevel_fd(), octets.data() + at, octets.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      at += std::size_t(n);
+    }
+    return true;
+  }
+  // What the daemon sends until n octets, its close or 5 s of silence.
+  std::string Read(std::size_t n) {
+    std::string got;
+    pollfd p{fd.lowlevel_fd(), POLLIN, 0};
+    char buf[512];
+    while (got.size() < n && ::poll(&p, 1, 5000) == 1) {
+      const ssize_t r = ::recv(fd.lowlevel_fd(), buf, std::min(sizeof buf, n - got.size()), 0);
+      if (r <= 0) break;
+      got.append(buf, std::size_t(r));
+    }
+    return got;
+  }
+  // Whether the daemon closes the connection within 5 s.
+  bool Closed() {
+    pollfd p{fd.lowlevel_fd(), POLLIN, 0};
+    char buf[512];
+    while (::poll(&p, 1, 5000) == 1) {
+      const ssize_t r = ::recv(fd.lowlevel_fd(), buf, sizeof buf, 0);
+      if (r == 0 || (r < 0 && errno == ECONNRESET)) return true;
+      if (r < 0) return false;
+    }
+    return false;
+  }
+  Fd fd;
+};
 
 class ModemE2E : public StandinDaemon {
 protected:
@@ -363,22 +440,77 @@ TEST_F(ModemE2E, ActivateWithoutConnectionIsUnsupportedAndTheListenerRebindsAtOn
   EXPECT_TRUE(contains(daemon.Err(), "send error: unknown auth 0 session.")) << daemon.Err();
 
   // A connection the daemon drops (length 513), then a restart at once.
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(52000);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-  const uint32_t length = 513;
-  ASSERT_EQ(4, ::write(s, &length, 4));
-  char c;
-  EXPECT_EQ(0, ::read(s, &c, 1));
-  ::close(s);
+  {
+    PlugIn dropped;
+    ASSERT_TRUE(dropped.Send(Words({513})));
+    EXPECT_TRUE(dropped.Closed());
+  }
   Stop();
   controller.Close();
   board.Close();
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_FALSE(contains(daemon.Err(), "fail to bind auth socket")) << daemon.Err();
+}
+
+TEST_F(ModemE2E, ThePlugInsRecordsAreReadAndAnsweredOctetByOctetAndStrangersNeitherStallNorFloodTheDaemon) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams&) {}), 1));
+  ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
+  ASSERT_NO_FATAL_FAILURE(Join(1, 2));
+  WaitLog("pppd", "sigpipe");
+
+  // Records of no slot's session close their connection at the first.
+  std::string flood;
+  for (int i = 0; i < 5000; ++i) flood += AuthRecord(12, 1, std::uint32_t(-1));
+  PlugIn stranger, another;
+  stranger.Send(flood);
+  another.Send(AuthRecord(12, 1, 3));
+  EXPECT_TRUE(stranger.Closed());
+  EXPECT_TRUE(another.Closed());
+  // The answer comes after the lines of what went before.
+  EXPECT_TRUE(Controller::IsSuccess(Call(Controller::Ping(++seq))));
+  EXPECT_EQ(1, count(daemon.Err(), "receive auth request for unknown session -1\n")) << daemon.Err();
+  EXPECT_EQ(1, count(daemon.Err(), "receive auth request for unknown session 3\n")) << daemon.Err();
+
+  // Modem 0's plug-in: every kind of record.
+  PlugIn plugin;
+  ASSERT_TRUE(plugin.Send(Request("bob", "pw")));
+  LGCP::Signal s;
+  ASSERT_TRUE(WaitFor(1, IsAuth, &s)) << daemon.Err();
+  EXPECT_EQ("bob", std::string(s.get_modemProceeding().get_auth().get_username()));
+  EXPECT_EQ("pw", std::string(s.get_modemProceeding().get_auth().get_password()));
+  const std::string acct = AuthRecord(64, 4, 0);
+  ASSERT_TRUE(plugin.Send(Request("eve", "x", 139) + AuthRecord(16, 2, 0) + AuthRecord(36, 3, 0) +
+                          AuthRecord(12, 9, 0) + AuthRecord(63, 4, 0) + acct));
+  ASSERT_TRUE(WaitFor(1, IsAcct, &s)) << daemon.Err();
+  const TERM::MdmAccounting& a = s.get_modemProceeding().get_acct();
+  const BASE::INTEGER64Bits* pairs[] = {&a.get_octetsOut(), &a.get_octetsIn(), &a.get_packetsOut(), &a.get_packetsIn()};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(Word(acct, 24 + 8 * i), std::uint32_t(pairs[i]->get_high().getValue())) << i;
+    EXPECT_EQ(Word(acct, 28 + 8 * i), std::uint32_t(pairs[i]->get_low().getValue())) << i;
+  }
+  EXPECT_EQ(0, a.get_time().get_high().getValue());
+  EXPECT_EQ(Word(acct, 56), std::uint32_t(a.get_time().get_low().getValue()));
+  EXPECT_FALSE(WaitFor(1, IsAuth, nullptr, 0));
+  for (const char* line : {"auth request, invalid size: 139", "auth accept, ignored.", "auth ip, ignored.",
+                           "unknown request from portslave: 0x9", "auth accounting, invalid size: 63"})
+    EXPECT_EQ(1, count(daemon.Err(), std::string("01:dsp-modem: ") + line + "\n")) << line << daemon.Err();
+
+  EXPECT_EQ(kSuccess, Answer(ActivateUser("10.0.0.5"), 1));
+  const std::string addresses("\x0a\x00\x00\x05\xff\xff\xff\x00\x0a\x00\x00\x01\x0a\x00\x00\x02", 16);
+  EXPECT_EQ(Words({16, 2, 0, 1}) + Words({36, 3, 0, 0}) + addresses + Words({1500}), plugin.Read(52));
+
+  // Another session's records on the connection: an octet of log for a
+  // hundred sent at most, the slot headers in the lines the limiter lets by.
+  const std::size_t before = LogOctets();
+  std::string others;
+  for (int i = 0; i < 20000; ++i) others += AuthRecord(12, 1, 7);
+  ASSERT_TRUE(plugin.Send(others));
+  EXPECT_TRUE(Eventually([&] { return contains(daemon.Err().substr(before), " more: "); })) << daemon.Err();
+  const std::string logged = daemon.Err().substr(before);
+  EXPECT_LE(count(logged, "modem["), int(Log::Limiter::kDefaultBurst) + 1) << logged.substr(0, 2000);
+  EXPECT_LE(logged.size() * 100, others.size());
+  EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
 }
 
 }  // namespace
