@@ -21,7 +21,7 @@ std::ostream& Header(std::ostream& os) { return os << "auth: "; }
 AuthLink::AuthLink(Owner& o) : owner(o) {}
 
 AuthLink::~AuthLink() {
-  pauseTimer.reset();
+  acceptPause.Cancel();
   event.Release();
   while (!clients_.empty()) {
     AuthClient* c = clients_.front();
@@ -66,7 +66,7 @@ bool AuthLink::Listen(unsigned short port) {
 void AuthLink::OnSocketEvent(int fd, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     Header(std::cerr) << "auth server socket error." << std::endl;
-    pauseTimer.reset();
+    acceptPause.Cancel();
     event.Release();
     listener.close();
     return;
@@ -77,13 +77,8 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   Fd s(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
   if (!s) {
     const int err = errno;
-    if (err == EMFILE || err == ENFILE) {
-      // The connection stays pending and the socket readable: wait instead
-      // of spinning.
+    if (acceptPause.Pause(err))
       log.line(std::cerr) << "auth: can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
-      event.SetEvents(0);
-      pauseTimer.set<AuthLink>(Auth::kAcceptPauseMs, &AuthLink::OnResume, this);
-    }
     return;
   }
   if (Unbound() >= Auth::kMaxUnbound) {
@@ -101,7 +96,6 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   log.line(std::cerr) << "auth: incoming auth connection from " << c->GetAddr() << std::endl;
 }
 
-void AuthLink::OnResume(Timer*) { event.SetEvents(POLLIN); }
 
 std::size_t AuthLink::Unbound() const {
   std::size_t n = 0;

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <list>
 
+#include "foundation/accept_pause.h"
 #include "foundation/event.h"
 #include "foundation/inet4.h"
 #include "foundation/log_limit.h"
 #include "foundation/os.h"
-#include "foundation/timer.h"
 
 class AuthClient;
 class ModemSlot;
@@ -69,13 +69,12 @@ public:
 private:
   friend class AuthClient;
   void OnAuthSocketDisconnect(AuthClient* client);
-  void OnResume(Timer*);
   std::size_t Unbound() const;
 
   Owner& owner;
   Fd listener;
   Event event;
-  Timer pauseTimer;
+  AcceptPause acceptPause{event, Auth::kAcceptPauseMs};
   unsigned short port_ = 0;
   std::list<AuthClient*> clients_;
   Log::Limiter log;

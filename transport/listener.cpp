@@ -87,14 +87,9 @@ void Listener<Kind, SockAddr>::OnTimeout(Timer*) {
 }
 
 template <class Kind, class SockAddr>
-void Listener<Kind, SockAddr>::OnResume(Timer*) {
-  acceptEvent.SetEvents(POLLIN);
-}
-
-template <class Kind, class SockAddr>
 void Listener<Kind, SockAddr>::ImplDeactivate() {
   bindTimer.reset();
-  pauseTimer.reset();
+  acceptPause.Cancel();
   acceptEvent.Release();
   listenFd.close();
 }
@@ -128,13 +123,8 @@ void Listener<Kind, SockAddr>::OnSocketEvent(int, short revents) {
     const int s = ::accept4(listenFd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
     if (s < 0) {
       const int err = errno;
-      if (err == EMFILE || err == ENFILE) {
-        // The connection stays pending and the socket readable: pause
-        // instead of spinning.
-        if (this->verbose) std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
-        acceptEvent.SetEvents(0);
-        pauseTimer.set<Listener>(accept_pause_ms, &Listener::OnResume, this);
-      }
+      if (acceptPause.Pause(err) && this->verbose)
+        std::cerr << "can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
       return;
     }
     Fd conn(s);

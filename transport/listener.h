@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "foundation/accept_pause.h"
 #include "foundation/event.h"
 #include "foundation/os.h"
 #include "foundation/timer.h"
@@ -47,13 +48,12 @@ protected:
 
   bool BindSocket();
   void OnTimeout(Timer*);
-  void OnResume(Timer*);
   void OnSocketEvent(int fd, short revents);
 
   Fd listenFd;
   Timer bindTimer;
   Event acceptEvent;
-  Timer pauseTimer;
+  AcceptPause acceptPause{acceptEvent, accept_pause_ms};
 
 private:
   bool StartListener();

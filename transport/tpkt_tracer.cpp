@@ -45,8 +45,6 @@ unsigned short TPKTTracer::GetListenPort() const {
   return ntohs(sa.sin_port);
 }
 
-void TPKTTracer::OnResume(Timer*) { listener.SetEvents(POLLIN); }
-
 void TPKTTracer::OnEvent(int, short events) {
   if (!(events & POLLIN)) return;
   for (;;) {
@@ -55,13 +53,8 @@ void TPKTTracer::OnEvent(int, short events) {
     const int s = ::accept4(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
     if (s < 0) {
       const int err = errno;
-      if (err == EMFILE || err == ENFILE) {
-        // The client stays pending and the socket readable: pause instead
-        // of spinning.
+      if (acceptPause.Pause(err))
         std::cerr << "TPKTTracer: can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
-        listener.SetEvents(0);
-        pauseTimer.set<TPKTTracer>(accept_pause_ms, &TPKTTracer::OnResume, this);
-      }
       return;
     }
     Fd client(s);

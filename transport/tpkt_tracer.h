@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <list>
 
+#include "foundation/accept_pause.h"
 #include "foundation/event.h"
-#include "foundation/timer.h"
 
 class TPKTTracer {
 public:
@@ -62,11 +62,10 @@ private:
   List::iterator FindConnection(int fd);
   void CloseConnection(List::iterator it);
   void SendTo(List::iterator it, struct msghdr const& m, unsigned total);
-  void OnResume(Timer*);
 
   Receiver* receiver;
   Event listener;
+  AcceptPause acceptPause{listener, accept_pause_ms};
   List connections;
   List::iterator current;
-  Timer pauseTimer;
 };
