@@ -96,7 +96,6 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   log.line(std::cerr) << "auth: incoming auth connection from " << c->GetAddr() << std::endl;
 }
 
-
 std::size_t AuthLink::Unbound() const {
   std::size_t n = 0;
   for (const AuthClient* c : clients_) n += c->is_open() && !c->slot;

@@ -199,7 +199,8 @@ TEST_F(RtpSlotSim, RestartKeepsTheChannelAndTheStartedInput) {
   }
   const std::string t = err.text();
   std::size_t lines = 0;
-  for (std::size_t at = t.find("start input fail: "); at != std::string::npos; at = t.find("start input fail: ", at + 1))
+  for (std::size_t at = t.find("start input fail: "); at != std::string::npos;
+       at = t.find("start input fail: ", at + 1))
     ++lines;
   EXPECT_EQ(Log::Limiter::kDefaultBurst, lines) << t;
   EXPECT_NE(std::string::npos, t.find("rtp[" + std::to_string(tdm) + "]: restart: start input fail: ")) << t;

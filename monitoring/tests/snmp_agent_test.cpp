@@ -184,7 +184,8 @@ TEST(SnmpAgent, SplitsWhatOneMessageCannotCarry) {
     ASSERT_TRUE(linktest::run_until([&] {
       agent.pump();
       return agent.sets(from).size() >= std::size_t(kEntries);
-    })) << batched << " " << agent.sets(from).size() << " undecoded " << agent.undecoded;
+    })) << batched
+        << " " << agent.sets(from).size() << " undecoded " << agent.undecoded;
     const std::vector<MON::SnmpSetCommand> got = agent.sets(from);
     ASSERT_EQ(std::size_t(kEntries), got.size()) << batched;
     EXPECT_LE(5, agent.setMessages(from)) << batched;

@@ -9,10 +9,10 @@
 
 #include "board/board.h"
 #include "foundation/multiplexer.h"
-#include "foundation/os.h"
-#include "foundation/tests/loop_test_util.h"
 #include "foundation/mux_time.h"
+#include "foundation/os.h"
 #include "foundation/sys_paths.h"
+#include "foundation/tests/loop_test_util.h"
 #include "foundation/timer.h"
 #include "simboard/simulator.h"
 

@@ -142,7 +142,8 @@ protected:
   // The slot's timeslot from its transmitter signal, -1 without one.
   int Timeslot(long slot) {
     LGCP::Signal s;
-    if (!WaitFor(slot, [](LGCP::Signal const& x) { return x.transmitter_isSelected(); }, &s)) return -1;
+    const auto transmitter = [](LGCP::Signal const& x) { return x.transmitter_isSelected(); };
+    if (!WaitFor(slot, transmitter, &s)) return -1;
     return s.get_transmitter().get_active().getValue();
   }
   bool ModemIs(int modem, const char* state) {
@@ -259,7 +260,8 @@ TEST_F(ModemE2E, CreateParametersReachTheDriverAndPppd) {
                              }),
                              6));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(6), 2));
-  EXPECT_TRUE(contains(Board("modem log 2").text(), "\nfax originate" + Record({2, -1}))) << Board("modem log 2").text();
+  EXPECT_TRUE(contains(Board("modem log 2").text(), "\nfax originate" + Record({2, -1})))
+      << Board("modem log 2").text();
   EXPECT_TRUE(Logs("fax").empty());
 
   // The driver refuses the allocation.
@@ -314,8 +316,9 @@ TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
   EXPECT_EQ(2, m.get_pdu().get_signal().get_query().get_digital_modems().getValue());
   ASSERT_EQ(kSuccess, Answer(digital({}), 4));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 4));
-  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 0").text(), "\nddm mask=2" + Record({0, 2})); }))
-      << Board("modem log 0").text();
+  EXPECT_TRUE(Eventually([&] {
+    return contains(Board("modem log 0").text(), "\nddm mask=2" + Record({0, 2}));
+  })) << Board("modem log 0").text();
 
   // Down, raw HDLC and free again, once.
   ASSERT_EQ(kSuccess, Answer(Destroy(), 1));
@@ -326,8 +329,9 @@ TEST_F(ModemE2E, DigitalModemsRouteEachConnectionToThePppdThatHoldsIt) {
   EXPECT_TRUE(contains(Board("netif get hdlc0").text(), "protocol=ppp"));
   ASSERT_EQ(kSuccess, Answer(digital({}, {Ddm::ddmV110, Ddm::ddm7BIT, Ddm::ddmV120}), 6));
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 6));
-  EXPECT_TRUE(Eventually([&] { return contains(Board("modem log 1").text(), "\nddm mask=5" + Record({1, 5})); }))
-      << Board("modem log 1").text();
+  EXPECT_TRUE(Eventually([&] {
+    return contains(Board("modem log 1").text(), "\nddm mask=5" + Record({1, 5}));
+  })) << Board("modem log 1").text();
 
   // An interface that cannot be set up: the slot aborts with the error.
   ASSERT_EQ(kSuccess, Answer(Destroy(), 2));
