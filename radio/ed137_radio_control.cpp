@@ -158,11 +158,6 @@ void ED137RadioControl::Init() {
   r2s_proto_init(&prevProto, R2SProto::kKindNone);
 }
 
-std::uint32_t ED137RadioControl::Age(std::uint32_t now, std::uint32_t stamp) {
-  const std::int32_t age = static_cast<std::int32_t>(now - stamp);
-  return age < 0 ? 0 : static_cast<std::uint32_t>(age);
-}
-
 bool ED137RadioControl::GetSQU() { return radioState.squ != 0; }
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& v) {
@@ -377,6 +372,9 @@ std::uint32_t ED137RadioGWControl::ProcessRadioStatus(std::uint32_t now, std::ui
     // Within reach of the signed age: a silence of 2^31 ms would look fresh.
     lastReceive = now - supervision;
   }
+  // The radio's next header, however late, is not held back as if just
+  // reported.
+  KeepInReach(now, lastReport);
   if (Age(now, lastSend) >= interval) {
     // A keep-alive is an rx header; a tx modifier's direction is not kept,
     // its header words are.

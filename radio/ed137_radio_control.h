@@ -98,8 +98,6 @@ protected:
   bool NeedSendProto(ED137RadioState const& s) const;
   // write's result, or 0 when the record did not pack.
   int SendProtoToChan(r2s_proto const& p);
-  // The age of a stamp; a stamp ahead of now counts as 0.
-  static std::uint32_t Age(std::uint32_t now, std::uint32_t stamp);
 
   ED137RadioParams params;
   r2s_proto rxProto{};

@@ -158,11 +158,6 @@ int LemzRadioControl::Init() {
   return 0;
 }
 
-std::uint32_t LemzRadioControl::Age(std::uint32_t now, std::uint32_t stamp) {
-  const std::int32_t age = static_cast<std::int32_t>(now - stamp);
-  return age < 0 ? 0 : static_cast<std::uint32_t>(age);
-}
-
 bool LemzRadioControl::GetSQU() { return radioState.sql != 0; }
 
 void LemzRadioControl::OnRtpExtEvent(int fd, short revents) {

@@ -109,8 +109,6 @@ protected:
   virtual void ApplyAccess();
   // The start every EncodeProto makes: type, source and header fields.
   static void EncodeHeader(LemzRadioState const& s, sig_proto& p);
-  // The age of a stamp; a stamp ahead of now counts as 0.
-  static std::uint32_t Age(std::uint32_t now, std::uint32_t stamp);
 
   // When the four periodic items of a gateway were last sent: flags or
   // transmitter, channel, remote-control channel, standby.

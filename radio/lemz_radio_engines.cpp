@@ -171,6 +171,8 @@ std::uint32_t LemzRadioGWControl::ProcessRadioStatus(std::uint32_t now, std::uin
       SigProto::WM_STANDBY,
   };
   for (int i = 0; i < kItems; ++i) {
+    // An item goes at once when it becomes due, however long that took.
+    KeepInReach(now, itemTime[i]);
     if (Age(now, itemTime[i]) <= 999 || !due[i]) continue;
     radioState.command = static_cast<std::int32_t>(type[i]);
     sig_proto p;

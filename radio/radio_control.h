@@ -151,6 +151,19 @@ public:
   const RadioStatistics& GetStatistics() const { return stats; }
 
 protected:
+  // The age of a millisecond stamp; a stamp ahead of now counts as 0.
+  static std::uint32_t Age(std::uint32_t now, std::uint32_t stamp) {
+    const std::int32_t age = static_cast<std::int32_t>(now - stamp);
+    return age < 0 ? 0 : static_cast<std::uint32_t>(age);
+  }
+  // Keeps a stamp that nothing renews within reach of Age: 2^31 ms after it
+  // it would look fresh again. Called from the status tick, it changes no
+  // decision of the engines' intervals and timeouts.
+  static void KeepInReach(std::uint32_t now, std::uint32_t& stamp) {
+    constexpr std::uint32_t kReach = 1u << 30;
+    if (Age(now, stamp) > kReach) stamp = now - kReach;
+  }
+
   // The base only traces a readable session.
   void OnRtpExtEvent(int fd, short revents) override;
   std::uint32_t ProcessRadioStatus(std::uint32_t now, std::uint32_t interval) override;

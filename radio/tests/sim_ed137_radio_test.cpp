@@ -135,16 +135,22 @@ TEST_F(ED137Sim, StatusTickSupervisesAndKeepsAlive) {
       EXPECT_EQ(row.headers.empty() ? origin + row.sent : origin + row.now, e->lastSend) << name;
     }
   }
-  // For as long as the silence lasts: ticks 2^30 ms apart, across the whole
-  // clock and beyond.
+  // For as long as the silence lasts: ticks 2^29 ms apart, across the whole
+  // clock and beyond; then the radio's unchanged header 2^31 ms after its
+  // last report reaches the controller.
   auto e = Make();
+  e->OnRtpProtoRXEvent(RadioPtt(5));
   std::uint32_t now = e->lastReceive;
-  for (int tick = 1; tick <= 5; ++tick) {
-    now += 1u << 30;
+  for (int tick = 1; tick <= 12; ++tick) {
+    now += 1u << 29;
     codes.clear();
     e->ProcessRadioStatus(now, 1000);
     EXPECT_EQ(std::vector<int>{151}, codes) << tick;
   }
+  reports = 0;
+  e->now = now;
+  e->OnRtpProtoRXEvent(RadioPtt(5));
+  EXPECT_EQ(1, reports);
 }
 
 TEST_F(ED137Sim, KeepAlivesGoOnAfterATxModifier) {

@@ -464,6 +464,18 @@ TEST_F(LemzSim, GatewayRepeatsItsDueItemsEverySecond) {
     for (const std::string& packet : Sent()) types.push_back(packet.substr(0, 2));
     EXPECT_EQ(row.types, types) << row.name;
   }
+  // Standby unset for one and a half turns of the clock (ticks 2^29 ms
+  // apart), then set: its item goes at the next tick.
+  auto e = Make<LemzRadioGWControl>();
+  std::uint32_t now = 0;
+  e->itemTime[3] = now;
+  for (int tick = 1; tick <= 12; ++tick) e->ProcessRadioStatus(now += 1u << 29, 1000);
+  Sent();
+  e->radioState.standby_state_channel = e->radioState.standby_group = e->radioState.standby_state_receiver = 0;
+  e->ProcessRadioStatus(now + 1, 1000);
+  V types;
+  for (const std::string& packet : Sent()) types.push_back(packet.substr(0, 2));
+  EXPECT_EQ(V{"87"}, types);
 }
 
 TEST_F(LemzSim, GatewaySendsTheControllersCommandsAtOnce) {
