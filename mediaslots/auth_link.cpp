@@ -57,9 +57,8 @@ bool AuthLink::Listen(unsigned short port) {
     return false;
   }
   port_ = port;
-  listener = std::move(s);
   event.Bind("ModemFactory::OnSocketEvent", &AuthLink::OnSocketEvent, this);
-  event.Schedule(listener, POLLIN);
+  event.Schedule(std::move(s), POLLIN);
   return true;
 }
 
@@ -68,7 +67,6 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
     Header(std::cerr) << "auth server socket error." << std::endl;
     acceptPause.Cancel();
     event.Release();
-    listener.close();
     return;
   }
   if (!(revents & POLLIN)) return;

@@ -58,7 +58,7 @@ public:
 
   // Listens on 127.0.0.1:port; false, logged, when it cannot.
   bool Listen(unsigned short port);
-  bool listening() const { return listener.is_valid(); }
+  bool listening() const { return event.IsActive(); }
   unsigned short port() const { return port_; }
   void OnSocketEvent(int fd, short revents);
   const std::list<AuthClient*>& clients() const { return clients_; }
@@ -72,7 +72,7 @@ private:
   std::size_t Unbound() const;
 
   Owner& owner;
-  Fd listener;
+  // Holds the listening socket.
   Event event;
   AcceptPause acceptPause{event, Auth::kAcceptPauseMs};
   unsigned short port_ = 0;
