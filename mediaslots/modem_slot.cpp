@@ -696,8 +696,13 @@ void ModemFactory::OnAuthRecord(AuthClient& client, const unsigned char* record,
 
 ModemSlot* ModemFactory::DigitalSlotOf(AuthClient& client) const {
   // Only a digital modem whose pppd runs without its connection looks for one.
-  bool waiting = false;
-  for (HdlcModemSlot* h : hdlcModems) waiting = waiting || (h->pppd_executing() && !h->client);
+  ModemSlot* only = nullptr;
+  int waiting = 0;
+  for (HdlcModemSlot* h : hdlcModems) {
+    if (!h->pppd_executing() || h->client) continue;
+    only = h;
+    ++waiting;
+  }
   if (!waiting) return nullptr;
   // The plug-in's end of the connection: local 127.0.0.1:<its port>,
   // remote the listener.
@@ -732,13 +737,7 @@ ModemSlot* ModemFactory::DigitalSlotOf(AuthClient& client) const {
       if (holds) return h;
     }
   }
-  ModemSlot* only = nullptr;
-  for (HdlcModemSlot* h : hdlcModems) {
-    if (!h->pppd_executing() || h->client) continue;
-    if (only) return nullptr;
-    only = h;
-  }
-  return only;
+  return waiting == 1 ? only : nullptr;
 }
 
 std::string ModemFactory::FaxFileName() {
