@@ -35,6 +35,18 @@ void ioctlEach(int fd, Request request, void* records, std::size_t size, std::si
 // board's own HDLC interfaces answer it; ioctl's result.
 int netif(int socket, unsigned long request, void* ifreq);
 
+// The loopback port of pppd's authentication link: the board's own (given)
+// on the board. A host may run several simulated boards at once, so there
+// ULVAROND_AUTH_PORT moves it; the programs the daemon starts read it too.
+unsigned short authPort(unsigned short board);
+
+// The pid of a process named name that runs on the board, -1 when none; a
+// matching pid_hint is taken without a scan. The board's whole process
+// table; on a host only the simulated board's own programs, those started
+// from under the root prefix, so that another board's or the host's do not
+// count.
+int findProcess(const char* name, int pid_hint);
+
 // Brings the board up before any service opens a device: nothing to do on the
 // board itself; the simulated build builds its devices and opens its control
 // socket.

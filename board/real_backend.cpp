@@ -21,6 +21,10 @@ void ioctlEach(int fd, Request request, void* records, std::size_t size, std::si
 
 int netif(int socket, unsigned long request, void* ifreq) { return ::ioctl(socket, request, ifreq); }
 
+unsigned short authPort(unsigned short board) { return board; }
+
+int findProcess(const char* name, int pid_hint) { return find_proc_by_name(name, pid_hint); }
+
 void Start() {}
 
 }  // namespace Board

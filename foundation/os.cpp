@@ -289,8 +289,8 @@ void Console::SwitchToNonBlockMode() {
 namespace {
 
 // True when /proc/<pid>/stat could be read; matched tells whether its
-// command name is name.
-bool examine(int pid, const char* name, bool& matched) {
+// command name is name and its program lies under root.
+bool examine(int pid, const char* name, const char* root, bool& matched) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
   Fd f;
@@ -302,21 +302,28 @@ bool examine(int pid, const char* name, bool& matched) {
   if (close_paren) *close_paren = '\0';
   char* open_paren = std::strchr(buf, '(');
   matched = open_paren && std::strcmp(open_paren + 1, name) == 0;
+  if (matched && *root) {
+    std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
+    char program[PATH_MAX];
+    const ssize_t len = ::readlink(path, program, sizeof program - 1);
+    const size_t root_len = std::strlen(root);
+    matched = len >= 0 && size_t(len) > root_len && std::strncmp(program, root, root_len) == 0;
+  }
   return true;
 }
 
 }  // namespace
 
-int find_proc_by_name(const char* name, int pid_hint) {
+int find_proc_by_name(const char* name, int pid_hint, const char* program_root) {
   int result = -1;
   bool matched = false;
-  if (pid_hint > 0 && examine(pid_hint, name, matched) && matched) return pid_hint;
+  if (pid_hint > 0 && examine(pid_hint, name, program_root, matched) && matched) return pid_hint;
   DIR* dir = ::opendir("/proc");
   if (!dir) return -1;
   while (dirent* e = ::readdir(dir)) {
     long pid = std::strtol(e->d_name, nullptr, 10);
     if (pid <= 0 || pid > INT_MAX) continue;
-    if (examine(static_cast<int>(pid), name, matched) && matched) {
+    if (examine(static_cast<int>(pid), name, program_root, matched) && matched) {
       result = static_cast<int>(pid);
       break;
     }

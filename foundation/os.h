@@ -147,8 +147,9 @@ public:
 };
 
 // Pid of a process whose command name is name, or -1. A matching pid_hint
-// is taken without scanning /proc.
-int find_proc_by_name(const char* name, int pid_hint);
+// is taken without scanning /proc. With a program root ("/a/b/"), only a
+// process whose program's path begins with it counts.
+int find_proc_by_name(const char* name, int pid_hint, const char* program_root = "");
 
 namespace Linux {
 

@@ -1,6 +1,5 @@
 #include "mediaslots/auth_link.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -32,35 +31,48 @@ AuthLink::~AuthLink() {
 }
 
 bool AuthLink::Listen(unsigned short port) {
+  bindRetry.reset();
+  acceptPause.Cancel();
+  event.Release();
+  port_ = port;
+  return Bind();
+}
+
+bool AuthLink::Bind() {
+  const char* failed = nullptr;
   Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!s) {
-    Header(std::cerr) << "fail to bind auth socket: " << Errno() << std::endl;
+    failed = "fail to bind auth socket: ";
+  } else {
+    // A restart within TIME_WAIT of a connection the daemon closed must bind.
+    const int on = 1;
+    ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port_);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+      failed = "fail to bind auth socket: ";
+    else if (::listen(s.lowlevel_fd(), 64) != 0)
+      failed = "fail to listen auth socket: ";
+    else if (!s.NonBlock())
+      failed = "can't set socket to non block mode: ";
+  }
+  if (failed) {
+    const Errno e;
+    if (!bindFailing) log.line(std::cerr) << "auth: " << failed << e << std::endl;
+    bindFailing = true;
+    bindRetry.set<AuthLink>(Auth::kBindRetryMs, &AuthLink::OnBindRetry, this);
     return false;
   }
-  // A restart within TIME_WAIT of a connection the daemon closed must bind.
-  const int on = 1;
-  ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = inet_addr("127.0.0.1");
-  if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    Header(std::cerr) << "fail to bind auth socket: " << Errno() << std::endl;
-    return false;
-  }
-  if (::listen(s.lowlevel_fd(), 64) != 0) {
-    Header(std::cerr) << "fail to listen auth socket: " << Errno() << std::endl;
-    return false;
-  }
-  if (!s.NonBlock()) {
-    Header(std::cerr) << "can't set socket to non block mode: " << Errno() << std::endl;
-    return false;
-  }
-  port_ = port;
+  if (bindFailing) log.line(std::cerr) << "auth: auth socket bound to 127.0.0.1:" << port_ << std::endl;
+  bindFailing = false;
   event.Bind("ModemFactory::OnSocketEvent", &AuthLink::OnSocketEvent, this);
   event.Schedule(std::move(s), POLLIN);
   return true;
 }
+
+void AuthLink::OnBindRetry() { Bind(); }
 
 void AuthLink::OnSocketEvent(int fd, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
@@ -79,10 +91,11 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
       log.line(std::cerr) << "auth: can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
     return;
   }
-  if (Unbound() >= Auth::kMaxUnbound) {
+  std::size_t waiting = 0;
+  if (AuthClient* oldest = OldestUnbound(waiting); waiting >= Auth::kMaxUnbound) {
     log.line(std::cerr) << "auth: " << Auth::kMaxUnbound << " auth connections wait for their first record, "
-                        << "connection from " << INet4::Addr(peer) << " closed" << std::endl;
-    return;
+                        << "the oldest, from " << oldest->GetAddr() << ", closed" << std::endl;
+    Close(oldest);
   }
   if (!s.NonBlock()) {
     log.line(std::cerr) << "auth: fail to set nonblock mode." << std::endl;
@@ -94,10 +107,15 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
   log.line(std::cerr) << "auth: incoming auth connection from " << c->GetAddr() << std::endl;
 }
 
-std::size_t AuthLink::Unbound() const {
-  std::size_t n = 0;
-  for (const AuthClient* c : clients_) n += c->is_open() && !c->slot;
-  return n;
+AuthClient* AuthLink::OldestUnbound(std::size_t& waiting) const {
+  AuthClient* oldest = nullptr;
+  waiting = 0;
+  for (AuthClient* c : clients_) {
+    if (!c->is_open() || c->slot) continue;
+    if (!oldest) oldest = c;
+    ++waiting;
+  }
+  return oldest;
 }
 
 void AuthLink::Close(AuthClient* client) {

@@ -15,12 +15,14 @@
 #include "foundation/inet4.h"
 #include "foundation/log_limit.h"
 #include "foundation/os.h"
+#include "foundation/timer.h"
 
 class AuthClient;
 class ModemSlot;
 
 namespace Auth {
 
+// The board's port; a host build may move it (Board::authPort).
 inline constexpr unsigned short kPort = 52000;
 inline constexpr std::uint32_t kMaxRecord = 512;
 inline constexpr std::uint32_t kHeader = 12;
@@ -28,7 +30,12 @@ enum Type : std::uint32_t { kRequest = 1, kAccept = 2, kIp = 3, kAccounting = 4 
 inline constexpr std::uint32_t kRequestLength = 140, kAcceptLength = 16, kIpLength = 36, kAccountingLength = 64;
 // Connections not yet bound to a slot, at most: the board's 4 E1 and 8 BRI
 // trunks carry fewer than 150 calls, so fewer plug-ins wait for their slot.
+// A plug-in sends its first record at once, so at the cap the oldest waiting
+// connection is the one that goes.
 inline constexpr std::size_t kMaxUnbound = 256;
+// How often a listener that could not bind tries again: a dial-in call may
+// be waiting for it.
+inline constexpr unsigned kBindRetryMs = 1000;
 // How long the listener waits when an accept found no descriptor free.
 inline constexpr unsigned kAcceptPauseMs = 1000;
 
@@ -56,7 +63,9 @@ public:
   AuthLink(const AuthLink&) = delete;
   AuthLink& operator=(const AuthLink&) = delete;
 
-  // Listens on 127.0.0.1:port; false, logged, when it cannot.
+  // Listens on 127.0.0.1:port; false when it cannot yet: it then tries again
+  // every second until it can (a failure logged once, and the success after
+  // it).
   bool Listen(unsigned short port);
   bool listening() const { return event.IsActive(); }
   unsigned short port() const { return port_; }
@@ -69,12 +78,18 @@ public:
 private:
   friend class AuthClient;
   void OnAuthSocketDisconnect(AuthClient* client);
-  std::size_t Unbound() const;
+  bool Bind();
+  void OnBindRetry();
+  // The first open connection that waits for its first record, and how many
+  // wait.
+  AuthClient* OldestUnbound(std::size_t& waiting) const;
 
   Owner& owner;
   // Holds the listening socket.
   Event event;
   AcceptPause acceptPause{event, Auth::kAcceptPauseMs};
+  Timer bindRetry;
+  bool bindFailing = false;
   unsigned short port_ = 0;
   std::list<AuthClient*> clients_;
   Log::Limiter log;

@@ -492,7 +492,7 @@ void HdlcModemSlot::initModem() {
 // ModemFactory ------------------------------------------------------------------
 
 ModemFactory& ModemFactory::instance() {
-  static ModemFactory factory(Auth::kPort);
+  static ModemFactory factory(Board::authPort(Auth::kPort));
   return factory;
 }
 

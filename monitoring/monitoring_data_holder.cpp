@@ -11,6 +11,7 @@
 #include <iostream>
 #include <list>
 
+#include "board/board.h"
 #include "control/trace_ctl.h"
 #include "foundation/os.h"
 #include "foundation/sys_paths.h"
@@ -287,7 +288,7 @@ void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& commands)
 }
 
 int MonitoringDataHolder::updateControllerPID() {
-  controllerPid_ = find_proc_by_name("controller", controllerPid_);
+  controllerPid_ = Board::findProcess("controller", controllerPid_);
   return controllerPid_;
 }
 

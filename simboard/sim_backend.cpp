@@ -1,4 +1,10 @@
 // The seam on the host: every board device is a simulated one.
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
 #include "board/board.h"
 #include "foundation/sys_paths.h"
 #include "simboard/board_files.h"
@@ -21,6 +27,26 @@ void ioctlEach(int fd, Request request, void* records, std::size_t size, std::si
 
 int netif(int socket, unsigned long request, void* ifreq) {
   return SimBoard::Simulator::instance().netif(socket, request, ifreq);
+}
+
+unsigned short authPort(unsigned short board) {
+  const long moved = SysPaths::authPortFromEnvironment();
+  if (moved < 0)
+    std::cerr << SysPaths::kAuthPortVariable << "=\"" << std::getenv(SysPaths::kAuthPortVariable)
+              << "\" names no port, " << board << " used" << std::endl;
+  return moved > 0 ? static_cast<unsigned short>(moved) : board;
+}
+
+int findProcess(const char* name, int pid_hint) {
+  // Where the programs of this simulated board lie, as /proc shows a
+  // program's path.
+  static const std::string root = [] {
+    char* real = ::realpath(SysPaths::kRootPrefix, nullptr);
+    std::string path = real ? real : SysPaths::kRootPrefix;
+    std::free(real);
+    return path + "/";
+  }();
+  return find_proc_by_name(name, pid_hint, root.c_str());
 }
 
 void Start() {

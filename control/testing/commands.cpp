@@ -8,6 +8,7 @@
 #include "foundation/ext_text.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
+#include "transport/testing/free_port.h"
 
 namespace CtrlTest {
 
@@ -218,14 +219,8 @@ bool UdpPortFree(unsigned port) {
 
 unsigned LocalPort(unsigned avoid) {
   for (int i = 0; i < 100; ++i) {
-    Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
-    socklen_t len = sizeof a;
-    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    const unsigned p = ntohs(a.sin_port);
-    if (p > 2 && p - 1 != avoid && p != avoid) return p - 1;
+    const unsigned p = porttest::Reserve(SOCK_DGRAM, 2);
+    if (p != 0 && p != avoid && p + 1 != avoid) return p;
   }
   return 0;
 }

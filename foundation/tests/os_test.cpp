@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -428,6 +429,17 @@ TEST(FindProc, HintScanAndMiss) {
   }
   EXPECT_EQ(-1, find_proc_by_name("no such process", ::getpid()));
   EXPECT_EQ(-1, find_proc_by_name("", 0));
+
+  // With a program root, only a program under it counts.
+  char exe[PATH_MAX] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  const std::string dir = std::string(exe).substr(0, std::string(exe).rfind('/') + 1);
+  EXPECT_EQ(::getpid(), find_proc_by_name(me.c_str(), ::getpid(), dir.c_str()));
+  EXPECT_GT(find_proc_by_name(me.c_str(), 0, dir.c_str()), 0);
+  for (int hint : {::getpid(), 0}) {
+    EXPECT_EQ(-1, find_proc_by_name(me.c_str(), hint, (dir + "elsewhere/").c_str()));
+    EXPECT_EQ(-1, find_proc_by_name(me.c_str(), hint, (std::string(exe) + "/").c_str()));
+  }
 }
 
 TEST(FindProc, NamesWithParenthesesAndBlanks) {

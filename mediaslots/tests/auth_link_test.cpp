@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/tests/loop_test_util.h"
+#include "transport/testing/free_port.h"
 #include "transport/testing/link_test_util.h"
 
 namespace {
@@ -52,9 +53,8 @@ struct Connection {
   ~Connection() { ::close(peer); }
 
   void Open() {
-    for (unsigned short p = 40000 + (getpid() % 10000); !port && p < 65000; p += 7)
-      if (link.Listen(p)) port = p;
-    ASSERT_NE(0, int(port));
+    port = porttest::Reserve();
+    ASSERT_TRUE(link.Listen(port));
     peer = Dial();
     ASSERT_TRUE(Accept());
     client = link.clients().front();
@@ -143,21 +143,63 @@ TEST(AuthLink, AWriteErrorWhileARecordIsHandledDeletesTheClientAfterwards) {
   EXPECT_TRUE(link.link.clients().empty());
 }
 
-TEST(AuthLink, IdleConnectionsHoldADescriptorEachAndThoseAboveTheCapOfUnboundOnesAreClosed) {
+TEST(AuthLink, IdleConnectionsHoldADescriptorEachAndAtTheCapTheOldestWaitingOneGoes) {
+  looptest::CachedClock clock;
   Connection first;
+  // Bound to a slot: never the one that goes (the link does not look into it).
+  first.client->slot = reinterpret_cast<ModemSlot*>(&first);
   const size_t before = OpenDescriptors();
   std::vector<int> peers;
+  looptest::Capture err(std::cerr);
   for (size_t i = 0; i < Auth::kMaxUnbound; ++i) {
     peers.push_back(first.Dial());
     first.Accept();
   }
-  EXPECT_EQ(Auth::kMaxUnbound, first.link.clients().size());
+  // Past the window of the lines of those.
+  clock.advance(Log::Limiter::kWindowMs);
+  peers.push_back(first.Dial());
+  first.Accept();
+  EXPECT_EQ(Auth::kMaxUnbound + 1, first.link.clients().size());
   // The peers', and one for each connection kept.
-  EXPECT_EQ(before + peers.size() + Auth::kMaxUnbound - 1, OpenDescriptors());
+  EXPECT_EQ(before + peers.size() + Auth::kMaxUnbound, OpenDescriptors());
   char c;
-  EXPECT_EQ(0, ::recv(peers.back(), &c, 1, MSG_DONTWAIT));
-  EXPECT_EQ(-1, ::recv(peers.front(), &c, 1, MSG_DONTWAIT));
+  EXPECT_EQ(0, ::recv(peers.front(), &c, 1, MSG_DONTWAIT));
+  for (int open : {first.peer, peers[1], peers.back()}) EXPECT_EQ(-1, ::recv(open, &c, 1, MSG_DONTWAIT));
+  EXPECT_EQ(1u, first.owner.gone.size());
+  sockaddr_in oldest{};
+  socklen_t len = sizeof oldest;
+  ::getsockname(peers.front(), reinterpret_cast<sockaddr*>(&oldest), &len);
+  EXPECT_EQ(1, linktest::count(err.text(), "auth: 256 auth connections wait for their first record, the oldest, from 127.0.0.1:" +
+                                               std::to_string(ntohs(oldest.sin_port)) + ", closed\n"))
+      << err.text();
+  first.client->slot = nullptr;
   for (int p : peers) ::close(p);
+}
+
+TEST(AuthLink, AListenerWhosePortIsTakenTriesEverySecondUntilItBinds) {
+  looptest::CachedClock clock;
+  Connection link;
+  const unsigned short taken = porttest::Reserve();
+  porttest::Outgoing holder(taken);
+  ASSERT_TRUE(holder.held());
+  looptest::Capture err(std::cerr);
+  EXPECT_FALSE(link.link.Listen(taken));
+  for (int i = 0; i < 3; ++i) {
+    linktest::advance(clock, Auth::kBindRetryMs);
+    EXPECT_FALSE(link.link.listening());
+  }
+  holder.release();
+  linktest::advance(clock, Auth::kBindRetryMs - 1);
+  EXPECT_FALSE(link.link.listening());
+  linktest::advance(clock, 1);
+  ASSERT_TRUE(link.link.listening());
+  link.port = taken;
+  const int plugIn = link.Dial();
+  EXPECT_TRUE(link.Accept());
+  EXPECT_EQ(0u, err.text().find("auth: fail to bind auth socket: Address already in use\nauth: auth socket bound to "
+                                 "127.0.0.1:" + std::to_string(taken) + "\nauth: incoming auth connection"))
+      << err.text();
+  ::close(plugIn);
 }
 
 TEST(AuthLink, AnAcceptWithoutAFreeDescriptorWaitsInsteadOfSpinning) {

@@ -17,6 +17,7 @@
 #include "messages/TERM.h"
 #include "simboard/rtp.h"
 #include "simboard/simulator.h"
+#include "transport/testing/free_port.h"
 
 namespace {
 
@@ -24,23 +25,8 @@ using P = TERM::Payload;
 
 using looptest::Capture;
 
-// A free UDP port p with p + 1 free as well, on any address.
-unsigned FreePortPair() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    Fd s(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    socklen_t len = sizeof a;
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
-    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    const unsigned p = ntohs(a.sin_port);
-    if (p >= 65000) continue;
-    Fd t(::socket(AF_INET, SOCK_DGRAM, 0));
-    a.sin_port = htons(static_cast<std::uint16_t>(p + 1));
-    if (::bind(t.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return p;
-  }
-  return 0;
-}
+// A UDP port p with p + 1 to p + 3 free as well, on any address.
+unsigned FreePorts() { return porttest::Reserve(SOCK_DGRAM, 4); }
 
 bool PortFree(unsigned port) {
   Fd s(::socket(AF_INET, SOCK_DGRAM, 0));
@@ -117,7 +103,7 @@ public:
 };
 
 TEST_F(RtpCreate, RecordFromTheStreamParameters) {
-  const unsigned port = FreePortPair();
+  const unsigned port = FreePorts();
   ASSERT_NE(0u, port);
   TERM::RtpParams p = Params(port - 1 > 1024 ? port - 1 : port);
   {
@@ -157,7 +143,7 @@ TEST_F(RtpCreate, RecordFromTheStreamParameters) {
 }
 
 TEST_F(RtpCreate, DefaultsWithoutOptionalFields) {
-  const unsigned port = FreePortPair();
+  const unsigned port = FreePorts();
   ASSERT_NE(0u, port);
   RtpSetup::Session s;
   ASSERT_TRUE(Create(Params(port), P::ptG711_Alaw, P::ptG711_Alaw, s)) << text;
@@ -178,7 +164,7 @@ TEST_F(RtpCreate, DefaultsWithoutOptionalFields) {
 }
 
 TEST_F(RtpCreate, PayloadNotCarriedOpensNothing) {
-  const unsigned port = FreePortPair();
+  const unsigned port = FreePorts();
   ASSERT_NE(0u, port);
   for (P::NamedNumber bad : {P::ptT38_UDP_TL, P::ptR2S, P::reserv_3}) {
     TERM::RtpParams p = Params(port);
@@ -213,7 +199,7 @@ TEST_F(RtpCreate, BadAddressIsRefused) {
 }
 
 TEST_F(RtpCreate, DriverFailuresCloseEverything) {
-  const unsigned port = FreePortPair();
+  const unsigned port = FreePorts();
   ASSERT_NE(0u, port);
   const struct {
     const char* fault;

@@ -24,6 +24,7 @@
 
 #include "foundation/os.h"
 #include "simboard/testing/tshark.h"
+#include "transport/testing/free_port.h"
 
 using namespace Snmp;
 
@@ -284,24 +285,12 @@ private:
   std::string dir_, log_;
 };
 
-unsigned FreeUdpPort() {
-  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    return 0;
-  return ntohs(a.sin_port);
-}
-
 TEST(SnmpTrapDecoded, SnmptrapdLogsEveryBinding) {
   if (TrapdPath().empty())
     GTEST_SKIP() << "snmptrapd is not installed (tools/deps installs it)";
   const Trap trap;
   ASSERT_TRUE(trap.ok);
-  const unsigned port = FreeUdpPort();
+  const unsigned port = porttest::Reserve(SOCK_DGRAM);
   ASSERT_NE(0u, port);
   TrapReceiver receiver;
   ASSERT_TRUE(receiver.Start(port)) << receiver.Log();

@@ -17,7 +17,7 @@
 //   record=<hex>     send these octets as they are
 //   id=<n>           session id of the records (else n of a terminal
 //                    ".../dev/mdm<n>" argument or of "-m <n>", -1 otherwise)
-//   port=<n>         the link's port (default 52000)
+//   port=<n>         the link's port (default ULVAROND_AUTH_PORT, else 52000)
 //   wait=<ms>        wait before connecting to the link
 //   tty=<hex>        write these octets to the terminal
 // A fax program ("-m <n>") holds the modem's terminal open while it runs, as
@@ -49,6 +49,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "foundation/sys_paths.h"
 
 namespace {
 
@@ -234,6 +236,7 @@ int main(int argc, char** argv) {
   Log(std::string("sigpipe ") + sigpipe);
 
   Script s;
+  if (const long moved = SysPaths::authPortFromEnvironment(); moved > 0) s.port = int(moved);
   std::string terminal;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -24,6 +24,7 @@
 #include "control/testing/test_controller.h"
 #include "foundation/sys_paths.h"
 #include "messages/LGCP.h"
+#include "transport/testing/free_port.h"
 
 namespace e2e {
 
@@ -50,17 +51,19 @@ inline int count(std::string const& text, std::string const& part) {
   return n;
 }
 
-// A port nobody listens on at the moment.
-inline unsigned short FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa = {};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
+// A port for a listener of the test or of its daemon: free, below the host's
+// ephemeral range and kept from the other test processes.
+inline unsigned short FreePort() { return porttest::Reserve(); }
+
+// The authentication link's port of every daemon this test process starts,
+// in their environment.
+inline unsigned short AuthPort() {
+  static const unsigned short port = [] {
+    const unsigned short p = FreePort();
+    ::setenv(SysPaths::kAuthPortVariable, std::to_string(p).c_str(), 1);
+    return p;
+  }();
+  return port;
 }
 
 // Polls for a condition the daemon brings about by itself.
@@ -93,6 +96,7 @@ public:
   bool Start(std::vector<std::string> const& args) {
     std::vector<std::string> all = {ULVAROND_BINARY};
     all.insert(all.end(), args.begin(), args.end());
+    AuthPort();
     pid = ::fork();
     if (pid != 0) return pid > 0;
     const int out = ::open(OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

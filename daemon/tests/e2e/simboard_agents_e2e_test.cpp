@@ -263,7 +263,35 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   EXPECT_TRUE(Exists(Mon("emphone0")));
 }
 
+// A copy of a sleeping program named "controller" in the directory (a
+// directory of its own under /tmp when none is given), running for the life
+// of the object.
+struct NamedController {
+  explicit NamedController(std::string const& dir = "") {
+    char own[] = "/tmp/ulvarond-host-XXXXXX";
+    if (dir.empty() && ::mkdtemp(own)) ownDir = own;
+    copy = (dir.empty() ? ownDir : dir) + "/controller";
+    EXPECT_EQ(0, std::system(("cp /bin/sleep " + copy).c_str()));
+    pid = ::fork();
+    if (pid == 0) {
+      ::execl(copy.c_str(), "controller", "30", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~NamedController() {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    std::remove(copy.c_str());
+    if (!ownDir.empty()) ::rmdir(ownDir.c_str());
+  }
+  std::string ownDir;
+  std::string copy;
+  pid_t pid;
+};
+
 TEST_F(AgentBoard, ControllerCheck) {
+  // The host's and other boards' controllers are none of this board's.
+  std::unique_ptr<NamedController> foreign(new NamedController);
   const std::string self = Mon("controller/self");
   ASSERT_TRUE(Eventually([&] { return Exists(self); }, 7000));
   char link[PATH_MAX] = {};
@@ -271,23 +299,12 @@ TEST_F(AgentBoard, ControllerCheck) {
   controller.Close();
   ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "5"; }, 7000));
 
-  // A copy of a sleeping program under the name "controller".
-  const std::string copy = SysPaths::resolve("/var/controller");
-  ASSERT_EQ(0, std::system(("cp /bin/sleep " + copy).c_str()));
-  struct Child {
-    pid_t pid;
-    ~Child() {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  } child{::fork()};
-  if (child.pid == 0) {
-    ::execl(copy.c_str(), "controller", "30", static_cast<char*>(nullptr));
-    ::_exit(127);
+  {
+    NamedController own(SysPaths::resolve("/var"));
+    ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, 7000))
+        << ReadFile(Mon("controller/self/status"));
   }
-  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, 7000))
-      << ReadFile(Mon("controller/self/status"));
-  std::remove(copy.c_str());
+  foreign.reset();
 
   Controller again;
   again.SetSignalsApart(true);

@@ -93,7 +93,7 @@ struct PlugIn {
   PlugIn() : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_port = htons(52000);
+    sa.sin_port = htons(AuthPort());
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(0, ::connect(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
   }
@@ -154,7 +154,13 @@ protected:
 
 TEST_F(ModemE2E, DspModemAnswersRunsPppdAuthenticatesAndDestroysWhenPppdEnds) {
   TempFile options(kRoot + "/usr/local/etc/ppp/aoptions", "auth=alice:secret acct=0,10,0,20,0,3,0,4,60\n", 0644);
+  // The link's port held by an outgoing connection when the daemon starts.
+  porttest::Outgoing holder(AuthPort());
+  ASSERT_TRUE(holder.held());
   ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: fail to bind auth socket: Address already in use\n"); }));
+  holder.release();
+  ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: auth socket bound to 127.0.0.1:"); }, 3000));
   ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { p.set_cid("5551234"); }), 1));
   ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
   ASSERT_NO_FATAL_FAILURE(Join(1, 2));
