@@ -209,13 +209,7 @@ std::string UdpReceiver::Receive(int timeout_ms) {
   return n > 0 ? std::string(buf, std::size_t(n)) : "";
 }
 
-bool UdpPortFree(unsigned port) {
-  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-}
+bool UdpPortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_valid(); }
 
 unsigned LocalPort(unsigned avoid) {
   for (int i = 0; i < 100; ++i) {

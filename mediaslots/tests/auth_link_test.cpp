@@ -180,7 +180,7 @@ TEST(AuthLink, AListenerWhosePortIsTakenTriesEverySecondUntilItBinds) {
   looptest::CachedClock clock;
   Connection link;
   const unsigned short taken = porttest::Reserve();
-  porttest::Outgoing holder(taken);
+  linktest::Outgoing holder(taken);
   ASSERT_TRUE(holder.held());
   looptest::Capture err(std::cerr);
   EXPECT_FALSE(link.link.Listen(taken));

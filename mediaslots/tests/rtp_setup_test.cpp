@@ -28,13 +28,7 @@ using looptest::Capture;
 // A UDP port p with p + 1 to p + 3 free as well, on any address.
 unsigned FreePorts() { return porttest::Reserve(SOCK_DGRAM, 4); }
 
-bool PortFree(unsigned port) {
-  Fd s(::socket(AF_INET, SOCK_DGRAM, 0));
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-}
+bool PortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_valid(); }
 
 TEST(RtpPayload, NumbersOfTheDriver) {
   const struct {

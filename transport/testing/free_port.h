@@ -67,41 +67,4 @@ inline unsigned short Reserve(int type = SOCK_STREAM, unsigned count = 1) {
   return 0;
 }
 
-// An outgoing connection given the port, as any of the host's may be: while
-// it is open, no listener can bind the port, SO_REUSEADDR or not. It ends
-// with a reset, so that no TIME_WAIT keeps the port afterwards.
-class Outgoing {
-public:
-  explicit Outgoing(unsigned short port) : far_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(far_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(far_.lowlevel_fd(), 1) != 0 ||
-        ::getsockname(far_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-      return;
-    const unsigned short farPort = sa.sin_port;
-    sa.sin_port = htons(port);
-    Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return;
-    sa.sin_port = farPort;
-    if (::connect(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) conn_ = std::move(s);
-  }
-  ~Outgoing() { release(); }
-  Outgoing(Outgoing const&) = delete;
-  Outgoing& operator=(Outgoing const&) = delete;
-
-  bool held() const { return conn_.is_valid(); }
-  void release() {
-    if (!conn_) return;
-    const linger reset = {1, 0};
-    ::setsockopt(conn_.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    conn_.close();
-  }
-
-private:
-  Fd far_;
-  Fd conn_;
-};
-
 }  // namespace porttest

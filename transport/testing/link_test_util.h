@@ -106,6 +106,39 @@ struct AcceptorSocket {
   Fd accept() { return Fd(::accept4(fd.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)); }
 };
 
+// An outgoing connection given the port, as any of the host's may be: while
+// it is open, no listener can bind the port, SO_REUSEADDR or not. It ends
+// with a reset, so that no TIME_WAIT keeps the port afterwards.
+class Outgoing {
+public:
+  explicit Outgoing(unsigned short port) : conn_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    if (::bind(conn_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+      sa.sin_port = htons(far_.port);
+      if (::connect(conn_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return;
+    }
+    conn_.close();
+  }
+  ~Outgoing() { release(); }
+  Outgoing(Outgoing const&) = delete;
+  Outgoing& operator=(Outgoing const&) = delete;
+
+  bool held() const { return conn_.is_valid(); }
+  void release() {
+    if (!conn_) return;
+    const linger reset = {1, 0};
+    ::setsockopt(conn_.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    conn_.close();
+  }
+
+private:
+  AcceptorSocket far_;
+  Fd conn_;
+};
+
 // A blocking TCP client on the loopback interface.
 class Client {
 public:

@@ -13,6 +13,7 @@
 #include "foundation/os.h"
 #include "messages/BASE.h"
 #include "messages/TERM.h"
+#include "transport/testing/link_test_util.h"
 
 namespace e2e {
 namespace {
@@ -155,7 +156,7 @@ protected:
 TEST_F(ModemE2E, DspModemAnswersRunsPppdAuthenticatesAndDestroysWhenPppdEnds) {
   TempFile options(kRoot + "/usr/local/etc/ppp/aoptions", "auth=alice:secret acct=0,10,0,20,0,3,0,4,60\n", 0644);
   // The link's port held by an outgoing connection when the daemon starts.
-  porttest::Outgoing holder(AuthPort());
+  linktest::Outgoing holder(AuthPort());
   ASSERT_TRUE(holder.held());
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: fail to bind auth socket: Address already in use\n"); }));
