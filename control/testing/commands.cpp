@@ -213,8 +213,9 @@ bool UdpPortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_
 
 unsigned LocalPort(unsigned avoid) {
   for (int i = 0; i < 100; ++i) {
-    const unsigned p = porttest::Reserve(SOCK_DGRAM, 2);
-    if (p != 0 && p != avoid && p + 1 != avoid) return p;
+    const unsigned short p = porttest::Reserve(SOCK_DGRAM, 2);
+    if (p != 0 && p != avoid && p + 1u != avoid) return p;
+    porttest::Release(p);
   }
   return 0;
 }

@@ -62,7 +62,7 @@ public:
 // Whether a UDP port can be bound now.
 bool UdpPortFree(unsigned port);
 // A local RTP port: it and the port above are free now and kept from other
-// test processes, and neither is avoid.
+// test processes until porttest::Release(port), and neither is avoid.
 unsigned LocalPort(unsigned avoid);
 
 bool IsActivated(LGCP::Signal const& s);

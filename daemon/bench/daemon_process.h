@@ -1,38 +1,30 @@
 #pragma once
-// The daemon binary on a free loopback port for a benchmark's whole run.
-#include <arpa/inet.h>
+// The daemon binary for a benchmark's whole run, on ports the tests' helper
+// chose (its controller port and its authentication link's), so that it
+// listens beside another daemon of the same build.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "foundation/os.h"
+#include "foundation/sys_paths.h"
+#include "transport/testing/free_port.h"
 
 namespace bench {
-
-inline unsigned short FreePort() {
-  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in sa = {};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
-  return ntohs(sa.sin_port);
-}
 
 class DaemonProcess {
 public:
   // Its output goes to log; a cpu of 0 or more keeps it on that CPU.
   explicit DaemonProcess(std::string const& binary, std::string const& log = "/dev/null", int cpu = -1)
-      : port(FreePort()) {
+      : port(porttest::Reserve()), authPort(porttest::Reserve()) {
     pid = ::fork();
     if (pid == 0) {
+      ::setenv(SysPaths::kAuthPortVariable, std::to_string(authPort).c_str(), 1);
       if (cpu >= 0) {
         cpu_set_t set;
         CPU_ZERO(&set);
@@ -57,6 +49,7 @@ public:
   }
 
   unsigned short port;
+  unsigned short authPort;
   pid_t pid;
 };
 

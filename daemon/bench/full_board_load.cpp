@@ -259,6 +259,7 @@ std::vector<Step> Steps() {
                        std::exit(2);
                      }
                      b.Call(Destroy(), kBenchSlot);
+                     porttest::Release(static_cast<unsigned short>(local));
                    }});
   return steps;
 }

@@ -30,6 +30,35 @@ unsigned FreePorts() { return porttest::Reserve(SOCK_DGRAM, 4); }
 
 bool PortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_valid(); }
 
+// The tests' port helper hands out blocks however many it handed out before,
+// keeps a held block from every later hand-out and from the other protocol,
+// and takes a block given back round again.
+TEST(FreePorts, HandOutAndGiveBack) {
+  const unsigned short kept = porttest::Reserve(SOCK_DGRAM, 4);
+  ASSERT_NE(0u, kept);
+  for (unsigned p = kept; p < kept + 4u; ++p) {
+    EXPECT_TRUE(PortFree(p)) << p;
+    EXPECT_FALSE(porttest::BindAny(SOCK_STREAM, p).is_valid()) << p;
+  }
+  const std::size_t held = porttest::Ports::Instance().Held();
+  // Two laps of the range below the ephemeral one.
+  std::set<unsigned> seen;
+  int again = 0;
+  for (int i = 0; i < 8192; ++i) {
+    const unsigned short p = porttest::Reserve(SOCK_DGRAM, 2);
+    ASSERT_NE(0u, p) << i;
+    ASSERT_TRUE(p + 1u < kept || p >= kept + 4u) << p;
+    ASSERT_TRUE(PortFree(p) && PortFree(p + 1u)) << p;
+    again += !seen.insert(p).second;
+    porttest::Release(p);
+  }
+  EXPECT_GT(again, 0);
+  EXPECT_EQ(held, porttest::Ports::Instance().Held());
+  porttest::Release(kept);
+  EXPECT_TRUE(porttest::BindAny(SOCK_STREAM, kept).is_valid());
+  EXPECT_EQ(held - 4, porttest::Ports::Instance().Held());
+}
+
 TEST(RtpPayload, NumbersOfTheDriver) {
   const struct {
     P::NamedNumber payload;

@@ -3,14 +3,15 @@
 // system hands out (bind to port 0) lies in the ephemeral range, where any
 // outgoing connection of the host may be given it between the choice and the
 // listener's bind. These lie below that range, are free when chosen, and stay
-// held as ports of the same number of the other protocol for the life of the
-// test process, so that another test process, of this run or of another
-// checkout's, chooses others.
+// held as ports of the same number of the other protocol until given back
+// (or for the life of the test process), so that another test process, of
+// this run or of another checkout's, chooses others.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "foundation/os.h"
@@ -40,31 +41,88 @@ inline Fd BindAny(int type, unsigned port) {
   return s;
 }
 
-// The first of count ports below the ephemeral range, free for the type
-// (SOCK_STREAM, SOCK_DGRAM) when chosen and reserved for this process by a
-// socket of the other type; 0 when there are none.
-inline unsigned short Reserve(int type = SOCK_STREAM, unsigned count = 1) {
-  static std::vector<Fd> held;
-  const int other = type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM;
-  const unsigned top = EphemeralLow();
-  const unsigned bottom = top > 9216 ? top - 8192 : 1024;
-  if (top < bottom + count) return 0;
-  const unsigned span = top - bottom - count + 1;
-  // Processes side by side start apart.
-  const unsigned start = unsigned(::getpid()) * 97u % span;
-  for (unsigned i = 0; i < span; ++i) {
-    const unsigned first = bottom + (start + i) % span;
-    std::vector<Fd> reservations;
-    for (unsigned port = first; port < first + count; ++port) {
-      Fd reservation = BindAny(other, port);
-      if (!reservation || !BindAny(type, port)) break;
-      reservations.push_back(std::move(reservation));
-    }
-    if (reservations.size() < count) continue;
-    for (Fd& r : reservations) held.push_back(std::move(r));
-    return static_cast<unsigned short>(first);
+// The blocks of ports this process holds. A cursor walks the range round and
+// round, so a hand-out tries each port about once a lap however many came
+// before it, and a block given back comes round again on the next lap.
+class Ports {
+public:
+  static Ports& Instance() {
+    static Ports ports;
+    return ports;
   }
-  return 0;
+
+  unsigned short Reserve(int type, unsigned count) {
+    if (count == 0 || count > span_) return 0;
+    const int other = type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM;
+    // One lap: every first port is tried once.
+    for (unsigned tried = 0; tried < span_; ++tried) {
+      if (next_ + count > span_) {
+        tried += span_ - next_ - 1;
+        next_ = 0;
+        continue;
+      }
+      const unsigned first = next_;
+      std::vector<Fd> reservations;
+      unsigned end = first;
+      for (; end < first + count && !mine_[end]; ++end) {
+        Fd reservation = BindAny(other, bottom_ + end);
+        if (!reservation || !BindAny(type, bottom_ + end)) break;
+        reservations.push_back(std::move(reservation));
+      }
+      if (end < first + count) {
+        tried += end - first;
+        next_ = end + 1 < span_ ? end + 1 : 0;
+        continue;
+      }
+      next_ = end < span_ ? end : 0;
+      for (unsigned p = first; p < end; ++p) mine_[p] = true;
+      const auto port = static_cast<unsigned short>(bottom_ + first);
+      held_[port] = std::move(reservations);
+      return port;
+    }
+    return 0;
+  }
+
+  // Gives back a block that Reserve handed out; anything else is ignored.
+  void Release(unsigned short first) {
+    const auto at = held_.find(first);
+    if (at == held_.end()) return;
+    for (unsigned p = first; p < first + at->second.size(); ++p) mine_[p - bottom_] = false;
+    held_.erase(at);
+  }
+
+  std::size_t Held() const {
+    std::size_t n = 0;
+    for (auto const& block : held_) n += block.second.size();
+    return n;
+  }
+
+private:
+  Ports() {
+    const unsigned top = EphemeralLow();
+    bottom_ = top > 9216 ? top - 8192 : 1024;
+    span_ = top > bottom_ ? top - bottom_ : 0;
+    mine_.assign(span_, false);
+    // Processes side by side start apart.
+    next_ = span_ ? unsigned(::getpid()) * 97u % span_ : 0;
+  }
+
+  unsigned bottom_ = 0;
+  unsigned span_ = 0;
+  unsigned next_ = 0;
+  std::vector<bool> mine_;
+  std::map<unsigned short, std::vector<Fd>> held_;
+};
+
+// The first of count ports below the ephemeral range, free for the type
+// (SOCK_STREAM, SOCK_DGRAM) when chosen and reserved for this process by
+// sockets of the other type until Release; 0 when there are none.
+inline unsigned short Reserve(int type = SOCK_STREAM, unsigned count = 1) {
+  return Ports::Instance().Reserve(type, count);
 }
+
+// Gives back the block whose first port Reserve handed out, once nothing of
+// this process needs its ports kept from the others any more.
+inline void Release(unsigned short first) { Ports::Instance().Release(first); }
 
 }  // namespace porttest
