@@ -9,12 +9,6 @@
 #include <cstring>
 #include <iostream>
 
-namespace {
-
-std::ostream& Header(std::ostream& os) { return os << "auth: "; }
-
-}  // namespace
-
 // AuthLink --------------------------------------------------------------------
 
 AuthLink::AuthLink(Owner& o) : owner(o) {}
@@ -35,6 +29,9 @@ bool AuthLink::Listen(unsigned short port) {
   acceptPause.Cancel();
   event.Release();
   port_ = port;
+  // A failure of this port is news, whatever the last one logged.
+  bindFailing = false;
+  lostSocket = false;
   return Bind();
 }
 
@@ -65,8 +62,9 @@ bool AuthLink::Bind() {
     bindRetry.set<AuthLink>(Auth::kBindRetryMs, &AuthLink::OnBindRetry, this);
     return false;
   }
-  if (bindFailing) log.line(std::cerr) << "auth: auth socket bound to 127.0.0.1:" << port_ << std::endl;
+  if (bindFailing || lostSocket) log.line(std::cerr) << "auth: auth socket bound to 127.0.0.1:" << port_ << std::endl;
   bindFailing = false;
+  lostSocket = false;
   event.Bind("ModemFactory::OnSocketEvent", &AuthLink::OnSocketEvent, this);
   event.Schedule(std::move(s), POLLIN);
   return true;
@@ -76,9 +74,14 @@ void AuthLink::OnBindRetry() { Bind(); }
 
 void AuthLink::OnSocketEvent(int fd, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
-    Header(std::cerr) << "auth server socket error." << std::endl;
+    // A dial-in call may come at any time, so the listener comes back; after
+    // the retry pause, so that a fault that stays costs a bind a second, not
+    // a spinning loop.
+    log.line(std::cerr) << "auth: auth server socket error." << std::endl;
+    lostSocket = true;
     acceptPause.Cancel();
     event.Release();
+    bindRetry.set<AuthLink>(Auth::kBindRetryMs, &AuthLink::OnBindRetry, this);
     return;
   }
   if (!(revents & POLLIN)) return;
@@ -91,15 +94,16 @@ void AuthLink::OnSocketEvent(int fd, short revents) {
       log.line(std::cerr) << "auth: can't accept connection: " << std::strerror(err) << ", pausing" << std::endl;
     return;
   }
+  if (!s.NonBlock()) {
+    log.line(std::cerr) << "auth: fail to set nonblock mode." << std::endl;
+    return;
+  }
+  // Only a connection that is kept costs the oldest waiting one its place.
   std::size_t waiting = 0;
   if (AuthClient* oldest = OldestUnbound(waiting); waiting >= Auth::kMaxUnbound) {
     log.line(std::cerr) << "auth: " << Auth::kMaxUnbound << " auth connections wait for their first record, "
                         << "the oldest, from " << oldest->GetAddr() << ", closed" << std::endl;
     Close(oldest);
-  }
-  if (!s.NonBlock()) {
-    log.line(std::cerr) << "auth: fail to set nonblock mode." << std::endl;
-    return;
   }
   AuthClient* c = new AuthClient(std::move(s), INet4::Addr(peer), *this);
   clients_.push_back(c);

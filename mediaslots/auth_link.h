@@ -65,7 +65,8 @@ public:
 
   // Listens on 127.0.0.1:port; false when it cannot yet: it then tries again
   // every second until it can (a failure logged once, and the success after
-  // it).
+  // it). A listening socket that fails is closed and bound again the same
+  // way.
   bool Listen(unsigned short port);
   bool listening() const { return event.IsActive(); }
   unsigned short port() const { return port_; }
@@ -89,7 +90,10 @@ private:
   Event event;
   AcceptPause acceptPause{event, Auth::kAcceptPauseMs};
   Timer bindRetry;
+  // A bind failure, or the listening socket's error, was logged: the next
+  // bind logs its success.
   bool bindFailing = false;
+  bool lostSocket = false;
   unsigned short port_ = 0;
   std::list<AuthClient*> clients_;
   Log::Limiter log;

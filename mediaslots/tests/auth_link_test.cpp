@@ -200,6 +200,50 @@ TEST(AuthLink, AListenerWhosePortIsTakenTriesEverySecondUntilItBinds) {
                                  "127.0.0.1:" + std::to_string(taken) + "\nauth: incoming auth connection"))
       << err.text();
   ::close(plugIn);
+
+  // Each Listen logs a pair of its own, even while the last one still fails.
+  const unsigned short second = porttest::Reserve(), third = porttest::Reserve();
+  linktest::Outgoing holdSecond(second), holdThird(third);
+  ASSERT_TRUE(holdSecond.held() && holdThird.held());
+  const size_t before = err.text().size();
+  EXPECT_FALSE(link.link.Listen(second));
+  EXPECT_FALSE(link.link.Listen(third));
+  holdThird.release();
+  linktest::advance(clock, Auth::kBindRetryMs);
+  ASSERT_TRUE(link.link.listening());
+  EXPECT_EQ(third, link.link.port());
+  EXPECT_EQ("auth: fail to bind auth socket: Address already in use\n"
+            "auth: fail to bind auth socket: Address already in use\n"
+            "auth: auth socket bound to 127.0.0.1:" + std::to_string(third) + "\n",
+            err.text().substr(before));
+}
+
+TEST(AuthLink, AListeningSocketInErrorIsClosedAndBoundAgainAfterTheRetryPause) {
+  looptest::CachedClock clock;
+  Connection link;
+  const size_t descriptors = OpenDescriptors();
+  looptest::Capture err(std::cerr);
+  // Shut down, a listening socket hangs up.
+  ASSERT_EQ(0, ::shutdown(link.link.listener_event().lowlevel_fd(), SHUT_RDWR));
+  ASSERT_TRUE(looptest::run_until([&] { return !link.link.listening(); })) << err.text();
+  EXPECT_EQ("auth: auth server socket error.\n", err.text());
+  EXPECT_EQ(descriptors - 1, OpenDescriptors());
+  // The connections it gave stay.
+  EXPECT_TRUE(link.client->is_open());
+  EXPECT_TRUE(link.owner.gone.empty());
+
+  linktest::advance(clock, Auth::kBindRetryMs - 1);
+  EXPECT_FALSE(link.link.listening());
+  linktest::advance(clock, 1);
+  ASSERT_TRUE(link.link.listening());
+  EXPECT_EQ(descriptors, OpenDescriptors());
+  const int plugIn = link.Dial();
+  EXPECT_TRUE(link.Accept());
+  EXPECT_EQ(0u, err.text().find("auth: auth server socket error.\nauth: auth socket bound to 127.0.0.1:" +
+                                 std::to_string(link.port) + "\nauth: incoming auth connection from 127.0.0.1:"))
+      << err.text();
+  EXPECT_EQ(1, linktest::count(err.text(), "socket error")) << err.text();
+  ::close(plugIn);
 }
 
 TEST(AuthLink, AnAcceptWithoutAFreeDescriptorWaitsInsteadOfSpinning) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "simboard/rtp.h"
 #include "simboard/simulator.h"
 #include "simboard/tests/sim_test_util.h"
+#include "transport/testing/free_port.h"
 
 namespace {
 
@@ -26,13 +28,13 @@ class RtpSlotSim : public ::testing::Test {
 public:
   void SetUp() override {
     sim.reset();
+    peerPort = porttest::Reserve(SOCK_DGRAM, 2);
+    ASSERT_NE(0u, peerPort);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(peerPort + 1));
     ASSERT_EQ(0, ::bind(peer.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a));
-    socklen_t len = sizeof a;
-    ::getsockname(peer.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    peerPort = ntohs(a.sin_port);
   }
   void TearDown() override {
     slot.reset();
@@ -40,17 +42,11 @@ public:
     sim.reset();
   }
 
-  // A stream whose RTCP goes to the test's socket; its local port is the
-  // one below a port that was free a moment ago.
+  // A stream whose RTCP goes to the test's socket, from local ports of its
+  // own.
   RtpSlot* Create(bool radio = false) {
-    Fd probe(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    ::bind(probe.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(probe.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    const unsigned local = ntohs(a.sin_port) - 1;
-    probe.close();
+    const unsigned local = porttest::Reserve(SOCK_DGRAM, 2);
+    EXPECT_NE(0u, local);
 
     LGCP::CreateParams create;
     LGCP::CreateRtpParams& p = create.select_rtp();
@@ -58,7 +54,7 @@ public:
     codec.set_payload(TERM::Payload::ptG729);
     TERM::HostAddress& d = codec.set_dhost();
     d.set_iaddr("127.0.0.1");
-    d.set_port(peerPort - 1);
+    d.set_port(peerPort);
     TERM::HostAddress& s = codec.set_shost();
     s.set_iaddr("127.0.0.1");
     s.set_port(local);
@@ -82,6 +78,7 @@ public:
   SimBoard::Simulator& sim = SimBoard::Simulator::instance();
   SimBoard::Rtp& rtp = *sim.device<SimBoard::Rtp>(Board::Rtp::kDevice);
   Fd peer{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  // The peer's RTP port; the test's socket holds the one above it.
   unsigned peerPort = 0;
   std::unique_ptr<RtpSlot> slot;
   std::string text;

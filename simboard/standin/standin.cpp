@@ -1,7 +1,8 @@
 // The stand-in for the programs the daemon starts on the board (pppd with
 // its authentication plug-in, the fax sender and receiver, t38). It records what
 // it was given in var/log/standin/<name>-<pid>.txt under the root prefix:
-// "program", "argv", "cwd", one "fd <n> <target>" per open descriptor,
+// "run <n>" (the run's place among the stand-in's runs under the prefix,
+// from 1), "program", "argv", "cwd", one "fd <n> <target>" per open descriptor,
 // "sigpipe default|ignored|caught", then what happens ("signal HUP",
 // "auth connected", "recv ...", "exit <code>").
 //
@@ -36,6 +37,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -172,6 +174,32 @@ int ConnectUnix(const std::string& path) {
   return fd;
 }
 
+// Creates the run's record, its first line "run <n>". Pids wrap while a
+// test suite forks thousands of processes, so the runs are numbered from a
+// counter in the directory, taken in turn under its lock; the record shows
+// up under its name with its number in it and in the order of the numbers.
+int CreateRecord(const std::string& dir, const std::string& file) {
+  const int counter = ::open((dir + "/.runs").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (counter >= 0) ::flock(counter, LOCK_EX);
+  unsigned long long run = 0;
+  char text[32] = {0};
+  if (counter >= 0 && ::pread(counter, text, sizeof text - 1, 0) > 0) run = std::strtoull(text, nullptr, 10);
+  ++run;
+  const std::string number = std::to_string(run), stored = number + "\n";
+  if (counter >= 0 && ::pwrite(counter, stored.data(), stored.size(), 0) > 0)
+    (void)!::ftruncate(counter, off_t(stored.size()));
+  const std::string staged = dir + "/." + file;
+  const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    const std::string line = "run " + number + "\n";
+    (void)!::write(fd, line.data(), line.size());
+    ::rename(staged.c_str(), (dir + "/" + file).c_str());
+  }
+  // Closing releases the lock.
+  if (counter >= 0) ::close(counter);
+  return fd;
+}
+
 // t38 --num-of-instances: the control file's text, as it is.
 [[noreturn]] void NumOfInstances() {
   std::ifstream in(std::string(ULVAROND_ROOT_PREFIX) + "/usr/local/etc/t38-instances", std::ios::binary);
@@ -222,8 +250,7 @@ int main(int argc, char** argv) {
   const std::string dir = std::string(ULVAROND_ROOT_PREFIX) + "/var/log/standin";
   ::mkdir((std::string(ULVAROND_ROOT_PREFIX) + "/var/log").c_str(), 0755);
   ::mkdir(dir.c_str(), 0755);
-  logFd = ::open((dir + "/" + name + "-" + std::to_string(::getpid()) + ".txt").c_str(),
-                 O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  logFd = CreateRecord(dir, name + "-" + std::to_string(::getpid()) + ".txt");
 
   std::string args;
   for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);

@@ -1,6 +1,8 @@
 // Modem slots end to end: the daemon on the default simulated board with the
 // stand-in installed as pppd and the fax programs.
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <functional>
@@ -522,6 +524,31 @@ TEST_F(ModemE2E, ThePlugInsRecordsAreReadAndAnsweredOctetByOctetAndStrangersNeit
   EXPECT_LE(count(logged, "modem["), int(Log::Limiter::kDefaultBurst) + 1) << logged.substr(0, 2000);
   EXPECT_LE(logged.size() * 100, others.size());
   EXPECT_EQ(kSuccess, Answer(Destroy(), 1));
+}
+
+TEST_F(ModemE2E, RunsAreTakenInTheOrderTheyStartedWhenPidsWrapped) {
+  // Two runs of the stand-in, one after the other.
+  for (const char* which : {"first", "second"}) {
+    const std::string program = kRoot + "/usr/local/sbin/pppd";
+    char* argv[] = {const_cast<char*>("pppd"), const_cast<char*>("exit=0"), const_cast<char*>(which), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(0, ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ)) << program;
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  std::vector<std::string> logs = Logs("pppd");
+  ASSERT_EQ(2u, logs.size());
+  // The later run given the lower pid, as after pids wrapped.
+  ASSERT_EQ(0, std::rename(logs[0].c_str(), (kStandinDir + "/pppd-32000.txt").c_str()));
+  ASSERT_EQ(0, std::rename(logs[1].c_str(), (kStandinDir + "/pppd-300.txt").c_str()));
+  logs = Logs("pppd");
+  ASSERT_EQ(2u, logs.size());
+  EXPECT_TRUE(contains(ReadFile(logs[0]), "\nargv exit=0 first\n")) << ReadFile(logs[0]);
+  EXPECT_TRUE(contains(ReadFile(logs[1]), "\nargv exit=0 second\n")) << ReadFile(logs[1]);
+  EXPECT_EQ(32000, Pid("pppd", 0));
+  EXPECT_EQ(300, Pid("pppd", 1));
+  for (std::string const& f : Logs("pppd")) std::remove(f.c_str());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "daemon/tests/e2e/board_e2e.h"
@@ -28,19 +29,23 @@ protected:
     if (daemon.Pid() > 0) Stop();
   }
 
-  // The stand-in's records of a program ("pppd", "fax", "t38"), oldest pid
-  // first.
+  // The stand-in's records of a program ("pppd", "fax", "t38"), first run
+  // first: by the number each record starts with, as pids wrap.
   std::vector<std::string> Logs(std::string const& name) const {
-    std::vector<std::string> out;
+    std::vector<std::pair<unsigned long long, std::string>> runs;
     if (DIR* d = ::opendir(kStandinDir.c_str())) {
       while (dirent* e = ::readdir(d)) {
         const std::string n = e->d_name;
-        if (n[0] != '.' && n.compare(0, name.size(), name) == 0) out.push_back(kStandinDir + "/" + n);
+        if (n[0] == '.' || n.compare(0, name.size(), name) != 0) continue;
+        const std::string path = kStandinDir + "/" + n;
+        const std::string text = ReadFile(path);
+        runs.emplace_back(text.compare(0, 4, "run ") == 0 ? std::strtoull(text.c_str() + 4, nullptr, 10) : ~0ull, path);
       }
       ::closedir(d);
     }
-    const auto pid = [](std::string const& f) { return std::atoi(f.c_str() + f.rfind('-') + 1); };
-    std::sort(out.begin(), out.end(), [&](std::string const& x, std::string const& y) { return pid(x) < pid(y); });
+    std::sort(runs.begin(), runs.end());
+    std::vector<std::string> out;
+    for (auto const& r : runs) out.push_back(r.second);
     return out;
   }
   // The n-th record of the program once it has part in it.
