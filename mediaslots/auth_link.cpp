@@ -65,7 +65,7 @@ bool AuthLink::Bind() {
   if (bindFailing || lostSocket) log.line(std::cerr) << "auth: auth socket bound to 127.0.0.1:" << port_ << std::endl;
   bindFailing = false;
   lostSocket = false;
-  event.Bind("ModemFactory::OnSocketEvent", &AuthLink::OnSocketEvent, this);
+  event.Bind("AuthLink::OnSocketEvent", &AuthLink::OnSocketEvent, this);
   event.Schedule(std::move(s), POLLIN);
   return true;
 }
