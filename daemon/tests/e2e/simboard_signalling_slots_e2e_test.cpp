@@ -10,7 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "control/testing/commands.h"
@@ -106,8 +106,30 @@ protected:
     ASSERT_TRUE(WaitFor(10, IsActivated)) << daemon.Err();
     ASSERT_TRUE(WaitFor(11, IsActivated)) << daemon.Err();
     // The FISUs of the entry into service cross before anything the test
-    // does to the line.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // does to the line. The links wrote them before they said they were in
+    // service; the board's tick takes what a channel wrote before it repeats
+    // the channel's idle unit. Once more units crossed line end 0 16 than
+    // the channels wrote, a tick has come since and taken them.
+    const std::pair<long, long> start = Crossed();
+    ASSERT_TRUE(Eventually([&] {
+      const std::pair<long, long> now = Crossed();
+      return now.first - start.first > now.second - start.second;
+    })) << Board("line stat").text();
+  }
+
+  // Units that crossed line end 0 16 either way, repeats among them, and
+  // those the channels wrote, repeats left out.
+  std::pair<long, long> Crossed() {
+    auto field = [](std::string const& line, std::string const& key) {
+      const size_t at = (" " + line).find(" " + key + "=");
+      return at == std::string::npos ? 0L : std::atol(line.c_str() + at + key.size() + 1);
+    };
+    long crossed = 0, sent = 0;
+    for (std::string const& line : Lines("line stat")) {
+      if (line.rfind("sent=", 0) == 0) sent = field(line, "sent");
+      if (line.rfind("line 0 16 ", 0) == 0) crossed = field(line, "out") + field(line, "in");
+    }
+    return {crossed, sent};
   }
 
   // What slot `from` is given as userData reaches slot `to` whole.
