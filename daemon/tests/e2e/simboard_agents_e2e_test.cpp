@@ -164,10 +164,24 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   framer.ref_framer().set_info().select_line(true);
   EXPECT_EQ(kSuccess, Display(framer));
   EXPECT_EQ(0u, Lines("hal led").at(0).find("led=12")) << Board("hal led").text();
-
-  // Everything before the framer went out by now: the answers came after.
-  ASSERT_TRUE(Both([&](montest::Agent& a) { return a.sets(&a == &tams ? t0 : q0).size() >= 3; }));
-  Eventually([&] { tams.pump(); qv.pump(); return false; }, 300);
+  // Then a set of a section of its own: each agent gets its messages in the
+  // order of the commands, so once it has this one it has those before.
+  LGCP::DisplayParams mark;
+  mark.select_snmp_set();
+  MON::SnmpSetCommand m;
+  m.set_uniq(2);
+  MON::IniName& markId = m.set_id().select_name();
+  markId.set_section("mark");
+  markId.set_name("end");
+  markId.set_index(1);
+  m.set_value("1");
+  mark.ref_snmp_set().ref_commands().push_back(m);
+  EXPECT_EQ(kSuccess, Display(mark));
+  ASSERT_TRUE(Both([&](montest::Agent& a) {
+    for (const MON::SnmpSetCommand& c : a.sets(&a == &tams ? t0 : q0))
+      if (std::string(c.get_id().get_name().get_section()) == "mark") return true;
+    return false;
+  }));
   ItemIndexes ti = Items(tams, t0), qi = Items(qv, q0);
   EXPECT_EQ((std::set<int>{2}), ti[6]);
   EXPECT_EQ((std::set<int>{2}), ti[8]);
