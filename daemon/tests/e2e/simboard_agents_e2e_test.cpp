@@ -304,18 +304,20 @@ struct NamedController {
 };
 
 TEST_F(AgentBoard, ControllerCheck) {
+  // The controller check runs every 5 s: each wait lasts a few of them.
+  const int checks = 15000;
   // The host's and other boards' controllers are none of this board's.
   std::unique_ptr<NamedController> foreign(new NamedController);
   const std::string self = Mon("controller/self");
-  ASSERT_TRUE(Eventually([&] { return Exists(self); }, 7000));
+  ASSERT_TRUE(Eventually([&] { return Exists(self); }, checks));
   char link[PATH_MAX] = {};
   ASSERT_GT(::readlink(self.c_str(), link, sizeof link - 1), 0);
   controller.Close();
-  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "5"; }, 7000));
+  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "5"; }, checks));
 
   {
     NamedController own(SysPaths::resolve("/var"));
-    ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, 7000))
+    ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, checks))
         << ReadFile(Mon("controller/self/status"));
   }
   foreign.reset();
@@ -327,7 +329,7 @@ TEST_F(AgentBoard, ControllerCheck) {
   own.select_controller().set_host().set_iaddr(link);
   own.ref_controller().set_status(HSP::ControllerStatus::active);
   EXPECT_EQ(kSuccess, Display(own, again));
-  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "2"; }, 7000));
+  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "2"; }, checks));
 }
 
 TEST_F(AgentBoard, BadInputFromAnAgentKeepsTheLink) {
