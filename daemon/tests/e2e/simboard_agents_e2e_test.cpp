@@ -164,10 +164,24 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   framer.ref_framer().set_info().select_line(true);
   EXPECT_EQ(kSuccess, Display(framer));
   EXPECT_EQ(0u, Lines("hal led").at(0).find("led=12")) << Board("hal led").text();
-
-  // Everything before the framer went out by now: the answers came after.
-  ASSERT_TRUE(Both([&](montest::Agent& a) { return a.sets(&a == &tams ? t0 : q0).size() >= 3; }));
-  Eventually([&] { tams.pump(); qv.pump(); return false; }, 300);
+  // Then a set of a section of its own: each agent gets its messages in the
+  // order of the commands, so once it has this one it has those before.
+  LGCP::DisplayParams mark;
+  mark.select_snmp_set();
+  MON::SnmpSetCommand m;
+  m.set_uniq(2);
+  MON::IniName& markId = m.set_id().select_name();
+  markId.set_section("mark");
+  markId.set_name("end");
+  markId.set_index(1);
+  m.set_value("1");
+  mark.ref_snmp_set().ref_commands().push_back(m);
+  EXPECT_EQ(kSuccess, Display(mark));
+  ASSERT_TRUE(Both([&](montest::Agent& a) {
+    for (const MON::SnmpSetCommand& c : a.sets(&a == &tams ? t0 : q0))
+      if (std::string(c.get_id().get_name().get_section()) == "mark") return true;
+    return false;
+  }));
   ItemIndexes ti = Items(tams, t0), qi = Items(qv, q0);
   EXPECT_EQ((std::set<int>{2}), ti[6]);
   EXPECT_EQ((std::set<int>{2}), ti[8]);
@@ -290,18 +304,20 @@ struct NamedController {
 };
 
 TEST_F(AgentBoard, ControllerCheck) {
+  // The controller check runs every 5 s: each wait lasts a few of them.
+  const int checks = 15000;
   // The host's and other boards' controllers are none of this board's.
   std::unique_ptr<NamedController> foreign(new NamedController);
   const std::string self = Mon("controller/self");
-  ASSERT_TRUE(Eventually([&] { return Exists(self); }, 7000));
+  ASSERT_TRUE(Eventually([&] { return Exists(self); }, checks));
   char link[PATH_MAX] = {};
   ASSERT_GT(::readlink(self.c_str(), link, sizeof link - 1), 0);
   controller.Close();
-  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "5"; }, 7000));
+  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "5"; }, checks));
 
   {
     NamedController own(SysPaths::resolve("/var"));
-    ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, 7000))
+    ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "4"; }, checks))
         << ReadFile(Mon("controller/self/status"));
   }
   foreign.reset();
@@ -313,7 +329,7 @@ TEST_F(AgentBoard, ControllerCheck) {
   own.select_controller().set_host().set_iaddr(link);
   own.ref_controller().set_status(HSP::ControllerStatus::active);
   EXPECT_EQ(kSuccess, Display(own, again));
-  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "2"; }, 7000));
+  ASSERT_TRUE(Both([](montest::Agent& a) { return Last(a, "controllerStatus") == "2"; }, checks));
 }
 
 TEST_F(AgentBoard, BadInputFromAnAgentKeepsTheLink) {

@@ -110,6 +110,9 @@ protected:
 };
 
 TEST_F(TrunkBoard, E1StatusOnConnectAndEverySecond) {
+  // Taken before the connection: its status tick comes a second after it,
+  // however late the test reads the first signals.
+  const Clock::time_point start = Clock::now();
   ASSERT_NO_FATAL_FAILURE(Start());
   // The first four signals of the connection.
   std::vector<Trunk> first = TrunkStatus(ACP::TrunkType::e1, 4, 500);
@@ -118,8 +121,7 @@ TEST_F(TrunkBoard, E1StatusOnConnectAndEverySecond) {
     EXPECT_EQ(t, first[t].trunk);
     EXPECT_EQ(ACP::TrunkState::normal, first[t].state);
   }
-  const Clock::time_point start = Clock::now();
-  EXPECT_EQ(4u, TrunkStatus(ACP::TrunkType::e1, 4, 2000).size());
+  EXPECT_EQ(4u, TrunkStatus(ACP::TrunkType::e1, 4).size());
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(500));
 
   // Trunk 1 first: any batch that shows trunk 2 changed shows trunk 1 too.
