@@ -2,8 +2,11 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <linux/sockios.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,6 +49,12 @@ bool Session::send(const void* data, std::size_t len, std::size_t* sent_len) {
   if (sent != static_cast<ssize_t>(n)) return false;
   if (sent_len) *sent_len = n;
   return true;
+}
+
+std::size_t Session::unread() const {
+  int n = 0;
+  if (hung_ || released_ || ::ioctl(far_.lowlevel_fd(), SIOCOUTQ, &n) != 0 || n < 0) return 0;
+  return static_cast<std::size_t>(n);
 }
 
 bool Session::read_once() {

@@ -91,6 +91,9 @@ public:
   // device's pending read faults apply (`sent` tells how many octets went).
   // False when it could not be sent (hung up, buffer full).
   bool send(const void* data, std::size_t len, std::size_t* sent = nullptr);
+  // What was sent to the daemon and it has not read yet, in the socket's
+  // own accounting (0 once it has read everything).
+  std::size_t unread() const;
   // Reads at once whatever the daemon wrote, handing it to the driver.
   void drain();
   // On a byte channel that the driver paces itself (not draining): reads at

@@ -52,15 +52,19 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
   add_value_request(Req::kTimeslot, [this](Session& s, unsigned long v) { return timeslot(s, v); });
   add_request(Req::kResources, [this](Session&, void* arg) { return resources(arg); });
 
-  add_command("mcc", "list", "", "the allocated channels: timeslot, mode code, draining, frames dropped as too long",
+  add_command("mcc", "list", "",
+              "the allocated channels: timeslot, mode code, draining, frames dropped as too long, what the daemon "
+              "has still to read",
               [this](const Args& a, Reply& r) {
                 if (!a.empty()) return r.fail("usage: mcc list");
                 for (Session* s : sessions()) {
                   const Channel* c = channel_of(*s);
                   if (!c || c->timeslot < 0) continue;
+                  const std::size_t unread = s->unread();
                   r.line("channel=" + std::to_string(c->timeslot) + " mode=" + std::to_string(c->mode) +
                          (held(*s) ? " stalled" : "") +
-                         (c->tooLong ? " toolong=" + std::to_string(c->tooLong) : ""));
+                         (c->tooLong ? " toolong=" + std::to_string(c->tooLong) : "") +
+                         (unread ? " unread=" + std::to_string(unread) : ""));
                 }
               });
   // The channel on the timeslot that is the command's only word; null, failed, when none.

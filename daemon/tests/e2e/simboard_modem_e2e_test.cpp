@@ -163,7 +163,7 @@ TEST_F(ModemE2E, DspModemAnswersRunsPppdAuthenticatesAndDestroysWhenPppdEnds) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: fail to bind auth socket: Address already in use\n"); }));
   holder.release();
-  ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: auth socket bound to 127.0.0.1:"); }, 3000));
+  ASSERT_TRUE(Eventually([&] { return contains(daemon.Err(), "auth: auth socket bound to 127.0.0.1:"); }, 10000));
   ASSERT_EQ(kSuccess, Answer(Modem([](TERM::ModemParams& p) { p.set_cid("5551234"); }), 1));
   ASSERT_EQ(kSuccess, Answer(Trunk(0, 5), 2));
   ASSERT_NO_FATAL_FAILURE(Join(1, 2));
