@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -43,9 +44,14 @@ inline Fd BindAny(int type, unsigned port) {
 
 // The blocks of ports this process holds. A cursor walks the range round and
 // round, so a hand-out tries each port about once a lap however many came
-// before it, and a block given back comes round again on the next lap.
+// before it, and a block given back comes round again on the next lap; the
+// last few given back are handed out again first, still reserved, so that a
+// test that takes and gives back ports in a loop pays a bind check each.
 class Ports {
 public:
+  // Given-back blocks kept reserved for the next hand-outs.
+  static constexpr std::size_t kSpares = 16;
+
   static Ports& Instance() {
     static Ports ports;
     return ports;
@@ -53,6 +59,7 @@ public:
 
   unsigned short Reserve(int type, unsigned count) {
     if (count == 0 || count > span_) return 0;
+    if (const unsigned short again = Reuse(type, count)) return again;
     const int other = type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM;
     // One lap: every first port is tried once.
     for (unsigned tried = 0; tried < span_; ++tried) {
@@ -77,27 +84,65 @@ public:
       next_ = end < span_ ? end : 0;
       for (unsigned p = first; p < end; ++p) mine_[p] = true;
       const auto port = static_cast<unsigned short>(bottom_ + first);
-      held_[port] = std::move(reservations);
+      held_[port] = Block{type, false, std::move(reservations)};
       return port;
     }
     return 0;
   }
 
   // Gives back a block that Reserve handed out; anything else is ignored.
+  // The last few stay reserved, to be handed out again first.
   void Release(unsigned short first) {
     const auto at = held_.find(first);
-    if (at == held_.end()) return;
-    for (unsigned p = first; p < first + at->second.size(); ++p) mine_[p - bottom_] = false;
-    held_.erase(at);
+    if (at == held_.end() || at->second.spare) return;
+    at->second.spare = true;
+    spares_.push_back(first);
+    if (spares_.size() > kSpares) {
+      Drop(spares_.front());
+      spares_.erase(spares_.begin());
+    }
   }
 
+  // Ports reserved for this process and not given back.
   std::size_t Held() const {
     std::size_t n = 0;
-    for (auto const& block : held_) n += block.second.size();
+    for (auto const& block : held_)
+      if (!block.second.spare) n += block.second.reservations.size();
     return n;
   }
 
 private:
+  struct Block {
+    int type;
+    bool spare;
+    std::vector<Fd> reservations;
+  };
+
+  // A spare block of the kind whose ports are still free for the type.
+  unsigned short Reuse(int type, unsigned count) {
+    for (auto it = spares_.rbegin(); it != spares_.rend(); ++it) {
+      Block& b = held_[*it];
+      if (b.type != type || b.reservations.size() != count) continue;
+      const unsigned short first = *it;
+      spares_.erase(std::next(it).base());
+      bool free = true;
+      for (unsigned p = first; p < first + count && free; ++p) free = BindAny(type, p).is_valid();
+      if (!free) {
+        Drop(first);
+        return 0;
+      }
+      b.spare = false;
+      return first;
+    }
+    return 0;
+  }
+
+  void Drop(unsigned short first) {
+    const auto at = held_.find(first);
+    for (unsigned p = first; p < first + at->second.reservations.size(); ++p) mine_[p - bottom_] = false;
+    held_.erase(at);
+  }
+
   Ports() {
     const unsigned top = EphemeralLow();
     bottom_ = top > 9216 ? top - 8192 : 1024;
@@ -111,7 +156,9 @@ private:
   unsigned span_ = 0;
   unsigned next_ = 0;
   std::vector<bool> mine_;
-  std::map<unsigned short, std::vector<Fd>> held_;
+  std::map<unsigned short, Block> held_;
+  // Given-back blocks still reserved, the latest last.
+  std::vector<unsigned short> spares_;
 };
 
 // The first of count ports below the ephemeral range, free for the type
