@@ -46,6 +46,23 @@ protected:
       out[montest::ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
     return out;
   }
+  static MON::SnmpSetCommand SetCommand(long uniq, const char* section, const char* name, long index,
+                                        std::string const& value) {
+    MON::SnmpSetCommand s;
+    s.set_uniq(uniq);
+    MON::IniName& id = s.set_id().select_name();
+    id.set_section(section);
+    id.set_name(name);
+    id.set_index(index);
+    s.set_value(value);
+    return s;
+  }
+  // The snmp-set entries of the section from message `from` on.
+  static int InSection(const montest::Agent& a, std::size_t from, std::string const& section) {
+    int n = 0;
+    for (const MON::SnmpSetCommand& c : a.sets(from)) n += std::string(c.get_id().get_name().get_section()) == section;
+    return n;
+  }
   static std::string Last(const montest::Agent& a, const std::string& column, std::size_t from = 0) {
     const auto v = a.values(column, from);
     return v.empty() ? "-" : v.back().second;
@@ -142,16 +159,8 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   EXPECT_EQ(kSuccess, Display(empty));
   LGCP::DisplayParams set;
   set.select_snmp_set();
-  for (const char* section : {"plain", "../etc"}) {
-    MON::SnmpSetCommand s;
-    s.set_uniq(1);
-    MON::IniName& id = s.set_id().select_name();
-    id.set_section(section);
-    id.set_name("key");
-    id.set_index(1);
-    s.set_value("val");
-    set.ref_snmp_set().ref_commands().push_back(s);
-  }
+  for (const char* section : {"plain", "../etc"})
+    set.ref_snmp_set().ref_commands().push_back(SetCommand(1, section, "key", 1, "val"));
   EXPECT_EQ(kSuccess, Display(set));
   LGCP::DisplayParams channels;
   channels.select_board().select_boardChannelStatus();
@@ -168,20 +177,9 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   // order of the commands, so once it has this one it has those before.
   LGCP::DisplayParams mark;
   mark.select_snmp_set();
-  MON::SnmpSetCommand m;
-  m.set_uniq(2);
-  MON::IniName& markId = m.set_id().select_name();
-  markId.set_section("mark");
-  markId.set_name("end");
-  markId.set_index(1);
-  m.set_value("1");
-  mark.ref_snmp_set().ref_commands().push_back(m);
+  mark.ref_snmp_set().ref_commands().push_back(SetCommand(2, "mark", "end", 1, "1"));
   EXPECT_EQ(kSuccess, Display(mark));
-  ASSERT_TRUE(Both([&](montest::Agent& a) {
-    for (const MON::SnmpSetCommand& c : a.sets(&a == &tams ? t0 : q0))
-      if (std::string(c.get_id().get_name().get_section()) == "mark") return true;
-    return false;
-  }));
+  ASSERT_TRUE(Both([&](montest::Agent& a) { return InSection(a, &a == &tams ? t0 : q0, "mark") > 0; }));
   ItemIndexes ti = Items(tams, t0), qi = Items(qv, q0);
   EXPECT_EQ((std::set<int>{2}), ti[6]);
   EXPECT_EQ((std::set<int>{2}), ti[8]);
@@ -199,15 +197,13 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   EXPECT_TRUE(Exists(Mon("plain")));
   EXPECT_FALSE(Exists(Mon("../etc/key")));
   for (montest::Agent* a : {&tams, &qv}) {
-    int sinkMessages = 0, plain = 0;
+    int sinkMessages = 0;
     for (std::size_t i = (a == &tams ? t0 : q0); i < a->messages.size(); ++i) {
       const MON::Command& c = a->messages[i].get_pdu().get_command();
       if (c.snmp_trapsink_set_isSelected()) ++sinkMessages;
     }
-    for (const MON::SnmpSetCommand& s : a->sets(a == &tams ? t0 : q0))
-      if (std::string(s.get_id().get_name().get_section()) == "plain") ++plain;
     EXPECT_EQ(1, sinkMessages);
-    EXPECT_EQ(1, plain);
+    EXPECT_EQ(1, InSection(*a, a == &tams ? t0 : q0, "plain"));
   }
 
   // As many phones as the board keeps, and set commands of long values: far
@@ -220,16 +216,8 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   for (int part = 0; part < 4; ++part) {
     LGCP::DisplayParams longSet;
     longSet.select_snmp_set();
-    for (int i = part * kLong / 4; i < (part + 1) * kLong / 4; ++i) {
-      MON::SnmpSetCommand s;
-      s.set_uniq(-1 - i);
-      MON::IniName& id = s.set_id().select_name();
-      id.set_section("long");
-      id.set_name("text");
-      id.set_index(i);
-      s.set_value(std::string(1000, 'L'));
-      longSet.ref_snmp_set().ref_commands().push_back(s);
-    }
+    for (int i = part * kLong / 4; i < (part + 1) * kLong / 4; ++i)
+      longSet.ref_snmp_set().ref_commands().push_back(SetCommand(-1 - i, "long", "text", i, std::string(1000, 'L')));
     ASSERT_EQ(kSuccess, Display(longSet)) << part;
   }
 
