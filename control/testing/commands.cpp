@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <vector>
+
 #include "foundation/ext_text.h"
 #include "messages/LGCP.h"
 #include "messages/TERM.h"
@@ -212,12 +214,13 @@ std::string UdpReceiver::Receive(int timeout_ms) {
 bool UdpPortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_valid(); }
 
 unsigned LocalPort(unsigned avoid) {
-  for (int i = 0; i < 100; ++i) {
-    const unsigned short p = porttest::Reserve(SOCK_DGRAM, 2);
-    if (p != 0 && p != avoid && p + 1u != avoid) return p;
-    porttest::Release(p);
-  }
-  return 0;
+  // A block that touches avoid stays taken until another came, or the next
+  // hand-out would be that block again.
+  std::vector<unsigned short> touching;
+  unsigned short p = 0;
+  while ((p = porttest::Reserve(SOCK_DGRAM, 2)) != 0 && (p == avoid || p + 1u == avoid)) touching.push_back(p);
+  for (unsigned short t : touching) porttest::Release(t);
+  return p;
 }
 
 bool IsActivated(LGCP::Signal const& s) { return s.activated_isSelected(); }

@@ -3,13 +3,21 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "board/rtp.h"
 #include "foundation/tests/loop_test_util.h"
@@ -30,41 +38,237 @@ unsigned FreePorts() { return porttest::Reserve(SOCK_DGRAM, 4); }
 
 bool PortFree(unsigned port) { return porttest::BindAny(SOCK_DGRAM, port).is_valid(); }
 
-// The tests' port helper hands out blocks however many it handed out before,
-// keeps a held block from every later hand-out and from the other protocol,
-// hands a block given back out again and lets the older ones go.
-TEST(FreePorts, HandOutAndGiveBack) {
-  porttest::Ports& ports = porttest::Ports::Instance();
+// A host of the model for the port helper: which ports the helper and other
+// test processes claim, and which ports the helper and other programs bind.
+class ModelHost : public porttest::Host {
+public:
+  bool Claim(unsigned port) override {
+    ++claims;
+    if (claimed.count(port)) return false;
+    claimed[port] = true;
+    return true;
+  }
+  void Unclaim(unsigned port) override {
+    const auto at = claimed.find(port);
+    if (at != claimed.end() && at->second) claimed.erase(at);
+  }
+  bool Hold(int type, unsigned port) override {
+    if (Bound(type, port)) return false;
+    held[port] = type;
+    return true;
+  }
+  void Unhold(unsigned port) override { held.erase(port); }
+  bool Free(int type, unsigned port) override { return !Bound(type, port); }
+
+  bool Bound(int type, unsigned port) const {
+    const auto at = held.find(port);
+    return others[type == SOCK_DGRAM].count(port) || (at != held.end() && at->second == type);
+  }
+  bool Mine(unsigned port) const {
+    const auto at = claimed.find(port);
+    return at != claimed.end() && at->second;
+  }
+
+  // Claims: true the helper's, false another test process's.
+  std::map<unsigned, bool> claimed;
+  // The helper's bound ports and their type.
+  std::map<unsigned, int> held;
+  // Ports other programs bind, by type (stream, datagram).
+  std::set<unsigned> others[2];
+  unsigned claims = 0;
+};
+
+constexpr porttest::Range kModelRange = {20000, 40};
+
+int Other(int type) { return type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM; }
+
+// Random hand-outs and give-backs of both types and several sizes, while other
+// test processes claim ports and other programs bind them: a block handed out
+// is claimed, held for the other type, free for its own and apart from every
+// other block held; 0 comes only when no run of free ports is left.
+TEST(FreePorts, ModelOfHandOutsAndGiveBacks) {
+  ModelHost host;
+  porttest::Ports ports(host, kModelRange, 7);
+  std::mt19937 random(1);
+  std::map<unsigned, std::pair<int, unsigned>> blocks;  // first: type, count
+  const auto inBlock = [&](unsigned p) {
+    const auto at = blocks.upper_bound(p);
+    return at != blocks.begin() && p < std::prev(at)->first + std::prev(at)->second.second;
+  };
+  const auto usable = [&](unsigned p) {
+    const auto claim = host.claimed.find(p);
+    return !inBlock(p) && (claim == host.claimed.end() || claim->second) && !host.others[0].count(p) &&
+           !host.others[1].count(p);
+  };
+  unsigned zeros = 0, reused = 0;
+  for (unsigned step = 0; step < 20000; ++step) {
+    const unsigned port = kModelRange.bottom + random() % kModelRange.span;
+    // Phases that fill the range and phases that drain it.
+    const bool filling = step / 500 % 2 == 0;
+    switch (random() % 10) {
+      case 0:  // another program binds a port or lets one go
+        if (!host.others[step % 2].erase(port) && !host.Bound(step % 2 ? SOCK_DGRAM : SOCK_STREAM, port))
+          host.others[step % 2].insert(port);
+        break;
+      case 1:  // another test process claims a port or lets one go
+        if (host.claimed.count(port) == 0)
+          host.claimed[port] = false;
+        else if (!host.claimed[port])
+          host.claimed.erase(port);
+        break;
+      case 2:
+      case 3:
+      case 4:
+      case 5: {
+        if (!filling && !blocks.empty()) {
+          auto at = std::next(blocks.begin(), random() % blocks.size());
+          ports.Release(static_cast<unsigned short>(at->first));
+          blocks.erase(at);
+          break;
+        }
+        const int type = random() % 2 ? SOCK_STREAM : SOCK_DGRAM;
+        const unsigned count = 1 + random() % 3;
+        const unsigned claimsBefore = host.claims;
+        const unsigned short first = ports.Reserve(type, count);
+        if (first == 0) {
+          ++zeros;
+          for (unsigned p = kModelRange.bottom; p + count <= kModelRange.bottom + kModelRange.span; ++p) {
+            unsigned n = 0;
+            while (n < count && usable(p + n)) ++n;
+            ASSERT_LT(n, count) << "0 with " << p << " free, step " << step;
+          }
+          break;
+        }
+        if (host.claims == claimsBefore) ++reused;
+        for (unsigned p = first; p < first + count; ++p) {
+          ASSERT_FALSE(inBlock(p)) << p << " twice, step " << step;
+          ASSERT_TRUE(host.Mine(p)) << p << ", step " << step;
+          ASSERT_FALSE(host.others[type == SOCK_DGRAM].count(p)) << p << " taken, step " << step;
+          ASSERT_EQ(Other(type), host.held[p]) << p << ", step " << step;
+        }
+        blocks[first] = {type, count};
+        break;
+      }
+      default:  // a give-back, or one of something never handed out
+        if (blocks.empty() || random() % 4 == 0) {
+          if (!blocks.count(port)) ports.Release(static_cast<unsigned short>(port));
+        } else {
+          auto at = std::next(blocks.begin(), random() % blocks.size());
+          ports.Release(static_cast<unsigned short>(at->first));
+          blocks.erase(at);
+        }
+    }
+    std::size_t held = 0, claimedByUs = 0;
+    for (auto const& b : blocks) held += b.second.second;
+    for (auto const& c : host.claimed) claimedByUs += c.second;
+    ASSERT_EQ(held, ports.Held()) << step;
+    // Beside the blocks, only the spares stay claimed.
+    ASSERT_LE(claimedByUs, held + 3 * porttest::Ports::kSpares) << step;
+  }
+  // Both kinds of answer came often enough to have been checked.
+  EXPECT_GT(zeros, 100u);
+  EXPECT_GT(reused, 500u);
+}
+
+// The cursor walks on: ports another test process holds are tried once a
+// lap, not at every hand-out; the last blocks given back are handed out again
+// first, without a claim, and the older ones are let go.
+TEST(FreePorts, CursorAndSpares) {
+  ModelHost host;
+  const porttest::Range range = {20000, 64};
+  for (unsigned p = 0; p < 32; ++p) host.claimed[range.bottom + p] = false;
+  porttest::Ports ports(host, range, 0);
+  std::vector<unsigned short> taken;
+  for (unsigned i = 0; i < 32; ++i) {
+    taken.push_back(ports.Reserve(SOCK_STREAM, 1));
+    ASSERT_EQ(range.bottom + 32 + i, taken.back());
+  }
+  EXPECT_EQ(64u, host.claims);
+  for (unsigned short p : taken) ports.Release(p);
+  for (unsigned i = 0; i < 32; ++i)
+    EXPECT_EQ(i >= 32 - porttest::Ports::kSpares, host.Mine(taken[i])) << i;
+  // The latest first, while it still binds.
+  host.others[0].insert(taken[31]);
+  EXPECT_EQ(taken[30], ports.Reserve(SOCK_STREAM, 1));
+  EXPECT_FALSE(host.Mine(taken[31]));
+  EXPECT_EQ(taken[29], ports.Reserve(SOCK_STREAM, 1));
+  EXPECT_EQ(64u, host.claims);
+}
+
+// Processes that bind the ports they hold, as a daemon does, while others
+// choose and give back ports of the same part of the range: no bind fails.
+TEST(FreePorts, ChoosingNeverBindsAnotherProcesssPorts) {
   const unsigned short kept = porttest::Reserve(SOCK_DGRAM, 4);
   ASSERT_NE(0u, kept);
+  porttest::SystemHost other;
   for (unsigned p = kept; p < kept + 4u; ++p) {
     EXPECT_TRUE(PortFree(p)) << p;
     EXPECT_FALSE(porttest::BindAny(SOCK_STREAM, p).is_valid()) << p;
+    EXPECT_FALSE(other.Claim(p)) << p;
   }
-  const std::size_t held = ports.Held();
-  // Batches of twice the spares: half come from the spares, half from the
-  // cursor, which goes twice round the range below the ephemeral one.
-  const unsigned batch = 2 * porttest::Ports::kSpares;
-  for (unsigned round = 0; round < 2 * 8192 / batch; ++round) {
-    std::set<unsigned> taken = {kept, kept + 1u, kept + 2u, kept + 3u};
-    std::vector<unsigned short> blocks;
-    for (unsigned i = 0; i < batch; ++i) {
-      const unsigned short p = porttest::Reserve(SOCK_DGRAM, 2);
-      ASSERT_NE(0u, p) << round;
-      ASSERT_TRUE(taken.insert(p).second && taken.insert(p + 1u).second) << p;
-      ASSERT_TRUE(PortFree(p) && PortFree(p + 1u)) << p;
-      blocks.push_back(p);
-    }
-    EXPECT_EQ(held + 2 * batch, ports.Held());
-    for (unsigned short p : blocks) porttest::Release(p);
-    // The older half let go, the newer kept for the next batch.
-    ASSERT_TRUE(porttest::BindAny(SOCK_STREAM, blocks.front()).is_valid()) << blocks.front();
-    ASSERT_FALSE(porttest::BindAny(SOCK_STREAM, blocks.back()).is_valid()) << blocks.back();
-  }
-  EXPECT_EQ(held, ports.Held());
   porttest::Release(kept);
-  EXPECT_EQ(held - 4, ports.Held());
-  EXPECT_EQ(kept, porttest::Reserve(SOCK_DGRAM, 4));
+
+  const porttest::Range all = porttest::TestRange();
+  ASSERT_GT(all.span, 1024u);
+  std::mt19937 random(std::random_device{}());
+  // A part small enough that the choosers come round to the binders' ports
+  // many times a second.
+  const porttest::Range part = {all.bottom + unsigned(random() % (all.span - 256)), 256};
+  int stop[2];
+  ASSERT_EQ(0, ::pipe(stop));
+  std::vector<pid_t> choosers, binders;
+  const auto start = [&](std::vector<pid_t>& into, int (*body)(porttest::Ports&, int)) {
+    const unsigned from = unsigned(random());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(stop[1]);
+      porttest::SystemHost host;
+      porttest::Ports ports(host, part, from);
+      ::_exit(body(ports, stop[0]));
+    }
+    into.push_back(pid);
+  };
+  // Exit codes: 0 done, 1 a bind of a held port failed, 2 no pair bound.
+  // Another copy of this test may choose in an overlapping part at the same
+  // time, so a hand-out may find nothing free for a while.
+  for (int i = 0; i < 2; ++i)
+    start(binders, [](porttest::Ports& ports, int done) {
+      std::vector<unsigned short> pairs;
+      unsigned bound = 0;
+      pollfd stopped = {done, POLLIN, 0};
+      while (::poll(&stopped, 1, 0) == 0) {
+        const unsigned short p = ports.Reserve(SOCK_DGRAM, 2);
+        if (p != 0) {
+          for (int n = 0; n < 20; ++n)
+            if (!porttest::BindAny(SOCK_DGRAM, p) || !porttest::BindAny(SOCK_DGRAM, p + 1u)) return 1;
+          ++bound;
+          pairs.push_back(p);
+        }
+        // Some given back are let go, so that new ones are chosen too.
+        if (pairs.size() == 20 || (p == 0 && !pairs.empty())) {
+          for (unsigned short q : pairs) ports.Release(q);
+          pairs.clear();
+        }
+      }
+      return bound > 0 ? 0 : 2;
+    });
+  for (int i = 0; i < 3; ++i)
+    start(choosers, [](porttest::Ports& ports, int) {
+      for (int round = 0; round < 2000; ++round) {
+        std::vector<unsigned short> taken;
+        for (int n = 0; n < 24; ++n) taken.push_back(ports.Reserve(SOCK_STREAM, 1));
+        for (unsigned short p : taken) ports.Release(p);
+      }
+      return 0;
+    });
+  ::close(stop[0]);
+  const auto exitCode = [](pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  for (pid_t pid : choosers) EXPECT_EQ(0, exitCode(pid)) << "chooser";
+  ::close(stop[1]);
+  for (pid_t pid : binders) EXPECT_EQ(0, exitCode(pid)) << "binder";
 }
 
 TEST(RtpPayload, NumbersOfTheDriver) {

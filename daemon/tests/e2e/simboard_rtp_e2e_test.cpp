@@ -81,6 +81,20 @@ protected:
   UdpReceiver receiver;
 };
 
+// The block last given back touches the port to avoid: the next local port
+// is another one, not that block again and again.
+TEST_F(RtpBoard, LocalPortsAvoidTheGivenPort) {
+  for (unsigned side : {0u, 1u}) {
+    const unsigned first = LocalPort(0);
+    ASSERT_NE(0u, first);
+    porttest::Release(static_cast<unsigned short>(first));
+    const unsigned avoid = first + side, local = LocalPort(avoid);
+    ASSERT_NE(0u, local) << side;
+    EXPECT_TRUE(local + 1 < avoid || local > avoid) << local << " " << avoid;
+    porttest::Release(static_cast<unsigned short>(local));
+  }
+}
+
 TEST_F(RtpBoard, SdesAtCreationAndByeAtDestructionReadByTshark) {
   if (!SimBoard::HaveTshark() || !SimBoard::HaveText2pcap())
     GTEST_SKIP() << "tshark is not installed (tools/deps installs it)";
