@@ -1,10 +1,11 @@
 // The stand-in for the programs the daemon starts on the board (pppd with
 // its authentication plug-in, the fax sender and receiver, t38). It records what
-// it was given in var/log/standin/<name>-<pid>.txt under the root prefix:
-// "run <n>" (the run's place among the stand-in's runs under the prefix,
-// from 1), "program", "argv", "cwd", one "fd <n> <target>" per open descriptor,
-// "sigpipe default|ignored|caught", then what happens ("signal HUP",
-// "auth connected", "recv ...", "exit <code>").
+// it was given in var/log/standin/<name>-<pid>-<run>.txt under the root
+// prefix, <run> the run's place among the stand-in's runs under the prefix,
+// from 1 (no run replaces another's record, even one given the same pid):
+// "run <run>", "program", "argv", "cwd", one "fd <n> <target>" per open
+// descriptor, "sigpipe default|ignored|caught", then what happens ("signal
+// HUP", "auth connected", "recv ...", "exit <code>").
 //
 // It runs until SIGHUP, then exits 0, and sends nothing, unless words of its
 // arguments or of its option file (the word after "file") say otherwise:
@@ -174,26 +175,34 @@ int ConnectUnix(const std::string& path) {
   return fd;
 }
 
-// Creates the run's record, its first line "run <n>". Pids wrap while a
-// test suite forks thousands of processes, so the runs are numbered from a
-// counter in the directory, taken in turn under its lock; the record shows
-// up under its name with its number in it and in the order of the numbers.
-int CreateRecord(const std::string& dir, const std::string& file) {
+// Creates the run's record "<stem>-<n>.txt", its first line "run <n>". Pids
+// wrap while a test suite forks thousands of processes, and runs in pid
+// namespaces of their own share pids, so the runs are numbered from a counter
+// in the directory, taken in turn under its lock, and the number is in the
+// name. The record is created under its name, never over a file there (a
+// name taken, as after the counter was lost, takes the next number), and
+// nothing is staged: a run that dies leaves no more than its record. Records
+// show up in the order of their numbers; a reader takes one once its first
+// line is whole.
+int CreateRecord(const std::string& dir, const std::string& stem) {
   const int counter = ::open((dir + "/.runs").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (counter >= 0) ::flock(counter, LOCK_EX);
   unsigned long long run = 0;
   char text[32] = {0};
   if (counter >= 0 && ::pread(counter, text, sizeof text - 1, 0) > 0) run = std::strtoull(text, nullptr, 10);
-  ++run;
-  const std::string number = std::to_string(run), stored = number + "\n";
+  int fd = -1;
+  std::string number;
+  do {
+    number = std::to_string(++run);
+    const std::string path = dir + "/" + stem + "-" + number + ".txt";
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EEXIST);
+  const std::string stored = number + "\n";
   if (counter >= 0 && ::pwrite(counter, stored.data(), stored.size(), 0) > 0)
     (void)!::ftruncate(counter, off_t(stored.size()));
-  const std::string staged = dir + "/." + file;
-  const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   if (fd >= 0) {
     const std::string line = "run " + number + "\n";
     (void)!::write(fd, line.data(), line.size());
-    ::rename(staged.c_str(), (dir + "/" + file).c_str());
   }
   // Closing releases the lock.
   if (counter >= 0) ::close(counter);
@@ -250,7 +259,7 @@ int main(int argc, char** argv) {
   const std::string dir = std::string(ULVAROND_ROOT_PREFIX) + "/var/log/standin";
   ::mkdir((std::string(ULVAROND_ROOT_PREFIX) + "/var/log").c_str(), 0755);
   ::mkdir(dir.c_str(), 0755);
-  logFd = CreateRecord(dir, name + "-" + std::to_string(::getpid()) + ".txt");
+  logFd = CreateRecord(dir, name + "-" + std::to_string(::getpid()));
 
   std::string args;
   for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);

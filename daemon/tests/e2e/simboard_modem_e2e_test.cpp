@@ -1,12 +1,14 @@
 // Modem slots end to end: the daemon on the default simulated board with the
 // stand-in installed as pppd and the fax programs.
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <set>
 
 #include "control/testing/commands.h"
 #include "daemon/tests/e2e/standin_e2e.h"
@@ -545,8 +547,10 @@ TEST_F(ModemE2E, RunsAreTakenInTheOrderTheyStartedWhenPidsWrapped) {
   std::vector<std::string> logs = Logs("pppd");
   ASSERT_EQ(2u, logs.size());
   // The later run given the lower pid, as after pids wrapped.
-  ASSERT_EQ(0, std::rename(logs[0].c_str(), (kStandinDir + "/pppd-32000.txt").c_str()));
-  ASSERT_EQ(0, std::rename(logs[1].c_str(), (kStandinDir + "/pppd-300.txt").c_str()));
+  for (auto [at, pid] : {std::pair{0, "32000"}, std::pair{1, "300"}}) {
+    const std::string run = logs[at].substr(logs[at].rfind('-'));
+    ASSERT_EQ(0, std::rename(logs[at].c_str(), (kStandinDir + "/pppd-" + pid + run).c_str()));
+  }
   logs = Logs("pppd");
   ASSERT_EQ(2u, logs.size());
   EXPECT_TRUE(contains(ReadFile(logs[0]), "\nargv exit=0 first\n")) << ReadFile(logs[0]);
@@ -554,6 +558,92 @@ TEST_F(ModemE2E, RunsAreTakenInTheOrderTheyStartedWhenPidsWrapped) {
   EXPECT_EQ(32000, Pid("pppd", 0));
   EXPECT_EQ(300, Pid("pppd", 1));
   for (std::string const& f : Logs("pppd")) std::remove(f.c_str());
+}
+
+// The number of the stand-in's last run, as its counter holds it.
+unsigned long long LastRun() { return std::strtoull(ReadFile(kStandinDir + "/.runs").c_str(), nullptr, 10); }
+
+TEST_F(ModemE2E, RunsStartedAtOnceTakeANumberEach) {
+  // Stand-ins of a name of their own, let go at once. No other stand-in runs
+  // meanwhile: the end-to-end tests never run side by side.
+  const unsigned long long before = LastRun();
+  const std::string program = kRoot + "/usr/local/sbin/pppd";
+  char* argv[] = {const_cast<char*>("numbered"), const_cast<char*>("exit=0"), nullptr};
+  constexpr int kRuns = 300;
+  int gate[2];
+  ASSERT_EQ(0, ::pipe(gate));
+  std::vector<pid_t> pids;
+  for (int i = 0; i < kRuns; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char c;
+      (void)!::read(gate[0], &c, 1);
+      ::execve(program.c_str(), argv, environ);
+      ::_exit(127);
+    }
+    if (pid < 0) break;
+    pids.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  for (pid_t pid : pids) {
+    int status = 0;
+    EXPECT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  ASSERT_EQ(std::size_t(kRuns), pids.size());
+  // A record each, numbered one after the other from the counter on: the
+  // numbers its name and its first line give.
+  const std::vector<std::string> logs = Logs("numbered");
+  EXPECT_EQ(std::size_t(kRuns), logs.size());
+  std::set<unsigned long long> numbers;
+  for (std::string const& f : logs) {
+    const std::string n = f.substr(f.rfind('-') + 1, f.size() - f.rfind('-') - 5);
+    EXPECT_EQ(0u, ReadFile(f).rfind("run " + n + "\n", 0)) << f;
+    numbers.insert(std::strtoull(n.c_str(), nullptr, 10));
+  }
+  ASSERT_EQ(std::size_t(kRuns), numbers.size());
+  EXPECT_EQ(before + 1, *numbers.begin());
+  EXPECT_EQ(before + kRuns, *numbers.rbegin());
+  EXPECT_EQ(before + kRuns, LastRun());
+  for (std::string const& f : logs) std::remove(f.c_str());
+}
+
+TEST_F(ModemE2E, RunsGivenOnePidLeaveARecordEach) {
+  // Each run the first process, pid 1, of a pid namespace of its own (a user
+  // namespace too where that takes one); the second after the counter was set
+  // back, so that its name is the first's.
+  const std::string program = kRoot + "/usr/local/sbin/pppd";
+  const unsigned long long before = LastRun();
+  for (const char* which : {"first", "second"}) {
+    if (std::string(which) == "second") std::ofstream(kStandinDir + "/.runs") << before << "\n";
+    char* argv[] = {const_cast<char*>("pppd"), const_cast<char*>("exit=0"), const_cast<char*>(which), nullptr};
+    const pid_t outer = ::fork();
+    if (outer == 0) {
+      if (::unshare(CLONE_NEWPID) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) ::_exit(77);
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::execve(program.c_str(), argv, environ);
+        ::_exit(127);
+      }
+      int status = 0;
+      ::_exit(pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+    }
+    int status = 0;
+    ASSERT_EQ(outer, ::waitpid(outer, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no pid namespace to be had";
+    ASSERT_EQ(0, WEXITSTATUS(status));
+  }
+  const std::vector<std::string> logs = Logs("pppd");
+  ASSERT_EQ(2u, logs.size());
+  EXPECT_EQ(kStandinDir + "/pppd-1-" + std::to_string(before + 1) + ".txt", logs[0]);
+  EXPECT_EQ(kStandinDir + "/pppd-1-" + std::to_string(before + 2) + ".txt", logs[1]);
+  EXPECT_TRUE(contains(ReadFile(logs[0]), "\nargv exit=0 first\n")) << ReadFile(logs[0]);
+  EXPECT_TRUE(contains(ReadFile(logs[1]), "\nargv exit=0 second\n")) << ReadFile(logs[1]);
+  EXPECT_EQ(before + 2, LastRun());
+  for (std::string const& f : logs) std::remove(f.c_str());
 }
 
 }  // namespace

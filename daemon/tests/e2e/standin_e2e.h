@@ -29,8 +29,9 @@ protected:
     if (daemon.Pid() > 0) Stop();
   }
 
-  // The stand-in's records of a program ("pppd", "fax", "t38"), first run
-  // first: by the number each record starts with, as pids wrap.
+  // The stand-in's records of a program ("pppd", "fax", "t38"), named
+  // <name>-<pid>-<run>.txt, first run first: by the number each record
+  // starts with, as pids wrap. A record counts once that first line is whole.
   std::vector<std::string> Logs(std::string const& name) const {
     std::vector<std::pair<unsigned long long, std::string>> runs;
     if (DIR* d = ::opendir(kStandinDir.c_str())) {
@@ -39,7 +40,8 @@ protected:
         if (n[0] == '.' || n.compare(0, name.size(), name) != 0) continue;
         const std::string path = kStandinDir + "/" + n;
         const std::string text = ReadFile(path);
-        runs.emplace_back(text.compare(0, 4, "run ") == 0 ? std::strtoull(text.c_str() + 4, nullptr, 10) : ~0ull, path);
+        if (text.compare(0, 4, "run ") == 0 && text.find('\n') != std::string::npos)
+          runs.emplace_back(std::strtoull(text.c_str() + 4, nullptr, 10), path);
       }
       ::closedir(d);
     }
@@ -63,8 +65,7 @@ protected:
   int Pid(std::string const& name, size_t n = 0) {
     const std::vector<std::string> logs = Logs(name);
     if (logs.size() <= n) return -1;
-    const std::string& f = logs[n];
-    return std::atoi(f.c_str() + f.rfind('-') + 1);
+    return std::atoi(logs[n].c_str() + kStandinDir.size() + 1 + name.size() + 1);
   }
   bool Gone(int pid) { return pid > 0 && Eventually([&] { return ::kill(pid, 0) != 0; }); }
 };
