@@ -564,8 +564,7 @@ TEST_F(ModemE2E, RunsAreTakenInTheOrderTheyStartedWhenPidsWrapped) {
 unsigned long long LastRun() { return std::strtoull(ReadFile(kStandinDir + "/.runs").c_str(), nullptr, 10); }
 
 TEST_F(ModemE2E, RunsStartedAtOnceTakeANumberEach) {
-  // Stand-ins of a name of their own, let go at once. No other stand-in runs
-  // meanwhile: the end-to-end tests never run side by side.
+  // Stand-ins of a name of their own, let go at once.
   const unsigned long long before = LastRun();
   const std::string program = kRoot + "/usr/local/sbin/pppd";
   char* argv[] = {const_cast<char*>("numbered"), const_cast<char*>("exit=0"), nullptr};
@@ -593,8 +592,8 @@ TEST_F(ModemE2E, RunsStartedAtOnceTakeANumberEach) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
   ASSERT_EQ(std::size_t(kRuns), pids.size());
-  // A record each, numbered one after the other from the counter on: the
-  // numbers its name and its first line give.
+  // A record each, with a number of its own after the counter's: the number
+  // its name and its first line give.
   const std::vector<std::string> logs = Logs("numbered");
   EXPECT_EQ(std::size_t(kRuns), logs.size());
   std::set<unsigned long long> numbers;
@@ -604,9 +603,8 @@ TEST_F(ModemE2E, RunsStartedAtOnceTakeANumberEach) {
     numbers.insert(std::strtoull(n.c_str(), nullptr, 10));
   }
   ASSERT_EQ(std::size_t(kRuns), numbers.size());
-  EXPECT_EQ(before + 1, *numbers.begin());
-  EXPECT_EQ(before + kRuns, *numbers.rbegin());
-  EXPECT_EQ(before + kRuns, LastRun());
+  EXPECT_LT(before, *numbers.begin());
+  EXPECT_LE(*numbers.rbegin(), LastRun());
   for (std::string const& f : logs) std::remove(f.c_str());
 }
 
