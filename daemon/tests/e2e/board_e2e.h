@@ -104,6 +104,16 @@ protected:
     }
   }
 
+  // Whether a signal of the slot that matches came before a ping's answer,
+  // which follows whatever the daemon's loop has done by then.
+  bool SignalledByPing(long slot, std::function<bool(LGCP::Signal const&)> match) {
+    LGCP::Message answer;
+    EXPECT_EQ(Controller::Ok, controller.Call(Controller::Ping(), answer, 5000));
+    LGCP::Message m;
+    while (controller.ReceiveSignal(m, 0) == Controller::Ok) seen.push_back(m);
+    return WaitFor(slot, match, nullptr, 0);
+  }
+
   // The next n signals other than trunk status, or fewer at the time-out.
   std::vector<LGCP::Message> Signals(std::size_t n, int timeout_ms = 3000) {
     std::vector<LGCP::Message> got;

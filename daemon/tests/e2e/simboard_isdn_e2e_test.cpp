@@ -191,7 +191,7 @@ TEST_F(IsdnBoard, QsigRefusalsAndAHangUp) {
   EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), line); })) << daemon.Err();
   for (int i = 0; i < 20; ++i) {
     LGCP::Message answer;
-    ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(100 + i), answer, 2000));
+    ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(100 + i), answer, 5000));
   }
   EXPECT_EQ(kSuccess, Answer(Destroy(), 20));
   EXPECT_EQ(kSuccess, Answer(Destroy(), 10));

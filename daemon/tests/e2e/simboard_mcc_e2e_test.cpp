@@ -153,7 +153,7 @@ TEST_F(MccBoard, AHungUpChannelIsNoLongerPolled) {
   EXPECT_TRUE(Eventually([&] { return contains(daemon.Err(), line); }));
   for (int i = 0; i < 20; ++i) {
     LGCP::Message answer;
-    ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(100 + i), answer, 2000));
+    ASSERT_EQ(Controller::Ok, controller.Call(Controller::Ping(100 + i), answer, 5000));
   }
   // The daemon went on through many passes of its loop with one line.
   const std::string err = daemon.Err();

@@ -182,13 +182,15 @@ TEST_F(MixerBoard, PortsCarryTheReceiversOfTheirTimeslot) {
   QueryResources();
   EXPECT_EQ(kSuccess, Answer(Trunk(0, 7), 1));
   EXPECT_EQ(kSuccess, Answer(MixerIn(0, 4), 2));
-  Signals(2, 1000);
+  // The trunk slot's streams, signalled before the port's answer.
+  ASSERT_EQ(2u, Signals(2).size());
   EXPECT_EQ(kSuccess, Answer(ConnectTo(2), 1));
   const int ts = MixerTs(0, 4);
   EXPECT_EQ("state=fed source=7", Xc(ts));
   // The input's receive stream starts with the connection.
   const std::vector<LGCP::Message> stream = Signals(1);
   ASSERT_EQ(1u, stream.size());
+  EXPECT_EQ(2, Controller::SlotOf(stream[0]));
   EXPECT_TRUE(stream[0].get_pdu().get_signal().receiver_isSelected());
 
   EXPECT_EQ(kSuccess, Answer(Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }), 2));

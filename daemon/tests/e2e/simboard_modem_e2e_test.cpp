@@ -393,7 +393,7 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailuresHoldTheirModemAndTakeNoRecords
   EXPECT_EQ(600, Timeslot(8));
   ASSERT_TRUE(WaitFor(8, IsAuth, &s)) << daemon.Err();
   EXPECT_EQ("bob", std::string(s.get_modemProceeding().get_auth().get_username()));
-  EXPECT_FALSE(WaitFor(1, IsAuth, nullptr, 0));
+  EXPECT_FALSE(SignalledByPing(1, IsAuth));
   ASSERT_EQ(kSuccess, Answer(Destroy(), 7));
   ASSERT_EQ(kSuccess, Answer(Destroy(), 8));
 
@@ -406,7 +406,7 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailuresHoldTheirModemAndTakeNoRecords
   ASSERT_EQ(kSuccess, Answer(ConnectTo(3), 9));
   ASSERT_TRUE(WaitFor(3, IsAbort, &s));
   EXPECT_EQ(512, s.get_abort().getValue());
-  EXPECT_FALSE(WaitFor(2, IsAcct, nullptr, 0));
+  EXPECT_FALSE(SignalledByPing(2, IsAcct));
   // A receiver that cannot be run received no pages.
   const std::string receiver = kRoot + "/usr/local/bin/fax";
   ::chmod(receiver.c_str(), 0644);
@@ -416,7 +416,7 @@ TEST_F(ModemE2E, FaxChildrenReportPagesAndFailuresHoldTheirModemAndTakeNoRecords
   ::chmod(receiver.c_str(), 0755);
   ASSERT_TRUE(aborted);
   EXPECT_EQ(512, s.get_abort().getValue());
-  EXPECT_FALSE(WaitFor(10, IsAcct, nullptr, 0));
+  EXPECT_FALSE(SignalledByPing(10, IsAcct));
 
   // Two receivers within a second: two files.
   ASSERT_EQ(kSuccess, Answer(fax({}, ""), 4));
@@ -506,7 +506,7 @@ TEST_F(ModemE2E, ThePlugInsRecordsAreReadAndAnsweredOctetByOctetAndStrangersNeit
   }
   EXPECT_EQ(0, a.get_time().get_high().getValue());
   EXPECT_EQ(Word(acct, 56), std::uint32_t(a.get_time().get_low().getValue()));
-  EXPECT_FALSE(WaitFor(1, IsAuth, nullptr, 0));
+  EXPECT_FALSE(SignalledByPing(1, IsAuth));
   for (const char* line : {"auth request, invalid size: 139", "auth accept, ignored.", "auth ip, ignored.",
                            "unknown request from portslave: 0x9", "auth accounting, invalid size: 63"})
     EXPECT_EQ(1, count(daemon.Err(), std::string("01:dsp-modem: ") + line + "\n")) << line << daemon.Err();

@@ -342,11 +342,14 @@ TEST_F(SignallingBoard, Ss7LinksStayBoundedWhateverTheLineDoesAndComeBackWithAct
   const Bytes msu = {char(0x83), 0x01, 0x20, 0x00, 0x00, 0x33};
   ASSERT_NO_FATAL_FAILURE(Across(11, 10, msu));
   // Deactivated, a link stays out of service whatever its peer sends: the
-  // peer started again gets no answer (emergency proving would take 500 ms).
+  // peer started again gets no answer and gives up when its not-aligned
+  // time (T2, 7 s) runs out. Only an answer could have brought either into
+  // service, and only before that end.
   EXPECT_EQ(kSuccess, Answer(Deactivate(), 10));
   ASSERT_TRUE(WaitFor(11, IsDeactivated));
   EXPECT_EQ(kSuccess, Answer(Activate(), 11));
-  EXPECT_FALSE(WaitFor(11, IsActivated, nullptr, 1500));
+  EXPECT_TRUE(WaitFor(11, IsDeactivated, nullptr, 7000 + 10000));
+  EXPECT_FALSE(WaitFor(11, IsActivated, nullptr, 0));
   EXPECT_FALSE(WaitFor(10, IsActivated, nullptr, 0));
   EXPECT_EQ(0, Stop());
 }
