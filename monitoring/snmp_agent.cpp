@@ -44,8 +44,13 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& section) {
     type = Unknown;
     return false;
   }
+  // The shared parser reads a port as atoi would; an agent's is digits only.
+  const std::size_t colon = host.find(':');
+  const bool numericPort =
+      colon == std::string::npos ||
+      (colon + 1 < host.size() && host.find_first_not_of("0123456789", colon + 1) == std::string::npos);
   int port = -1;
-  if (!address.Assign(host, &port)) {
+  if (!numericPort || !address.Assign(host, &port)) {
     std::cerr << "snmpagent: host \"" << host << "\" is no address" << std::endl;
     return false;
   }

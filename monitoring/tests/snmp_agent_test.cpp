@@ -79,6 +79,10 @@ TEST(SnmpAgent, Configuration) {
        "snmpagent: required key \"name\" has invalid value=\"snmpd\", line 3\n"},
       {"[snmpagent]\nname = tams\n", 0, "snmpagent: required key \"host\" not present, line 1\n"},
       {"[snmpagent]\nhost = 127.0.0.1:1\nname = lemzgw\n", 1, ""},
+      {"[snmpagent]\nhost = 127.0.0.1:99999\nname = tams\n", 0, "snmpagent: host \"127.0.0.1:99999\" is no address\n"},
+      {"[snmpagent]\nhost = 127.0.0.1:abc\nname = tams\n", 0, "snmpagent: host \"127.0.0.1:abc\" is no address\n"},
+      {"[snmpagent]\nhost = 127.0.0.1:\nname = tams\n", 0, "snmpagent: host \"127.0.0.1:\" is no address\n"},
+      {"[snmpagent]\nhost = 127.0.0.1:7x\nname = tams\n", 0, "snmpagent: host \"127.0.0.1:7x\" is no address\n"},
   };
   for (const auto& c : cases) {
     linktest::Streams streams;
