@@ -45,16 +45,39 @@ bool Session::send(const void* data, std::size_t len, std::size_t* sent_len) {
   }
   // A 0-byte send on a byte channel would deliver nothing at all.
   if (n == 0 && socket_type_ == SOCK_STREAM) return true;
+  // Nothing in flight: nothing charged either.
+  const long before = in_flight_.empty() ? 0 : charged();
+  forget_read(before);
   const ssize_t sent = ::send(far_.lowlevel_fd(), data, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (sent > 0 || (sent == 0 && socket_type_ != SOCK_STREAM)) {
+    // Under a reader in another process (a child given the descriptor) the
+    // difference may miss a charge given back meanwhile: the count is then
+    // high until the channel is empty.
+    const long charge = std::max(0L, charged() - before);
+    in_flight_.push_back(charge);
+    in_flight_charge_ += charge;
+  }
   if (sent != static_cast<ssize_t>(n)) return false;
   if (sent_len) *sent_len = n;
   return true;
 }
 
-std::size_t Session::unread() const {
+long Session::charged() const {
   int n = 0;
   if (hung_ || released_ || ::ioctl(far_.lowlevel_fd(), SIOCOUTQ, &n) != 0 || n < 0) return 0;
-  return static_cast<std::size_t>(n);
+  return n;
+}
+
+void Session::forget_read(long charge) {
+  while (!in_flight_.empty() && (charge == 0 || in_flight_charge_ > charge)) {
+    in_flight_charge_ -= in_flight_.front();
+    in_flight_.pop_front();
+  }
+}
+
+std::size_t Session::unread() {
+  forget_read(charged());
+  return in_flight_.size();
 }
 
 bool Session::read_once() {

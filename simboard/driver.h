@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -91,9 +92,9 @@ public:
   // device's pending read faults apply (`sent` tells how many octets went).
   // False when it could not be sent (hung up, buffer full).
   bool send(const void* data, std::size_t len, std::size_t* sent = nullptr);
-  // What was sent to the daemon and it has not read yet, in the socket's
-  // own accounting (0 once it has read everything).
-  std::size_t unread() const;
+  // The records (runs, on a byte channel) sent to the daemon that it has
+  // not read to their end yet.
+  std::size_t unread();
   // Reads at once whatever the daemon wrote, handing it to the driver.
   void drain();
   // On a byte channel that the driver paces itself (not draining): reads at
@@ -118,6 +119,11 @@ private:
   Session(Simulator& sim, Driver& driver, Fd far, ino_t inode, int flags);
   // False once the daemon's end is gone.
   bool read_once();
+  // What the socket charges for the records in flight; 0 once the daemon
+  // has read them all.
+  long charged() const;
+  // Forgets the records the daemon has read, from the charge left.
+  void forget_read(long charge);
 
   Simulator& sim_;
   Driver& driver_;
@@ -137,6 +143,11 @@ private:
   // Opens that report at once are served in the order they were watched.
   std::uint64_t watch_order_ = 0;
   std::unique_ptr<OpenState> state_;
+  // The socket's charge for each record sent and not known read, oldest
+  // first, and their sum. The daemon reads in order, and the socket gives a
+  // record's charge back once it is read to its end.
+  std::deque<long> in_flight_;
+  long in_flight_charge_ = 0;
 };
 
 class Driver {

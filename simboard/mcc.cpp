@@ -53,8 +53,8 @@ Mcc::Mcc(std::vector<int> pool, std::vector<std::pair<int, int>> cables, TypePoo
   add_request(Req::kResources, [this](Session&, void* arg) { return resources(arg); });
 
   add_command("mcc", "list", "",
-              "the allocated channels: timeslot, mode code, draining, frames dropped as too long, what the daemon "
-              "has still to read",
+              "the allocated channels: timeslot, mode code, draining, frames dropped as too long, frames (a "
+              "transparent channel's runs) the daemon has still to read",
               [this](const Args& a, Reply& r) {
                 if (!a.empty()) return r.fail("usage: mcc list");
                 for (Session* s : sessions()) {

@@ -150,10 +150,19 @@ TEST_F(MccTest, FramesFollowTheCrossConnectAcrossTheCable) {
   Connect(48, b);
   Write(fa, std::string("\x02\x01\x7F", 3));
   Write(fb, std::string("\x02\x01\x73", 3));
+  Write(fb, "\x01");
+  // The frames each channel holds for its reader, not the socket's memory.
+  EXPECT_EQ((std::vector<std::string>{"channel=300 mode=0 unread=2", "channel=301 mode=0 unread=1"}),
+            sim.execute("mcc list").lines());
+  char first[8];
+  ASSERT_EQ(3, ::recv(fa.lowlevel_fd(), first, sizeof first, MSG_DONTWAIT));
+  EXPECT_EQ((std::vector<std::string>{"channel=300 mode=0 unread=1", "channel=301 mode=0 unread=1"}),
+            sim.execute("mcc list").lines());
   EXPECT_EQ((std::vector<std::string>{"02017F"}), Read(fb));
-  EXPECT_EQ((std::vector<std::string>{"020173"}), Read(fa));
-  EXPECT_EQ(2u, mcc->lines().stats().sent);
-  EXPECT_EQ(2u, mcc->lines().stats().delivered);
+  EXPECT_EQ((std::vector<std::string>{"01"}), Read(fa));
+  EXPECT_EQ((std::vector<std::string>{"channel=300 mode=0", "channel=301 mode=0"}), sim.execute("mcc list").lines());
+  EXPECT_EQ(3u, mcc->lines().stats().sent);
+  EXPECT_EQ(3u, mcc->lines().stats().delivered);
   EXPECT_EQ(0u, mcc->lines().stats().unconnected);
 
   // Across an uncabled trunk nothing arrives.
@@ -490,6 +499,16 @@ TEST_F(MccTest, TransparentChannelDrainsAtTheLineRate) {
   ASSERT_EQ(300, ::write(fa.lowlevel_fd(), second.data(), 300));
   ASSERT_TRUE(hal->put(16, 213));
   EXPECT_EQ(300u, tapped());
+
+  // What the line brings counts as unread until the run is read to its end.
+  Connect(16, a);
+  Do("line inject 0 16 010203");
+  char run[3];
+  ASSERT_EQ(1, ::recv(fa.lowlevel_fd(), run, 1, MSG_DONTWAIT));
+  const std::string channel = "channel=" + std::to_string(a) + " mode=2";
+  EXPECT_EQ((std::vector<std::string>{channel + " unread=1"}), sim.execute("mcc list").lines());
+  ASSERT_EQ(2, ::recv(fa.lowlevel_fd(), run, sizeof run, MSG_DONTWAIT));
+  EXPECT_EQ((std::vector<std::string>{channel}), sim.execute("mcc list").lines());
 }
 
 TEST_F(MccTest, ResetRestoresTheDefaultLines) {
