@@ -368,7 +368,7 @@ int main(int argc, char** argv) {
   b.Call(Trunk(2, 5), kFromSlot);
   b.Call(Trunk(3, 6), kToSlot);
   b.Drain(200);
-  const double emptyIdle = IdleShare(b, nullptr, 1);
+  const double emptyIdle = o.fullOnly ? 0 : IdleShare(b, nullptr, 1);
   const std::vector<Row> empty = o.fullOnly ? std::vector<Row>() : Measure(b, nullptr, o);
   const Counts n = Fill(b);
   const double fullIdle = IdleShare(b, &n, o.idle);
@@ -377,16 +377,24 @@ int main(int argc, char** argv) {
       "(%ld slots)\n",
       n.trunks, n.links, n.rtp, n.mixerIn, n.mixerOut, n.mcc,
       long(n.trunks + n.links + n.rtp + n.mixerIn + n.mixerOut + n.mcc));
-  std::printf("daemon CPU without commands: %.1f%% empty, %.1f%% full (traffic every %d ms)\n", emptyIdle * 100,
-              fullIdle * 100, kTrafficMs);
+  if (o.fullOnly)
+    std::printf("daemon CPU without commands: %.1f%% full (traffic every %d ms)\n", fullIdle * 100, kTrafficMs);
+  else
+    std::printf("daemon CPU without commands: %.1f%% empty, %.1f%% full (traffic every %d ms)\n", emptyIdle * 100,
+                fullIdle * 100, kTrafficMs);
   const std::vector<Row> full = Measure(b, &n, o);
 
   std::printf("%d iterations a row (query a tenth)%s; CPU: daemon us per command, latency: us\n", o.iterations,
               o.cpu >= 0 ? ", daemon and client on one CPU" : "");
+  if (o.fullOnly) {
+    std::printf("%-24s %9s  %9s %9s\n", "command", "cpu full", "p50 full", "p99 full");
+    for (const Row& f : full) std::printf("%-24s %9.1f  %9.1f %9.1f\n", f.name, f.cpuUs, f.p50, f.p99);
+    return 0;
+  }
   std::printf("%-24s %9s %9s %6s  %9s %9s %9s %9s %6s %6s\n", "command", "cpu empty", "cpu full", "ratio", "p50 empty",
               "p99 empty", "p50 full", "p99 full", "p50 x", "p99 x");
   for (std::size_t i = 0; i < full.size(); ++i) {
-    const Row& e = o.fullOnly ? Row{full[i].name} : empty[i];
+    const Row& e = empty[i];
     const Row& f = full[i];
     std::printf("%-24s %9.1f %9.1f %6.2f  %9.1f %9.1f %9.1f %9.1f %6.2f %6.2f\n", e.name, e.cpuUs, f.cpuUs,
                 e.cpuUs > 0 ? f.cpuUs / e.cpuUs : 0, e.p50, e.p99, f.p50, f.p99, e.p50 > 0 ? f.p50 / e.p50 : 0,
