@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -443,13 +444,18 @@ TEST(FindProc, HintScanAndMiss) {
 }
 
 TEST(FindProc, NamesWithParenthesesAndBlanks) {
+  // A name no other process has, not even this test in another suite at the
+  // same time (15 characters, the most a command name holds).
+  std::string name = "a) (b c) ";
+  std::mt19937 random(std::random_device{}());
+  while (name.size() < 15) name += char('a' + random() % 26);
   int ready[2], go[2];
   ASSERT_EQ(0, ::pipe(ready));
   ASSERT_EQ(0, ::pipe(go));
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    ::prctl(PR_SET_NAME, "a) (b c)", 0, 0, 0);
+    ::prctl(PR_SET_NAME, name.c_str(), 0, 0, 0);
     char c = 'r';
     (void)!::write(ready[1], &c, 1);
     ::close(go[1]);
@@ -458,8 +464,8 @@ TEST(FindProc, NamesWithParenthesesAndBlanks) {
   }
   char c;
   ASSERT_EQ(1, ::read(ready[0], &c, 1));
-  EXPECT_EQ(child, find_proc_by_name("a) (b c)", child));
-  EXPECT_EQ(child, find_proc_by_name("a) (b c)", 0));
+  EXPECT_EQ(child, find_proc_by_name(name.c_str(), child));
+  EXPECT_EQ(child, find_proc_by_name(name.c_str(), 0));
   EXPECT_EQ(-1, find_proc_by_name("a", child));
   for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
   int status;
