@@ -242,6 +242,7 @@ TEST(FreePorts, ChoosingNeverBindsAnotherProcesssPorts) {
       porttest::Ports ports(host, part, from);
       ::_exit(body(ports, stop[0]));
     }
+    ASSERT_GT(pid, 0);
     into.push_back(pid);
   };
   // Exit codes: 0 done, 1 a bind of a held port failed, 2 no pair bound.
