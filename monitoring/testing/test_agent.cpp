@@ -175,4 +175,16 @@ int Agent::setMessages(std::size_t from) const {
   return n;
 }
 
+MON::SnmpSetCommand SetCommand(const std::string& section, const std::string& name, long index,
+                               const std::string& value, long uniq) {
+  MON::SnmpSetCommand c;
+  c.set_uniq(uniq);
+  MON::IniName& id = c.set_id().select_name();
+  id.set_section(section);
+  id.set_name(name);
+  id.set_index(index);
+  c.set_value(value);
+  return c;
+}
+
 }  // namespace montest

@@ -66,4 +66,8 @@ private:
   std::string input_;
 };
 
+// An snmp-set command naming a key of the configuration.
+MON::SnmpSetCommand SetCommand(const std::string& section, const std::string& name, long index,
+                               const std::string& value, long uniq = 1);
+
 }  // namespace montest

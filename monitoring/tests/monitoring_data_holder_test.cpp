@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "monitoring/testing/test_agent.h"
+
 namespace {
 
 std::string Read(const std::string& path) {
@@ -47,17 +49,7 @@ LGCP::ControllerInfo Controller(const std::string& address, int status) {
   return info;
 }
 
-MON::SnmpSetCommand SetCommand(const std::string& section, const std::string& name, int index,
-                               const std::string& value, int uniq = 1) {
-  MON::SnmpSetCommand c;
-  c.set_uniq(uniq);
-  MON::IniName& id = c.set_id().select_name();
-  id.set_section(section);
-  id.set_name(name);
-  id.set_index(index);
-  c.set_value(value);
-  return c;
-}
+using montest::SetCommand;
 
 class Holder : public ::testing::Test {
 protected:

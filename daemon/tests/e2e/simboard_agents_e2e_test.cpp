@@ -46,17 +46,6 @@ protected:
       out[montest::ItemOf(c.get_id().get_name().get_name())].insert(int(c.get_id().get_name().get_index().getValue()));
     return out;
   }
-  static MON::SnmpSetCommand SetCommand(long uniq, const char* section, const char* name, long index,
-                                        std::string const& value) {
-    MON::SnmpSetCommand s;
-    s.set_uniq(uniq);
-    MON::IniName& id = s.set_id().select_name();
-    id.set_section(section);
-    id.set_name(name);
-    id.set_index(index);
-    s.set_value(value);
-    return s;
-  }
   // The snmp-set entries of the section from message `from` on.
   static int InSection(const montest::Agent& a, std::size_t from, std::string const& section) {
     int n = 0;
@@ -160,7 +149,7 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   LGCP::DisplayParams set;
   set.select_snmp_set();
   for (const char* section : {"plain", "../etc"})
-    set.ref_snmp_set().ref_commands().push_back(SetCommand(1, section, "key", 1, "val"));
+    set.ref_snmp_set().ref_commands().push_back(montest::SetCommand(section, "key", 1, "val", 1));
   EXPECT_EQ(kSuccess, Display(set));
   LGCP::DisplayParams channels;
   channels.select_board().select_boardChannelStatus();
@@ -177,7 +166,7 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
   // order of the commands, so once it has this one it has those before.
   LGCP::DisplayParams mark;
   mark.select_snmp_set();
-  mark.ref_snmp_set().ref_commands().push_back(SetCommand(2, "mark", "end", 1, "1"));
+  mark.ref_snmp_set().ref_commands().push_back(montest::SetCommand("mark", "end", 1, "1", 2));
   EXPECT_EQ(kSuccess, Display(mark));
   ASSERT_TRUE(Both([&](montest::Agent& a) { return InSection(a, &a == &tams ? t0 : q0, "mark") > 0; }));
   ItemIndexes ti = Items(tams, t0), qi = Items(qv, q0);
@@ -217,7 +206,7 @@ TEST_F(AgentBoard, DisplayStoresAndReportsToTheAgents) {
     LGCP::DisplayParams longSet;
     longSet.select_snmp_set();
     for (int i = part * kLong / 4; i < (part + 1) * kLong / 4; ++i)
-      longSet.ref_snmp_set().ref_commands().push_back(SetCommand(-1 - i, "long", "text", i, std::string(1000, 'L')));
+      longSet.ref_snmp_set().ref_commands().push_back(montest::SetCommand("long", "text", i, std::string(1000, 'L'), -1 - i));
     ASSERT_EQ(kSuccess, Display(longSet)) << part;
   }
 
